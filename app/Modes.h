@@ -1,0 +1,9 @@
+#pragma once
+// The ways the program runs besides its window.
+
+// Prints the mixer model and exits with 0.
+int RunListMixers();
+// The recorder without any window until SIGINT or SIGTERM.
+int RunHeadless(int argc, char** argv);
+// Splits a WAV file into takes as the live recorder would have.
+int RunReplay(int argc, char** argv);

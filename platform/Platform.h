@@ -1,0 +1,142 @@
+#pragma once
+// The platform layer: one narrow interface per facility that the recorder takes
+// from its host system. The recorder's own units call only these interfaces,
+// reached through Services(); tests install their own implementations.
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+namespace platform {
+
+// A profile file of sections and "key=value" lines. Section and key names
+// match without regard to case; a value is the text after "=" without
+// surrounding blanks.
+class ProfileFile {
+public:
+    virtual ~ProfileFile() = default;
+    // The value text, or `fallback` when the file, the section or the key is missing.
+    virtual QString ReadString(const QString& path, const QString& section, const QString& key,
+                               const QString& fallback) = 0;
+    // Creates the file, the section and the key when missing; an existing key
+    // keeps its line, a new one goes at the end of its section, every other
+    // line stays. The value is on disk when the call returns true.
+    virtual bool WriteString(const QString& path, const QString& section, const QString& key,
+                             const QString& value) = 0;
+};
+
+// The entry that starts the recorder when the user logs in.
+class AutoStart {
+public:
+    virtual ~AutoStart() = default;
+    virtual bool Exists() = 0;
+    // Writes the entry that runs `executable`, replacing any earlier one.
+    virtual bool Write(const QString& executable) = 0;
+    // Removes the entry; a missing entry is no error.
+    virtual void Remove() = 0;
+};
+
+// One running instance per user and key (letter case ignored).
+class SingleInstance {
+public:
+    virtual ~SingleInstance() = default;
+    // True when this process now holds the key until it ends.
+    virtual bool TryAcquire(const QString& key) = 0;
+};
+
+// Hands a file or a web address to the desktop's default handler.
+class DesktopOpener {
+public:
+    virtual ~DesktopOpener() = default;
+    virtual bool Open(const QString& pathOrUrl) = 0;
+};
+
+// Asks for a better scheduling priority; failure is ignored by callers.
+class ProcessPriority {
+public:
+    virtual ~ProcessPriority() = default;
+    virtual bool Raise() = 0;
+};
+
+// The local wall clock.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual QDateTime LocalNow() = 0;
+};
+
+// A recording file held open for writing. While it is open, readers and
+// deleters that go through Files fail (the file is locked).
+class WritableFile {
+public:
+    virtual ~WritableFile() = default;
+    // Appends at the end; returns the bytes written (short or -1 on failure).
+    virtual int64_t Append(const void* data, int64_t size) = 0;
+    virtual bool WriteAt(int64_t offset, const void* data, int64_t size) = 0;
+    virtual int64_t Size() = 0;
+    // Makes what was written durable.
+    virtual void Sync() = 0;
+    virtual void Close() = 0;
+};
+
+// A file open for reading.
+class ReadableFile {
+public:
+    virtual ~ReadableFile() = default;
+    // Returns the bytes read, 0 at the end, -1 on error.
+    virtual int64_t Read(void* data, int64_t size) = 0;
+    virtual int64_t Size() = 0;
+    virtual int64_t Position() = 0;
+    virtual void Close() = 0;
+};
+
+struct DirEntry {
+    QString name;            // file name without folder
+    QDateTime lastWrite;     // local time
+};
+
+// Files and folders of recordings.
+class Files {
+public:
+    virtual ~Files() = default;
+    virtual bool Exists(const QString& path) = 0;
+    virtual bool MakePath(const QString& dir) = 0;
+    // Creates a new file for writing and locks it; fails (null) when the file
+    // exists or cannot be created.
+    virtual std::unique_ptr<WritableFile> CreateNew(const QString& path) = 0;
+    // Opens for reading; fails (null) when the file is missing or is being written.
+    virtual std::unique_ptr<ReadableFile> OpenRead(const QString& path) = 0;
+    // Deletes; fails when the file is missing or is being written.
+    virtual bool Remove(const QString& path) = 0;
+    // The files of `dir` whose names end with `suffix` (case-insensitive), in
+    // the order the directory lists them.
+    virtual QList<DirEntry> List(const QString& dir, const QString& suffix) = 0;
+};
+
+class WaveInDevice;
+class WaveOutDevice;
+class MixerDevice;
+
+// The implementations in force. Every pointer is set by InstallDefaults() or by a test.
+struct ServiceSet {
+    ProfileFile* profile = nullptr;
+    AutoStart* autostart = nullptr;
+    SingleInstance* instance = nullptr;
+    DesktopOpener* opener = nullptr;
+    ProcessPriority* priority = nullptr;
+    Clock* clock = nullptr;
+    Files* files = nullptr;
+    WaveInDevice* waveIn = nullptr;
+    WaveOutDevice* waveOut = nullptr;
+    MixerDevice* mixer = nullptr;
+};
+
+ServiceSet& Services();
+
+// Installs the real implementations for this machine (ALSA, XDG, POSIX)
+// wherever Services() has none yet.
+void InstallDefaults();
+
+}  // namespace platform

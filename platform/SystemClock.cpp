@@ -1,0 +1,7 @@
+#include "platform/Defaults.h"
+
+namespace platform {
+
+QDateTime SystemClock::LocalNow() { return QDateTime::currentDateTime(); }
+
+}  // namespace platform

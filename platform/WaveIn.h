@@ -1,0 +1,46 @@
+#pragma once
+// Wave input: a capture device that fills caller-owned buffers with 16-bit
+// stereo PCM and hands each filled buffer back on the GUI thread, in order.
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace platform {
+
+struct WaveInBuffer {
+    char* data = nullptr;        // owned by the caller
+    uint32_t length = 0;         // bytes the device may fill (a whole number of frames)
+    uint32_t bytesRecorded = 0;  // bytes the device filled
+    int index = 0;               // the caller's own number for the buffer
+};
+
+// Results follow the system's convention: 0 is success.
+using WaveResult = int;
+constexpr WaveResult kWaveOk = 0;
+constexpr WaveResult kWaveError = 1;
+
+class WaveInDevice {
+public:
+    using DataHandler = std::function<void(WaveInBuffer*)>;
+    virtual ~WaveInDevice() = default;
+    // The capture devices in device-number order, by name.
+    virtual QStringList DeviceNames() = 0;
+    // Opens device `device` for 2-channel 16-bit PCM at `sampleRate`. Filled
+    // buffers reach `onData` on the thread that called Open (it must run a Qt
+    // event loop), one at a time, in the order they were filled.
+    virtual WaveResult Open(int device, int sampleRate, DataHandler onData) = 0;
+    // Queues an empty buffer for filling.
+    virtual WaveResult AddBuffer(WaveInBuffer* buffer) = 0;
+    virtual WaveResult Start() = 0;
+    // Stops filling and takes back every queued buffer without reporting it:
+    // after Reset no buffer of this opening reaches `onData` again, including
+    // ones already filled but not yet delivered.
+    virtual WaveResult Reset() = 0;
+    virtual WaveResult Close() = 0;
+};
+
+std::unique_ptr<WaveInDevice> MakeAlsaWaveIn();
+
+}  // namespace platform

@@ -1,0 +1,46 @@
+#pragma once
+// The playback window: plays one recording through the default output and
+// analyses every played block for the displays.
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "capture/WaveDisplay.h"
+#include "platform/Platform.h"
+#include "platform/WaveOut.h"
+
+class TFPlay : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kBufferCount = 30;
+    static constexpr int kBlockBytes = 2048;
+
+    explicit TFPlay(QObject* parent = nullptr);
+    ~TFPlay() override;
+
+    platform::WaveOutDevice* WaveOut = nullptr;
+    std::array<platform::WaveOutBuffer, kBufferCount> PlayHeaders{};
+    std::vector<char> PlayBuffers;  // kBufferCount * kBlockBytes, allocated once
+    int32_t WriteIndex = 0;
+    int32_t DoneIndex = 0;
+    std::unique_ptr<platform::ReadableFile> PlayFile;
+    int32_t SampleRate = 0;
+    WaveDisplay* Display = nullptr;
+    int32_t BytesPlayed = 0;
+    int32_t BytesPerSecond = 0;
+    int32_t Level = 0;
+
+    void Play(const QString& fileName);
+    bool QueueNextBlock();
+    void OnWaveOutOpen();
+    void OnWaveOutDone(platform::WaveOutBuffer* header);
+    void StopPlayback();
+    void OnWaveOutClose();
+};
+
+// The one playback window, created at start-up.
+extern TFPlay* FPlay;

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Runs a command beside a private PulseAudio with a null sink "venue" whose
+# monitor is the default source. ALSA's default device reaches it through the
+# pulse plugin. The server is stopped by its own process id at the end.
+set -uo pipefail
+runtime=$(mktemp -d /tmp/somora-pulse.XXXXXX)
+export XDG_RUNTIME_DIR=$runtime
+export PULSE_RUNTIME_PATH=$runtime/pulse
+unset PULSE_SERVER
+pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes \
+  --load=module-native-protocol-unix \
+  --load="module-null-sink sink_name=venue" >"$runtime/pulse.log" 2>&1 &
+pa_pid=$!
+cleanup() {
+  kill "$pa_pid" 2>/dev/null
+  wait "$pa_pid" 2>/dev/null
+  rm -rf "$runtime"
+}
+trap cleanup EXIT
+for _ in $(seq 50); do
+  pactl info >/dev/null 2>&1 && break
+  sleep 0.1
+done
+if ! pactl info >/dev/null 2>&1; then
+  echo "with-pulse: the sound server did not start" >&2
+  cat "$runtime/pulse.log" >&2
+  exit 1
+fi
+pactl set-default-sink venue
+pactl set-default-source venue.monitor
+"$@"

@@ -1,0 +1,7 @@
+#include "settings/Unit3.h"
+
+TForm3* Form3 = nullptr;
+
+TForm3::TForm3(QWidget* parent) : QWidget(parent) {}
+
+void TForm3::ShowDialog() {}

@@ -1,0 +1,134 @@
+#include "settings/publicunit.h"
+
+#include "platform/Platform.h"
+
+QString AppPath;
+TAppSettings AppSettings;
+bool Playing = false;
+int32_t BandLevels[20] = {};
+TColor WaveBackColor = 0;
+QStringList RecordingSources;
+int32_t RecordingVolumeSet = 0;
+int32_t RecordingVolumeNow = 0;
+
+namespace {
+
+QString ConfigPath() { return AppPath + kConfigFileName; }
+
+int HexDigit(QChar c) {
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9') return u - '0';
+    if (u >= 'a' && u <= 'f') return u - 'a' + 10;
+    if (u >= 'A' && u <= 'F') return u - 'A' + 10;
+    return -1;
+}
+
+int32_t ReadInteger(const QString& key, int32_t fallback) {
+    const QString text =
+        platform::Services().profile->ReadString(ConfigPath(), kSettingsSection, key, QString());
+    int32_t value = 0;
+    return TryStrToInt(text, value) ? value : fallback;
+}
+
+bool ReadBool(const QString& key, bool fallback) { return ReadInteger(key, fallback ? 1 : 0) != 0; }
+
+void WriteKey(const QString& key, const QString& value) {
+    if (!platform::Services().profile->WriteString(ConfigPath(), kSettingsSection, key, value))
+        throw SettingsError(QStringLiteral("Unable to write to %1").arg(ConfigPath()));
+}
+
+void WriteInteger(const QString& key, int32_t value) { WriteKey(key, QString::number(value)); }
+void WriteBool(const QString& key, bool value) { WriteKey(key, value ? "1" : "0"); }
+
+}  // namespace
+
+bool TryStrToInt(const QString& text, int32_t& value) {
+    int i = 0;
+    const int n = static_cast<int>(text.size());
+    while (i < n && text[i] == ' ') ++i;
+    bool negative = false;
+    if (i < n && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int base = 10;
+    if (i < n && text[i] == '$') {
+        base = 16;
+        ++i;
+    } else if (i < n && (text[i] == 'x' || text[i] == 'X')) {
+        base = 16;
+        ++i;
+    } else if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= n) return false;
+    uint64_t magnitude = 0;
+    for (; i < n; ++i) {
+        const int d = HexDigit(text[i]);
+        if (d < 0 || d >= base) return false;
+        magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+        if (magnitude > 0xFFFFFFFFull) return false;
+    }
+    if (base == 10) {
+        // Decimal text must fit the signed range.
+        if (negative ? magnitude > 0x80000000ull : magnitude > 0x7FFFFFFFull) return false;
+        value = negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude))
+                         : static_cast<int32_t>(magnitude);
+    } else {
+        // Hexadecimal text may use all 32 bits ("$FFFFFFFF" is -1).
+        const auto bits = static_cast<uint32_t>(magnitude);
+        value = static_cast<int32_t>(negative ? 0u - bits : bits);
+    }
+    return true;
+}
+
+int32_t StrToInt(const QString& text) {
+    int32_t value = 0;
+    if (!TryStrToInt(text, value))
+        throw SettingsError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+    return value;
+}
+
+void LoadSettings() {
+    AppSettings.SamplingRate = ReadInteger("SamplingRate", 22050);
+    AppSettings.RecordingChannel = ReadInteger("RecordingChannel", -1);
+    AppSettings.RecordingVolume = ReadInteger("RecordingVolume", 25);
+    AppSettings.PlayingVolume = ReadInteger("PlayingVolume", 25);
+    AppSettings.RecordingLevel = ReadInteger("RecordingLevel", 2);
+    AppSettings.StartWithWindows = GetAutoRun();
+    AppSettings.ManualMode = ReadBool("ManualMode", false);
+    AppSettings.AGC = ReadBool("AGC", true);
+    AppSettings.EndRecordingIfPlaying = ReadBool("EndRecordingIfPlaying", true);
+    AppSettings.ManageFile = ReadBool("ManageFile", true);
+    // A missing key gives the default; a present but empty one an empty password.
+    const QString missing = QStringLiteral("\x01missing\x01");
+    const QString pw =
+        platform::Services().profile->ReadString(ConfigPath(), kSettingsSection, "password", missing);
+    AppSettings.password = pw == missing ? QStringLiteral("58316024") : pw;
+}
+
+void SaveSettings() {
+    WriteInteger("SamplingRate", AppSettings.SamplingRate);
+    WriteInteger("RecordingChannel", AppSettings.RecordingChannel);
+    WriteInteger("RecordingVolume", AppSettings.RecordingVolume);
+    WriteInteger("PlayingVolume", AppSettings.PlayingVolume);
+    WriteInteger("RecordingLevel", AppSettings.RecordingLevel);
+    SetAutoRun(AppSettings.StartWithWindows);
+    WriteBool("ManualMode", AppSettings.ManualMode);
+    WriteBool("EndRecordingIfPlaying", AppSettings.EndRecordingIfPlaying);
+    WriteBool("AGC", AppSettings.AGC);
+    WriteBool("ManageFile", AppSettings.ManageFile);
+    WriteKey("password", AppSettings.password);
+}
+
+bool GetAutoRun() { return platform::Services().autostart->Exists(); }
+
+void SetAutoRun(bool enable) {
+    if (enable) {
+        if (!platform::Services().autostart->Write(AppPath + kExecutableName))
+            throw SettingsError(QStringLiteral("Failed to set data for '%1'").arg(kAutoRunName));
+    } else {
+        platform::Services().autostart->Remove();
+    }
+}

@@ -1,0 +1,74 @@
+#pragma once
+// The settings record, its store in config.ini, and the state shared by the
+// whole program. Everything here is used on the GUI thread only.
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+struct TAppSettings {
+    int32_t SamplingRate = 0;
+    int32_t RecordingChannel = 0;
+    int32_t RecordingVolume = 0;
+    int32_t PlayingVolume = 0;
+    int32_t RecordingLevel = 0;
+    bool StartWithWindows = false;
+    bool ManualMode = false;
+    bool EndRecordingIfPlaying = false;
+    bool AGC = false;
+    bool ManageFile = false;
+    QString password;
+};
+
+// A colour as 0x00RRGGBB.
+using TColor = uint32_t;
+constexpr TColor RGB(int r, int g, int b) {
+    return (static_cast<TColor>(r & 0xFF) << 16) | (static_cast<TColor>(g & 0xFF) << 8) |
+           static_cast<TColor>(b & 0xFF);
+}
+
+// The folder of the executable, ending with "/".
+extern QString AppPath;
+extern TAppSettings AppSettings;
+
+// Shared state, each written by the unit named.
+extern bool Playing;                   // playback engine
+extern int32_t BandLevels[20];         // capture and playback engines
+extern TColor WaveBackColor;           // main window
+extern QStringList RecordingSources;   // mixer operations
+extern int32_t RecordingVolumeSet;     // mixer operations and automatic gain
+extern int32_t RecordingVolumeNow;
+
+// An error that ends a command; its text is shown to the operator.
+class SettingsError : public std::runtime_error {
+public:
+    explicit SettingsError(const QString& message)
+        : std::runtime_error(message.toStdString()), message_(message) {}
+    const QString& Message() const { return message_; }
+
+private:
+    QString message_;
+};
+
+// The profile section and file name.
+inline const QString kSettingsSection = QStringLiteral("Settings");
+inline const QString kConfigFileName = QStringLiteral("config.ini");
+// The name of the start-up entry.
+inline const QString kAutoRunName = QStringLiteral("PLEN");
+// The executable that the start-up entry runs.
+inline const QString kExecutableName = QStringLiteral("Somorabox");
+
+// Integer text: optional blanks and sign, then decimal digits, or hexadecimal
+// digits after "$", "x", "X", "0x" or "0X"; nothing may follow; 32 bits.
+bool TryStrToInt(const QString& text, int32_t& value);
+// The same, raising SettingsError("'<text>' is not a valid integer value").
+int32_t StrToInt(const QString& text);
+
+void LoadSettings();
+// Raises SettingsError("Unable to write to <path>") or
+// SettingsError("Failed to set data for 'PLEN'") and stops at the failing key.
+void SaveSettings();
+bool GetAutoRun();
+void SetAutoRun(bool enable);

@@ -1,0 +1,37 @@
+#include "support/TestSupport.h"
+
+#include <QDir>
+
+namespace testing_support {
+
+TestEnvironment::TestEnvironment() {
+    saved_ = platform::Services();
+    hadConfigHome_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    savedConfigHome_ = qgetenv("XDG_CONFIG_HOME");
+    QDir().mkpath(dir_.path() + "/app");
+    QDir().mkpath(dir_.path() + "/config");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(ConfigHome()));
+    autostart = std::make_unique<platform::XdgAutoStart>(QStringLiteral("PLEN"));
+    platform::ServiceSet& s = platform::Services();
+    s = platform::ServiceSet{};
+    s.profile = &profile;
+    s.autostart = autostart.get();
+    s.instance = &instance;
+    s.opener = &opener;
+    s.priority = &priority;
+    s.clock = &clock;
+    s.files = &files;
+}
+
+TestEnvironment::~TestEnvironment() {
+    platform::Services() = saved_;
+    if (hadConfigHome_)
+        qputenv("XDG_CONFIG_HOME", savedConfigHome_);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
+}
+
+QString TestEnvironment::AppDir() const { return dir_.path() + "/app/"; }
+QString TestEnvironment::ConfigHome() const { return dir_.path() + "/config"; }
+
+}  // namespace testing_support

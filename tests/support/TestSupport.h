@@ -1,0 +1,71 @@
+#pragma once
+// Test doubles of the simple platform services and a temporary program folder.
+#include <QDateTime>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include "platform/Defaults.h"
+#include "platform/Platform.h"
+
+namespace testing_support {
+
+class FakeClock final : public platform::Clock {
+public:
+    QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(9, 5, 0));
+    QDateTime LocalNow() override { return now; }
+};
+
+class FakeOpener final : public platform::DesktopOpener {
+public:
+    QStringList opened;
+    bool Open(const QString& pathOrUrl) override {
+        opened.append(pathOrUrl);
+        return false;
+    }
+};
+
+class FakePriority final : public platform::ProcessPriority {
+public:
+    int raised = 0;
+    bool Raise() override {
+        ++raised;
+        return false;
+    }
+};
+
+class FakeInstance final : public platform::SingleInstance {
+public:
+    bool TryAcquire(const QString&) override { return true; }
+};
+
+// Installs fresh services for one test: real profile files and recording
+// files inside a temporary folder, the autostart entry under a temporary
+// XDG_CONFIG_HOME, a fake clock, opener and priority, and no sound devices.
+// The previous services and environment come back at destruction.
+class TestEnvironment {
+public:
+    TestEnvironment();
+    ~TestEnvironment();
+
+    // The temporary program folder, ending with "/".
+    QString AppDir() const;
+    QString ConfigHome() const;
+
+    FakeClock clock;
+    FakeOpener opener;
+    FakePriority priority;
+    FakeInstance instance;
+    platform::IniProfile profile;
+    platform::PosixFiles files;
+    std::unique_ptr<platform::XdgAutoStart> autostart;
+
+private:
+    QTemporaryDir dir_;
+    platform::ServiceSet saved_;
+    QByteArray savedConfigHome_;
+    bool hadConfigHome_ = false;
+};
+
+}  // namespace testing_support
