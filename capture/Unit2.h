@@ -14,6 +14,9 @@
 #include "platform/Platform.h"
 #include "platform/WaveIn.h"
 
+// What happened to a take, for logs (the window itself only needs OnRecordingEvent).
+enum class TakeEvent { Opened, Kept, Deleted };
+
 class TFRecord : public QObject {
     Q_OBJECT
 public:
@@ -48,9 +51,24 @@ public:
     bool Recording = false;
     int32_t FramesWritten = 0;
 
+    // Reported for every take opened, kept or deleted, with its frames so far.
+    std::function<void(TakeEvent event, const QString& fileName, int32_t frames)> OnTakeEvent;
+    // The corrected copy of the block being handled.
+    std::array<int16_t, 2 * kBlockFrames> WorkBlock{};
+
     void StartInput();
     void StopInput();
     void OnWaveInData(platform::WaveInBuffer* buffer);
+
+    // Recording control, run by the block handler.
+    // One analysed block: level L (real) with Level already set; `block` is
+    // the corrected 8192-byte work block.
+    void ControlStep(double L, const int16_t* block);
+    // Instead of ControlStep while playback suspends capture: ends an open
+    // recording and keeps it.
+    void PlaybackCheck();
+    // The end by StopInput: an open recording is closed and kept.
+    void EndRecordingByStop();
 };
 
 // The one capture window, created at start-up.
