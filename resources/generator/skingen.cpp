@@ -395,7 +395,6 @@ QImage DrawSkin() {
     const QRect strip(112, 141, 427, 73);
     Recess(p, strip, 3, 4, kStrip);
     p.fillRect(strip, kStrip);
-    p.fillRect(QRect(strip.left(), strip.top(), strip.width(), 1), QColor(66, 100, 114));
 
     // Banner window (580,147 131x62).
     Recess(p, QRect(580, 147, 131, 62), 3, 3);
