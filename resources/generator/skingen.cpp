@@ -1,6 +1,7 @@
 // Draws every picture of the skin into the folder given on the command line:
 //   skingen <output folder> [--png]
-// With --png it also writes a PNG beside each picture for easy viewing.
+// With --png it also writes a PNG beside each picture for easy viewing, and
+// the skin before its reduction to 256 colours.
 //
 // The main skin is drawn first in full colour; the button pictures are then
 // composed over the very pixels of the (8-bit) skin they will stand on, and
@@ -226,21 +227,21 @@ void MeterFace(QPainter& p) {
         return path;
     };
     p.setBrush(Qt::NoBrush);
-    // The red zone from level 70 on, then the arc and its ticks.
-    p.setPen(QPen(QColor(206, 36, 30), 3, Qt::SolidLine, Qt::FlatCap));
-    p.drawPath(arcPath(angle(70), 45, scaleR - 2.5));
+    // The red zone from level 80 on, then the arc and its ticks.
+    p.setPen(QPen(QColor(206, 36, 30), 2.5, Qt::SolidLine, Qt::FlatCap));
+    p.drawPath(arcPath(angle(80), 45, scaleR + 2));
     p.setPen(QPen(QColor(40, 36, 30), 1));
     p.drawPath(arcPath(-45, 45, scaleR));
     const QFont digits = Font("DejaVu Sans", 7, QFont::Bold);
-    for (int l : {0, 2, 5, 10, 15, 20, 25, 30, 40, 50, 60, 70, 80, 90, 100}) {
+    for (int l : {0, 3, 6, 10, 15, 20, 25, 35, 50, 65, 80, 100}) {
         const bool major = l == 0 || l == 10 || l == 25 || l == 50 || l == 100;
         const double d = angle(l);
-        p.setPen(QPen(l >= 70 ? QColor(190, 24, 24) : QColor(40, 36, 30), major ? 1.5 : 1));
+        p.setPen(QPen(l >= 80 ? QColor(190, 24, 24) : QColor(40, 36, 30), major ? 1.5 : 1));
         p.drawLine(at(d, scaleR), at(d, scaleR + (major ? 6 : 3.5)));
         if (major) {
             const QPointF c = at(d, scaleR + 11) - QPointF(l == 100 ? 5 : l == 0 ? -2 : 0, 0);
             Text(p, QRect(int(std::lrint(c.x())) - 10, int(std::lrint(c.y())) - 5, 20, 10), Qt::AlignCenter,
-                 QString::number(l), digits, l >= 70 ? QColor(190, 24, 24) : QColor(50, 44, 36));
+                 QString::number(l), digits, l >= 80 ? QColor(190, 24, 24) : QColor(50, 44, 36));
         }
     }
     Text(p, QRect(face.left(), face.bottom() - 12, face.width(), 11), Qt::AlignCenter, QStringLiteral("LEVEL"),
@@ -763,12 +764,12 @@ QImage DrawTile() {
     head.setColorAt(1, QColor(30, 50, 64));
     p.setBrush(head);
     p.drawRoundedRect(QRectF(1, 1, 54, 40), 3, 3);
-    // A waveform icon and the file kind.
+    // A waveform icon (right of where the selection marker hangs) and the file kind.
     p.setPen(QPen(kDisplay, 1.2));
     QPainterPath wave;
-    for (int x = 0; x <= 30; ++x) {
-        const double y = 12 + 6 * std::sin(x * 0.75) * std::sin(x * 0.11 + 0.3);
-        if (x == 0) wave.moveTo(5 + x, y); else wave.lineTo(5 + x, y);
+    for (int x = 0; x <= 22; ++x) {
+        const double y = 12 + 6 * std::sin(x * 0.75) * std::sin(x * 0.14 + 0.3);
+        if (x == 0) wave.moveTo(16 + x, y); else wave.lineTo(16 + x, y);
     }
     p.setBrush(Qt::NoBrush);
     p.drawPath(wave);
@@ -964,6 +965,7 @@ int main(int argc, char** argv) {
     const QImage skin8 =
         ToIndexed8(skinRgb, {kStrip.rgb(), kDisplay.rgb(), kDisplayInk.rgb(), kAccent.rgb(), kWell.rgb()});
     ok &= Save(skin8, dir, "skin.bmp", "BMP", png);
+    if (png) ok &= skinRgb.save(QDir(dir).filePath(QStringLiteral("skin-fullcolour.png")), "PNG");
     const QImage skinShown = skin8.convertToFormat(QImage::Format_RGB32);
 
     ok &= Save(DrawImageList(skinShown).convertToFormat(QImage::Format_RGB888), dir, "imagelist1.bmp", "BMP", png);
