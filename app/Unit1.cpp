@@ -138,7 +138,7 @@ void TForm1::CreateControls() {
 
     PaintBox1 = new TPaintBox(this, QStringLiteral("PaintBox1"));
     PaintBox1->SetBounds(112, 141, 427, 73);
-    PaintBox1->hide();  // the viewport is painted on the window itself
+    SetUpStripViewport();
     PaintBox2 = new TWaveBox(this, QStringLiteral("PaintBox2"));
     PaintBox2->SetBounds(265, 91, 270, 20);
     PaintBox3 = new TPaintBox(this, QStringLiteral("PaintBox3"));

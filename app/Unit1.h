@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "app/Controls.h"
@@ -144,6 +145,11 @@ public:
     void TileClick(TImage* tile);
     void HistoryItemClick(QAction* entry);
     void PlaySelection();
+    // Shows PaintBox1 over the viewport, painted from the strip bitmap.
+    void SetUpStripViewport();
+    // Where PlaySelection hands the full path of the selection; when empty,
+    // the playback window's Play.
+    std::function<void(const QString& path)> PlayRequested;
 
     // Skinned window.
     void ApplyWindowShape(TImage* picture);

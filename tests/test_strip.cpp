@@ -1,0 +1,488 @@
+// The recording strip of the main window: listing and clean-up, tiles,
+// scrolling, selection, history menu, play and delete.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <memory>
+
+#include "app/Unit1.h"
+#include "playback/Unit4.h"
+#include "settings/publicunit.h"
+#include "support/TestSupport.h"
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace {
+
+class QtApp : public ::testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "test_strip";
+        static char* argv[] = {name, nullptr};
+        if (!QApplication::instance()) app_ = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QApplication> app_;
+};
+[[maybe_unused]] auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApp);
+
+// Lists chosen entries in a chosen order; everything else goes to the real files.
+class ListingFiles final : public platform::Files {
+public:
+    explicit ListingFiles(platform::Files& real) : real_(real) {}
+    QList<platform::DirEntry> listing;
+    bool Exists(const QString& p) override { return real_.Exists(p); }
+    bool MakePath(const QString& d) override { return real_.MakePath(d); }
+    std::unique_ptr<platform::WritableFile> CreateNew(const QString& p) override { return real_.CreateNew(p); }
+    std::unique_ptr<platform::ReadableFile> OpenRead(const QString& p) override { return real_.OpenRead(p); }
+    bool Remove(const QString& p) override { return real_.Remove(p); }
+    QList<platform::DirEntry> List(const QString&, const QString&) override { return listing; }
+
+private:
+    platform::Files& real_;
+};
+
+class StripTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Playing = false;
+        form = std::make_unique<TForm1>(env.AppDir());
+        Form1 = form.get();
+        for (QTimer* t : {form->Timer1, form->Timer2, form->Timer4, form->Timer5, form->TFlying}) t->stop();
+        form->PlayRequested = [this](const QString& path) { played.append(path); };
+        AppSettings.ManageFile = false;
+    }
+    void TearDown() override {
+        Playing = false;
+        form.reset();
+    }
+
+    QString Folder() const { return env.AppDir() + "record/"; }
+    QDateTime Now() const { return env.clock.now; }
+
+    // A recording with a valid header and a little sound, last written at `when`.
+    void AddFile(const QString& name, const QDateTime& when) {
+        QFile f(Folder() + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        QByteArray data(44 + 4096, '\0');
+        std::memcpy(data.data(), "RIFF", 4);
+        std::memcpy(data.data() + 8, "WAVEfmt ", 8);
+        data[16] = 16;
+        data[20] = 1;
+        data[22] = 2;
+        std::memcpy(data.data() + 36, "data", 4);
+        f.write(data);
+        f.close();
+        SetTime(name, when);
+    }
+    void SetTime(const QString& name, const QDateTime& when) {
+        const qint64 ms = when.toMSecsSinceEpoch();
+        struct timespec times[2];
+        times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(ms / 1000);
+        times[0].tv_nsec = times[1].tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(Folder() + name).constData(), times, 0), 0);
+    }
+    // `count` recordings a minute apart, the last one an hour before now.
+    void AddRecordings(int count) {
+        for (int i = 0; i < count; ++i)
+            AddFile(QStringLiteral("PLEN%1.wav").arg(i, 3, 10, QLatin1Char('0')),
+                    Now().addSecs(-3600 - 60 * (count - i)));
+    }
+    QStringList Names() const {
+        QStringList names;
+        for (const TRecordingEntry& e : form->Recordings) names.append(e.Name);
+        return names;
+    }
+    QStringList VisibleTiles() const {
+        QStringList names;
+        for (const TRecordingEntry& e : form->Recordings)
+            if (!e.Tile->isHidden()) names.append(QStringLiteral("%1@%2").arg(e.Name).arg(e.Tile->x()));
+        return names;
+    }
+    int CheckedEntry() const {
+        const QList<QAction*> actions = form->PopupMenu1->actions();
+        for (int i = 0; i < actions.size(); ++i)
+            if (actions[i]->isChecked()) return i;
+        return -1;
+    }
+    int MarkerX() const { return form->Marker->x(); }
+    // Runs the animation to its end; returns the distances left after each tick.
+    QList<int> Animate() {
+        QList<int> left;
+        for (int guard = 0; form->Timer3->isActive() && guard < 100; ++guard) {
+            form->Timer3Timer();
+            left.append(std::abs(form->ScrollPos - form->ScrollTarget));
+        }
+        return left;
+    }
+
+    testing_support::TestEnvironment env;
+    std::unique_ptr<TForm1> form;
+    QStringList played;
+};
+
+TEST_F(StripTest, CleanUpDeletesOnlyPrefixedFilesMoreThanADayOld) {
+    AppSettings.ManageFile = true;
+    AddFile("PLEN20261205090500.wav", Now().addDays(-2));
+    AddFile("other.wav", Now().addDays(-2));
+    AddFile("plen_lower.wav", Now().addDays(-2).addSecs(3600));  // the prefix is matched with its case
+    AddFile("PLENexact.wav", Now().addDays(-1));
+    AddFile("PLENover.wav", Now().addDays(-1).addSecs(-2));
+    AddFile("PLENnew.wav", Now().addSecs(-60));
+    form->RebuildStrip();
+    EXPECT_EQ(Names(), (QStringList{"other.wav", "plen_lower.wav", "PLENexact.wav", "PLENnew.wav"}));
+    EXPECT_FALSE(QFile::exists(Folder() + "PLEN20261205090500.wav"));
+    EXPECT_FALSE(QFile::exists(Folder() + "PLENover.wav"));
+    EXPECT_TRUE(QFile::exists(Folder() + "other.wav"));
+    EXPECT_TRUE(QFile::exists(Folder() + "PLENexact.wav"));
+}
+
+TEST_F(StripTest, CleanUpAgesByTimeKeptToTwoSeconds) {
+    AppSettings.ManageFile = true;
+    env.clock.now = QDateTime(QDate(2026, 12, 7), QTime(9, 5, 1, 500));
+    AddFile("PLENodd.wav", QDateTime(QDate(2026, 12, 6), QTime(9, 5, 1, 900)));   // kept as 09:05:00
+    AddFile("PLENeven.wav", QDateTime(QDate(2026, 12, 6), QTime(9, 5, 2, 900)));  // kept as 09:05:02
+    form->RebuildStrip();
+    EXPECT_EQ(Names(), QStringList{"PLENeven.wav"});
+    EXPECT_EQ(form->Recordings[0].Time.time(), QTime(9, 5, 2));
+}
+
+TEST_F(StripTest, CleanUpOffDeletesNothingAndLockedFileStays) {
+    AddFile("PLENold.wav", Now().addDays(-30));
+    form->RebuildStrip();
+    EXPECT_EQ(Names(), QStringList{"PLENold.wav"});
+
+    // A file still being written cannot go; it is left out of this listing only.
+    AppSettings.ManageFile = true;
+    auto writer = env.files.CreateNew(Folder() + "PLENbusy.wav");
+    ASSERT_TRUE(writer);
+    SetTime("PLENbusy.wav", Now().addDays(-3));
+    form->RebuildStrip();
+    EXPECT_TRUE(Names().isEmpty());
+    EXPECT_TRUE(QFile::exists(Folder() + "PLENbusy.wav"));
+    EXPECT_FALSE(QFile::exists(Folder() + "PLENold.wav"));
+}
+
+TEST_F(StripTest, EqualTimesKeepTheListingOrder) {
+    ListingFiles listing(env.files);
+    platform::Services().files = &listing;
+    const QDateTime t = Now().addSecs(-600);
+    listing.listing = {{"c.wav", t.addSecs(60)}, {"b.wav", t}, {"a.wav", t}, {"d.wav", t.addSecs(-60)}};
+    form->RebuildStrip();
+    EXPECT_EQ(Names(), (QStringList{"d.wav", "b.wav", "a.wav", "c.wav"}));
+    listing.listing = {{"a.wav", t.addSecs(1)}, {"b.wav", t}};  // one second apart is the same time
+    form->RebuildStrip();
+    EXPECT_EQ(Names(), (QStringList{"a.wav", "b.wav"}));
+    platform::Services().files = &env.files;
+}
+
+TEST_F(StripTest, MoreThanTheStripHoldsKeepsTheNewest) {
+    ListingFiles listing(env.files);
+    platform::Services().files = &listing;
+    // Listed newest first, so the kept ones must come from sorting, not from the listing order.
+    for (int i = 299; i >= 0; --i)
+        listing.listing.append({QStringLiteral("PLEN%1.wav").arg(i, 3, 10, QLatin1Char('0')),
+                                Now().addSecs(-3600 - 60 * (300 - i))});
+    form->RebuildStrip();
+    ASSERT_EQ(form->Recordings.size(), 250);
+    EXPECT_EQ(form->Recordings.front().Name, "PLEN050.wav");
+    EXPECT_EQ(form->Recordings.back().Name, "PLEN299.wav");
+    EXPECT_EQ(form->PopupMenu1->actions().size(), 250);
+    for (const TRecordingEntry& e : form->Recordings) ASSERT_NE(e.Tile, nullptr);
+    // The last tile is in the strip bitmap too.
+    const QImage& strip = form->Image103->Picture();
+    EXPECT_EQ(strip.pixel(61 * 249 + 20, 15), form->Recordings.back().Tile->Picture().pixel(20, 5));
+    EXPECT_EQ(strip.pixel(61 * 250 + 20, 15), QColor(84, 125, 141).rgb());
+    platform::Services().files = &env.files;
+}
+
+TEST_F(StripTest, TilesShowTheTimeOnTwentyFourHourClock) {
+    AddFile("PLENmorning.wav", QDateTime(QDate(2026, 12, 6), QTime(9, 5, 10)));
+    AddFile("PLENevening.wav", QDateTime(QDate(2026, 12, 6), QTime(21, 5, 10)));
+    AddFile("PLENagain.wav", QDateTime(QDate(2026, 12, 7), QTime(9, 5, 40)));
+    form->RebuildStrip();
+    ASSERT_EQ(Names(), (QStringList{"PLENmorning.wav", "PLENevening.wav", "PLENagain.wav"}));
+    const TImage* morning = form->Recordings[0].Tile;
+    const TImage* evening = form->Recordings[1].Tile;
+    const TImage* again = form->Recordings[2].Tile;
+    EXPECT_EQ(morning->accessibleName(), "09:05");
+    EXPECT_EQ(evening->accessibleName(), "21:05");
+    EXPECT_EQ(morning->toolTip(), "PLENmorning.wav");
+    EXPECT_NE(morning->Picture(), evening->Picture());
+    EXPECT_EQ(morning->Picture(), again->Picture());
+
+    // Orange text on white in the lower part, the template above it.
+    int orange = 0, white = 0;
+    const QImage pic = morning->Picture();
+    for (int y = 0; y < pic.height(); ++y)
+        for (int x = 0; x < pic.width(); ++x) {
+            const QRgb c = pic.pixel(x, y) & 0xFFFFFF;
+            if (c == 0xFF9900 || c == 0xFFFFFF) {
+                EXPECT_GE(y, 30) << x << "," << y;
+            }
+            orange += c == 0xFF9900;
+            white += c == 0xFFFFFF;
+        }
+    EXPECT_GT(orange, 20);
+    EXPECT_GT(white, 20);
+    EXPECT_EQ(pic.pixel(30, 5), form->Image102->Picture().pixel(30, 5));
+
+    // The strip bitmap holds each tile at (61 i, 10) without its last column and row.
+    const QImage& strip = form->Image103->Picture();
+    for (int i = 0; i < 3; ++i) {
+        const QImage tile = form->Recordings[i].Tile->Picture();
+        EXPECT_EQ(strip.copy(61 * i, 10, 55, 54), tile.copy(0, 0, 55, 54).convertToFormat(strip.format()));
+        EXPECT_EQ(strip.pixel(61 * i + 55, 20), QColor(84, 125, 141).rgb());
+    }
+}
+
+TEST_F(StripTest, SevenRecordingsScrollOneStepOnAndNotBeforeTheStart) {
+    AddRecordings(7);
+    form->RebuildStrip();
+    EXPECT_EQ(VisibleTiles(), (QStringList{"PLEN000.wav@112", "PLEN001.wav@173", "PLEN002.wav@234",
+                                           "PLEN003.wav@295", "PLEN004.wav@356", "PLEN005.wav@417",
+                                           "PLEN006.wav@478"}));
+    EXPECT_EQ(MarkerX(), 117);
+    EXPECT_EQ(form->Marker->y(), 147);
+    EXPECT_TRUE(form->Marker->isVisibleTo(form.get()));
+    // Tiles lie over the viewport; its gaps let presses through to the window.
+    EXPECT_EQ(form->childAt(173 + 20, 151 + 20), form->Recordings[1].Tile);
+    EXPECT_EQ(form->childAt(173 + 58, 151 + 20), nullptr);
+
+    form->Image3Click();
+    EXPECT_FALSE(form->Timer3->isActive());
+    EXPECT_EQ(form->ScrollTarget, 0);
+
+    form->Image4Click();
+    EXPECT_EQ(form->ScrollTarget, 61);
+    EXPECT_TRUE(form->Timer3->isActive());
+    EXPECT_TRUE(VisibleTiles().isEmpty());
+
+    // The viewport shows the strip bitmap from ScrollPos on, tick by tick.
+    const QImage& strip = form->Image103->Picture();
+    form->Timer3Timer();
+    form->Timer3Timer();
+    EXPECT_EQ(form->ScrollPos, 51);
+    const QImage shown = form->PaintBox1->grab().toImage();
+    ASSERT_EQ(shown.size(), QSize(427, 73));
+    for (int x : {0, 4, 5, 9, 10, 60, 426})
+        EXPECT_EQ(shown.pixel(x, 30) & 0xFFFFFF, strip.pixel(51 + x, 30) & 0xFFFFFF) << x;
+
+    form->ScrollPos = 0;
+    EXPECT_EQ(Animate(), (QList<int>{24, 10, 4, 2, 1, 0}));
+    EXPECT_FALSE(form->Timer3->isActive());
+    EXPECT_EQ(form->ScrollPos, 61);
+    EXPECT_EQ(VisibleTiles().size(), 6);
+    EXPECT_EQ(VisibleTiles().front(), "PLEN001.wav@112");
+    // The selection was left of the view and moves to its first slot.
+    EXPECT_EQ(form->Selected, 1);
+    EXPECT_EQ(CheckedEntry(), 1);
+    EXPECT_EQ(MarkerX(), 117);
+
+    form->Image4Click();
+    EXPECT_EQ(form->ScrollTarget, 61);
+    EXPECT_FALSE(form->Timer3->isActive());
+
+    form->Image3Click();
+    EXPECT_EQ(Animate().size(), 6);
+    EXPECT_EQ(form->ScrollPos, 0);
+    EXPECT_EQ(VisibleTiles().size(), 7);
+}
+
+TEST_F(StripTest, NextFromTheSeventhOfEightScrollsAndMovesTheMarker) {
+    AddRecordings(8);
+    form->RebuildStrip();
+    EXPECT_EQ(VisibleTiles().size(), 7);
+    form->TileClick(form->Recordings[6].Tile);
+    EXPECT_EQ(form->Selected, 6);
+    EXPECT_EQ(MarkerX(), 112 + 366 + 5);
+    EXPECT_EQ(CheckedEntry(), 6);
+
+    form->Image12Click();
+    EXPECT_EQ(form->Selected, 7);
+    EXPECT_EQ(form->ScrollTarget, 61);
+    EXPECT_TRUE(form->Timer3->isActive());
+    EXPECT_EQ(MarkerX(), 112 + 61 * 7 - 61 + 5);
+    EXPECT_EQ(Animate().size(), 6);
+    EXPECT_EQ(form->Selected, 7);
+    EXPECT_EQ(MarkerX(), 483);
+    EXPECT_EQ(CheckedEntry(), 7);
+    EXPECT_TRUE(VisibleTiles().contains("PLEN007.wav@478"));
+    EXPECT_TRUE(form->Recordings[0].Tile->isHidden());
+    EXPECT_TRUE(played.isEmpty());
+
+    form->Image12Click();  // already the last
+    EXPECT_EQ(form->Selected, 7);
+    EXPECT_FALSE(form->Timer3->isActive());
+
+    // Previous from the first slot scrolls back.
+    form->TileClick(form->Recordings[1].Tile);
+    form->Image11Click();
+    EXPECT_EQ(form->Selected, 0);
+    EXPECT_EQ(form->ScrollTarget, 0);
+    Animate();
+    EXPECT_EQ(MarkerX(), 117);
+    form->Image11Click();
+    EXPECT_EQ(form->Selected, 0);
+}
+
+TEST_F(StripTest, DeletingTheLastOfThreeAndTheOnlyOne) {
+    AddRecordings(3);
+    form->RebuildStrip();
+    form->TileClick(form->Recordings[2].Tile);
+    form->Image8Click();
+    EXPECT_FALSE(QFile::exists(Folder() + "PLEN002.wav"));
+    EXPECT_EQ(Names(), (QStringList{"PLEN000.wav", "PLEN001.wav"}));
+    EXPECT_EQ(form->Selected, 1);
+    EXPECT_EQ(CheckedEntry(), 1);
+    EXPECT_EQ(MarkerX(), 112 + 61 + 5);
+
+    // Deleting one in the middle keeps the index: the next one is selected.
+    form->TileClick(form->Recordings[0].Tile);
+    form->Image8Click();
+    EXPECT_EQ(Names(), QStringList{"PLEN001.wav"});
+    EXPECT_EQ(form->Selected, 0);
+
+    form->Image8Click();
+    EXPECT_TRUE(Names().isEmpty());
+    EXPECT_EQ(form->Selected, 0);
+    EXPECT_FALSE(form->Marker->isVisibleTo(form.get()));
+    EXPECT_TRUE(form->PopupMenu1->actions().isEmpty());
+    EXPECT_EQ(form->Image103->Picture().pixel(20, 30), QColor(84, 125, 141).rgb());
+
+    // An empty strip: every command does nothing.
+    for (auto command : {&TForm1::Image3Click, &TForm1::Image4Click, &TForm1::Image6Click, &TForm1::Image8Click,
+                         &TForm1::Image11Click, &TForm1::Image12Click})
+        (form.get()->*command)();
+    EXPECT_EQ(form->ScrollTarget, 0);
+    EXPECT_EQ(form->Selected, 0);
+    EXPECT_FALSE(form->Timer3->isActive());
+    EXPECT_TRUE(played.isEmpty());
+}
+
+TEST_F(StripTest, DeletingTheLastWhenItIsTheFirstSlotMovesTheViewBack) {
+    AddRecordings(9);
+    form->RebuildStrip();
+    form->PopupMenu1->actions().at(8)->trigger();
+    EXPECT_EQ(form->ScrollTarget, 61 * 8);
+    Animate();
+    EXPECT_EQ(VisibleTiles(), QStringList{"PLEN008.wav@112"});
+    form->Image8Click();
+    EXPECT_EQ(form->Selected, 7);
+    EXPECT_EQ(form->ScrollTarget, 61 * 7);
+    EXPECT_EQ(form->ScrollPos, 61 * 7);
+    EXPECT_EQ(VisibleTiles(), QStringList{"PLEN007.wav@112"});
+    EXPECT_EQ(MarkerX(), 117);
+}
+
+TEST_F(StripTest, DeletingTheFileBeingRecordedLeavesItListed) {
+    AddRecordings(2);
+    auto writer = env.files.CreateNew(Folder() + "PLEN999.wav");
+    ASSERT_TRUE(writer);
+    SetTime("PLEN999.wav", Now());
+    form->RebuildStrip();
+    ASSERT_EQ(Names().last(), "PLEN999.wav");
+    form->TileClick(form->Recordings[2].Tile);
+    form->Image8Click();
+    EXPECT_TRUE(QFile::exists(Folder() + "PLEN999.wav"));
+    EXPECT_EQ(Names().size(), 3);
+    EXPECT_EQ(form->Selected, 1);
+}
+
+TEST_F(StripTest, HistoryChoiceDuringPlaybackPlaysAfterTheOldOneEnds) {
+    AddRecordings(10);
+    form->RebuildStrip();
+    FPlay = new TFPlay();
+    Playing = true;
+    QAction* entry = form->PopupMenu1->actions().at(8);
+    entry->trigger();
+    EXPECT_EQ(form->Selected, 8);
+    EXPECT_EQ(CheckedEntry(), 8);
+    EXPECT_EQ(form->ScrollTarget, 61 * 8);  // out of view: it becomes the first slot
+    EXPECT_TRUE(form->Timer3->isActive());
+    EXPECT_EQ(MarkerX(), 117);
+    EXPECT_TRUE(form->Timer7->isActive());
+    EXPECT_EQ(form->Timer7->interval(), 2000);
+    EXPECT_TRUE(played.isEmpty());
+
+    form->Timer7Timer();  // still playing
+    EXPECT_TRUE(form->Timer7->isActive());
+    EXPECT_TRUE(played.isEmpty());
+
+    Playing = false;
+    WaveBackColor = 0;
+    form->Timer7Timer();
+    EXPECT_FALSE(form->Timer7->isActive());
+    EXPECT_EQ(played, QStringList{Folder() + "PLEN008.wav"});
+    EXPECT_EQ(FPlay->Display, static_cast<WaveDisplay*>(form->PaintBox2));
+    EXPECT_EQ(WaveBackColor, RGB(0, 204, 255));
+
+    // Without playback a choice in view neither scrolls nor plays later.
+    Animate();
+    form->PopupMenu1->actions().at(9)->trigger();
+    EXPECT_EQ(form->ScrollTarget, 61 * 8);
+    EXPECT_FALSE(form->Timer7->isActive());
+    form->Image6Click();
+    EXPECT_EQ(played.last(), Folder() + "PLEN009.wav");
+    delete FPlay;
+    FPlay = nullptr;
+}
+
+TEST_F(StripTest, ShorterListBringsTheSelectionBackIntoTheList) {
+    AddRecordings(10);
+    form->RebuildStrip();
+    form->PopupMenu1->actions().at(9)->trigger();
+    Animate();
+    for (int i = 0; i < 6; ++i) QFile::remove(Folder() + QStringLiteral("PLEN%1.wav").arg(i, 3, 10, QLatin1Char('0')));
+    form->RebuildStrip();
+    ASSERT_EQ(Names().size(), 4);
+    EXPECT_EQ(form->Selected, 3);
+    EXPECT_EQ(form->ScrollTarget, 0);
+    EXPECT_EQ(form->ScrollPos, 0);
+    EXPECT_EQ(CheckedEntry(), 3);
+    EXPECT_EQ(MarkerX(), 112 + 183 + 5);
+    EXPECT_EQ(VisibleTiles().size(), 4);
+    form->Image6Click();
+    EXPECT_EQ(played, QStringList{Folder() + "PLEN009.wav"});
+}
+
+TEST_F(StripTest, RefreshAfterSettingsPullsTheSelectionIntoTheView) {
+    AddRecordings(10);
+    form->RebuildStrip();
+    form->Selected = 9;
+    form->RefreshAfterSettings();
+    EXPECT_EQ(form->Selected, 6);
+    EXPECT_EQ(MarkerX(), 112 + 366 + 5);
+    EXPECT_EQ(CheckedEntry(), 6);
+}
+
+TEST_F(StripTest, HistoryMenuPopsUpBelowRightOfItsCommand) {
+    AddRecordings(2);
+    AddFile("PLEN & co.wav", Now().addSecs(-10));
+    form->RebuildStrip();
+    form->show();
+    form->Image16Click();
+    EXPECT_TRUE(form->PopupMenu1->isVisible());
+    EXPECT_EQ(form->PopupMenu1->pos(), form->mapToGlobal(QPoint(72, 186)));
+    const QList<QAction*> actions = form->PopupMenu1->actions();
+    ASSERT_EQ(actions.size(), 3);
+    EXPECT_EQ(actions[2]->text(), "PLEN && co.wav");
+    EXPECT_EQ(actions[2]->data().toInt(), 2);
+    EXPECT_TRUE(actions[0]->isCheckable());
+    actions[1]->trigger();
+    EXPECT_EQ(CheckedEntry(), 1);
+    form->PopupMenu1->hide();
+}
+
+}  // namespace
