@@ -19,6 +19,8 @@ bool ReadLines(const QString& path, Lines& lines, bool& endsWithNewline) {
     if (!file.open(QIODevice::ReadOnly)) return false;
     const QByteArray text = file.readAll();
     endsWithNewline = text.endsWith('\n');
+    lines.clear();
+    if (text.isEmpty()) return true;
     lines = text.split('\n');
     if (endsWithNewline) lines.removeLast();
     return true;
@@ -107,10 +109,17 @@ QString IniProfile::ReadString(const QString& path, const QString& section, cons
 
 bool IniProfile::WriteString(const QString& path, const QString& section, const QString& key,
                              const QString& value) {
+    // A line break would split the line and could forge other keys.
+    const auto breaksLine = [](const QString& text) {
+        return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
+    };
+    if (breaksLine(section) || breaksLine(key) || breaksLine(value)) return false;
     Lines lines;
     bool endsWithNewline = true;
     if (QFileInfo::exists(path) && !ReadLines(path, lines, endsWithNewline)) return false;
-    const QByteArray newLine = key.toUtf8() + '=' + value.toUtf8();
+    // New lines follow the file's own line ends.
+    const QByteArray cr = !lines.isEmpty() && lines.first().endsWith('\r') ? "\r" : "";
+    const QByteArray newLine = key.toUtf8() + '=' + value.toUtf8() + cr;
 
     int sectionLine = -1;
     int lastInSection = -1;  // last non-blank line of the section
@@ -134,7 +143,7 @@ bool IniProfile::WriteString(const QString& path, const QString& section, const 
         }
     }
     if (sectionLine < 0) {
-        lines.append('[' + section.toUtf8() + ']');
+        lines.append('[' + section.toUtf8() + ']' + cr);
         lines.append(newLine);
     } else {
         lines.insert(lastInSection + 1, newLine);

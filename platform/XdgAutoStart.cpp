@@ -17,10 +17,14 @@ bool XdgAutoStart::Exists() { return QFile::exists(EntryPath()); }
 bool XdgAutoStart::Write(const QString& executable) {
     const QString path = EntryPath();
     if (!QDir().mkpath(QFileInfo(path).absolutePath())) return false;
-    // Exec takes the quoted path; backslashes, quotes, backticks and dollars
-    // are escaped inside the quotes as the desktop entry rules ask.
+    // Exec takes the quoted path. Inside the quotes backslashes, quotes,
+    // backticks and dollars are escaped; the value as a whole is a string, so
+    // every backslash of that is doubled again and line breaks and tabs are
+    // written as escapes; a per cent sign is doubled so that it is no field code.
     QString quoted = executable;
     quoted.replace('\\', "\\\\").replace('"', "\\\"").replace('`', "\\`").replace('$', "\\$");
+    quoted.replace('\\', "\\\\").replace('\n', "\\n").replace('\r', "\\r").replace('\t', "\\t");
+    quoted.replace('%', "%%");
     const QString entry = QStringLiteral(
                               "[Desktop Entry]\n"
                               "Type=Application\n"
