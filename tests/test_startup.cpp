@@ -148,8 +148,7 @@ TEST(SingleInstance, KeyIgnoresLetterCase) {
 }
 
 TEST(SingleInstance, SecondStartEndsSilentlyWhileTheFirstRuns) {
-    const QByteArray exe = qgetenv("SOMORABOX_EXE");
-    if (exe.isEmpty()) GTEST_SKIP() << "SOMORABOX_EXE not set";
+    const QByteArray exe = SOMORABOX_EXE_PATH;
     QTemporaryDir dir;
     QFile::copy(QString::fromLocal8Bit(exe), dir.filePath("Somorabox"));
     QFile::setPermissions(dir.filePath("Somorabox"), QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
