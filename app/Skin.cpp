@@ -1,10 +1,70 @@
 // The skinned window: hover pictures, drag area, mini panel.
+#include <QChildEvent>
 #include <QMouseEvent>
+#include <QScreen>
+#include <QWindow>
 
+#include <limits>
+
+#include "app/PanelMath.h"
 #include "app/Unit1.h"
 #include "settings/publicunit.h"
 
-void TForm1::ApplyWindowShape(TImage*) {}
+namespace {
+
+// Pointer travel, in pixels, before a press on the skin becomes a drag.
+constexpr int kDragThreshold = 3;
+
+}  // namespace
+
+namespace panel {
+
+bool StrictlyInside(const QRect& r, int x, int y) {
+    return r.x() < x && x < r.x() + r.width() && r.y() < y && y < r.y() + r.height();
+}
+
+QPoint FlyStep(const QRect& screen, QPoint topLeft, QSize panel, int32_t& dx, int32_t& dy) {
+    if (topLeft.x() < screen.x() + kScreenMargin) dx = kFlyStep;
+    if (topLeft.y() < screen.y() + kScreenMargin) dy = kFlyStep;
+    // Tested last, so a screen too small for the panel sends it back.
+    if (screen.x() + screen.width() - kScreenMargin < panel.width() + topLeft.x()) dx = -kFlyStep;
+    if (screen.y() + screen.height() - kScreenMargin < panel.height() + topLeft.y()) dy = -kFlyStep;
+    return {topLeft.x() + dx, topLeft.y() + dy};
+}
+
+QRegion ShapeFromPicture(const QImage& picture) {
+    const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+    QRegion region;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        int x = 0;
+        while (x < image.width()) {
+            if ((row[x] & 0xFFFFFFu) == 0) {
+                ++x;
+                continue;
+            }
+            const int start = x;
+            while (x < image.width() && (row[x] & 0xFFFFFFu) != 0) ++x;
+            region += QRect(start, y, x - start, 1);
+        }
+    }
+    return region;
+}
+
+}  // namespace panel
+
+void TForm1::ApplyWindowShape(TImage* picture) {
+    if (!picture) return;
+    if (picture == Image1) {
+        const QSize size = picture->Picture().isNull() ? picture->size() : picture->Picture().size();
+        setMask(QRegion(0, 0, size.width(), size.height()));
+        move(x() - panel::kPanelOffsetX, y() - panel::kPanelOffsetY);
+        return;
+    }
+    // An empty shape would be no shape at all: keep the previous one.
+    const QRegion shape = panel::ShapeFromPicture(picture->Picture());
+    if (!shape.isEmpty()) setMask(shape);
+}
 
 void TForm1::ShowButtonHover(QWidget* control) {
     for (int i = 0; i < 15; ++i) {
@@ -24,11 +84,156 @@ void TForm1::ShowButtonNormal(QWidget* control) {
     }
 }
 
-bool TForm1::OverControl(int, int) const { return false; }
-void TForm1::PointerMoved(int, int) {}
-void TForm1::CaptionDoubleClick() {}
-void TForm1::TFlyingTimer() {}
-void TForm1::mousePressEvent(QMouseEvent* event) { QWidget::mousePressEvent(event); }
-void TForm1::mouseMoveEvent(QMouseEvent* event) { QWidget::mouseMoveEvent(event); }
-void TForm1::mouseDoubleClickEvent(QMouseEvent* event) { QWidget::mouseDoubleClickEvent(event); }
-bool TForm1::eventFilter(QObject* watched, QEvent* event) { return QWidget::eventFilter(watched, event); }
+bool TForm1::OverControl(int x, int y) const {
+    auto over = [x, y](const QWidget* control) {
+        return control && panel::StrictlyInside(control->geometry(), x, y);
+    };
+    for (const TImage* button : Buttons)
+        if (over(button)) return true;
+    // Tiles count whether shown or not, at their last place.
+    for (const TRecordingEntry& entry : Recordings)
+        if (over(entry.Tile)) return true;
+    return over(Image108) || over(Image109) || over(Image110);
+}
+
+void TForm1::PointerMoved(int x, int y) {
+    // The whole mini panel is drag area; nothing else happens there.
+    if (Flying) return;
+    if (PlayKnobHeld) DragPlayKnob(y);
+    if (RecordKnobHeld) DragRecordKnob(y);
+    if (x != LastPointerX || y != LastPointerY) IdleTicks = 0;
+    LastPointerX = x;
+    LastPointerY = y;
+}
+
+void TForm1::CaptionDoubleClick() {
+    if (!Flying) {
+        Image14Click();
+        return;
+    }
+    Flying = false;
+    Image111->hide();
+    for (QWidget* w : {static_cast<QWidget*>(PaintBox2), static_cast<QWidget*>(PaintBox3),
+                       static_cast<QWidget*>(Image101), static_cast<QWidget*>(Image105),
+                       static_cast<QWidget*>(Image106)})
+        w->move(w->x() + panel::kPanelOffsetX, w->y() + panel::kPanelOffsetY);
+    ApplyWindowShape(Image1);
+}
+
+void TForm1::TFlyingTimer() {
+    if (!Flying) {
+        if (IdleTicks < std::numeric_limits<int32_t>::max()) ++IdleTicks;
+        if (int64_t{IdleTicks} * TFlying->interval() <= 10000) return;
+
+        // Into the mini panel: the panel picture comes up beneath the five
+        // displays, which move onto it; the window then moves so that they
+        // keep their place on the screen.
+        const QList<QWidget*> travelling{PaintBox2, PaintBox3, Image101, Image105, Image106};
+        Image111->show();
+        Image111->raise();
+        for (QWidget* w : travelling) w->raise();
+        for (QWidget* w : travelling) w->move(w->x() - panel::kPanelOffsetX, w->y() - panel::kPanelOffsetY);
+        IdleTicks = 0;
+        Flying = true;
+        FlyDX = panel::kFlyStep;
+        FlyDY = panel::kFlyStep;
+        ApplyWindowShape(Image111);
+        move(x() + panel::kPanelOffsetX, y() + panel::kPanelOffsetY);
+        return;
+    }
+    const QScreen* where = screen();
+    const QRect area = where ? where->geometry() : QRect(0, 0, 1024, 768);
+    move(panel::FlyStep(area, pos(), QSize(panel::kPanelWidth, panel::kPanelHeight), FlyDX, FlyDY));
+}
+
+bool TForm1::SkinMouse(QMouseEvent* event, QPoint windowPos) {
+    const QPoint global = event->globalPosition().toPoint();
+    const bool skin = Flying || !OverControl(windowPos.x(), windowPos.y());
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        if (event->button() != Qt::LeftButton || !skin) return false;
+        skinPressed_ = true;
+        skinDragging_ = false;
+        skinPressGlobal_ = global;
+        skinGrabOffset_ = global - pos();
+        return true;
+    case QEvent::MouseButtonDblClick:
+        if (event->button() != Qt::LeftButton || !skin) return false;
+        skinPressed_ = false;
+        skinDragging_ = false;
+        CaptionDoubleClick();
+        return true;
+    case QEvent::MouseMove:
+        PointerMoved(windowPos.x(), windowPos.y());
+        if (skinDragging_) {
+            move(global - skinGrabOffset_);
+            return true;
+        }
+        if (!skinPressed_) return false;
+        if (!(event->buttons() & Qt::LeftButton)) {
+            skinPressed_ = false;
+            return false;
+        }
+        if ((global - skinPressGlobal_).manhattanLength() < kDragThreshold) return true;
+        skinPressed_ = false;
+        // The window system moves the window where it can (X11 with a window
+        // manager, Wayland); otherwise the window follows the pointer.
+        if (QWindow* handle = windowHandle(); handle && handle->startSystemMove()) return true;
+        skinDragging_ = true;
+        move(global - skinGrabOffset_);
+        return true;
+    case QEvent::MouseButtonRelease:
+        if (event->button() != Qt::LeftButton || !(skinPressed_ || skinDragging_)) return false;
+        skinPressed_ = false;
+        skinDragging_ = false;
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TForm1::mousePressEvent(QMouseEvent* event) {
+    if (!SkinMouse(event, event->position().toPoint())) QWidget::mousePressEvent(event);
+}
+
+void TForm1::mouseMoveEvent(QMouseEvent* event) {
+    if (!SkinMouse(event, event->position().toPoint())) QWidget::mouseMoveEvent(event);
+}
+
+void TForm1::mouseReleaseEvent(QMouseEvent* event) {
+    if (!SkinMouse(event, event->position().toPoint())) QWidget::mouseReleaseEvent(event);
+}
+
+void TForm1::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (!SkinMouse(event, event->position().toPoint())) QWidget::mouseDoubleClickEvent(event);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove: {
+        auto* control = qobject_cast<QWidget*>(watched);
+        if (!control || control == this || !isAncestorOf(control)) break;
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (SkinMouse(mouse, control->mapTo(this, mouse->position().toPoint()))) return true;
+        break;
+    }
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::childEvent(QChildEvent* event) {
+    QWidget::childEvent(event);
+    if (event->type() != QEvent::ChildPolished) return;
+    auto* control = qobject_cast<QWidget*>(event->child());
+    if (!control || control->isWindow()) return;
+    // Children report every pointer movement and press to the window, which
+    // decides what is drag area; nothing reaches the window twice.
+    control->installEventFilter(this);
+    control->setMouseTracking(true);
+    control->setAttribute(Qt::WA_NoMousePropagation);
+}

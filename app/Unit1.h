@@ -183,13 +183,24 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void childEvent(QChildEvent* event) override;
 
 private:
     void CreateControls();
     void ConnectCommands();
     QString appPathOverride_;
     bool closed_ = false;
+
+    // Dragging the window by its skin: a press over the skin moves the
+    // window once the pointer has moved a little with the button held, so
+    // that a double click stays a double click.
+    bool SkinMouse(QMouseEvent* event, QPoint windowPos);
+    bool skinPressed_ = false;
+    bool skinDragging_ = false;
+    QPoint skinPressGlobal_;
+    QPoint skinGrabOffset_;
 };
 
 // The main window, created first at start-up.
