@@ -37,7 +37,7 @@ QByteArray Header(const WavSpec& s, int dataBytes) {
     std::memcpy(h.data() + 8, "WAVEfmt ", 8);
     PutDoubleWord(h, 16, 16);
     const uint16_t align = s.blockAlign >= 0 ? static_cast<uint16_t>(s.blockAlign)
-                                             : static_cast<uint16_t>(s.channels * s.bits / 8);
+                                             : static_cast<uint16_t>(uint32_t{s.channels} * s.bits / 8);
     PutWord(h, 20, s.tag);
     PutWord(h, 22, s.channels);
     PutDoubleWord(h, 24, s.rate);
