@@ -34,12 +34,16 @@ public:
     virtual ~WaveOutDevice() = default;
     // Opens the default output. On success `onOpen` follows on the calling
     // thread's event loop; then `onDone` once per played buffer, in order;
-    // `onClose` after Close.
+    // `onClose` after Close. An error (a format the output cannot play, no
+    // output at all) means nothing was opened and no handler will run.
     virtual WaveResult Open(const WaveFormat& format, Handlers handlers) = 0;
-    // Queues a buffer for playing; an error means it was not queued.
+    // Queues a buffer for playing; an error means it was not queued. The
+    // buffer's bytes must stay unchanged until it is reported as played.
+    // A trailing part of a frame is not played.
     virtual WaveResult Write(WaveOutBuffer* buffer) = 0;
-    // Stops at once and drops every queued buffer: none of them is reported
-    // as played afterwards.
+    // Stops at once and gives every queued buffer back to the caller: when it
+    // returns the device no longer reads any of them, and none of them is
+    // reported as played afterwards.
     virtual WaveResult Reset() = 0;
     // Closes the device; `onClose` follows. A second Close does nothing.
     virtual WaveResult Close() = 0;

@@ -1,16 +1,205 @@
 #include "playback/Unit4.h"
 
+#include <QPointer>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "capture/BlockAnalysis.h"
+#include "settings/publicunit.h"
+
 TFPlay* FPlay = nullptr;
+
+namespace {
+
+constexpr int kHeaderBytes = 44;
+// The header and one whole block.
+constexpr int64_t kMinimumFileBytes = kHeaderBytes + TFPlay::kBlockBytes;
+constexpr TColor kWavePen = RGB(0, 102, 153);
+
+uint16_t Word(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t DoubleWord(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// The output format as the header states it, field by field.
+platform::WaveFormat FormatOf(const unsigned char* header) {
+    platform::WaveFormat format;
+    format.formatTag = Word(header + 20);
+    format.channels = Word(header + 22);
+    format.samplesPerSec = DoubleWord(header + 24);
+    format.avgBytesPerSec = DoubleWord(header + 28);
+    format.blockAlign = Word(header + 32);
+    format.bitsPerSample = Word(header + 34);
+    return format;
+}
+
+// Channels x bits x rate / 8, rounded; 0 when the header describes no sound
+// that can be timed (a zero field, or a product beyond 32 bits).
+int32_t BytesPerSecondOf(const platform::WaveFormat& format) {
+    const int64_t bits = static_cast<int64_t>(format.channels) * format.bitsPerSample *
+                         static_cast<int64_t>(format.samplesPerSec);
+    if (bits <= 0 || bits > std::numeric_limits<int32_t>::max()) return 0;
+    return static_cast<int32_t>(std::nearbyint(static_cast<double>(bits) / 8));
+}
+
+}  // namespace
 
 TFPlay::TFPlay(QObject* parent) : QObject(parent) {
     PlayBuffers.assign(static_cast<size_t>(kBufferCount) * kBlockBytes, 0);
+    for (int i = 0; i < kBufferCount; ++i) {
+        PlayHeaders[static_cast<size_t>(i)].data = PlayBuffers.data() + static_cast<ptrdiff_t>(i) * kBlockBytes;
+        PlayHeaders[static_cast<size_t>(i)].index = i;
+    }
+    wavePoints_.reserve(1024);
 }
 
-TFPlay::~TFPlay() = default;
+TFPlay::~TFPlay() {
+    // The device outlives the window: it must not read the buffers any more.
+    if (WaveOut && (opening_ || Playing)) {
+        WaveOut->Reset();
+        WaveOut->Close();
+    }
+}
 
-void TFPlay::Play(const QString&) {}
-bool TFPlay::QueueNextBlock() { return false; }
-void TFPlay::OnWaveOutOpen() {}
-void TFPlay::OnWaveOutDone(platform::WaveOutBuffer*) {}
-void TFPlay::StopPlayback() {}
-void TFPlay::OnWaveOutClose() {}
+void TFPlay::Play(const QString& fileName) {
+    if (Playing || opening_) return;
+    platform::Files* files = platform::Services().files;
+    if (!files || !files->Exists(fileName)) return;
+
+    // A file that is being recorded is locked and cannot be opened; like a
+    // file shorter than its header it plays nothing and reports nothing.
+    PlayFile = files->OpenRead(fileName);
+    if (!PlayFile) {
+        StopPlayback();
+        return;
+    }
+    unsigned char header[kHeaderBytes];
+    if (PlayFile->Read(header, kHeaderBytes) != kHeaderBytes) {
+        ReleaseFile();
+        StopPlayback();
+        return;
+    }
+    const platform::WaveFormat format = FormatOf(header);
+    if (format.formatTag != 1 || PlayFile->Size() < kMinimumFileBytes) {
+        ReleaseFile();
+        return;
+    }
+    // A header without a rate, channels or sample width gives no playing
+    // time (the clock divides by BytesPerSecond): not playable either.
+    const int32_t bytesPerSecond = BytesPerSecondOf(format);
+    if (bytesPerSecond <= 0) {
+        ReleaseFile();
+        return;
+    }
+    SampleRate = static_cast<int32_t>(format.samplesPerSec);
+    BytesPerSecond = bytesPerSecond;
+
+    WaveOut = platform::Services().waveOut;
+    if (!WaveOut) {
+        ReleaseFile();
+        return;
+    }
+    // The device may report after this window is gone (at exit).
+    QPointer<TFPlay> self(this);
+    platform::WaveOutDevice::Handlers handlers;
+    handlers.onOpen = [self] {
+        if (self) self->OnWaveOutOpen();
+    };
+    handlers.onDone = [self](platform::WaveOutBuffer* buffer) {
+        if (self) self->OnWaveOutDone(buffer);
+    };
+    handlers.onClose = [self] {
+        if (self) self->OnWaveOutClose();
+    };
+    opening_ = true;
+    if (WaveOut->Open(format, std::move(handlers)) != platform::kWaveOk) {
+        // No open report will come: release the file so that the next
+        // request can play.
+        opening_ = false;
+        ReleaseFile();
+    }
+}
+
+void TFPlay::OnWaveOutOpen() {
+    if (!opening_) return;
+    opening_ = false;
+    stopping_ = false;
+    refillEnded_ = false;
+    inFlight_ = 0;
+    WriteIndex = 0;
+    for (int i = 0; i < kBufferCount; ++i)
+        if (!QueueNextBlock()) break;
+    DoneIndex = 0;
+    Playing = true;
+    BytesPlayed = 0;
+    // Nothing could be queued: no block will come back to end the playback.
+    if (inFlight_ == 0) StopPlayback();
+}
+
+bool TFPlay::QueueNextBlock() {
+    if (refillEnded_ || stopping_ || !PlayFile) return false;
+    platform::WaveOutBuffer& header = PlayHeaders[static_cast<size_t>(WriteIndex)];
+    // The end of the file, a read error and a refused write all end the
+    // refilling; what is queued still plays.
+    const int64_t read = PlayFile->Read(header.data, kBlockBytes);
+    if (read <= 0) {
+        refillEnded_ = true;
+        return false;
+    }
+    header.length = static_cast<uint32_t>(read);
+    if (WaveOut->Write(&header) != platform::kWaveOk) {
+        refillEnded_ = true;
+        return false;
+    }
+    ++inFlight_;
+    WriteIndex = (WriteIndex + 1) % kBufferCount;
+    return true;
+}
+
+void TFPlay::OnWaveOutDone(platform::WaveOutBuffer* header) {
+    // Blocks given back by the reset of StopPlayback are neither analysed
+    // nor refilled.
+    if (!header || !Playing || stopping_) return;
+    if (inFlight_ > 0) --inFlight_;
+
+    // The whole buffer, even after a short block, on a copy.
+    std::memcpy(workBlock_.data(), header->data, kBlockBytes);
+    const double level = AnalyseBlock(workBlock_.data(), kPlaybackBlock);
+    Level = static_cast<int32_t>(std::nearbyint(level));
+    if (Display) {
+        PlaybackWavePoints(workBlock_.data(), Display->DisplayWidth(), Display->DisplayHeight(), wavePoints_);
+        Display->ShowWave(wavePoints_.data(), static_cast<int>(wavePoints_.size()), WaveBackColor, kWavePen);
+    }
+    ComputeBands(workBlock_.data(), kPlaybackBlock.frames, SampleRate, level, BandLevels);
+
+    DoneIndex = (DoneIndex + 1) % kBufferCount;
+    if (!QueueNextBlock() && DoneIndex == WriteIndex) StopPlayback();
+    // The clock's count; it stops short of overflowing.
+    if (BytesPlayed <= std::numeric_limits<int32_t>::max() - kBlockBytes) BytesPlayed += kBlockBytes;
+}
+
+void TFPlay::StopPlayback() {
+    if (!Playing) return;
+    // A second stop before the close report meets a device already closed.
+    if (stopping_) return;
+    stopping_ = true;
+    WaveOut->Reset();
+    WaveOut->Close();
+}
+
+void TFPlay::OnWaveOutClose() {
+    Playing = false;
+    stopping_ = false;
+    opening_ = false;
+    inFlight_ = 0;
+    ReleaseFile();
+    for (int32_t& band : BandLevels) band = 0;
+}
+
+void TFPlay::ReleaseFile() {
+    if (PlayFile) PlayFile->Close();
+    PlayFile.reset();
+}

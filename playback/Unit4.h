@@ -40,6 +40,22 @@ public:
     void OnWaveOutDone(platform::WaveOutBuffer* header);
     void StopPlayback();
     void OnWaveOutClose();
+
+private:
+    // True from an accepted Play until the device reports open (or refuses).
+    bool opening_ = false;
+    // True from StopPlayback until the device reports close: the device is
+    // being closed and no block is refilled or queued again.
+    bool stopping_ = false;
+    // The file gave its last block (end, read error or a refused write).
+    bool refillEnded_ = false;
+    // Blocks handed to the device and not yet back.
+    int32_t inFlight_ = 0;
+    // The corrected copy of the block being analysed and its waveform.
+    std::array<int16_t, kBlockBytes / 2> workBlock_{};
+    std::vector<QPoint> wavePoints_;
+
+    void ReleaseFile();
 };
 
 // The one playback window, created at start-up.

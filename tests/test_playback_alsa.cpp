@@ -1,0 +1,243 @@
+// Playback through ALSA's default device into the sound server, heard back
+// from the monitor of its null sink. Skipped when no sound server answers.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <vector>
+
+#include "platform/WaveOut.h"
+#include "playback/Unit4.h"
+#include "settings/publicunit.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+constexpr int kMonitorRate = 22050;
+
+QCoreApplication& App() {
+    static int argc = 1;
+    static char name[] = "test_playback_alsa";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app =
+        QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
+    return app ? *app : *QCoreApplication::instance();
+}
+
+// A sound server with the test's null sink "venue" as its default sink (the
+// one that scripts/with-pulse.sh starts); a desktop's own server is left alone.
+bool ServerReachable() {
+    QProcess p;
+    p.start(QStringLiteral("pactl"), {QStringLiteral("info")});
+    if (!p.waitForFinished(5000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) return false;
+    return p.readAllStandardOutput().contains("Default Sink: venue\n");
+}
+
+void Spin(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        App().processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+}
+
+// A 1 kHz tone of `seconds` in the given PCM format (8 or 16 bits).
+QByteArray ToneWav(int channels, int rate, int bits, double seconds) {
+    const int frames = static_cast<int>(rate * seconds);
+    const int align = channels * bits / 8;
+    QByteArray data(frames * align, '\0');
+    for (int f = 0; f < frames; ++f) {
+        const double v = 0.5 * std::sin(2 * std::numbers::pi * 1000.0 * f / rate);
+        for (int c = 0; c < channels; ++c) {
+            char* p = data.data() + f * align + c * (bits / 8);
+            if (bits == 8) {
+                *p = static_cast<char>(128 + static_cast<int>(std::lrint(v * 127)));
+            } else {
+                const auto s = static_cast<int16_t>(std::lrint(v * 32767));
+                std::memcpy(p, &s, 2);
+            }
+        }
+    }
+    QByteArray h(44, '\0');
+    auto word = [&h](int at, uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) h[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    std::memcpy(h.data(), "RIFF", 4);
+    word(4, static_cast<uint32_t>(36 + data.size()), 4);
+    std::memcpy(h.data() + 8, "WAVEfmt ", 8);
+    word(16, 16, 4);
+    word(20, 1, 2);
+    word(22, static_cast<uint32_t>(channels), 2);
+    word(24, static_cast<uint32_t>(rate), 4);
+    word(28, static_cast<uint32_t>(rate * align), 4);
+    word(32, static_cast<uint32_t>(align), 2);
+    word(34, static_cast<uint32_t>(bits), 2);
+    std::memcpy(h.data() + 36, "data", 4);
+    word(40, static_cast<uint32_t>(data.size()), 4);
+    return h + data;
+}
+
+// Goertzel power of `f` Hz over `n` samples.
+double Power(const int16_t* s, int n, double f) {
+    const double c = 2 * std::cos(2 * std::numbers::pi * f / kMonitorRate);
+    double s1 = 0, s2 = 0;
+    for (int i = 0; i < n; ++i) {
+        const double v = s[i] + c * s1 - s2;
+        s2 = s1;
+        s1 = v;
+    }
+    return s1 * s1 + s2 * s2 - c * s1 * s2;
+}
+
+struct Heard {
+    double seconds = 0;      // time with sound in it
+    double frequency = 0;    // the strongest tone in the loudest stretch
+};
+
+Heard Analyse(const QByteArray& raw) {
+    const auto* s = reinterpret_cast<const int16_t*>(raw.constData());
+    const int n = static_cast<int>(raw.size() / 2);
+    const int window = kMonitorRate / 50;  // 20 ms
+    Heard heard;
+    int loudest = -1;
+    double loudestEnergy = 0;
+    for (int start = 0; start + window <= n; start += window) {
+        double e = 0;
+        for (int i = 0; i < window; ++i) e += static_cast<double>(s[start + i]) * s[start + i];
+        const double rms = std::sqrt(e / window);
+        // The monitor may miss the first moments while the sink wakes up.
+        if (rms > 2000) heard.seconds += 0.02;
+        if (e > loudestEnergy) {
+            loudestEnergy = e;
+            loudest = start;
+        }
+    }
+    if (loudest < 0) return heard;
+    const int span = std::min(n - loudest, kMonitorRate / 5);
+    double best = 0;
+    for (double f = 100; f <= 5000; f += 5) {
+        const double p = Power(s + loudest, span, f);
+        if (p > best) {
+            best = p;
+            heard.frequency = f;
+        }
+    }
+    return heard;
+}
+
+class AlsaPlaybackTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        App();
+        if (!ServerReachable()) GTEST_SKIP() << "no sound server with the sink \"venue\"";
+        device = platform::MakeAlsaWaveOut();
+        platform::Services().waveOut = device.get();
+        env.files.MakePath(env.AppDir() + "record/");
+        Playing = false;
+    }
+    void TearDown() override { Playing = false; }
+
+    // Plays `wav` with the playback window while the monitor is recorded.
+    QByteArray PlayAndListen(const QByteArray& wav, bool& ended, bool& started) {
+        const QString path = env.AppDir() + "record/tone.wav";
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(wav);
+        f.close();
+
+        QProcess monitor;
+        monitor.start(QStringLiteral("parec"),
+                      {QStringLiteral("--device=venue.monitor"), QStringLiteral("--rate=22050"),
+                       QStringLiteral("--channels=1"), QStringLiteral("--format=s16le"), QStringLiteral("--raw"),
+                       QStringLiteral("--latency-msec=20")});
+        EXPECT_TRUE(monitor.waitForStarted(5000));
+        Spin(400);
+
+        TFPlay play;
+        play.Play(path);
+        QElapsedTimer t;
+        t.start();
+        started = false;
+        while (t.elapsed() < 15000) {
+            App().processEvents(QEventLoop::AllEvents, 10);
+            started = started || Playing;
+            if (started && !Playing) break;
+            QThread::msleep(2);
+        }
+        ended = started && !Playing;
+        Spin(400);
+        monitor.terminate();
+        monitor.waitForFinished(5000);
+        return monitor.readAllStandardOutput();
+    }
+
+    testing_support::TestEnvironment env;
+    std::unique_ptr<platform::WaveOutDevice> device;
+};
+
+TEST_F(AlsaPlaybackTest, RecordingIsHeardOnTheSink) {
+    bool started = false, ended = false;
+    const Heard heard = Analyse(PlayAndListen(ToneWav(2, 22050, 16, 2.0), ended, started));
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(ended) << "playback ends by itself at the end of the file";
+    EXPECT_NEAR(heard.frequency, 1000, 15);
+    EXPECT_GT(heard.seconds, 1.6);
+    EXPECT_LT(heard.seconds, 2.6);
+}
+
+TEST_F(AlsaPlaybackTest, MonoEightBitFilePlaysInItsOwnFormat) {
+    // Played in any other format the tone would change pitch and length.
+    bool started = false, ended = false;
+    const Heard heard = Analyse(PlayAndListen(ToneWav(1, 8000, 8, 1.5), ended, started));
+    EXPECT_TRUE(ended);
+    EXPECT_NEAR(heard.frequency, 1000, 15);
+    EXPECT_GT(heard.seconds, 1.0);
+    EXPECT_LT(heard.seconds, 2.1);
+}
+
+TEST_F(AlsaPlaybackTest, DeviceReportsInOrderAndDropsWhatTheResetTakesBack) {
+    std::vector<int> done;
+    int opens = 0, closes = 0;
+    platform::WaveOutDevice::Handlers handlers;
+    handlers.onOpen = [&] { ++opens; };
+    handlers.onDone = [&](platform::WaveOutBuffer* b) { done.push_back(b->index); };
+    handlers.onClose = [&] { ++closes; };
+
+    platform::WaveFormat format{1, 2, 22050, 88200, 4, 16};
+    platform::WaveFormat badAlign = format;
+    badAlign.blockAlign = 0;
+    EXPECT_NE(device->Open(badAlign, handlers), platform::kWaveOk);
+    badAlign.blockAlign = 3;
+    EXPECT_NE(device->Open(badAlign, handlers), platform::kWaveOk);
+
+    std::vector<char> memory(8 * 2048, 0);
+    std::vector<platform::WaveOutBuffer> buffers(8);
+    for (int i = 0; i < 8; ++i) buffers[i] = {memory.data() + i * 2048, 2048, i};
+
+    ASSERT_EQ(device->Open(format, handlers), platform::kWaveOk);
+    for (int i = 0; i < 8; ++i) ASSERT_EQ(device->Write(&buffers[i]), platform::kWaveOk);
+    QElapsedTimer t;  // 8 blocks last 0.19 s
+    t.start();
+    while (done.size() < 8 && t.elapsed() < 5000) Spin(10);
+    EXPECT_EQ(opens, 1);
+    EXPECT_EQ(done, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+
+    done.clear();
+    for (int i = 0; i < 8; ++i) device->Write(&buffers[i]);
+    device->Reset();
+    device->Close();
+    device->Close();
+    Spin(500);
+    EXPECT_TRUE(done.empty()) << "nothing is reported after a reset";
+    EXPECT_EQ(closes, 1);
+}
+
+}  // namespace
