@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QScreen>
 
+#include "capture/RecordingFile.h"
 #include "capture/Unit2.h"
 #include "platform/Platform.h"
 #include "playback/Unit4.h"
@@ -263,6 +264,7 @@ void TForm1::FormCreate() {
     Flying = false;
     IdleTicks = 0;
     Image111->move(0, 0);
+    RepairRecordings(records);
 }
 
 void TForm1::FormClose() {

@@ -1,6 +1,125 @@
 // Voice-activated and manual recording control.
-#include "capture/Unit2.h"
+#include "capture/RecordingControl.h"
 
-void TFRecord::ControlStep(double, const int16_t*) {}
-void TFRecord::PlaybackCheck() {}
-void TFRecord::EndRecordingByStop() {}
+#include <limits>
+
+#include "capture/RecordingFile.h"
+#include "capture/Unit2.h"
+#include "mixer/MixerControl.h"
+#include "settings/publicunit.h"
+
+void (*RecordingVolumeApplier)(int percent) = &ApplyRecordingVolume;
+
+void ResetAgc() {
+    RecordingVolumeSet = AppSettings.RecordingVolume;
+    RecordingVolumeNow = AppSettings.RecordingVolume;
+}
+
+void AgcStep(int32_t level) {
+    if (level > 20 && RecordingVolumeNow > 1) {
+        RecordingVolumeNow -= 2;
+        RecordingVolumeApplier(RecordingVolumeNow);
+    }
+}
+
+namespace {
+
+// Counts a run of blocks; a run never wraps around.
+void CountOn(int32_t& counter) {
+    if (counter < std::numeric_limits<int32_t>::max()) ++counter;
+}
+
+void Report(TFRecord& w, TakeEvent event) {
+    if (w.OnTakeEvent) w.OnTakeEvent(event, w.FileName, w.FramesWritten);
+}
+
+void RaiseRecordingEvent(TFRecord& w) {
+    if (w.OnRecordingEvent) w.OnRecordingEvent(&w, w.FileName);
+}
+
+void CloseTake(TFRecord& w) {
+    if (w.RecordFile) {
+        CloseRecordingFile(*w.RecordFile);
+        w.RecordFile.reset();
+    }
+}
+
+// An end that keeps the file whatever its length and leaves the gain as it is.
+void KeepTake(TFRecord& w) {
+    Report(w, TakeEvent::Kept);
+    RaiseRecordingEvent(w);
+}
+
+}  // namespace
+
+void TFRecord::ControlStep(double L, const int16_t* block) {
+    // The threshold in 64 bits: the margin comes from the settings file.
+    const int64_t T = int64_t{NoiseFloor} + TriggerMargin;
+    const bool quiet = L <= static_cast<double>(T);
+
+    // 1. Loud count.
+    if (quiet)
+        LoudCount = 0;
+    else
+        CountOn(LoudCount);
+
+    // 2. Start.
+    if (!Recording && ((!Manual && LoudCount >= 1) || (Manual && ManualRequest))) {
+        platform::Clock* clock = platform::Services().clock;
+        const QDateTime now = clock ? clock->LocalNow() : QDateTime::currentDateTime();
+        std::unique_ptr<platform::WritableFile> file = OpenNewRecording(RecordFolder, now, SampleRate, FileName);
+        if (file) {
+            RecordFile = std::move(file);
+            Recording = true;
+            QuietCount = 0;
+            LoudCount = 0;
+            FramesWritten = 0;
+            if (AppSettings.AGC) ResetAgc();
+            Report(*this, TakeEvent::Opened);
+            RaiseRecordingEvent(*this);
+        }
+    }
+
+    // 3. Recording (the block that started a take is its first block).
+    if (Recording) {
+        if (RecordFile) RecordFile->Append(block, kBlockBytes);
+        if (FramesWritten <= std::numeric_limits<int32_t>::max() - kBlockFrames) FramesWritten += kBlockFrames;
+        if (AppSettings.AGC) AgcStep(Level);
+        if (quiet)
+            CountOn(QuietCount);
+        else
+            QuietCount = 0;
+        // Voice mode: more than StopDelay seconds of quiet, that is
+        // QuietCount × 2048 / SampleRate > StopDelay, in exact integers.
+        const bool end = Manual ? !ManualRequest
+                                : int64_t{QuietCount} * kBlockFrames > int64_t{StopDelay} * SampleRate;
+        if (end) {
+            CloseTake(*this);
+            Recording = false;
+            if (AppSettings.AGC) RecordingVolumeApplier(RecordingVolumeSet);
+            if (int64_t{FramesWritten} >= int64_t{10} * SampleRate) {
+                KeepTake(*this);
+            } else {
+                if (platform::Services().files) platform::Services().files->Remove(FileName);
+                Report(*this, TakeEvent::Deleted);
+            }
+        }
+    } else if (LoudCount == 0) {
+        // 4. Idle and quiet: the level of this block is the new reference.
+        NoiseFloor = Level;
+    }
+}
+
+void TFRecord::PlaybackCheck() {
+    if (!Recording) return;
+    CloseTake(*this);
+    Recording = false;
+    KeepTake(*this);
+}
+
+void TFRecord::EndRecordingByStop() {
+    if (!Recording) return;
+    Recording = false;
+    CloseTake(*this);
+    KeepTake(*this);
+}

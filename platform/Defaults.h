@@ -65,6 +65,7 @@ public:
     std::unique_ptr<WritableFile> CreateNew(const QString& path) override;
     std::unique_ptr<ReadableFile> OpenRead(const QString& path) override;
     bool Remove(const QString& path) override;
+    std::unique_ptr<WritableFile> OpenToPatch(const QString& path) override;
     QList<DirEntry> List(const QString& dir, const QString& suffix) override;
 };
 

@@ -110,6 +110,13 @@ public:
     virtual std::unique_ptr<ReadableFile> OpenRead(const QString& path) = 0;
     // Deletes; fails when the file is missing or is being written.
     virtual bool Remove(const QString& path) = 0;
+    // Opens an existing regular file to patch it in place, locked as CreateNew
+    // does; the file keeps its last-write time when the patch is closed. Fails
+    // (null) when it is missing, no regular file, or being read or written.
+    virtual std::unique_ptr<WritableFile> OpenToPatch(const QString& path) {
+        (void)path;
+        return nullptr;
+    }
     // The files of `dir` whose names end with `suffix` (case-insensitive), in
     // the order the directory lists them.
     virtual QList<DirEntry> List(const QString& dir, const QString& suffix) = 0;

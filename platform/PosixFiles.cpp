@@ -24,6 +24,9 @@ int64_t FileSize(int fd) {
 class PosixWritableFile final : public WritableFile {
 public:
     explicit PosixWritableFile(int fd) : fd_(fd) {}
+    // A patched file gets these access and modification times back at Close.
+    PosixWritableFile(int fd, const struct stat& keepTimes)
+        : fd_(fd), keepTimes_(true), times_{keepTimes.st_atim, keepTimes.st_mtim} {}
     ~PosixWritableFile() override { Close(); }
 
     int64_t Append(const void* data, int64_t size) override {
@@ -49,6 +52,7 @@ public:
     }
     void Close() override {
         if (fd_ >= 0) {
+            if (keepTimes_) ::futimens(fd_, times_);
             ::close(fd_);  // releases the lock
             fd_ = -1;
         }
@@ -56,6 +60,8 @@ public:
 
 private:
     int fd_;
+    bool keepTimes_ = false;
+    struct timespec times_[2] {};
 };
 
 class PosixReadableFile final : public ReadableFile {
@@ -120,6 +126,17 @@ bool PosixFiles::Remove(const QString& path) {
     const bool removed = free && ::unlink(native.constData()) == 0;
     ::close(fd);
     return removed;
+}
+
+std::unique_ptr<WritableFile> PosixFiles::OpenToPatch(const QString& path) {
+    const int fd = ::open(Native(path).constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<PosixWritableFile>(fd, st);
 }
 
 QList<DirEntry> PosixFiles::List(const QString& dir, const QString& suffix) {

@@ -1,0 +1,63 @@
+#pragma once
+// Recording files: PCM WAV with the canonical 44-byte header, named after the
+// local time at which the take started.
+#include <QDateTime>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "platform/Platform.h"
+
+constexpr int kWaveHeaderBytes = 44;
+// Largest number appended to a taken name ("-2" … "-999").
+constexpr int kMaxNameSuffix = 999;
+
+using WaveHeader = std::array<uint8_t, kWaveHeaderBytes>;
+
+// The header of a PCM file with the given format and size fields.
+WaveHeader MakeWaveHeader(uint16_t channels, uint16_t bits, int32_t sampleRate, uint32_t riffSize,
+                          uint32_t dataSize);
+
+// True for the canonical 44-byte header of a PCM file: "RIFF", "WAVE", a
+// 16-byte "fmt " chunk of format 1 whose block align and bytes per second
+// agree with its channels, bits and rate, and the "data" chunk right after it.
+bool IsCanonicalPcmHeader(const uint8_t* header);
+
+// The RIFF and data sizes that a file of `fileSize` bytes should carry; sizes
+// beyond 32 bits are held at 0xFFFFFFFF.
+uint32_t RiffSizeFor(int64_t fileSize);
+uint32_t DataSizeFor(int64_t fileSize);
+
+// Creates `fileName` with the provisional header (RIFF size 36, data size 0)
+// and keeps it locked against readers and deleters until it is closed. Never
+// replaces an existing file. Null when the file cannot be created or its
+// header cannot be written (a half-created file is removed again).
+//
+// Appending to the returned file always writes at the end of the data that
+// was written in full, so a block cut short by a full disk is overwritten by
+// the next block instead of shifting all later frames; what was appended is
+// flushed to the disk at least once per two seconds of sound.
+std::unique_ptr<platform::WritableFile> OpenRecordingFile(uint16_t channels, uint16_t bits,
+                                                          const QString& fileName, int32_t sampleRate);
+
+// Patches the two size fields from the file's real size, flushes and closes.
+void CloseRecordingFile(platform::WritableFile& file);
+
+// folder + "PLEN" + yyyymmddhhmmss + ".wav"; with `suffix` ≥ 2, "-<suffix>"
+// goes before ".wav".
+QString RecordingFileName(const QString& folder, const QDateTime& start, int suffix = 1);
+
+// Opens the recording of a take that starts at `start` under the first free
+// name among PLEN<time>.wav, PLEN<time>-2.wav, … . `fileName` receives the
+// name that was tried last. Null when no file could be created.
+std::unique_ptr<platform::WritableFile> OpenNewRecording(const QString& folder, const QDateTime& start,
+                                                         int32_t sampleRate, QString& fileName);
+
+// Sets the two size fields of every file in `folder` that starts with a
+// canonical PCM header whose sizes disagree with the file's length (a take
+// that was open when the program or the machine stopped). Files that are in
+// use, that carry any other header, or whose sizes are right are not touched.
+// Returns how many files were repaired.
+int RepairRecordings(const QString& folder);

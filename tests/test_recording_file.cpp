@@ -1,0 +1,205 @@
+// Recording files: header, names, locking, flushing, failed writes, repair.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+#include <functional>
+
+#include "capture/RecordingFile.h"
+#include "capture/Unit2.h"
+#include "settings/publicunit.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+// Real files whose writes and flushes are watched and, on demand, fail.
+struct SpyFiles final : platform::Files {
+    platform::PosixFiles real;
+    std::vector<int64_t> syncedSizes;  // file size at every flush
+    bool failHeader = false;
+    int dataWrites = 0;
+    // Bytes that the n-th data write (from 1) really writes; all by default.
+    std::function<int64_t(int n, int64_t size)> plan = [](int, int64_t size) { return size; };
+
+    struct File final : platform::WritableFile {
+        SpyFiles& spy;
+        std::unique_ptr<platform::WritableFile> f;
+        File(SpyFiles& s, std::unique_ptr<platform::WritableFile> inner) : spy(s), f(std::move(inner)) {}
+        int64_t Append(const void* d, int64_t n) override { return f->Append(d, n); }
+        bool WriteAt(int64_t offset, const void* d, int64_t n) override {
+            if (offset == 0 && spy.failHeader) return false;
+            if (offset < kWaveHeaderBytes) return f->WriteAt(offset, d, n);
+            const int64_t done = spy.plan(++spy.dataWrites, n);
+            return (done == 0 || f->WriteAt(offset, d, done)) && done == n;
+        }
+        int64_t Size() override { return f->Size(); }
+        void Sync() override { spy.syncedSizes.push_back(f->Size()); }
+        void Close() override { f->Close(); }
+    };
+
+    bool Exists(const QString& p) override { return real.Exists(p); }
+    bool MakePath(const QString& d) override { return real.MakePath(d); }
+    std::unique_ptr<platform::WritableFile> CreateNew(const QString& p) override {
+        auto f = real.CreateNew(p);
+        return f ? std::make_unique<File>(*this, std::move(f)) : nullptr;
+    }
+    std::unique_ptr<platform::ReadableFile> OpenRead(const QString& p) override { return real.OpenRead(p); }
+    bool Remove(const QString& p) override { return real.Remove(p); }
+    std::unique_ptr<platform::WritableFile> OpenToPatch(const QString& p) override { return real.OpenToPatch(p); }
+    QList<platform::DirEntry> List(const QString& d, const QString& s) override { return real.List(d, s); }
+};
+
+class RecordingFiles : public ::testing::Test {
+protected:
+    testing_support::TestEnvironment env;
+    QString folder = env.AppDir() + "record/";
+    std::array<int16_t, 4096> block{};
+
+    void SetUp() override { QDir().mkpath(folder); }
+    static QByteArray Read(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    static void Write(const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    static quint32 U32(const QByteArray& b, int at) { return qFromLittleEndian<quint32>(b.constData() + at); }
+    void AppendBlock(platform::WritableFile& f, int16_t value) {
+        block.fill(value);
+        f.Append(block.data(), 8192);
+    }
+};
+
+TEST_F(RecordingFiles, HeaderIsProvisionalWhileOpenAndMatchesTheFileWhenClosed) {
+    const QString name = folder + "a.wav";
+    auto f = OpenRecordingFile(2, 16, name, 22050);
+    ASSERT_TRUE(f);
+    AppendBlock(*f, 7);
+    // Held exclusively: no reader, no deleter.
+    EXPECT_FALSE(env.files.OpenRead(name));
+    EXPECT_FALSE(env.files.Remove(name));
+    QByteArray b = Read(name);
+    ASSERT_EQ(b.size(), 44 + 8192);
+    EXPECT_EQ(b.left(4), QByteArray::fromHex("52494646"));
+    EXPECT_EQ(U32(b, 4), 36u);
+    EXPECT_EQ(U32(b, 40), 0u);
+    CloseRecordingFile(*f);
+    b = Read(name);
+    EXPECT_EQ(b.left(44), QByteArray(reinterpret_cast<const char*>(MakeWaveHeader(2, 16, 22050, 8228, 8192).data()), 44));
+    EXPECT_EQ(b.mid(8, 8), "WAVEfmt ");
+    EXPECT_EQ(U32(b, 16), 16u);
+    EXPECT_EQ(U32(b, 20), 1u | (2u << 16));  // PCM, 2 channels
+    EXPECT_EQ(U32(b, 24), 22050u);
+    EXPECT_EQ(U32(b, 28), 88200u);
+    EXPECT_EQ(U32(b, 32), 4u | (16u << 16));  // block align 4, 16 bits
+    EXPECT_EQ(b.mid(36, 4), "data");
+    EXPECT_TRUE(env.files.OpenRead(name));
+    // Never replaces a file.
+    EXPECT_FALSE(OpenRecordingFile(2, 16, name, 22050));
+    EXPECT_EQ(Read(name), b);
+}
+
+TEST_F(RecordingFiles, NamesCarryTheStartTimeAndNeverReplaceATake) {
+    const QDateTime eve(QDate(2026, 12, 31), QTime(23, 59, 59));
+    EXPECT_EQ(RecordingFileName(folder, eve), folder + "PLEN20261231235959.wav");
+    EXPECT_EQ(RecordingFileName("", QDateTime(QDate(2027, 1, 2), QTime(3, 4, 5)), 3), "PLEN20270102030405-3.wav");
+    Write(folder + "PLEN20261231235959.wav", "one");
+    Write(folder + "PLEN20261231235959-2.wav", "two");
+    QString name;
+    auto f = OpenNewRecording(folder, eve, 22050, name);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(name, folder + "PLEN20261231235959-3.wav");
+    EXPECT_EQ(Read(folder + "PLEN20261231235959.wav"), "one");
+    EXPECT_EQ(Read(folder + "PLEN20261231235959-2.wav"), "two");
+    EXPECT_FALSE(OpenNewRecording(folder + "missing/", eve, 22050, name));
+}
+
+TEST_F(RecordingFiles, DataIsFlushedAtLeastEveryTwoSeconds) {
+    SpyFiles spy;
+    platform::Services().files = &spy;
+    for (auto [rate, every] : {std::pair{22050, 22}, std::pair{44100, 44}, std::pair{11025, 11}}) {
+        spy.syncedSizes.clear();
+        auto f = OpenRecordingFile(2, 16, folder + QString::number(rate), rate);
+        ASSERT_TRUE(f);
+        for (int i = 0; i < 2 * every + 1; ++i) AppendBlock(*f, 1);
+        CloseRecordingFile(*f);
+        const int64_t last = 44 + (2 * every + 1) * 8192;
+        EXPECT_EQ(spy.syncedSizes, (std::vector<int64_t>{44 + every * 8192, 44 + 2 * every * 8192, last}));
+    }
+}
+
+TEST_F(RecordingFiles, FailedWritesKeepTheFramesInPlaceAndStillCount) {
+    SpyFiles spy;
+    platform::Services().files = &spy;
+    // The 3rd block is cut short, the 6th and later are lost (disk full).
+    spy.plan = [](int n, int64_t size) -> int64_t { return n == 3 ? 1000 : n >= 6 ? 0 : size; };
+    AppSettings = TAppSettings{};
+    TFRecord rec;
+    rec.RecordFolder = folder;
+    rec.SampleRate = 22050;
+    rec.Manual = rec.ManualRequest = true;
+    for (int16_t i = 1; i <= 108; ++i) {
+        block.fill(i);
+        rec.ControlStep(0.0, block.data());
+    }
+    rec.ManualRequest = false;
+    rec.ControlStep(0.0, block.data());
+    EXPECT_EQ(rec.FramesWritten, 109 * 2048);
+    ASSERT_TRUE(QFile::exists(rec.FileName));  // kept by the frames counted
+    const QByteArray b = Read(rec.FileName);
+    ASSERT_EQ(b.size(), 44 + 4 * 8192);
+    EXPECT_EQ(U32(b, 4), static_cast<quint32>(b.size() - 8));
+    EXPECT_EQ(U32(b, 40), static_cast<quint32>(b.size() - 44));
+    const int16_t expected[] = {1, 2, 4, 5};
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(b[44 + k * 8192 + 8191 - 1], expected[k]) << k;
+
+    // A header that cannot be written leaves no file and no take.
+    spy.failHeader = true;
+    QString name;
+    EXPECT_FALSE(OpenNewRecording(folder, env.clock.now.addDays(1), 22050, name));
+    EXPECT_FALSE(QFile::exists(name));
+}
+
+TEST_F(RecordingFiles, RepairFixesOnlyTakesLeftOpen) {
+    const QDateTime old = QDateTime::currentDateTime().addDays(-2).addSecs(-17);
+    auto make = [&](const QString& name, const QByteArray& bytes) {
+        Write(folder + name, bytes);
+        QFile f(folder + name);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.setFileTime(old, QFileDevice::FileModificationTime);
+    };
+    auto header = [](uint16_t ch, uint16_t bits, int rate, uint32_t riff, uint32_t data) {
+        const WaveHeader h = MakeWaveHeader(ch, bits, rate, riff, data);
+        return QByteArray(reinterpret_cast<const char*>(h.data()), 44);
+    };
+    const QByteArray data(3 * 8192, '\x11');
+    make("PLEN1.wav", header(2, 16, 22050, 36, 0) + data);         // left open
+    make("mono8.wav", header(1, 8, 8000, 36, 0) + QByteArray(5, 'x'));
+    make("PLEN2.wav", header(2, 16, 22050, 36 + 3 * 8192, 3 * 8192) + data);  // fine
+    QByteArray odd = header(2, 16, 22050, 36, 0) + data;
+    odd[16] = 18;  // a longer format chunk: not ours to judge
+    make("odd.wav", odd);
+    make("short.wav", QByteArray("RIFF\x24\0\0\0WAVE", 12));
+    make("notes.txt", QByteArray(60, 'n'));
+    auto open = OpenRecordingFile(2, 16, folder + "PLEN3.wav", 22050);  // being written
+    const QByteArray heldBefore = Read(folder + "PLEN3.wav");
+
+    EXPECT_EQ(RepairRecordings(folder.chopped(1)), 2);
+    QByteArray b = Read(folder + "PLEN1.wav");
+    EXPECT_EQ(b, header(2, 16, 22050, 36 + 3 * 8192, 3 * 8192) + data);
+    EXPECT_EQ(Read(folder + "mono8.wav").left(44), header(1, 8, 8000, 41, 5));
+    EXPECT_EQ(Read(folder + "odd.wav"), odd);
+    EXPECT_EQ(Read(folder + "short.wav").size(), 12);
+    EXPECT_EQ(Read(folder + "notes.txt"), QByteArray(60, 'n'));
+    EXPECT_EQ(Read(folder + "PLEN3.wav"), heldBefore);
+    for (const char* n : {"PLEN1.wav", "PLEN2.wav", "mono8.wav"})
+        EXPECT_EQ(QFileInfo(folder + n).lastModified().toSecsSinceEpoch(), old.toSecsSinceEpoch()) << n;
+    EXPECT_EQ(RepairRecordings(folder), 0);
+}
+
+}  // namespace
