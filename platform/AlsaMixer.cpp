@@ -40,7 +40,6 @@
 // every channel's switch. Every ALSA error becomes kMixerError.
 #include <alsa/asoundlib.h>
 
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <map>
@@ -84,34 +83,6 @@ QString ControlName(const ElemId& id, bool capture, const char* what) {
     const QString direction = capture ? QStringLiteral("Capture") : QStringLiteral("Playback");
     if (element == direction) return element + ' ' + QLatin1String(what);
     return element + ' ' + direction + ' ' + QLatin1String(what);
-}
-
-bool HasWord(const QString& text, const QString& word) {
-    return QRegularExpression(QStringLiteral("\\b%1\\b").arg(word),
-                              QRegularExpression::CaseInsensitiveOption)
-        .match(text)
-        .hasMatch();
-}
-
-uint32_t SourceType(const QString& name) {
-    if (HasWord(name, QStringLiteral("Line"))) return kSrcLine;
-    if (HasWord(name, QStringLiteral("Mic")) || HasWord(name, QStringLiteral("Microphone")))
-        return kSrcMicrophone;
-    if (HasWord(name, QStringLiteral("CD"))) return kSrcCompactDisc;
-    if (HasWord(name, QStringLiteral("Aux"))) return kSrcAuxiliary;
-    if (HasWord(name, QStringLiteral("IEC958")) || HasWord(name, QStringLiteral("SPDIF")) ||
-        HasWord(name, QStringLiteral("Digital")))
-        return kSrcDigital;
-    return kSrcUndefined;
-}
-
-// "Line" → "Line In", "Rear Line" → "Rear Line In"; "Line In" stays.
-QString SourceName(const QString& name) {
-    QString text = name;
-    static const QRegularExpression bareLine(QStringLiteral("\\b(Line)\\b(?!\\s+In\\b)"),
-                                             QRegularExpression::CaseInsensitiveOption);
-    text.replace(bareLine, QStringLiteral("\\1 In"));
-    return text;
 }
 
 enum class Kind { PlaybackVolume, PlaybackMute, CaptureVolume, CaptureMute, MuxEnum, MuxSwitches };
@@ -320,12 +291,12 @@ private:
 
         for (size_t k = 0; k < sourceNames.size(); ++k) {
             Line s;
-            const QString name = SourceName(sourceNames[k]);
+            const QString name = AlsaSourceName(sourceNames[k]);
             s.info.cbStruct = sizeof(MIXERLINE);
             s.info.dwDestination = number;
             s.info.dwSource = uint32_t(k);
             s.info.dwLineID = ((uint32_t(k) + 1) << 16) | number;
-            s.info.dwComponentType = SourceType(sourceNames[k]);
+            s.info.dwComponentType = AlsaSourceType(sourceNames[k]);
             StoreName(s.info.szShortName, name);
             StoreName(s.info.szName, name);
             // The element of the source's own name carries its volume, else the main capture element.

@@ -2,6 +2,8 @@
 
 #include <alsa/asoundlib.h>
 
+#include <QRegularExpression>
+
 #include "platform/Mixer.h"
 
 namespace platform {
@@ -53,7 +55,34 @@ QString Fit(const QString& name) {
     return NameText(caps.szPname);
 }
 
+bool HasWord(const QString& text, const QString& word) {
+    return QRegularExpression(QStringLiteral("\\b%1\\b").arg(word), QRegularExpression::CaseInsensitiveOption)
+        .match(text)
+        .hasMatch();
+}
+
 }  // namespace
+
+uint32_t AlsaSourceType(const QString& name) {
+    if (HasWord(name, QStringLiteral("Line"))) return kSrcLine;
+    if (HasWord(name, QStringLiteral("Mic")) || HasWord(name, QStringLiteral("Microphone")))
+        return kSrcMicrophone;
+    if (HasWord(name, QStringLiteral("CD"))) return kSrcCompactDisc;
+    if (HasWord(name, QStringLiteral("Aux"))) return kSrcAuxiliary;
+    if (HasWord(name, QStringLiteral("IEC958")) || HasWord(name, QStringLiteral("SPDIF")) ||
+        HasWord(name, QStringLiteral("Digital")))
+        return kSrcDigital;
+    return kSrcUndefined;
+}
+
+QString AlsaSourceName(const QString& name) {
+    QString text = name;
+    static const QRegularExpression bareLine(QStringLiteral("\\b(Line)\\b(?!\\s+In\\b)"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    text.replace(bareLine, QStringLiteral("\\1 In"));
+    return text;
+}
+
 
 QList<AlsaMixerEntry> AlsaMixerDevices() {
     QuietErrors quiet;

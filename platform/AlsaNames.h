@@ -17,6 +17,8 @@
 #include <QList>
 #include <QString>
 
+#include <cstdint>
+
 namespace platform {
 
 struct AlsaMixerEntry {
@@ -31,5 +33,12 @@ QList<AlsaMixerEntry> AlsaMixerDevices();
 
 // The product name of a mixer device; empty when there is no such device.
 QString AlsaDeviceName(int mixerDevice);
+
+// How a capture source of a card shows as a source line: its name with a
+// bare word "Line" made "Line In" ("Line" → "Line In", "Rear Line" → "Rear
+// Line In"; "Line In" stays), and its component type from the words of its
+// name (Line, Mic or Microphone, CD, Aux, IEC958/SPDIF/Digital; else undefined).
+QString AlsaSourceName(const QString& alsaName);
+uint32_t AlsaSourceType(const QString& alsaName);
 
 }  // namespace platform
