@@ -1,0 +1,319 @@
+// The mixer operations on mixer device 0, over the in-memory mixer.
+#include <gtest/gtest.h>
+
+#include "app/Unit1.h"
+#include "mixer/MixerControl.h"
+#include "mixer/mixers.h"
+#include "platform/FakeMixer.h"
+#include "settings/publicunit.h"
+#include "support/TestSupport.h"
+
+using platform::FakeMixer;
+namespace pf = platform;
+
+namespace {
+
+constexpr uint32_t kOn = 0xFFFFFFFFu;
+
+class MixerOperationsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pf::Services().mixer = &fake;
+        Reset();
+    }
+    void TearDown() override { Reset(); }
+    static void Reset() {
+        delete MixerSystem;
+        MixerSystem = nullptr;
+        RecordingSources.clear();
+        SourceOrderReversed = false;
+        RecordingVolumeCache = TRecordingVolumeCache{};
+        RecordingVolumeSet = RecordingVolumeNow = 0;
+    }
+
+    // A sound card: stereo speakers with a VOLUME, and a recording
+    // destination whose sources 0, 1, 2 are Microphone (mono), Line In and
+    // Stereo Mix (stereo), each with a VOLUME, and whose MUX lists `items`
+    // with `selected` set.
+    void Card(const QStringList& items, int selected = 0, uint32_t minimum = 0, uint32_t maximum = 65535) {
+        FakeMixer::Device& device = fake.AddDevice(QStringLiteral("Venue Card"));
+        speakers = &fake.AddDestination(device, pf::kDstSpeakers, 2, "Speakers");
+        speakerVolume = &fake.AddControl(*speakers, pf::kCtlVolume, 0, minimum, maximum);
+        wavein = &fake.AddDestination(device, pf::kDstWaveIn, 2, "Recording");
+        FakeMixer::Line& mic = fake.AddSource(*wavein, pf::kSrcMicrophone, 1, "Microphone");
+        FakeMixer::Line& line = fake.AddSource(*wavein, pf::kSrcLine, 2, "Line In");
+        FakeMixer::Line& mix = fake.AddSource(*wavein, pf::kSrcAnalog, 2, "Stereo Mix");
+        fake.AddControl(mic, pf::kCtlMute, pf::kCtlfUniform, 0, 1);
+        micVolume = &fake.AddControl(mic, pf::kCtlVolume, 0, minimum, maximum);
+        lineVolume = &fake.AddControl(line, pf::kCtlVolume, 0, minimum, maximum);
+        mixVolume = &fake.AddControl(mix, pf::kCtlVolume, 0, minimum, maximum);
+        mux = &fake.AddMux(*wavein, items, selected);
+    }
+    void NaturalCard(int selected = 0) { Card({"Stereo Mix", "Line In", "Microphone"}, selected); }
+
+    testing_support::TestEnvironment env;
+    FakeMixer fake;
+    FakeMixer::Destination* speakers = nullptr;
+    FakeMixer::Destination* wavein = nullptr;
+    FakeMixer::Control* speakerVolume = nullptr;
+    FakeMixer::Control* micVolume = nullptr;
+    FakeMixer::Control* lineVolume = nullptr;
+    FakeMixer::Control* mixVolume = nullptr;
+    FakeMixer::Control* mux = nullptr;
+};
+
+TEST_F(MixerOperationsTest, MuxInConnectionOrderDrivesTheSameConnection) {
+    NaturalCard();
+    InitMixers();
+    EXPECT_EQ(RecordingSources, QStringList({"Stereo Mix", "Line In", "Microphone"}));
+    EXPECT_FALSE(SourceOrderReversed);
+    SelectRecordingSource(1);
+    SetRecordingVolume(25);
+    ASSERT_EQ(lineVolume->writes.size(), 2u);
+    EXPECT_EQ(lineVolume->values, (std::vector<uint32_t>{16384, 16384}));
+    EXPECT_TRUE(micVolume->writes.empty());
+    EXPECT_TRUE(mixVolume->writes.empty());
+    EXPECT_EQ(RecordingVolumeCache.Connection, 1);
+}
+
+TEST_F(MixerOperationsTest, MuxInSourceOrderIsDetectedAsReversed) {
+    Card({"Microphone", "Line In", "Stereo Mix"});
+    InitMixers();
+    EXPECT_TRUE(SourceOrderReversed);
+    SelectRecordingSource(0);
+    SetRecordingVolume(25);
+    // Item 0 is connection 2, source 0: the mono microphone, one write.
+    EXPECT_EQ(RecordingVolumeCache.Connection, 2);
+    ASSERT_EQ(micVolume->writes.size(), 1u);
+    EXPECT_EQ(micVolume->values[0], 16384u);
+    EXPECT_TRUE(lineVolume->writes.empty());
+}
+
+TEST_F(MixerOperationsTest, SourceOrderStaysWhenThereIsNothingToCompare) {
+    Card({}, -1);
+    SourceOrderReversed = true;
+    InitMixers();
+    EXPECT_TRUE(RecordingSources.isEmpty());
+    EXPECT_TRUE(SourceOrderReversed);
+}
+
+struct Expected {
+    int percent;
+    uint32_t value;
+};
+
+class VolumeFormula : public MixerOperationsTest, public ::testing::WithParamInterface<Expected> {};
+
+TEST_P(VolumeFormula, BothKindsOnBounds0To65535) {
+    NaturalCard(1);
+    InitMixers();
+    SetPlayingVolume(GetParam().percent);
+    ApplyRecordingVolume(GetParam().percent);
+    EXPECT_EQ(speakerVolume->values, (std::vector<uint32_t>{GetParam().value, GetParam().value}));
+    EXPECT_EQ(lineVolume->values, (std::vector<uint32_t>{GetParam().value, GetParam().value}));
+}
+
+INSTANTIATE_TEST_SUITE_P(HalvesToEven, VolumeFormula,
+                         ::testing::Values(Expected{25, 16384}, Expected{10, 6554}, Expected{30, 19660},
+                                           Expected{99, 64880}, Expected{0, 0}, Expected{100, 65535}));
+
+TEST_F(MixerOperationsTest, OnlyTheDestinationFormulaAddsTheMinimumBack) {
+    Card({"Stereo Mix", "Line In", "Microphone"}, 1, 100, 1100);
+    InitMixers();
+    SetPlayingVolume(50);
+    ApplyRecordingVolume(50);
+    EXPECT_EQ(speakerVolume->values[0], 600u);
+    EXPECT_EQ(lineVolume->values[0], 500u);
+    EXPECT_EQ(RecordingVolumeCache.Minimum, 100u);
+    EXPECT_EQ(RecordingVolumeCache.Maximum, 1100u);
+}
+
+TEST_F(MixerOperationsTest, MonoSourceGetsOneWriteStereoTwoWithTheSameValue) {
+    NaturalCard(2);  // Microphone, mono
+    InitMixers();
+    ApplyRecordingVolume(40);
+    EXPECT_EQ(micVolume->writes, (std::vector<std::vector<uint32_t>>{{26214}}));
+
+    SelectRecordingSource(0);  // Stereo Mix
+    mixVolume->values = {7, 9};
+    ApplyRecordingVolume(40);
+    EXPECT_EQ(mixVolume->writes, (std::vector<std::vector<uint32_t>>{{26214, 9}, {26214, 26214}}));
+}
+
+TEST_F(MixerOperationsTest, StereoSourceWithUniformVolumeGetsOneWrite) {
+    NaturalCard(1);
+    lineVolume->info.fdwControl = pf::kCtlfUniform;
+    lineVolume->channels = 1;
+    lineVolume->values = {0};
+    InitMixers();
+    ApplyRecordingVolume(50);
+    EXPECT_EQ(lineVolume->writes, (std::vector<std::vector<uint32_t>>{{32768}}));
+}
+
+TEST_F(MixerOperationsTest, ResolvedRecordingVolumeMakesNoFurtherQueries) {
+    NaturalCard(1);
+    InitMixers();
+    SetRecordingVolume(30);
+    EXPECT_EQ(RecordingVolumeCache.Marker, 12345);
+    fake.calls = {};
+    ApplyRecordingVolume(20);
+    ApplyRecordingVolume(10);
+    SetPlayingVolume(20);
+    EXPECT_EQ(fake.calls.writes, 6);
+    EXPECT_EQ(fake.calls.Total(), 6);
+}
+
+TEST_F(MixerOperationsTest, LoadReadsDestinationControlsButNotSourceControls) {
+    NaturalCard(1);
+    InitMixers();
+    EXPECT_EQ(fake.calls.valueReads, 2);  // speaker volume and MUX
+    const int before = fake.calls.valueReads;
+    ApplyRecordingVolume(10);
+    EXPECT_EQ(fake.calls.valueReads, before + 1);  // the line-in volume, on first use
+}
+
+TEST_F(MixerOperationsTest, SelectionWritesEveryItemAndInvalidatesTheCache) {
+    Card({"A", "B", "C", "D"}, 1);
+    InitMixers();
+    ApplyRecordingVolume(10);
+    ASSERT_EQ(RecordingVolumeCache.Marker, 12345);
+
+    SelectRecordingSource(3);
+    EXPECT_EQ(RecordingVolumeCache.Marker, 0);
+    const std::vector<std::vector<uint32_t>> expected{
+        {0, kOn, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, kOn}};
+    EXPECT_EQ(mux->writes, expected);
+
+    mux->writes.clear();
+    SelectRecordingSource(7);
+    ASSERT_EQ(mux->writes.size(), 4u);
+    EXPECT_EQ(mux->writes.back(), (std::vector<uint32_t>(4, 0)));
+    SelectRecordingSource(-1);
+    EXPECT_EQ(mux->writes.back(), (std::vector<uint32_t>(4, 0)));
+}
+
+TEST_F(MixerOperationsTest, NewSelectionIsResolvedAgain) {
+    NaturalCard(1);
+    InitMixers();
+    ApplyRecordingVolume(50);
+    SelectRecordingSource(2);
+    ApplyRecordingVolume(50);
+    EXPECT_EQ(RecordingVolumeCache.Connection, 2);
+    EXPECT_EQ(RecordingVolumeCache.Channels, 1);
+    EXPECT_EQ(micVolume->values[0], 32768u);
+}
+
+TEST_F(MixerOperationsTest, NoSelectedItemOrNoVolumeControlDoesNothing) {
+    Card({"Stereo Mix", "Line In", "Microphone"}, -1);
+    InitMixers();
+    SetRecordingVolume(50);
+    EXPECT_EQ(RecordingVolumeCache.Marker, 0);
+    EXPECT_EQ(fake.calls.writes, 0);
+    EXPECT_EQ(RecordingVolumeSet, 50);
+    EXPECT_EQ(RecordingVolumeNow, 50);
+
+    SelectRecordingSource(1);
+    fake.devices[0].destinations[1].sources[1].controls.clear();  // Line In loses its volume
+    delete MixerSystem;
+    MixerSystem = nullptr;
+    InitMixers();
+    fake.calls = {};
+    ApplyRecordingVolume(50);
+    EXPECT_EQ(RecordingVolumeCache.Marker, 0);
+    EXPECT_EQ(fake.calls.writes, 0);
+}
+
+TEST_F(MixerOperationsTest, MachineWithoutMixersOnlyRecordsThePercentage) {
+    for (pf::MixerDevice* platform : {static_cast<pf::MixerDevice*>(nullptr), static_cast<pf::MixerDevice*>(&fake)}) {
+        pf::Services().mixer = platform;
+        InitMixers();
+        ASSERT_NE(MixerSystem, nullptr);
+        EXPECT_EQ(MixerSystem->MixerCount(), 0);
+        EXPECT_TRUE(RecordingSources.isEmpty());
+        SelectRecordingSource(0);
+        SetPlayingVolume(50);
+        SetRecordingVolume(33);
+        EXPECT_EQ(RecordingVolumeSet, 33);
+        EXPECT_EQ(RecordingVolumeNow, 33);
+        EXPECT_EQ(MixerProductName(0), QString());
+        EXPECT_EQ(FindLineInSource(), 0);
+    }
+}
+
+TEST_F(MixerOperationsTest, PlayingVolumeSetsHeadphonesWhenPresentEvenAfterASpeakerFailure) {
+    NaturalCard();
+    InitMixers();
+    SetPlayingVolume(50);
+    EXPECT_EQ(speakerVolume->writes.size(), 2u);
+
+    FakeMixer::Destination& phones = fake.AddDestination(fake.devices[0], pf::kDstHeadphones, 2, "Phones");
+    FakeMixer::Control& phoneVolume = fake.AddControl(phones, pf::kCtlVolume, 0);
+    speakerVolume->writeResult = pf::kMixerError;
+    InitMixers();
+    SetPlayingVolume(50);
+    EXPECT_EQ(phoneVolume.values, (std::vector<uint32_t>{32768, 32768}));
+    EXPECT_EQ(MixerSystem->GetMixer(0)->GetDestination(0)->GetControl(0)->LastResult, pf::kMixerError);
+}
+
+TEST_F(MixerOperationsTest, RecordingMuteIsClearedWhenTheVolumeIsResolved) {
+    NaturalCard(1);
+    FakeMixer::Control& mute = fake.AddControl(*wavein, pf::kCtlMute, pf::kCtlfUniform, 0, 1);
+    mute.values = {kOn};
+    InitMixers();
+    ApplyRecordingVolume(10);
+    EXPECT_EQ(mute.writes, (std::vector<std::vector<uint32_t>>{{0}}));
+    SelectRecordingSource(1);
+    ApplyRecordingVolume(10);  // not muted any more: nothing to write
+    EXPECT_EQ(mute.writes.size(), 1u);
+    // The source line's own mute is left alone.
+    EXPECT_TRUE(fake.devices[0].destinations[1].sources[0].controls[0].writes.empty());
+}
+
+TEST_F(MixerOperationsTest, EachInitialisationReplacesAndClosesTheOldCollection) {
+    NaturalCard();
+    InitMixers();
+    tMsMixerSystem* first = MixerSystem;
+    InitMixers();
+    EXPECT_NE(MixerSystem, nullptr);
+    EXPECT_EQ(fake.devices[0].openNow, 1);
+    EXPECT_EQ(fake.calls.close, 1);
+    EXPECT_EQ(RecordingSources.size(), 3);
+    (void)first;
+}
+
+TEST_F(MixerOperationsTest, ProductNameOfADevice) {
+    NaturalCard();
+    fake.AddDevice(QString::fromUtf8("第二声卡 with a very long name beyond 32 bytes"));
+    EXPECT_EQ(MixerProductName(0), "Venue Card");
+    // Cut to the field at a character boundary.
+    EXPECT_LE(MixerProductName(1).toUtf8().size(), 31);
+    EXPECT_TRUE(QString::fromUtf8("第二声卡 with a very long name beyond 32 bytes").startsWith(MixerProductName(1)));
+    EXPECT_EQ(MixerProductName(2), QString());
+    EXPECT_EQ(fake.devices[0].openNow, 0);
+    fake.devices[0].openResult = pf::kMixerError;
+    EXPECT_EQ(MixerProductName(0), QString());
+}
+
+TEST_F(MixerOperationsTest, StartUpSelectsTheLineInputByName) {
+    Card({"Microphone", "Line In", "CD Player"}, 0);
+    InitMixers();
+    SelectRecordingSource(FindLineInSource());
+    EXPECT_EQ(mux->values, (std::vector<uint32_t>{0, kOn, 0}));
+}
+
+TEST(FindLineInSourceTest, MatchesUpperCasedSubstringsOrTheChineseName) {
+    auto find = [](const QStringList& sources) {
+        RecordingSources = sources;
+        const int result = FindLineInSource();
+        RecordingSources.clear();
+        return result;
+    };
+    EXPECT_EQ(find({"Microphone", "Line In", "CD Player"}), 1);
+    EXPECT_EQ(find({"Line-In", "Mic"}), 0);
+    EXPECT_EQ(find({"Mic", "CD", QString::fromUtf8("线路输入")}), 2);
+    EXPECT_EQ(find({"Mic", "XLINE INPUT"}), 1);
+    EXPECT_EQ(find({"Mic", "line in"}), 1);
+    EXPECT_EQ(find({}), 0);
+}
+
+}  // namespace
