@@ -184,7 +184,7 @@ void TFPlay::OnWaveOutDone(platform::WaveOutBuffer* header) {
 void TFPlay::StopPlayback() {
     if (!Playing) return;
     // A second stop before the close report meets a device already closed.
-    if (stopping_) return;
+    if (stopping_ || !WaveOut) return;
     stopping_ = true;
     WaveOut->Reset();
     WaveOut->Close();
