@@ -64,15 +64,12 @@ void TFRecord::StopInput() {
 
 void TFRecord::OnWaveInData(platform::WaveInBuffer* buffer) {
     // Only our own buffers of the running capture are handled. A buffer that
-    // arrives after StopInput, or that carries no sound, never reaches a
-    // recording; the latter goes back to the device.
+    // carries no sound can only be one taken back by a reset: it is left
+    // alone, so it never reaches a recording and never goes to a device a
+    // second time (the running opening has all its buffers queued already).
     if (!Capturing || !WaveIn || buffer < CaptureHeaders.data() ||
-        buffer >= CaptureHeaders.data() + kBufferCount)
+        buffer >= CaptureHeaders.data() + kBufferCount || buffer->bytesRecorded == 0)
         return;
-    if (buffer->bytesRecorded == 0) {
-        WaveIn->AddBuffer(buffer);
-        return;
-    }
 
     if (AppSettings.EndRecordingIfPlaying && Playing) {
         PlaybackCheck();
