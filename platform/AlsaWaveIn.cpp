@@ -1,16 +1,17 @@
-// Wave input through ALSA. A reader thread waits in poll() on the PCM and a
-// wake-up descriptor, reads whole buffers with snd_pcm_readi and passes each
+// Wave input through ALSA. A reader thread fills whole buffers with
+// snd_pcm_readi, sleeping while the sound is still being captured, and passes each
 // filled buffer to the opening thread through an eventfd watched by a
 // QSocketNotifier. The buffers themselves travel through two fixed rings, so
 // no memory is allocated per block.
 #include <QSocketNotifier>
 
 #include <alsa/asoundlib.h>
-#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -139,6 +140,8 @@ public:
         if (pcm_ || sampleRate <= 0 || device < 0) return kWaveError;
         const std::vector<Endpoint> endpoints = ListEndpoints();
         if (device >= static_cast<int>(endpoints.size())) return kWaveError;
+        // Non-blocking: the reader asks only for frames already available
+        // and sleeps on its own while the sound is being captured.
         snd_pcm_t* pcm = nullptr;
         if (snd_pcm_open(&pcm, endpoints[static_cast<size_t>(device)].pcm.c_str(),
                          SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0)
@@ -147,18 +150,13 @@ public:
             snd_pcm_close(pcm);
             return kWaveError;
         }
-        const int count = snd_pcm_poll_descriptors_count(pcm);
-        wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         readyFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (count <= 0 || wakeFd_ < 0 || readyFd_ < 0) {
+        if (readyFd_ < 0) {
             snd_pcm_close(pcm);
-            CloseDescriptors();
             return kWaveError;
         }
         pcm_ = pcm;
-        pollFds_.assign(static_cast<size_t>(count) + 1, pollfd{});
-        snd_pcm_poll_descriptors(pcm_, pollFds_.data(), static_cast<unsigned>(count));
-        pollFds_.back() = pollfd{wakeFd_, POLLIN, 0};
+        rate_ = static_cast<unsigned>(sampleRate);
         onData_ = std::move(onData);
         notifier_ = std::make_unique<QSocketNotifier>(readyFd_, QSocketNotifier::Read);
         QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { Deliver(); });
@@ -223,9 +221,8 @@ private:
     }
 
     void CloseDescriptors() {
-        if (wakeFd_ >= 0) close(wakeFd_);
         if (readyFd_ >= 0) close(readyFd_);
-        wakeFd_ = readyFd_ = -1;
+        readyFd_ = -1;
     }
 
     void StopReader() {
@@ -234,39 +231,39 @@ private:
             std::lock_guard<std::mutex> lock(mutex_);
             stop_ = true;
         }
-        bufferAdded_.notify_one();
-        Signal(wakeFd_);
+        bufferAdded_.notify_all();
         reader_.join();
-        Drain(wakeFd_);
         stop_ = false;
     }
 
-    // Blocks in poll() until the device has a period ready or Reset wakes it.
-    // Returns false when the reader must end.
-    bool WaitForSound() {
-        for (;;) {
-            if (stop_) return false;
-            const int n = poll(pollFds_.data(), static_cast<nfds_t>(pollFds_.size()), -1);
-            if (stop_) return false;
-            if (n < 0 && errno != EINTR) return false;
-            if (n <= 0) continue;
-            unsigned short revents = 0;
-            snd_pcm_poll_descriptors_revents(pcm_, pollFds_.data(),
-                                             static_cast<unsigned>(pollFds_.size() - 1), &revents);
-            if (revents & (POLLIN | POLLERR | POLLHUP)) return true;
-        }
+    // Sleeps about as long as the device needs to capture `frames` more
+    // frames, or until Reset wakes the reader. False when the reader must end.
+    bool Sleep(snd_pcm_uframes_t frames) {
+        const auto ms = std::clamp<long long>(static_cast<long long>(frames) * 1000 / rate_ + 2, 2, 250);
+        std::unique_lock<std::mutex> lock(mutex_);
+        return !bufferAdded_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
     }
 
     // Fills one buffer; false when reading must end (stop or a lost device).
+    // The reader sleeps for the sound still missing instead of waiting in
+    // poll(), snd_pcm_wait() or a blocking read: the sound server's ALSA
+    // plugin keeps its descriptor readable while less than a period is
+    // available, which makes every one of those spin on a core.
     bool Fill(WaveInBuffer* b) {
         const snd_pcm_uframes_t frames = b->length / kFrameBytes;
         snd_pcm_uframes_t done = 0;
         while (done < frames) {
-            const snd_pcm_sframes_t n = snd_pcm_readi(pcm_, b->data + done * kFrameBytes, frames - done);
+            if (stop_) return false;
+            const snd_pcm_sframes_t avail = snd_pcm_avail(pcm_);
+            snd_pcm_sframes_t n = avail;
+            if (avail > 0) {
+                const auto want = std::min<snd_pcm_uframes_t>(static_cast<snd_pcm_uframes_t>(avail), frames - done);
+                n = snd_pcm_readi(pcm_, b->data + done * kFrameBytes, want);
+            }
             if (n > 0) {
                 done += static_cast<snd_pcm_uframes_t>(n);
-            } else if (n == -EAGAIN || n == 0) {
-                if (!WaitForSound()) return false;
+            } else if (n == 0 || n == -EAGAIN) {
+                if (!Sleep(frames - done)) return false;
             } else {
                 // Overrun or suspend: prepare again and go on; the sound in
                 // between is lost. Anything else means the device is gone.
@@ -323,9 +320,8 @@ private:
 
     snd_pcm_t* pcm_ = nullptr;
     DataHandler onData_;
-    int wakeFd_ = -1;
+    unsigned rate_ = 0;
     int readyFd_ = -1;
-    std::vector<pollfd> pollFds_;
     std::unique_ptr<QSocketNotifier> notifier_;
     std::thread reader_;
     std::mutex mutex_;
