@@ -202,7 +202,9 @@ public:
     WaveResult Close() override {
         if (!pcm_) return kWaveError;
         Reset();
-        notifier_.reset();
+        // Close may run inside the notifier's own signal (from the handler).
+        notifier_->setEnabled(false);
+        notifier_.release()->deleteLater();
         snd_pcm_close(pcm_);
         pcm_ = nullptr;
         CloseDescriptors();
