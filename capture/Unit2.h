@@ -55,6 +55,8 @@ public:
     std::function<void(TakeEvent event, const QString& fileName, int32_t frames)> OnTakeEvent;
     // The corrected copy of the block being handled.
     std::array<int16_t, 2 * kBlockFrames> WorkBlock{};
+    // The waveform points of the block being handled (room for 2048, kept).
+    std::vector<QPoint> WavePoints;
 
     void StartInput();
     void StopInput();

@@ -2,6 +2,8 @@
 
 #include <alsa/asoundlib.h>
 
+#include <mutex>
+
 #include <QRegularExpression>
 
 #include "platform/Mixer.h"
@@ -127,6 +129,27 @@ QString AlsaDeviceName(int mixerDevice) {
     const QList<AlsaMixerEntry> devices = AlsaMixerDevices();
     if (mixerDevice < 0 || mixerDevice >= devices.size()) return {};
     return devices[mixerDevice].name;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+namespace {
+void QuietHandler(const char*, int, const char*, int, const char*, ...) {}
+}  // namespace
+
+void SilenceAlsaDiagnostics() {
+    static std::once_flag once;
+    std::call_once(once, [] { snd_lib_error_set_handler(QuietHandler); });
+}
+
+QString AlsaDefaultDeviceName() {
+    SilenceAlsaDiagnostics();
+    const QList<AlsaMixerEntry> devices = AlsaMixerDevices();
+    if (!devices.isEmpty() && devices.first().ctl == QLatin1String("default") && !devices.first().name.isEmpty())
+        return devices.first().name;
+    return QStringLiteral("default");
 }
 
 }  // namespace platform

@@ -41,4 +41,12 @@ QString AlsaDeviceName(int mixerDevice);
 QString AlsaSourceName(const QString& alsaName);
 uint32_t AlsaSourceType(const QString& alsaName);
 
+// The name of ALSA's "default" capture device: the name of mixer device 0
+// when it is the default control device, else "default".
+QString AlsaDefaultDeviceName();
+
+// Keeps alsa-lib from printing its own diagnostics on stderr; failures of
+// the sound devices are absorbed quietly by their callers. Safe to call often.
+void SilenceAlsaDiagnostics();
+
 }  // namespace platform

@@ -1,5 +1,345 @@
+// Wave input through ALSA. A reader thread fills whole buffers with
+// snd_pcm_readi, sleeping while the sound is still being captured, and passes each
+// filled buffer to the opening thread through an eventfd watched by a
+// QSocketNotifier. The buffers themselves travel through two fixed rings, so
+// no memory is allocated per block.
+#include <QSocketNotifier>
+
+#include <alsa/asoundlib.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/AlsaNames.h"
 #include "platform/WaveIn.h"
 
 namespace platform {
-std::unique_ptr<WaveInDevice> MakeAlsaWaveIn() { return nullptr; }
+
+namespace {
+
+constexpr snd_pcm_uframes_t kPeriodFrames = 2048;
+constexpr snd_pcm_uframes_t kDeviceBufferFrames = 8 * kPeriodFrames;
+constexpr uint32_t kFrameBytes = 4;  // 2 channels x 16 bits
+
+// A first-in first-out list of buffers with a fixed capacity.
+class BufferRing {
+public:
+    static constexpr size_t kCapacity = 256;
+    bool empty() const { return count_ == 0; }
+    bool full() const { return count_ == kCapacity; }
+    void push(WaveInBuffer* b) {
+        items_[(head_ + count_) % kCapacity] = b;
+        ++count_;
+    }
+    WaveInBuffer* pop() {
+        WaveInBuffer* b = items_[head_];
+        head_ = (head_ + 1) % kCapacity;
+        --count_;
+        return b;
+    }
+
+private:
+    std::array<WaveInBuffer*, kCapacity> items_{};
+    size_t head_ = 0;
+    size_t count_ = 0;
+};
+
+struct Endpoint {
+    QString name;
+    std::string pcm;
+};
+
+// ALSA's default device first, named like the default control device, then
+// the first capture device of every card under the card's name.
+std::vector<Endpoint> ListEndpoints() {
+    SilenceAlsaDiagnostics();
+    std::vector<Endpoint> list;
+    list.push_back({AlsaDefaultDeviceName(), "default"});
+    const QList<AlsaMixerEntry> mixers = AlsaMixerDevices();
+    snd_ctl_card_info_t* cardInfo = nullptr;
+    snd_pcm_info_t* pcmInfo = nullptr;
+    if (snd_ctl_card_info_malloc(&cardInfo) < 0) return list;
+    if (snd_pcm_info_malloc(&pcmInfo) < 0) {
+        snd_ctl_card_info_free(cardInfo);
+        return list;
+    }
+    int card = -1;
+    while (snd_card_next(&card) >= 0 && card >= 0) {
+        const std::string ctlName = "hw:" + std::to_string(card);
+        snd_ctl_t* ctl = nullptr;
+        if (snd_ctl_open(&ctl, ctlName.c_str(), 0) < 0) continue;
+        if (snd_ctl_card_info(ctl, cardInfo) >= 0) {
+            // The card's name as its mixer device carries it.
+            QString cardName = QString::fromUtf8(snd_ctl_card_info_get_name(cardInfo)).trimmed();
+            for (const AlsaMixerEntry& entry : mixers)
+                if (entry.card == card && entry.ctl != QLatin1String("default")) cardName = entry.name;
+            int device = -1;
+            while (snd_ctl_pcm_next_device(ctl, &device) >= 0 && device >= 0) {
+                snd_pcm_info_set_device(pcmInfo, static_cast<unsigned>(device));
+                snd_pcm_info_set_subdevice(pcmInfo, 0);
+                snd_pcm_info_set_stream(pcmInfo, SND_PCM_STREAM_CAPTURE);
+                if (snd_ctl_pcm_info(ctl, pcmInfo) >= 0) {
+                    list.push_back({cardName, "plughw:" + std::to_string(card) + "," + std::to_string(device)});
+                    break;
+                }
+            }
+        }
+        snd_ctl_close(ctl);
+    }
+    snd_pcm_info_free(pcmInfo);
+    snd_ctl_card_info_free(cardInfo);
+    return list;
+}
+
+bool ConfigurePcm(snd_pcm_t* pcm, unsigned rate) {
+    snd_pcm_hw_params_t* hw = nullptr;
+    if (snd_pcm_hw_params_malloc(&hw) < 0) return false;
+    bool ok = snd_pcm_hw_params_any(pcm, hw) >= 0 &&
+              snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
+              snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16_LE) >= 0 &&
+              snd_pcm_hw_params_set_channels(pcm, hw, 2) >= 0 &&
+              snd_pcm_hw_params_set_rate_resample(pcm, hw, 1) >= 0 &&
+              snd_pcm_hw_params_set_rate(pcm, hw, rate, 0) >= 0;
+    if (ok) {
+        snd_pcm_uframes_t period = kPeriodFrames;
+        snd_pcm_uframes_t buffer = kDeviceBufferFrames;
+        int dir = 0;
+        // The device may round these; the reader works with any period.
+        snd_pcm_hw_params_set_period_size_near(pcm, hw, &period, &dir);
+        snd_pcm_hw_params_set_buffer_size_near(pcm, hw, &buffer);
+        ok = snd_pcm_hw_params(pcm, hw) >= 0;
+    }
+    snd_pcm_hw_params_free(hw);
+    if (!ok) return false;
+
+    snd_pcm_sw_params_t* sw = nullptr;
+    if (snd_pcm_sw_params_malloc(&sw) < 0) return false;
+    ok = snd_pcm_sw_params_current(pcm, sw) >= 0 &&
+         snd_pcm_sw_params_set_avail_min(pcm, sw, kPeriodFrames) >= 0 &&
+         snd_pcm_sw_params(pcm, sw) >= 0;
+    snd_pcm_sw_params_free(sw);
+    return ok && snd_pcm_prepare(pcm) >= 0;
+}
+
+class AlsaWaveIn final : public WaveInDevice {
+public:
+    ~AlsaWaveIn() override { Close(); }
+
+    QStringList DeviceNames() override {
+        QStringList names;
+        for (const Endpoint& e : ListEndpoints()) names.append(e.name);
+        return names;
+    }
+
+    WaveResult Open(int device, int sampleRate, DataHandler onData) override {
+        if (pcm_ || sampleRate <= 0 || device < 0) return kWaveError;
+        const std::vector<Endpoint> endpoints = ListEndpoints();
+        if (device >= static_cast<int>(endpoints.size())) return kWaveError;
+        // Non-blocking: the reader asks only for frames already available
+        // and sleeps on its own while the sound is being captured.
+        snd_pcm_t* pcm = nullptr;
+        if (snd_pcm_open(&pcm, endpoints[static_cast<size_t>(device)].pcm.c_str(),
+                         SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0)
+            return kWaveError;
+        if (!ConfigurePcm(pcm, static_cast<unsigned>(sampleRate))) {
+            snd_pcm_close(pcm);
+            return kWaveError;
+        }
+        readyFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (readyFd_ < 0) {
+            snd_pcm_close(pcm);
+            return kWaveError;
+        }
+        pcm_ = pcm;
+        rate_ = static_cast<unsigned>(sampleRate);
+        onData_ = std::move(onData);
+        notifier_ = std::make_unique<QSocketNotifier>(readyFd_, QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { Deliver(); });
+        return kWaveOk;
+    }
+
+    WaveResult AddBuffer(WaveInBuffer* buffer) override {
+        if (!pcm_ || !buffer || !buffer->data || buffer->length < kFrameBytes) return kWaveError;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (empty_.full()) return kWaveError;
+            buffer->bytesRecorded = 0;
+            empty_.push(buffer);
+        }
+        bufferAdded_.notify_one();
+        return kWaveOk;
+    }
+
+    WaveResult Start() override {
+        if (!pcm_) return kWaveError;
+        if (reader_.joinable()) return kWaveOk;
+        stop_ = false;
+        snd_pcm_start(pcm_);
+        reader_ = std::thread([this] { ReadLoop(); });
+        return kWaveOk;
+    }
+
+    WaveResult Reset() override {
+        if (!pcm_) return kWaveError;
+        StopReader();
+        snd_pcm_drop(pcm_);
+        snd_pcm_prepare(pcm_);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            while (!empty_.empty()) empty_.pop()->bytesRecorded = 0;
+            while (!filled_.empty()) filled_.pop()->bytesRecorded = 0;
+        }
+        Drain(readyFd_);
+        ++generation_;
+        return kWaveOk;
+    }
+
+    WaveResult Close() override {
+        if (!pcm_) return kWaveError;
+        Reset();
+        // Close may run inside the notifier's own signal (from the handler).
+        notifier_->setEnabled(false);
+        notifier_.release()->deleteLater();
+        snd_pcm_close(pcm_);
+        pcm_ = nullptr;
+        CloseDescriptors();
+        return kWaveOk;
+    }
+
+private:
+    static void Drain(int fd) {
+        uint64_t value = 0;
+        while (fd >= 0 && read(fd, &value, sizeof value) == static_cast<ssize_t>(sizeof value)) {
+        }
+    }
+    static void Signal(int fd) {
+        const uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = write(fd, &one, sizeof one);
+    }
+
+    void CloseDescriptors() {
+        if (readyFd_ >= 0) close(readyFd_);
+        readyFd_ = -1;
+    }
+
+    void StopReader() {
+        if (!reader_.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        bufferAdded_.notify_all();
+        reader_.join();
+        stop_ = false;
+    }
+
+    // Sleeps about as long as the device needs to capture `frames` more
+    // frames, or until Reset wakes the reader. False when the reader must end.
+    bool Sleep(snd_pcm_uframes_t frames) {
+        const auto ms = std::clamp<long long>(static_cast<long long>(frames) * 1000 / rate_ + 2, 2, 250);
+        std::unique_lock<std::mutex> lock(mutex_);
+        return !bufferAdded_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
+    }
+
+    // Fills one buffer; false when reading must end (stop or a lost device).
+    // The reader sleeps for the sound still missing instead of waiting in
+    // poll(), snd_pcm_wait() or a blocking read: the sound server's ALSA
+    // plugin keeps its descriptor readable while less than a period is
+    // available, which makes every one of those spin on a core.
+    bool Fill(WaveInBuffer* b) {
+        const snd_pcm_uframes_t frames = b->length / kFrameBytes;
+        snd_pcm_uframes_t done = 0;
+        while (done < frames) {
+            if (stop_) return false;
+            const snd_pcm_sframes_t avail = snd_pcm_avail(pcm_);
+            snd_pcm_sframes_t n = avail;
+            if (avail > 0) {
+                const auto want = std::min<snd_pcm_uframes_t>(static_cast<snd_pcm_uframes_t>(avail), frames - done);
+                n = snd_pcm_readi(pcm_, b->data + done * kFrameBytes, want);
+            }
+            if (n > 0) {
+                done += static_cast<snd_pcm_uframes_t>(n);
+            } else if (n == 0 || n == -EAGAIN) {
+                if (!Sleep(frames - done)) return false;
+            } else {
+                // Overrun or suspend: prepare again and go on; the sound in
+                // between is lost. Anything else means the device is gone.
+                if (snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0) return false;
+                snd_pcm_start(pcm_);
+            }
+        }
+        b->bytesRecorded = static_cast<uint32_t>(done * kFrameBytes);
+        return true;
+    }
+
+    void ReadLoop() {
+        for (;;) {
+            WaveInBuffer* b = nullptr;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                bufferAdded_.wait(lock, [this] { return stop_ || !empty_.empty(); });
+                if (stop_) return;
+                b = empty_.pop();
+            }
+            if (!Fill(b)) {
+                b->bytesRecorded = 0;
+                if (!stop_) {
+                    // The device is lost: wait quietly for Reset.
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    bufferAdded_.wait(lock, [this] { return stop_.load(); });
+                }
+                return;
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                filled_.push(b);
+            }
+            Signal(readyFd_);
+        }
+    }
+
+    // On the opening thread: hands the filled buffers on, oldest first.
+    void Deliver() {
+        Drain(readyFd_);
+        const uint64_t generation = generation_;
+        for (;;) {
+            WaveInBuffer* b = nullptr;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (filled_.empty()) return;
+                b = filled_.pop();
+            }
+            if (onData_) onData_(b);
+            // The handler may have reset or closed the device.
+            if (generation != generation_ || !pcm_) return;
+        }
+    }
+
+    snd_pcm_t* pcm_ = nullptr;
+    DataHandler onData_;
+    unsigned rate_ = 0;
+    int readyFd_ = -1;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::condition_variable bufferAdded_;
+    std::atomic<bool> stop_{false};
+    BufferRing empty_;
+    BufferRing filled_;
+    uint64_t generation_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<WaveInDevice> MakeAlsaWaveIn() { return std::make_unique<AlsaWaveIn>(); }
+
 }  // namespace platform

@@ -31,12 +31,13 @@ public:
     // buffers reach `onData` on the thread that called Open (it must run a Qt
     // event loop), one at a time, in the order they were filled.
     virtual WaveResult Open(int device, int sampleRate, DataHandler onData) = 0;
-    // Queues an empty buffer for filling.
+    // Queues an empty buffer for filling (its bytesRecorded becomes 0).
     virtual WaveResult AddBuffer(WaveInBuffer* buffer) = 0;
     virtual WaveResult Start() = 0;
     // Stops filling and takes back every queued buffer without reporting it:
     // after Reset no buffer of this opening reaches `onData` again, including
-    // ones already filled but not yet delivered.
+    // ones already filled but not yet delivered. Buffers taken back have
+    // bytesRecorded 0 (they carry no new sound). Start may follow again.
     virtual WaveResult Reset() = 0;
     virtual WaveResult Close() = 0;
 };
