@@ -1,21 +1,22 @@
 // Starting and restarting the capture with the current settings.
+#include "app/CaptureSetup.h"
 #include "app/Unit1.h"
 #include "capture/Unit2.h"
 #include "mixer/MixerControl.h"
 #include "settings/publicunit.h"
 
-void TForm1::StartCapture() {
-    if (!FRecord) return;
-    FRecord->Display = PaintBox2;
-    FRecord->TriggerMargin = AppSettings.RecordingLevel;
-    FRecord->StopDelay = 3;
-    FRecord->SampleRate = AppSettings.SamplingRate;
-    FRecord->RecordFolder = AppPath + "record/";
-    FRecord->Manual = AppSettings.ManualMode;
-    FRecord->DeviceName = MixerProductName(0);
+void StartCaptureEngine(TFRecord& record, WaveDisplay* display,
+                        std::function<void(QObject*, const QString&)> onRecordingEvent) {
+    record.Display = display;
+    record.TriggerMargin = AppSettings.RecordingLevel;
+    record.StopDelay = 3;
+    record.SampleRate = AppSettings.SamplingRate;
+    record.RecordFolder = AppPath + "record/";
+    record.Manual = AppSettings.ManualMode;
+    record.DeviceName = MixerProductName(0);
     WaveBackColor = RGB(0, 204, 255);
-    FRecord->OnRecordingEvent = [this](QObject*, const QString&) { RecordingChanged(); };
-    FRecord->StartInput();
+    record.OnRecordingEvent = std::move(onRecordingEvent);
+    record.StartInput();
     InitMixers();
     if (!RecordingSources.isEmpty()) {
         if (AppSettings.RecordingChannel >= 0)
@@ -25,6 +26,11 @@ void TForm1::StartCapture() {
     }
     SetRecordingVolume(AppSettings.RecordingVolume);
     SetPlayingVolume(AppSettings.PlayingVolume);
+}
+
+void TForm1::StartCapture() {
+    if (!FRecord) return;
+    StartCaptureEngine(*FRecord, PaintBox2, [this](QObject*, const QString&) { RecordingChanged(); });
 }
 
 void TForm1::SettingsApplied() {
