@@ -4,8 +4,9 @@
 # pulse plugin. The server is stopped by its own process id at the end.
 set -uo pipefail
 runtime=$(mktemp -d /tmp/somora-pulse.XXXXXX)
+# Clients find the server through XDG_RUNTIME_DIR; a program that is given a
+# runtime folder of its own finds no sound server unless PULSE_SERVER is set.
 export XDG_RUNTIME_DIR=$runtime
-export PULSE_RUNTIME_PATH=$runtime/pulse
 unset PULSE_SERVER
 pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes \
   --load=module-native-protocol-unix \

@@ -73,6 +73,7 @@ Sample Take(const TFRecord& record, const TWaveBox& box) {
 
 TEST(CaptureAlsa, SpeechRaisesLevelBandsAndWaveformAndSilenceBringsThemBackToZero) {
     if (!ServerReachable()) GTEST_SKIP() << "no sound server (run under scripts/with-pulse.sh)";
+    testing_support::ResetSoundServerVolumes();
     const QString espeak = QStandardPaths::findExecutable("espeak-ng");
     const QString paplay = QStandardPaths::findExecutable("paplay");
     if (espeak.isEmpty() || paplay.isEmpty()) GTEST_SKIP() << "espeak-ng or paplay missing";
@@ -149,6 +150,7 @@ TEST(CaptureAlsa, SpeechRaisesLevelBandsAndWaveformAndSilenceBringsThemBackToZer
 
 TEST(CaptureAlsa, RestartsAtAnotherRateAndAnUnknownNameOpensNothing) {
     if (!ServerReachable()) GTEST_SKIP() << "no sound server (run under scripts/with-pulse.sh)";
+    testing_support::ResetSoundServerVolumes();
     App();
     testing_support::TestEnvironment env;
     std::unique_ptr<platform::WaveInDevice> alsa = platform::MakeAlsaWaveIn();

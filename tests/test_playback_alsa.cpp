@@ -138,6 +138,7 @@ protected:
     void SetUp() override {
         App();
         if (!ServerReachable()) GTEST_SKIP() << "no sound server with the sink \"venue\"";
+        testing_support::ResetSoundServerVolumes();
         device = platform::MakeAlsaWaveOut();
         platform::Services().waveOut = device.get();
         env.files.MakePath(env.AppDir() + "record/");

@@ -37,6 +37,8 @@ for tool in espeak-ng sox paplay pactl od; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh installs it)"
 done
 pactl info >/dev/null 2>&1 || fail "no sound server: run this test through scripts/with-pulse.sh"
+# The program gets a runtime folder of its own, so it is told where the server is.
+server="unix:${PULSE_RUNTIME_PATH:-$XDG_RUNTIME_DIR/pulse}/native"
 
 # --- Sound: 1 s silence, ~12 s of dense speech, 4 s silence; a 4 s burst.
 fmt=(-r 22050 -c 2 -b 16)
@@ -67,7 +69,7 @@ printf '[Settings]\nSamplingRate=22050\nRecordingLevel=2\nRecordingVolume=100\nP
 (
   cd "$work/app" &&
     QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" \
-      PULSE_SERVER="unix:${PULSE_RUNTIME_PATH:-$XDG_RUNTIME_DIR/pulse}/native" \
+      PULSE_SERVER="$server" \
       exec ./Somorabox
 ) >"$work/program.log" 2>&1 &
 pid=$!

@@ -68,4 +68,9 @@ private:
     bool hadConfigHome_ = false;
 };
 
+// Puts the private sound server's sink "venue" and its monitor back to full,
+// unmuted volume: programs under test set the sink's volume, and the null
+// sink's monitor carries it.
+void ResetSoundServerVolumes();
+
 }  // namespace testing_support
