@@ -8,6 +8,8 @@
 #include <QTemporaryFile>
 #include <QTimer>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +26,7 @@
 #include "platform/Defaults.h"
 #include "platform/Platform.h"
 #include "platform/ReplayWaveIn.h"
+#include "platform/WaveIn.h"
 #include "settings/publicunit.h"
 
 namespace {
@@ -90,6 +93,9 @@ int RunHeadless(int argc, char** argv) {
     // A reader of standard output that goes away must not end the recorder
     // with a take open.
     std::signal(SIGPIPE, SIG_IGN);
+    // Qt's own event dispatcher is lighter than the GLib one for a loop that
+    // only waits for sound and signals.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
     int qtArgc = 1;
     QCoreApplication app(qtArgc, argv);
     platform::InstallDefaults();
@@ -104,6 +110,12 @@ int RunHeadless(int argc, char** argv) {
     AppPath = QCoreApplication::applicationDirPath() + "/";
     LoadSettings();
     Playing = false;
+    // Nothing shows the blocks as they come: the input wakes about five
+    // times a second and hands on the blocks of that time together.
+    const int blocksPerWake =
+        std::max(1, static_cast<int>(std::lrint(0.2 * AppSettings.SamplingRate / TFRecord::kBlockFrames)));
+    delete platform::Services().waveIn;  // the default one, never opened
+    platform::Services().waveIn = platform::MakeAlsaWaveIn(blocksPerWake).release();
     const QString records = AppPath + "record/";
     platform::Files& files = *platform::Services().files;
     if (!files.Exists(records)) files.MakePath(records);

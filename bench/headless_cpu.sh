@@ -2,8 +2,11 @@
 # The headless recorder's CPU share and peak memory while it listens at
 # 44.1 kHz through ALSA and a private sound server, beside the same figures
 # for arecord capturing the same source into /dev/null.
-# Reads utime+stime from /proc/PID/stat over the measuring time and VmHWM
-# from /proc/PID/status at its end.
+# The CPU time is the sum over the process's threads of the time the
+# scheduler ran them (/proc/PID/task/*/schedstat, in nanoseconds; utime+stime
+# from /proc/PID/stat count whole clock ticks and are shown beside it); the
+# peak memory is VmHWM from /proc/PID/status, with the anonymous part
+# (RssAnon) beside it: the rest are pages of the shared libraries.
 # Usage: bench/headless_cpu.sh [seconds] [path/to/Somorabox]   (default 60, build/Somorabox)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,7 +38,9 @@ hz=$(getconf CLK_TCK)
 server="unix:${PULSE_RUNTIME_PATH:-$XDG_RUNTIME_DIR/pulse}/native"
 
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+run_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s += $1} END {print s}'; }
 peak_kb() { awk '/^VmHWM:/ {print $2}' "/proc/$1/status"; }
+anon_kb() { awk '/^RssAnon:/ {print $2}' "/proc/$1/status"; }
 
 # measure NAME COMMAND...: starts the command, lets it settle, and prints its
 # CPU share and peak memory over `secs` seconds.
@@ -50,21 +55,25 @@ measure() {
   done
   sleep 2
   kill -0 "$pid" 2>/dev/null || { echo "headless_cpu: $name ended early" >&2; cat "$dir/$name.err" >&2; exit 1; }
-  local streams t0 s0 t1 s1 kb
+  local streams t0 n0 s0 t1 n1 s1 kb anon
   streams=$(pactl list short source-outputs | wc -l)
   t0=$(ticks "$pid")
+  n0=$(run_ns "$pid")
   s0=$(date +%s.%N)
   sleep "$secs"
   t1=$(ticks "$pid")
+  n1=$(run_ns "$pid")
   s1=$(date +%s.%N)
   kb=$(peak_kb "$pid")
+  anon=$(anon_kb "$pid")
   kill -TERM "$pid"
   wait "$pid" 2>/dev/null || true
   pid=""
-  awk -v n="$name" -v t0="$t0" -v t1="$t1" -v s0="$s0" -v s1="$s1" -v hz="$hz" -v kb="$kb" -v st="$streams" 'BEGIN {
-    cpu = (t1 - t0) / hz; wall = s1 - s0
-    printf "%-9s CPU %.2f s in %.1f s: %.3f %% of one core; peak memory %.1f MB; capture streams %d\n",
-      n, cpu, wall, 100 * cpu / wall, kb / 1024, st
+  awk -v n="$name" -v t0="$t0" -v t1="$t1" -v n0="$n0" -v n1="$n1" -v s0="$s0" -v s1="$s1" -v hz="$hz" \
+    -v kb="$kb" -v anon="$anon" -v st="$streams" 'BEGIN {
+    cpu = (n1 - n0) / 1e9; wall = s1 - s0
+    printf "%-9s CPU %.3f s in %.1f s: %.3f %% of one core (ticks: %.2f s); peak memory %.1f MB (anonymous %.1f MB); capture streams %d\n",
+      n, cpu, wall, 100 * cpu / wall, (t1 - t0) / hz, kb / 1024, anon / 1024, st
   }'
   [ "$streams" -ge 1 ] || { echo "headless_cpu: $name opened no capture stream" >&2; exit 2; }
 }
