@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -55,10 +56,12 @@ void PrintTake(TakeEvent event, const QString& fileName, int32_t frames, int32_t
     }
 }
 
-// SIGINT and SIGTERM reach the event loop through a pipe.
+// SIGINT, SIGTERM and SIGHUP reach the event loop through a pipe.
 int signalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t lastSignal = 0;
 
-void OnSignal(int) {
+void OnSignal(int signal) {
+    lastSignal = signal;
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
 }
@@ -69,8 +72,27 @@ bool InstallSignalPipe() {
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0 &&
+           ::sigaction(SIGHUP, &action, nullptr) == 0;
 }
+
+// Runs `onSignal` on the event loop when one of the signals has arrived.
+class SignalWatcher {
+public:
+    explicit SignalWatcher(std::function<void()> onSignal)
+        : notifier_(signalPipe[0], QSocketNotifier::Read), onSignal_(std::move(onSignal)) {
+        QObject::connect(&notifier_, &QSocketNotifier::activated, [this] {
+            char buffer[16];
+            while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+            }
+            onSignal_();
+        });
+    }
+
+private:
+    QSocketNotifier notifier_;
+    std::function<void()> onSignal_;
+};
 
 // The 24-hour clean-up of the window's strip, for the recorder without one:
 // recordings older than a day go when the setting ManageFile is on.
@@ -132,11 +154,7 @@ int RunHeadless(int argc, char** argv) {
         if (event == TakeEvent::Kept) RemoveExpiredRecordings(records);
     };
 
-    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
-        char buffer[16];
-        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
-        }
+    SignalWatcher watcher([&record] {
         // Like closing the window: an open take is closed and kept.
         record.StopInput();
         QCoreApplication::quit();
@@ -387,6 +405,18 @@ int RunReplay(int argc, char** argv) {
         record.StopInput();
         QCoreApplication::quit();
     };
+    // Stopped halfway, the replay keeps the take that is open, as the
+    // recorder does when it is closed, and still prints its summary.
+    bool interrupted = false;
+    if (!InstallSignalPipe()) {
+        Error(QStringLiteral("cannot install the signal handlers"));
+        return 1;
+    }
+    SignalWatcher watcher([&] {
+        interrupted = true;
+        record.StopInput();
+        QCoreApplication::quit();
+    });
     QTimer progressTimer;
     QObject::connect(&progressTimer, &QTimer::timeout, [&] { progress.Update(device.FramesDelivered()); });
     progressTimer.start(200);
@@ -410,5 +440,10 @@ int RunReplay(int argc, char** argv) {
                   .arg(deleted)
                   .arg(TimeText(keptFrames / rate), TimeText(device.TotalFrames() / rate))
                   .arg(seconds, 0, 'f', 1));
+    if (interrupted) {
+        Error(QStringLiteral("stopped by a signal after %1 of sound")
+                  .arg(TimeText(device.FramesDelivered() / rate)));
+        return 128 + lastSignal;
+    }
     return 0;
 }

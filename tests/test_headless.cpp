@@ -91,10 +91,12 @@ TEST_F(HeadlessTest, OneInstanceQuietAndEndedBySigterm) {
     EXPECT_EQ(recorder.readAllStandardError(), "");
 }
 
-TEST_F(HeadlessTest, SigintEndsItToo) {
-    Start();
-    EXPECT_EQ(End(SIGINT), 0);
-    EXPECT_EQ(recorder.readAllStandardError(), "");
+TEST_F(HeadlessTest, SigintAndSighupEndItToo) {
+    for (int signal : {SIGINT, SIGHUP}) {
+        Start();
+        EXPECT_EQ(End(signal), 0) << signal;
+        EXPECT_EQ(recorder.readAllStandardError(), "");
+    }
 }
 
 void WriteFile(const QString& path, const QByteArray& bytes, const QDateTime& lastWrite) {

@@ -8,9 +8,11 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtEndian>
 
 #include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -393,6 +395,45 @@ TEST_F(ReplayTest, UnusualChunksPacedReplayAndRecordingLeftOpen) {
     ExpectTakes(run, out, s, kStart, expected);
     // Three seconds of sound handed on at their own pace.
     EXPECT_GE(ms, 2500);
+}
+
+TEST_F(ReplayTest, AnInterruptedReplayKeepsItsOpenTake) {
+    Sound s;
+    s.rate = 11025;
+    s.dc = {0, 0};
+    s.Quiet(11025);
+    s.Tone(30 * 11025);
+    const QString wav = work.filePath("long.wav");
+    WriteFile(wav, WavBytes(s));
+    const QString out = work.filePath("out");
+    QProcess p;
+    p.start(program_->filePath("Somorabox"), {"--replay", wav, "--realtime", "--out", out});
+    ASSERT_TRUE(p.waitForStarted());
+    // The take opens about a second into the sound.
+    QByteArray printed;
+    for (int i = 0; i < 100 && !printed.contains("opened "); ++i) {
+        p.waitForReadyRead(100);
+        printed += p.readAllStandardOutput();
+    }
+    ASSERT_TRUE(printed.contains("opened ")) << printed.toStdString();
+    QThread::msleep(1000);
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 128 + SIGINT);
+    printed += p.readAllStandardOutput();
+    EXPECT_TRUE(printed.contains("\nkept PLEN")) << printed.toStdString();
+    EXPECT_TRUE(printed.contains("takes kept: 1, deleted: 0")) << printed.toStdString();
+    EXPECT_TRUE(p.readAllStandardError().contains("stopped by a signal"));
+    const QStringList takes = Files(out);
+    ASSERT_EQ(takes.size(), 1);
+    QFile f(out + "/" + takes[0]);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    ASSERT_GT(bytes.size(), 44 + 8192);
+    EXPECT_EQ(U32(bytes, 4), static_cast<uint32_t>(bytes.size() - 8));
+    EXPECT_EQ(U32(bytes, 40), static_cast<uint32_t>(bytes.size() - 44));
+    EXPECT_EQ((bytes.size() - 44) % 8192, 0);
 }
 
 TEST_F(ReplayTest, RefusalsWriteNothing) {
