@@ -20,7 +20,7 @@ void PrintUsage() {
         "  --headless           the recorder without a window: the same settings (config.ini\n"
         "                       beside the program), capture, mixer set-up and record/ folder;\n"
         "                       prints one line per take (opened, kept or deleted, with its\n"
-        "                       name and length); SIGINT or SIGTERM closes an open take,\n"
+        "                       name and length); SIGINT, SIGTERM or SIGHUP closes an open take,\n"
         "                       keeps it, and ends with exit code 0\n"
         "  --replay FILE.wav [--out DIR] [--realtime] [--start \"yyyy-mm-dd hh:mm:ss\"]\n"
         "                       splits a 16-bit PCM WAV file (mono or stereo, any rate) into\n"
