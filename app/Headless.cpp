@@ -2,51 +2,66 @@
 // through the same capture engine and recording control (--replay).
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTemporaryFile>
 #include <QTimer>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "app/CaptureSetup.h"
 #include "app/Modes.h"
+#include "app/RecordingAge.h"
+#include "app/Unit1.h"
+#include "capture/RecordingControl.h"
 #include "capture/RecordingFile.h"
 #include "capture/Unit2.h"
 #include "platform/Defaults.h"
 #include "platform/Platform.h"
 #include "platform/ReplayWaveIn.h"
+#include "platform/WaveIn.h"
 #include "settings/publicunit.h"
 
 namespace {
 
-const char* const kCaption = "Brovane Somora recorder";
-
-QString SecondsText(int32_t frames, int32_t rate) {
-    return rate > 0 ? QString::number(static_cast<double>(frames) / rate, 'f', 1) + " s" : "0.0 s";
-}
-
-// One line per take on standard output.
-void PrintTake(TakeEvent event, const QString& fileName, int32_t frames, int32_t rate) {
-    const QString name = QFileInfo(fileName).fileName();
-    QString line;
-    switch (event) {
-        case TakeEvent::Opened: line = "opened " + name; break;
-        case TakeEvent::Kept: line = "kept " + name + " " + SecondsText(frames, rate); break;
-        case TakeEvent::Deleted: line = "deleted " + name + " " + SecondsText(frames, rate); break;
-    }
+void PrintLine(const QString& line) {
     std::fprintf(stdout, "%s\n", line.toLocal8Bit().constData());
     std::fflush(stdout);
 }
 
-// SIGINT and SIGTERM reach the event loop through a pipe.
-int signalPipe[2] = {-1, -1};
+void Error(const QString& message) {
+    std::fprintf(stderr, "Somorabox: %s\n", message.toLocal8Bit().constData());
+}
 
-void OnSignal(int) {
+QString SecondsText(int64_t frames, int32_t rate) {
+    return rate > 0 ? QString::number(static_cast<double>(frames) / rate, 'f', 1) + " s" : "0.0 s";
+}
+
+// One line per take on standard output: "opened NAME", "kept NAME 12.5 s",
+// "deleted NAME 4.1 s".
+void PrintTake(TakeEvent event, const QString& fileName, int32_t frames, int32_t rate) {
+    const QString name = QFileInfo(fileName).fileName();
+    switch (event) {
+        case TakeEvent::Opened: PrintLine("opened " + name); break;
+        case TakeEvent::Kept: PrintLine("kept " + name + " " + SecondsText(frames, rate)); break;
+        case TakeEvent::Deleted: PrintLine("deleted " + name + " " + SecondsText(frames, rate)); break;
+    }
+}
+
+// SIGINT, SIGTERM and SIGHUP reach the event loop through a pipe.
+int signalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t lastSignal = 0;
+
+void OnSignal(int signal) {
+    lastSignal = signal;
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
 }
@@ -57,11 +72,37 @@ bool InstallSignalPipe() {
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0 &&
+           ::sigaction(SIGHUP, &action, nullptr) == 0;
 }
 
-void Error(const QString& message) {
-    std::fprintf(stderr, "Somorabox: %s\n", message.toLocal8Bit().constData());
+// Runs `onSignal` on the event loop when one of the signals has arrived.
+class SignalWatcher {
+public:
+    explicit SignalWatcher(std::function<void()> onSignal)
+        : notifier_(signalPipe[0], QSocketNotifier::Read), onSignal_(std::move(onSignal)) {
+        QObject::connect(&notifier_, &QSocketNotifier::activated, [this] {
+            char buffer[16];
+            while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+            }
+            onSignal_();
+        });
+    }
+
+private:
+    QSocketNotifier notifier_;
+    std::function<void()> onSignal_;
+};
+
+// The 24-hour clean-up of the window's strip, for the recorder without one:
+// recordings older than a day go when the setting ManageFile is on.
+void RemoveExpiredRecordings(const QString& folder) {
+    if (!AppSettings.ManageFile) return;
+    platform::Files& files = *platform::Services().files;
+    const qint64 now = WallMs(platform::Services().clock->LocalNow());
+    for (const platform::DirEntry& file : files.List(folder, QStringLiteral(".wav")))
+        if (RecordingExpired(file.name, file.lastWrite, now) && files.Remove(folder + file.name))
+            PrintLine("removed " + file.name + " (older than 24 hours)");
 }
 
 }  // namespace
@@ -71,34 +112,49 @@ int RunHeadless(int argc, char** argv) {
         Error(QStringLiteral("unknown option '%1' (try --help)").arg(QString::fromLocal8Bit(argv[2])));
         return 2;
     }
+    // A reader of standard output that goes away must not end the recorder
+    // with a take open.
+    std::signal(SIGPIPE, SIG_IGN);
+    // Qt's own event dispatcher is lighter than the GLib one for a loop that
+    // only waits for sound and signals.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
     int qtArgc = 1;
     QCoreApplication app(qtArgc, argv);
     platform::InstallDefaults();
-    // The window and the headless recorder share one instance per user.
-    if (!platform::Services().instance->TryAcquire(QString::fromLatin1(kCaption))) return 0;
-
-    AppPath = QCoreApplication::applicationDirPath() + "/";
-    LoadSettings();
-    const QString records = AppPath + "record/";
-    platform::Services().files->MakePath(records);
-    RepairRecordings(records);
-    Playing = false;
-
-    TFRecord record;
-    FRecord = &record;
-    record.OnTakeEvent = [&record](TakeEvent event, const QString& fileName, int32_t frames) {
-        PrintTake(event, fileName, frames, record.SampleRate);
-    };
-
+    // The window and the headless recorder share one instance per user; a
+    // second start ends at once and silently.
+    if (!platform::Services().instance->TryAcquire(TForm1::kCaption)) return 0;
     if (!InstallSignalPipe()) {
         Error(QStringLiteral("cannot install the signal handlers"));
         return 1;
     }
-    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
-        char buffer[16];
-        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
-        }
+
+    AppPath = QCoreApplication::applicationDirPath() + "/";
+    LoadSettings();
+    Playing = false;
+    // Nothing shows the blocks as they come: the input wakes about five
+    // times a second and hands on the blocks of that time together.
+    const int blocksPerWake =
+        std::max(1, static_cast<int>(std::lrint(0.2 * AppSettings.SamplingRate / TFRecord::kBlockFrames)));
+    delete platform::Services().waveIn;  // the default one, never opened
+    platform::Services().waveIn = platform::MakeAlsaWaveIn(blocksPerWake).release();
+    const QString records = AppPath + "record/";
+    platform::Files& files = *platform::Services().files;
+    if (!files.Exists(records)) files.MakePath(records);
+    platform::Services().priority->Raise();
+    const int repaired = RepairRecordings(records);
+    if (repaired > 0) PrintLine(QStringLiteral("repaired the header of %1 recording(s) left open").arg(repaired));
+    RemoveExpiredRecordings(records);
+
+    TFRecord record;
+    FRecord = &record;
+    record.OnTakeEvent = [&record, &records](TakeEvent event, const QString& fileName, int32_t frames) {
+        PrintTake(event, fileName, frames, record.SampleRate);
+        // Where the window rebuilds its strip, this recorder cleans up.
+        if (event == TakeEvent::Kept) RemoveExpiredRecordings(records);
+    };
+
+    SignalWatcher watcher([&record] {
         // Like closing the window: an open take is closed and kept.
         record.StopInput();
         QCoreApplication::quit();
@@ -114,13 +170,14 @@ int RunHeadless(int argc, char** argv) {
 namespace {
 
 // The clock of a replay: the sound's start plus the frames handed on so far,
-// so a take is named from the moment its first block would have been handled.
+// so a take is named from the moment its first block would have been complete
+// and handled live.
 class ReplayClock final : public platform::Clock {
 public:
     ReplayClock(QDateTime start, const platform::ReplayWaveIn& device) : start_(std::move(start)), device_(device) {}
     QDateTime LocalNow() override {
         const int rate = device_.FileSampleRate();
-        const qint64 ms = rate > 0 ? device_.FramesDelivered() * 1000 / rate : 0;
+        const qint64 ms = rate > 0 ? device_.FramesHandedOn() * 1000 / rate : 0;
         return start_.addMSecs(ms);
     }
 
@@ -129,13 +186,50 @@ private:
     const platform::ReplayWaveIn& device_;
 };
 
+// The files of a replay skip the periodic flushes of a live recording: the
+// source stays where it is, and a flush every two seconds of sound would
+// bound the replay by the disk's latency.
+class UnflushedFile final : public platform::WritableFile {
+public:
+    explicit UnflushedFile(std::unique_ptr<platform::WritableFile> file) : file_(std::move(file)) {}
+    int64_t Append(const void* data, int64_t size) override { return file_->Append(data, size); }
+    bool WriteAt(int64_t offset, const void* data, int64_t size) override {
+        return file_->WriteAt(offset, data, size);
+    }
+    int64_t Size() override { return file_->Size(); }
+    void Sync() override {}
+    void Close() override { file_->Close(); }
+
+private:
+    std::unique_ptr<platform::WritableFile> file_;
+};
+
+class ReplayFiles final : public platform::Files {
+public:
+    bool Exists(const QString& path) override { return files_.Exists(path); }
+    bool MakePath(const QString& dir) override { return files_.MakePath(dir); }
+    std::unique_ptr<platform::WritableFile> CreateNew(const QString& path) override {
+        std::unique_ptr<platform::WritableFile> file = files_.CreateNew(path);
+        if (!file) return nullptr;
+        return std::make_unique<UnflushedFile>(std::move(file));
+    }
+    std::unique_ptr<platform::ReadableFile> OpenRead(const QString& path) override { return files_.OpenRead(path); }
+    bool Remove(const QString& path) override { return files_.Remove(path); }
+    QList<platform::DirEntry> List(const QString& dir, const QString& suffix) override {
+        return files_.List(dir, suffix);
+    }
+
+private:
+    platform::PosixFiles files_;
+};
+
 // A progress bar on standard error when it is a terminal.
 class Progress {
 public:
     explicit Progress(int64_t total) : total_(total), shown_(total > 0 && ::isatty(STDERR_FILENO)) {}
     void Update(int64_t done) {
         if (!shown_) return;
-        const int percent = static_cast<int>(done * 100 / total_);
+        const int percent = static_cast<int>(std::min<int64_t>(done, total_) * 100 / total_);
         if (percent == last_) return;
         last_ = percent;
         const int filled = percent * 40 / 100;
@@ -147,6 +241,7 @@ public:
     void Clear() {
         if (shown_ && last_ >= 0) {
             std::fprintf(stderr, "\r%50s\r", "");
+            std::fflush(stderr);
             last_ = -1;
         }
     }
@@ -169,75 +264,115 @@ bool FolderWritable(const QString& folder) {
     return probe.open();
 }
 
-}  // namespace
+// The folders that creating `folder` would add, outermost first.
+QStringList MissingFolders(const QString& folder) {
+    QStringList missing;
+    QDir dir(QDir::cleanPath(QDir(folder).absolutePath()));
+    while (!dir.exists()) {
+        missing.prepend(dir.absolutePath());
+        if (!dir.cdUp()) break;
+    }
+    return missing;
+}
 
-int RunReplay(int argc, char** argv) {
+struct ReplayOptions {
     QString input;
     QString out;
-    QString startText;
+    QString start;
     bool realtime = false;
+    bool help = false;
+};
+
+// Reads the arguments after --replay; false (after a one-line error) when
+// they are not usable.
+bool ParseReplayOptions(int argc, char** argv, ReplayOptions& options) {
     for (int i = 2; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
         if (arg == "--out" || arg == "--start") {
-            if (i + 1 >= argc) {
-                Error(QStringLiteral("%1 needs a value").arg(arg));
-                return 2;
+            const QString value = i + 1 < argc ? QString::fromLocal8Bit(argv[++i]) : QString();
+            if (value.isEmpty()) {
+                Error(QStringLiteral("%1 needs a value (try --help)").arg(arg));
+                return false;
             }
-            (arg == "--out" ? out : startText) = QString::fromLocal8Bit(argv[++i]);
+            (arg == "--out" ? options.out : options.start) = value;
         } else if (arg == "--realtime") {
-            realtime = true;
-        } else if (arg.startsWith('-') || !input.isEmpty()) {
+            options.realtime = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg.startsWith('-') && arg.size() > 1) {
             Error(QStringLiteral("unknown option '%1' (try --help)").arg(arg));
-            return 2;
+            return false;
+        } else if (!options.input.isEmpty()) {
+            Error(QStringLiteral("one WAV file at a time, not also '%1' (try --help)").arg(arg));
+            return false;
         } else {
-            input = arg;
+            options.input = arg;
         }
     }
-    if (input.isEmpty()) {
+    if (options.input.isEmpty() && !options.help) {
         Error(QStringLiteral("--replay needs a WAV file (try --help)"));
-        return 2;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunReplay(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    ReplayOptions options;
+    if (!ParseReplayOptions(argc, argv, options)) return 2;
+    if (options.help) {
+        PrintUsage();
+        return 0;
     }
 
     int qtArgc = 1;
     QCoreApplication app(qtArgc, argv);
-    platform::ReplayWaveIn device(input, realtime);
+    platform::ReplayWaveIn device(options.input, options.realtime);
     if (!device.Probe()) {
-        Error(QStringLiteral("%1 is not a readable 16-bit PCM WAV file").arg(input));
+        Error(QStringLiteral("%1 %2: only 16-bit PCM WAV files are replayed")
+                  .arg(options.input, device.ProbeError()));
         return 2;
     }
     const int rate = device.FileSampleRate();
     QDateTime start;
-    if (!startText.isEmpty()) {
-        start = QDateTime::fromString(startText, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!options.start.isEmpty()) {
+        start = QDateTime::fromString(options.start, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         if (!start.isValid()) {
-            Error(QStringLiteral("--start wants \"yyyy-mm-dd hh:mm:ss\", not '%1'").arg(startText));
+            Error(QStringLiteral("--start wants \"yyyy-mm-dd hh:mm:ss\", not '%1'").arg(options.start));
             return 2;
         }
     } else {
-        start = QFileInfo(input).lastModified().addMSecs(-device.TotalFrames() * 1000 / rate);
+        start = QFileInfo(options.input).lastModified().addMSecs(-device.TotalFrames() * 1000 / rate);
     }
 
     AppPath = QCoreApplication::applicationDirPath() + "/";
-    QString folder = out.isEmpty() ? AppPath + "record/" : out;
+    QString folder = options.out.isEmpty() ? AppPath + "record/" : options.out;
     if (!folder.endsWith('/')) folder += '/';
+    const QStringList created = MissingFolders(folder);
     if (!QDir().mkpath(folder) || !FolderWritable(folder)) {
+        // Nothing stays behind: folders made on the way go again.
+        for (auto it = created.crbegin(); it != created.crend(); ++it) QDir().rmdir(*it);
         Error(QStringLiteral("cannot write to the folder %1").arg(folder));
         return 2;
     }
 
-    // The replay never touches the machine's sound devices or mixer.
+    // The replay never touches the machine's sound devices or mixer, nor the
+    // recording volume.
     platform::ServiceSet& services = platform::Services();
     platform::IniProfile profile;
     platform::XdgAutoStart autostart(kAutoRunName);
-    platform::PosixFiles files;
+    ReplayFiles files;
+    ReplayClock clock(start, device);
     services.profile = &profile;
     services.autostart = &autostart;
     services.files = &files;
-    ReplayClock clock(start, device);
     services.clock = &clock;
     services.waveIn = &device;
     services.mixer = nullptr;
     services.waveOut = nullptr;
+    RecordingVolumeApplier = [](int) {};
     LoadSettings();
     Playing = false;
 
@@ -270,22 +405,45 @@ int RunReplay(int argc, char** argv) {
         record.StopInput();
         QCoreApplication::quit();
     };
+    // Stopped halfway, the replay keeps the take that is open, as the
+    // recorder does when it is closed, and still prints its summary.
+    bool interrupted = false;
+    if (!InstallSignalPipe()) {
+        Error(QStringLiteral("cannot install the signal handlers"));
+        return 1;
+    }
+    SignalWatcher watcher([&] {
+        interrupted = true;
+        record.StopInput();
+        QCoreApplication::quit();
+    });
     QTimer progressTimer;
     QObject::connect(&progressTimer, &QTimer::timeout, [&] { progress.Update(device.FramesDelivered()); });
     progressTimer.start(200);
 
+    QElapsedTimer elapsed;
+    elapsed.start();
     record.StartInput();
     if (!record.Capturing) {
-        Error(QStringLiteral("cannot replay %1").arg(input));
+        Error(QStringLiteral("cannot replay %1").arg(options.input));
         return 2;
     }
     QCoreApplication::exec();
     progress.Clear();
+    record.StopInput();
     FRecord = nullptr;
     services = platform::ServiceSet{};
 
-    std::fprintf(stdout, "takes kept: %d, deleted: %d, kept sound: %s, replayed: %s\n", kept, deleted,
-                 TimeText(keptFrames / rate).toLocal8Bit().constData(),
-                 TimeText(device.TotalFrames() / rate).toLocal8Bit().constData());
+    const double seconds = static_cast<double>(elapsed.nsecsElapsed()) / 1e9;
+    PrintLine(QStringLiteral("takes kept: %1, deleted: %2, kept sound: %3, replayed: %4 in %5 s")
+                  .arg(kept)
+                  .arg(deleted)
+                  .arg(TimeText(keptFrames / rate), TimeText(device.TotalFrames() / rate))
+                  .arg(seconds, 0, 'f', 1));
+    if (interrupted) {
+        Error(QStringLiteral("stopped by a signal after %1 of sound")
+                  .arg(TimeText(device.FramesDelivered() / rate)));
+        return 128 + lastSignal;
+    }
     return 0;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // The ways the program runs besides its window.
 
+// Prints the options on standard output.
+void PrintUsage();
 // Prints the mixer model and exits with 0.
 int RunListMixers();
 // The recorder without any window until SIGINT or SIGTERM.

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/RecordingAge.h"
 #include "app/Unit1.h"
 #include "platform/Platform.h"
 #include "playback/Unit4.h"
@@ -31,23 +32,7 @@ constexpr int kTileTop = kViewTop + 10;     // 151
 constexpr int kMarkerTop = kViewTop + 6;    // 147
 constexpr int kTileWidth = 56;
 constexpr int kTileHeight = 55;
-constexpr qint64 kDayMs = 24LL * 60 * 60 * 1000;
 const QColor kStripBack(84, 125, 141);
-
-// The wall-clock reading of a local time in milliseconds, without regard to
-// daylight-saving shifts: recordings are compared and aged by the local date
-// and time they show, not by elapsed physical time.
-qint64 WallMs(const QDateTime& t) {
-    if (!t.isValid()) return 0;
-    return t.date().toJulianDay() * kDayMs + t.time().msecsSinceStartOfDay();
-}
-
-// The time cut down to whole even seconds, the resolution the strip keeps.
-QDateTime ToTwoSeconds(const QDateTime& t) {
-    if (!t.isValid()) return t;
-    const QTime time = t.time();
-    return t.addMSecs(-(time.msec() + (time.second() % 2) * 1000));
-}
 
 // "&" in a menu text marks a shortcut letter; file names show as they are.
 QString MenuText(const QString& name) {
@@ -90,8 +75,7 @@ void TForm1::RebuildStrip() {
     std::vector<Found> found;
     for (const platform::DirEntry& file : files.List(folder, QStringLiteral(".wav"))) {
         const QDateTime time = ToTwoSeconds(file.lastWrite);
-        if (AppSettings.ManageFile && file.name.startsWith(QLatin1String("PLEN")) && time.isValid() &&
-            now - WallMs(time) > kDayMs) {
+        if (AppSettings.ManageFile && RecordingExpired(file.name, file.lastWrite, now)) {
             files.Remove(folder + file.name);  // a file that stays is simply not listed now
             continue;
         }

@@ -13,18 +13,34 @@
 #include "settings/Unit3.h"
 #include "settings/password.h"
 
-namespace {
-
 void PrintUsage() {
     std::printf(
         "Usage: Somorabox [option]\n"
         "  (no option)          the recorder window\n"
-        "  --headless           record without a window until SIGINT or SIGTERM\n"
+        "  --headless           the recorder without a window: the same settings (config.ini\n"
+        "                       beside the program), capture, mixer set-up and record/ folder;\n"
+        "                       prints one line per take (opened, kept or deleted, with its\n"
+        "                       name and length); SIGINT, SIGTERM or SIGHUP closes an open take,\n"
+        "                       keeps it, and ends with exit code 0\n"
         "  --replay FILE.wav [--out DIR] [--realtime] [--start \"yyyy-mm-dd hh:mm:ss\"]\n"
-        "                       split a recording into takes as the recorder would\n"
+        "                       splits a 16-bit PCM WAV file (mono or stereo, any rate) into\n"
+        "                       the takes the recorder would have made of that sound, always\n"
+        "                       voice-activated (ManualMode is ignored), with the sensitivity\n"
+        "                       RecordingLevel of config.ini and the file's own rate; touches\n"
+        "                       no sound device and no mixer\n"
+        "      --out DIR        where the takes go (default: record/ beside the program)\n"
+        "      --realtime       hand the sound on at its own pace instead of at full speed\n"
+        "      --start TIME     the local time at which the sound began, which names the\n"
+        "                       takes (default: the file's last-write time minus its length)\n"
+        "                       The last block is filled up with silence; a take still open\n"
+        "                       at the end of the file is kept whatever its length.\n"
+        "                       Exit code 2, with nothing written, for a file that is not\n"
+        "                       a readable 16-bit PCM WAV or a folder that cannot be written.\n"
         "  --list-mixers        print the sound cards' mixers and exit\n"
         "  --help               this text\n");
 }
+
+namespace {
 
 // The windows' typefaces, mapped to what this system has.
 void SubstituteFonts() {

@@ -27,7 +27,7 @@ namespace platform {
 namespace {
 
 constexpr snd_pcm_uframes_t kPeriodFrames = 2048;
-constexpr snd_pcm_uframes_t kDeviceBufferFrames = 8 * kPeriodFrames;
+constexpr snd_pcm_uframes_t kPeriodsPerBuffer = 8;
 constexpr uint32_t kFrameBytes = 4;  // 2 channels x 16 bits
 
 // A first-in first-out list of buffers with a fixed capacity.
@@ -100,38 +100,42 @@ std::vector<Endpoint> ListEndpoints() {
     return list;
 }
 
-bool ConfigurePcm(snd_pcm_t* pcm, unsigned rate) {
+// Sets the format, the rate and a period of about `periodFrames`; returns the
+// period the device chose (0 on failure).
+snd_pcm_uframes_t ConfigurePcm(snd_pcm_t* pcm, unsigned rate, snd_pcm_uframes_t periodFrames) {
     snd_pcm_hw_params_t* hw = nullptr;
-    if (snd_pcm_hw_params_malloc(&hw) < 0) return false;
+    if (snd_pcm_hw_params_malloc(&hw) < 0) return 0;
     bool ok = snd_pcm_hw_params_any(pcm, hw) >= 0 &&
               snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
               snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16_LE) >= 0 &&
               snd_pcm_hw_params_set_channels(pcm, hw, 2) >= 0 &&
               snd_pcm_hw_params_set_rate_resample(pcm, hw, 1) >= 0 &&
               snd_pcm_hw_params_set_rate(pcm, hw, rate, 0) >= 0;
+    snd_pcm_uframes_t period = periodFrames;
     if (ok) {
-        snd_pcm_uframes_t period = kPeriodFrames;
-        snd_pcm_uframes_t buffer = kDeviceBufferFrames;
+        snd_pcm_uframes_t buffer = kPeriodsPerBuffer * periodFrames;
         int dir = 0;
         // The device may round these; the reader works with any period.
         snd_pcm_hw_params_set_period_size_near(pcm, hw, &period, &dir);
         snd_pcm_hw_params_set_buffer_size_near(pcm, hw, &buffer);
         ok = snd_pcm_hw_params(pcm, hw) >= 0;
+        if (ok && snd_pcm_hw_params_get_period_size(hw, &period, &dir) < 0) period = periodFrames;
     }
     snd_pcm_hw_params_free(hw);
-    if (!ok) return false;
+    if (!ok) return 0;
 
     snd_pcm_sw_params_t* sw = nullptr;
-    if (snd_pcm_sw_params_malloc(&sw) < 0) return false;
+    if (snd_pcm_sw_params_malloc(&sw) < 0) return 0;
     ok = snd_pcm_sw_params_current(pcm, sw) >= 0 &&
-         snd_pcm_sw_params_set_avail_min(pcm, sw, kPeriodFrames) >= 0 &&
+         snd_pcm_sw_params_set_avail_min(pcm, sw, period) >= 0 &&
          snd_pcm_sw_params(pcm, sw) >= 0;
     snd_pcm_sw_params_free(sw);
-    return ok && snd_pcm_prepare(pcm) >= 0;
+    return ok && snd_pcm_prepare(pcm) >= 0 ? std::max<snd_pcm_uframes_t>(period, 1) : 0;
 }
 
 class AlsaWaveIn final : public WaveInDevice {
 public:
+    explicit AlsaWaveIn(int blocksPerWake) : periodFrames_(kPeriodFrames * static_cast<unsigned>(blocksPerWake)) {}
     ~AlsaWaveIn() override { Close(); }
 
     QStringList DeviceNames() override {
@@ -150,7 +154,8 @@ public:
         if (snd_pcm_open(&pcm, endpoints[static_cast<size_t>(device)].pcm.c_str(),
                          SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0)
             return kWaveError;
-        if (!ConfigurePcm(pcm, static_cast<unsigned>(sampleRate))) {
+        const snd_pcm_uframes_t period = ConfigurePcm(pcm, static_cast<unsigned>(sampleRate), periodFrames_);
+        if (period == 0) {
             snd_pcm_close(pcm);
             return kWaveError;
         }
@@ -160,6 +165,7 @@ public:
             return kWaveError;
         }
         pcm_ = pcm;
+        period_ = period;
         rate_ = static_cast<unsigned>(sampleRate);
         onData_ = std::move(onData);
         notifier_ = std::make_unique<QSocketNotifier>(readyFd_, QSocketNotifier::Read);
@@ -169,13 +175,17 @@ public:
 
     WaveResult AddBuffer(WaveInBuffer* buffer) override {
         if (!pcm_ || !buffer || !buffer->data || buffer->length < kFrameBytes) return kWaveError;
+        bool wake = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (empty_.full()) return kWaveError;
             buffer->bytesRecorded = 0;
             empty_.push(buffer);
+            // Only a reader without any buffer waits for one; a reader that
+            // sleeps for sound is not woken by it.
+            wake = waitingForBuffer_;
         }
-        bufferAdded_.notify_one();
+        if (wake) bufferAdded_.notify_one();
         return kWaveOk;
     }
 
@@ -183,6 +193,7 @@ public:
         if (!pcm_) return kWaveError;
         if (reader_.joinable()) return kWaveOk;
         stop_ = false;
+        unannounced_ = false;
         snd_pcm_start(pcm_);
         reader_ = std::thread([this] { ReadLoop(); });
         return kWaveOk;
@@ -225,6 +236,13 @@ private:
         const uint64_t one = 1;
         [[maybe_unused]] ssize_t n = write(fd, &one, sizeof one);
     }
+    // On the reader: wakes the opening thread for the buffers filled since
+    // the last time.
+    void Announce() {
+        if (!unannounced_) return;
+        unannounced_ = false;
+        Signal(readyFd_);
+    }
 
     void CloseDescriptors() {
         if (readyFd_ >= 0) close(readyFd_);
@@ -245,7 +263,7 @@ private:
     // Sleeps about as long as the device needs to capture `frames` more
     // frames, or until Reset wakes the reader. False when the reader must end.
     bool Sleep(snd_pcm_uframes_t frames) {
-        const auto ms = std::clamp<long long>(static_cast<long long>(frames) * 1000 / rate_ + 2, 2, 250);
+        const auto ms = std::clamp<long long>(static_cast<long long>(frames) * 1000 / rate_ + 2, 2, 1000);
         std::unique_lock<std::mutex> lock(mutex_);
         return !bufferAdded_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
     }
@@ -269,7 +287,12 @@ private:
             if (n > 0) {
                 done += static_cast<snd_pcm_uframes_t>(n);
             } else if (n == 0 || n == -EAGAIN) {
-                if (!Sleep(frames - done)) return false;
+                // Sound reaches the plugin in fragments about a period long,
+                // not frame by frame: sleeping only for the few frames still
+                // missing would wake the reader many times per period.
+                // Buffers filled meanwhile go to the opening thread first.
+                Announce();
+                if (!Sleep(std::max(frames - done, period_))) return false;
             } else {
                 // Overrun or suspend: prepare again and go on; the sound in
                 // between is lost. Anything else means the device is gone.
@@ -286,12 +309,20 @@ private:
             WaveInBuffer* b = nullptr;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
+                if (empty_.empty()) {
+                    lock.unlock();
+                    Announce();
+                    lock.lock();
+                }
+                waitingForBuffer_ = true;
                 bufferAdded_.wait(lock, [this] { return stop_ || !empty_.empty(); });
+                waitingForBuffer_ = false;
                 if (stop_) return;
                 b = empty_.pop();
             }
             if (!Fill(b)) {
                 b->bytesRecorded = 0;
+                Announce();
                 if (!stop_) {
                     // The device is lost: wait quietly for Reset.
                     std::unique_lock<std::mutex> lock(mutex_);
@@ -303,7 +334,9 @@ private:
                 std::lock_guard<std::mutex> lock(mutex_);
                 filled_.push(b);
             }
-            Signal(readyFd_);
+            // Told when the reader runs out of sound or of buffers, so that
+            // the buffers filled from one period's sound arrive together.
+            unannounced_ = true;
         }
     }
 
@@ -327,12 +360,16 @@ private:
     snd_pcm_t* pcm_ = nullptr;
     DataHandler onData_;
     unsigned rate_ = 0;
+    const snd_pcm_uframes_t periodFrames_;  // asked for
+    snd_pcm_uframes_t period_ = kPeriodFrames;  // what the device chose
+    bool unannounced_ = false;  // reader only
     int readyFd_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
     std::thread reader_;
     std::mutex mutex_;
     std::condition_variable bufferAdded_;
     std::atomic<bool> stop_{false};
+    bool waitingForBuffer_ = false;  // guarded by mutex_
     BufferRing empty_;
     BufferRing filled_;
     uint64_t generation_ = 0;
@@ -340,6 +377,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<WaveInDevice> MakeAlsaWaveIn() { return std::make_unique<AlsaWaveIn>(); }
+std::unique_ptr<WaveInDevice> MakeAlsaWaveIn(int blocksPerWake) {
+    return std::make_unique<AlsaWaveIn>(std::clamp(blocksPerWake, 1, 16));
+}
 
 }  // namespace platform

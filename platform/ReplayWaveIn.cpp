@@ -24,34 +24,40 @@ ReplayWaveIn::ReplayWaveIn(const QString& path, bool paced, const QString& devic
 ReplayWaveIn::~ReplayWaveIn() { Close(); }
 
 bool ReplayWaveIn::Probe() {
+    auto refuse = [this](const char* why) {
+        probeError_ = QString::fromLatin1(why);
+        return false;
+    };
+    probeError_.clear();
     QFile f(path_);
-    if (!f.open(QIODevice::ReadOnly)) return false;
+    if (!f.open(QIODevice::ReadOnly)) return refuse("cannot be opened");
     const int64_t size = f.size();
     char head[12];
     if (f.read(head, 12) != 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
-        return false;
+        return refuse("is not a RIFF WAVE file");
     bool haveFormat = false;
     int64_t pos = 12;
     while (pos + 8 <= size) {
         char chunk[8];
-        if (!f.seek(pos) || f.read(chunk, 8) != 8) return false;
+        if (!f.seek(pos) || f.read(chunk, 8) != 8) return refuse("cannot be read");
         const int64_t chunkSize = Le32(chunk + 4);
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             char fmt[16];
-            if (chunkSize < 16 || f.read(fmt, 16) != 16) return false;
+            if (chunkSize < 16 || f.read(fmt, 16) != 16) return refuse("has a truncated format chunk");
             const uint16_t tag = Le16(fmt);
             const uint16_t channels = Le16(fmt + 2);
             const uint32_t rate = Le32(fmt + 4);
             const uint16_t bits = Le16(fmt + 14);
             // Plain PCM, or the extensible form (whose sub-format is not checked).
-            if ((tag != 1 && tag != 0xFFFE) || bits != 16 || (channels != 1 && channels != 2) ||
-                rate == 0 || rate > 1000000)
-                return false;
+            if (tag != 1 && tag != 0xFFFE) return refuse("is not PCM");
+            if (bits != 16) return refuse("does not hold 16-bit samples");
+            if (channels != 1 && channels != 2) return refuse("has neither one nor two channels");
+            if (rate == 0 || rate > 1000000) return refuse("has an impossible sampling rate");
             channels_ = channels;
             rate_ = static_cast<int>(rate);
             haveFormat = true;
         } else if (std::memcmp(chunk, "data", 4) == 0) {
-            if (!haveFormat) return false;
+            if (!haveFormat) return refuse("has no format chunk before its data");
             const int64_t start = pos + 8;
             int64_t bytes = chunkSize;
             if (bytes == 0 || start + bytes > size) bytes = size - start;
@@ -61,7 +67,7 @@ bool ReplayWaveIn::Probe() {
         }
         pos += 8 + chunkSize + (chunkSize & 1);
     }
-    return false;
+    return refuse(haveFormat ? "has no data chunk" : "has no format chunk");
 }
 
 WaveResult ReplayWaveIn::Open(int device, int, DataHandler onData) {

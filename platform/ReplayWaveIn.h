@@ -36,8 +36,13 @@ public:
     int FileChannels() const { return channels_; }
     // Frames of sound in the file (before any padding of the last buffer).
     int64_t TotalFrames() const { return totalFrames_; }
-    // Frames handed on so far, padding excluded.
+    // Frames of the file handed on so far, padding excluded.
     int64_t FramesDelivered() const { return framesDelivered_; }
+    // Frames handed on since Start, padding included: the time at which the
+    // last buffer handed on would have been complete at the file's rate.
+    int64_t FramesHandedOn() const { return framesDue_; }
+    // Why Probe refused the file, in a few words ("" after success).
+    QString ProbeError() const { return probeError_; }
     bool Ended() const { return ended_; }
 
     // Runs once, on the opening thread, after the last buffer has been handed on.
@@ -59,6 +64,7 @@ private:
     QString path_;
     bool paced_;
     QString deviceName_;
+    QString probeError_;
     QFile file_;
     int rate_ = 0;
     int channels_ = 0;

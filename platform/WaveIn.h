@@ -42,6 +42,9 @@ public:
     virtual WaveResult Close() = 0;
 };
 
-std::unique_ptr<WaveInDevice> MakeAlsaWaveIn();
+// Wave input through ALSA. The device's period is `blocksPerWake` blocks of
+// 2048 frames: the reader and the opening thread wake once per period and
+// take that many buffers at a time.
+std::unique_ptr<WaveInDevice> MakeAlsaWaveIn(int blocksPerWake = 1);
 
 }  // namespace platform

@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# The recorder without a window, end to end through ALSA and the sound server:
+# speech played into the sink "venue" opens a take; SIGTERM in the middle of
+# the speech ends the program with exit code 0 and keeps the take with its
+# header sizes patched. A second headless start meanwhile ends at once.
+#
+# $1 = the built Somorabox. Runs inside scripts/with-pulse.sh.
+set -uo pipefail
+
+exe=${1:?usage: test_headless_pulse.sh path/to/Somorabox}
+work=$(mktemp -d /tmp/somora-headless.XXXXXX)
+pid=""
+player=""
+
+cleanup() {
+  [ -n "$player" ] && kill "$player" 2>/dev/null && wait "$player" 2>/dev/null
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "test_headless: FAIL: $*" >&2
+  echo "--- record/:" >&2
+  ls -l "$work/app/record" >&2 2>/dev/null
+  echo "--- standard output:" >&2
+  cat "$work/out.log" >&2 2>/dev/null
+  echo "--- standard error:" >&2
+  tail -n 30 "$work/err.log" >&2 2>/dev/null
+  exit 1
+}
+
+for tool in espeak-ng sox paplay pactl od; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh installs it)"
+done
+pactl info >/dev/null 2>&1 || fail "no sound server: run this test through scripts/with-pulse.sh"
+
+# --- About 12 s of dense speech after 1 s of silence.
+fmt=(-r 22050 -c 2 -b 16)
+text="The quick brown fox jumps over the lazy dog while the band plays on the stage tonight. \
+Seven singers sing songs of summer and every voice rises over the music of the evening. \
+Recording starts as soon as the sound rises above the quiet of the room before it."
+espeak-ng -s 190 -w "$work/raw.wav" "$text" || fail "espeak-ng could not speak"
+sox "$work/raw.wav" "${fmt[@]}" "$work/dense.wav" silence -l 1 0.05 1% -1 0.2 1% gain -n -3 \
+  || fail "sox could not prepare the speech"
+sox "$work/dense.wav" "$work/speech12.wav" repeat 6 trim 0 12 || fail "sox repeat"
+sox -n "${fmt[@]}" "$work/sil1.wav" trim 0 1
+sox "$work/sil1.wav" "$work/speech12.wav" "$work/take.wav" || fail "sox concat"
+
+# --- The program in a folder of its own, with its own settings and runtime.
+mkdir -p "$work/app" "$work/config" "$work/runtime"
+chmod 700 "$work/runtime"
+cp "$exe" "$work/app/Somorabox" || fail "cannot copy $exe"
+# Full volumes (the sink's volume also scales its monitor) and no automatic gain.
+printf '[Settings]\nSamplingRate=22050\nRecordingLevel=2\nRecordingVolume=100\nPlayingVolume=100\nAGC=0\nManualMode=0\n' \
+  >"$work/app/config.ini"
+run() {
+  cd "$work/app" &&
+    exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+      XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" \
+      PULSE_SERVER="unix:${PULSE_RUNTIME_PATH:-$XDG_RUNTIME_DIR/pulse}/native" \
+      ./Somorabox "$@"
+}
+(run --headless) >"$work/out.log" 2>"$work/err.log" &
+pid=$!
+
+# Listening once its capture stream is open.
+for _ in $(seq 100); do
+  [ "$(pactl list short source-outputs | wc -l)" -ge 1 ] && break
+  kill -0 "$pid" 2>/dev/null || fail "the program ended at start-up"
+  sleep 0.1
+done
+[ "$(pactl list short source-outputs | wc -l)" -ge 1 ] || fail "no capture stream was opened"
+
+# A second recorder ends at once, silently, with exit code 0.
+(run --headless) >"$work/second.out" 2>&1 &
+second=$!
+for _ in $(seq 50); do kill -0 "$second" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$second" 2>/dev/null; then
+  kill -KILL "$second"
+  fail "a second headless start kept running"
+fi
+wait "$second"
+[ $? -eq 0 ] || fail "a second headless start ended with a code other than 0"
+[ ! -s "$work/second.out" ] || fail "a second headless start printed: $(cat "$work/second.out")"
+kill -0 "$pid" 2>/dev/null || fail "the first recorder ended"
+
+takes() { find "$work/app/record" -maxdepth 1 -type f -name '*.wav' 2>/dev/null | sort; }
+u32() { od -An -tu4 -j"$2" -N4 "$1" | tr -d ' '; }
+
+paplay -d venue "$work/take.wav" &
+player=$!
+# The take opens within the first seconds of speech; end the program about
+# 6 s into the speech, while it still plays.
+for _ in $(seq 80); do
+  grep -q '^opened ' "$work/out.log" && break
+  sleep 0.1
+done
+grep -q '^opened ' "$work/out.log" || fail "no take was opened by the speech"
+sleep 5
+kill -0 "$player" 2>/dev/null || fail "the speech ended before the signal"
+kill -TERM "$pid"
+code=""
+for _ in $(seq 100); do
+  if ! kill -0 "$pid" 2>/dev/null; then
+    wait "$pid"
+    code=$?
+    break
+  fi
+  sleep 0.1
+done
+pid_left=$pid
+pid=""
+[ -n "$code" ] || { pid=$pid_left; fail "the program did not end within 10 s of SIGTERM"; }
+[ "$code" -eq 0 ] || fail "exit code $code after SIGTERM"
+kill "$player" 2>/dev/null
+wait "$player" 2>/dev/null
+player=""
+
+mapfile -t files < <(takes)
+[ ${#files[@]} -eq 1 ] || fail "expected exactly one take, found ${#files[@]}"
+file=${files[0]}
+name=$(basename "$file")
+[[ $name =~ ^PLEN[0-9]{14}\.wav$ ]] || fail "unexpected name $name"
+size=$(stat -c %s "$file")
+[ "$(u32 "$file" 4)" = $((size - 8)) ] || fail "RIFF size $(u32 "$file" 4), file $size"
+[ "$(u32 "$file" 40)" = $((size - 44)) ] || fail "data size $(u32 "$file" 40), file $size"
+data=$((size - 44))
+[ $((data % 8192)) -eq 0 ] || fail "data length $data is no multiple of 8192"
+# About five seconds of speech: kept although shorter than ten seconds.
+[ "$data" -ge $((3 * 88200)) ] && [ "$data" -lt $((10 * 88200)) ] || fail "data holds $data bytes"
+rms=$(sox "$file" -n stat 2>&1 | awk '/^RMS +amplitude/ {print $3}')
+awk -v r="${rms:-0}" 'BEGIN { exit !(r > 0.01) }' || fail "the take is silent (RMS ${rms:-?})"
+
+# Standard output: the take opened and kept, with its name and length.
+seconds=$(awk -v d="$data" 'BEGIN { printf "%.1f", d / 4 / 22050 }')
+expected=$(printf 'opened %s\nkept %s %s s' "$name" "$name" "$seconds")
+[ "$(cat "$work/out.log")" = "$expected" ] || fail "standard output differs from: $expected"
+[ ! -s "$work/err.log" ] || fail "the program wrote to standard error"
+
+echo "test_headless_pulse: ok ($name, $data bytes of data, RMS $rms)"
