@@ -9,5 +9,8 @@
 class TFRecord;
 class WaveDisplay;
 
+// The index of the line-input entry of RecordingSources, 0 when none.
+int FindLineInSource();
+
 void StartCaptureEngine(TFRecord& record, WaveDisplay* display,
                         std::function<void(QObject* sender, const QString& fileName)> onRecordingEvent);

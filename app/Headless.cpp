@@ -20,7 +20,6 @@
 #include "app/CaptureSetup.h"
 #include "app/Modes.h"
 #include "app/RecordingAge.h"
-#include "app/Unit1.h"
 #include "capture/RecordingControl.h"
 #include "capture/RecordingFile.h"
 #include "capture/Unit2.h"
@@ -123,7 +122,7 @@ int RunHeadless(int argc, char** argv) {
     platform::InstallDefaults();
     // The window and the headless recorder share one instance per user; a
     // second start ends at once and silently.
-    if (!platform::Services().instance->TryAcquire(TForm1::kCaption)) return 0;
+    if (!platform::Services().instance->TryAcquire(kMainCaption)) return 0;
     if (!InstallSignalPipe()) {
         Error(QStringLiteral("cannot install the signal handlers"));
         return 1;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/Controls.h"
+#include "settings/publicunit.h"
 
 class QAction;
 
@@ -29,7 +30,7 @@ class TForm1 : public QWidget {
 public:
     static constexpr int kTilePitch = 61;
     static constexpr int kMaxRecordings = 250;
-    static inline const QString kCaption = QStringLiteral("Brovane Somora recorder");
+    static inline const QString kCaption = kMainCaption;
     static inline const QString kApplicationTitle = QStringLiteral("Somora Recorder-Brovane Software");
     static inline const QString kMakerPage = QStringLiteral("https://somorabox.example/");
 

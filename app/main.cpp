@@ -1,17 +1,14 @@
 // Program entry: the skinned recorder window, or one of the command-line modes.
-#include <QApplication>
-#include <QFont>
+#include <QCoreApplication>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
+#include <string>
+#include <unistd.h>
 
 #include "app/Modes.h"
-#include "app/Unit1.h"
-#include "capture/Unit2.h"
-#include "platform/Platform.h"
-#include "playback/Unit4.h"
-#include "settings/Unit3.h"
-#include "settings/password.h"
 
 void PrintUsage() {
     std::printf(
@@ -42,47 +39,31 @@ void PrintUsage() {
 
 namespace {
 
-// The windows' typefaces, mapped to what this system has.
-void SubstituteFonts() {
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"),
-                                QStringLiteral("WenQuanYi Zen Hei")});
-    QFont::insertSubstitutions(QStringLiteral("Arial"),
-                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    QFont::insertSubstitutions(QString::fromUtf8("宋体"),
-                               {QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC")});
-}
-
+// The window and its widgets live in a library of their own, loaded only
+// when the window is wanted, so that the modes without a window load no
+// widget or drawing libraries at all. It is looked for beside the executable,
+// then where the build put it.
 int RunWindow(int argc, char** argv) {
-    // The mini panel moves itself, which Wayland does not allow: use X11
-    // (XWayland on a Wayland desktop) unless a platform was chosen.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    platform::InstallDefaults();
-    // One recorder per user: a second start ends at once and silently.
-    if (!platform::Services().instance->TryAcquire(TForm1::kCaption)) return 0;
-    QApplication::setApplicationName(TForm1::kApplicationTitle);
-    SubstituteFonts();
-
-    Form1 = new TForm1();
-    FRecord = new TFRecord();
-    Form3 = new TForm3();
-    FPlay = new TFPlay();
-    Form5 = new TForm5();
-    Form1->show();
-    const int result = QApplication::exec();
-
-    delete Form5;
-    Form5 = nullptr;
-    delete FPlay;
-    FPlay = nullptr;
-    delete Form3;
-    Form3 = nullptr;
-    delete FRecord;
-    FRecord = nullptr;
-    delete Form1;
-    return result;
+    std::string folder = "/proc/self/exe";
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    folder = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(argv[0]);
+    folder = folder.substr(0, folder.find_last_of('/') + 1);
+    const std::string candidates[] = {folder + "libsomorabox_window.so", SOMORA_WINDOW_LIBRARY};
+    std::string errors;
+    for (const std::string& path : candidates) {
+        void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+        if (!library) {
+            errors += std::string("\n  ") + ::dlerror();
+            continue;
+        }
+        using Entry = int (*)(int, char**);
+        auto entry = reinterpret_cast<Entry>(::dlsym(library, "SomoraboxRunWindow"));
+        if (entry) return entry(argc, argv);
+        errors += "\n  " + path + ": no entry point";
+    }
+    std::fprintf(stderr, "Somorabox: cannot load the window library:%s\n", errors.c_str());
+    return 1;
 }
 
 }  // namespace

@@ -52,6 +52,8 @@ private:
     QString message_;
 };
 
+// The main window's caption, also the key of the one-instance rule.
+inline const QString kMainCaption = QStringLiteral("Brovane Somora recorder");
 // The profile section and file name.
 inline const QString kSettingsSection = QStringLiteral("Settings");
 inline const QString kConfigFileName = QStringLiteral("config.ini");

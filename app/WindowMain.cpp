@@ -1,0 +1,58 @@
+// The window mode: the application object, the five windows and the event loop.
+#include <QApplication>
+#include <QFont>
+
+#include "app/Unit1.h"
+#include "capture/Unit2.h"
+#include "platform/Platform.h"
+#include "playback/Unit4.h"
+#include "settings/Unit3.h"
+#include "settings/password.h"
+
+namespace {
+
+// The windows' typefaces, mapped to what this system has.
+void SubstituteFonts() {
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"),
+                                QStringLiteral("WenQuanYi Zen Hei")});
+    QFont::insertSubstitutions(QStringLiteral("Arial"),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    QFont::insertSubstitutions(QString::fromUtf8("宋体"),
+                               {QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC")});
+}
+
+}  // namespace
+
+extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
+    // The mini panel moves itself, which Wayland does not allow: use X11
+    // (XWayland on a Wayland desktop) unless a platform was chosen.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    platform::InstallDefaults();
+    // One recorder per user: a second start ends at once and silently.
+    if (!platform::Services().instance->TryAcquire(TForm1::kCaption)) return 0;
+    QApplication::setApplicationName(TForm1::kApplicationTitle);
+    SubstituteFonts();
+
+    Form1 = new TForm1();
+    FRecord = new TFRecord();
+    Form3 = new TForm3();
+    FPlay = new TFPlay();
+    Form5 = new TForm5();
+    Form1->show();
+    const int result = QApplication::exec();
+
+    delete Form5;
+    Form5 = nullptr;
+    delete FPlay;
+    FPlay = nullptr;
+    delete Form3;
+    Form3 = nullptr;
+    delete FRecord;
+    FRecord = nullptr;
+    delete Form1;
+    return result;
+}
+
