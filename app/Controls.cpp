@@ -3,6 +3,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
+
 TImage::TImage(QWidget* parent, const QString& name) : QWidget(parent) {
     setObjectName(name);
     setAttribute(Qt::WA_NoSystemBackground);
@@ -84,6 +86,8 @@ void TPaintBox::paintEvent(QPaintEvent*) {
 }
 
 TWaveBox::TWaveBox(QWidget* parent, const QString& name) : TPaintBox(parent, name) {
+    // The box paints every pixel: what lies beneath is never drawn for it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     OnPaint = [this](QPainter& p) {
         p.fillRect(rect(), ToQColor(back_));
         if (points_.size() >= 2) {
@@ -94,6 +98,10 @@ TWaveBox::TWaveBox(QWidget* parent, const QString& name) : TPaintBox(parent, nam
 }
 
 void TWaveBox::ShowWave(const QPoint* points, int count, TColor back, TColor pen) {
+    // The same picture again (a steady quiet input) needs no repaint.
+    const bool same = back == back_ && pen == pen_ && static_cast<size_t>(std::max(count, 0)) == points_.size() &&
+                      std::equal(points_.begin(), points_.end(), points);
+    if (same) return;
     points_.assign(points, points + count);
     back_ = back;
     pen_ = pen;

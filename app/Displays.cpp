@@ -91,25 +91,35 @@ QString VolumeText(int32_t volume) {
 }  // namespace panel
 
 void TForm1::Timer1Timer() {
-    // 1. Needle meter.
+    // 1. Needle meter (a needle already standing where it belongs is not drawn again).
     const int32_t level = Playing ? (FPlay ? FPlay->Level : 0) : (FRecord ? FRecord->Level : 0);
-    {
+    const QPoint tip = panel::NeedleTip(level);
+    if (!meterDrawn_ || tip != meterTip_) {
         QImage& meter = Image100->Canvas();
-        QPainter p(&meter);
-        p.fillRect(meter.rect(), kMeterBack);
-        p.setPen(kNeedle);
-        p.drawLine(QPoint(panel::kMeterWidth / 2, panel::kMeterHeight + 20), panel::NeedleTip(level));
+        {
+            QPainter p(&meter);
+            p.fillRect(meter.rect(), kMeterBack);
+            p.setPen(kNeedle);
+            p.drawLine(QPoint(panel::kMeterWidth / 2, panel::kMeterHeight + 20), tip);
+        }
+        Image100->Changed();
+        meterDrawn_ = true;
+        meterTip_ = tip;
     }
-    Image100->Changed();
 
     // 2. Peaks every third tick.
     Timer1Tag = (Timer1Tag + 1) % 3;
     if (Timer1Tag == 0)
         for (int i = 0; i < 20; ++i) PeakHold[static_cast<size_t>(i)] = panel::NextPeak(BandLevels[i], PeakHold[static_cast<size_t>(i)]);
 
-    // 3. Band bars, drawn now and shown at the box's next paint.
+    // 3. Band bars, drawn now and shown at the box's next paint; a picture
+    // like the one on show is not shown again (quiet input, peaks out of view).
     const QImage bars = panel::DrawBandBars(BandLevels, PeakHold.data(), PaintBox3->size());
+    if (bars == shownBars_) return;
+    shownBars_ = bars;
     PaintBox3->OnPaint = [bars](QPainter& p) { p.drawImage(0, 0, bars); };
+    // The bars cover the whole box from now on: the skin beneath need not be drawn.
+    PaintBox3->setAttribute(Qt::WA_OpaquePaintEvent);
     PaintBox3->update();
 }
 

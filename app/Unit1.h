@@ -202,6 +202,12 @@ private:
     bool skinDragging_ = false;
     QPoint skinPressGlobal_;
     QPoint skinGrabOffset_;
+
+    // What the meter and the band bars show now: a tick that would draw the
+    // same again leaves them as they are and costs no repaint.
+    bool meterDrawn_ = false;
+    QPoint meterTip_;
+    QImage shownBars_;
 };
 
 // The main window, created first at start-up.

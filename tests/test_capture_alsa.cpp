@@ -5,11 +5,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -18,6 +15,7 @@
 #include "capture/Unit2.h"
 #include "platform/AlsaNames.h"
 #include "settings/publicunit.h"
+#include "support/SoundServer.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -30,27 +28,8 @@ QApplication& App() {
     return app;
 }
 
-bool ServerReachable() {
-    QString socket = qEnvironmentVariable("PULSE_RUNTIME_PATH");
-    if (socket.isEmpty() && qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"))
-        socket = qEnvironmentVariable("XDG_RUNTIME_DIR") + "/pulse";
-    return !socket.isEmpty() && QFileInfo::exists(socket + "/native");
-}
-
-void Wait(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// Runs the event loop until `done` holds or `ms` have passed.
-template <typename Pred>
-bool WaitUntil(Pred done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms) Wait(20);
-    return done();
-}
+using testing_support::Wait;
+using testing_support::WaitUntil;
 
 struct Sample {
     int32_t level = 0;
@@ -72,8 +51,9 @@ Sample Take(const TFRecord& record, const TWaveBox& box) {
 }
 
 TEST(CaptureAlsa, SpeechRaisesLevelBandsAndWaveformAndSilenceBringsThemBackToZero) {
-    if (!ServerReachable()) GTEST_SKIP() << "no sound server (run under scripts/with-pulse.sh)";
-    testing_support::ResetSoundServerVolumes();
+    if (!testing_support::VenueServerReachable())
+        GTEST_SKIP() << "no sound server with the sink \"venue\" (run under scripts/with-pulse.sh)";
+    ASSERT_TRUE(testing_support::ResetVenueVolumes());
     const QString espeak = QStandardPaths::findExecutable("espeak-ng");
     const QString paplay = QStandardPaths::findExecutable("paplay");
     if (espeak.isEmpty() || paplay.isEmpty()) GTEST_SKIP() << "espeak-ng or paplay missing";
@@ -116,7 +96,7 @@ TEST(CaptureAlsa, SpeechRaisesLevelBandsAndWaveformAndSilenceBringsThemBackToZer
 
     // Speech: sample every 50 ms while it plays.
     QProcess player;
-    player.start(paplay, {speech});
+    player.start(paplay, {QStringLiteral("-d"), QStringLiteral("venue"), speech});
     ASSERT_TRUE(player.waitForStarted());
     Sample loudest;
     QElapsedTimer clock;
@@ -149,8 +129,9 @@ TEST(CaptureAlsa, SpeechRaisesLevelBandsAndWaveformAndSilenceBringsThemBackToZer
 }
 
 TEST(CaptureAlsa, RestartsAtAnotherRateAndAnUnknownNameOpensNothing) {
-    if (!ServerReachable()) GTEST_SKIP() << "no sound server (run under scripts/with-pulse.sh)";
-    testing_support::ResetSoundServerVolumes();
+    if (!testing_support::VenueServerReachable())
+        GTEST_SKIP() << "no sound server with the sink \"venue\" (run under scripts/with-pulse.sh)";
+    ASSERT_TRUE(testing_support::ResetVenueVolumes());
     App();
     testing_support::TestEnvironment env;
     std::unique_ptr<platform::WaveInDevice> alsa = platform::MakeAlsaWaveIn();

@@ -8,7 +8,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTimer>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
@@ -19,6 +18,7 @@
 #include "platform/ReplayWaveIn.h"
 #include "settings/publicunit.h"
 #include "support/TestSupport.h"
+#include "support/WaveFiles.h"
 
 namespace {
 
@@ -243,26 +243,17 @@ QCoreApplication& App() {
     return app;
 }
 
+// 16-bit samples under a header that states `bits`; a provisional header
+// carries the sizes of an empty file, as a take that is still open does.
 void WriteWav(const QString& path, int rate, int channels, const std::vector<int16_t>& samples,
               bool provisional = false, int bits = 16) {
-    QByteArray h(44, '\0');
+    const testing_support::WaveSpec spec{1, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
+                                         static_cast<uint16_t>(bits), channels * 2};
     const auto dataBytes = static_cast<uint32_t>(samples.size() * 2);
-    std::memcpy(h.data(), "RIFF", 4);
-    qToLittleEndian<uint32_t>(provisional ? 36 : 36 + dataBytes, h.data() + 4);
-    std::memcpy(h.data() + 8, "WAVEfmt ", 8);
-    qToLittleEndian<uint32_t>(16, h.data() + 16);
-    qToLittleEndian<uint16_t>(1, h.data() + 20);
-    qToLittleEndian<uint16_t>(static_cast<uint16_t>(channels), h.data() + 22);
-    qToLittleEndian<uint32_t>(static_cast<uint32_t>(rate), h.data() + 24);
-    qToLittleEndian<uint32_t>(static_cast<uint32_t>(rate * channels * 2), h.data() + 28);
-    qToLittleEndian<uint16_t>(static_cast<uint16_t>(channels * 2), h.data() + 32);
-    qToLittleEndian<uint16_t>(static_cast<uint16_t>(bits), h.data() + 34);
-    std::memcpy(h.data() + 36, "data", 4);
-    qToLittleEndian<uint32_t>(provisional ? 0 : dataBytes, h.data() + 40);
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(h);
-    f.write(reinterpret_cast<const char*>(samples.data()), static_cast<qint64>(dataBytes));
+    const QByteArray data(reinterpret_cast<const char*>(samples.data()), static_cast<qsizetype>(dataBytes));
+    ASSERT_TRUE(testing_support::WriteFileBytes(
+        path, testing_support::WaveHeaderBytes(spec, provisional ? 36 : 36 + dataBytes, provisional ? 0 : dataBytes) +
+                  data));
 }
 
 struct ReplayRun {

@@ -1,6 +1,7 @@
 // Needle meter, band bars with falling peaks, the clock and the volume knobs.
 #include <QApplication>
 #include <QFile>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -87,6 +88,59 @@ TEST_F(DisplaysTest, MeterDrawsTheNeedleOfTheActiveEngine) {
     form.Timer1Timer();
     EXPECT_EQ(form.Image100->Picture().pixel(9, 27), qRgb(255, 0, 0));
     EXPECT_EQ(form.Image100->Picture().pixel(48, 20), qRgb(0, 0, 0));
+}
+
+// Counts the paint events of the widgets it watches.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+TEST_F(DisplaysTest, UnchangedDisplaysAreNotRepaintedAndTheNextChangeIs) {
+    TForm1 form(env.AppDir());
+    for (QTimer* t : {form.Timer1, form.Timer2, form.Timer4, form.Timer5, form.TFlying}) t->stop();
+    TFRecord capture;
+    FRecord = &capture;
+    form.show();
+    PaintCounter meter, bars, wave;
+    form.Image100->installEventFilter(&meter);
+    form.PaintBox3->installEventFilter(&bars);
+    form.PaintBox2->installEventFilter(&wave);
+    const std::vector<QPoint> flat(270, QPoint(0, 10));
+    auto settle = [] { testing_support::Wait(30); };
+
+    form.Timer1Timer();
+    form.PaintBox2->ShowWave(flat.data(), 270, kBack, kInk);
+    settle();
+    const int meterBefore = meter.paints, barsBefore = bars.paints, waveBefore = wave.paints;
+    // Quiet ticks and blocks: the same pictures, no repaint.
+    for (int i = 0; i < 6; ++i) {
+        form.Timer1Timer();
+        form.PaintBox2->ShowWave(flat.data(), 270, kBack, kInk);
+        settle();
+    }
+    EXPECT_EQ(meter.paints, meterBefore);
+    EXPECT_EQ(bars.paints, barsBefore);
+    EXPECT_EQ(wave.paints, waveBefore);
+
+    // Sound: every display shows it.
+    capture.Level = 25;
+    BandLevels[0] = 100;
+    std::vector<QPoint> swing = flat;
+    swing[5] = QPoint(5, 0);
+    form.Timer1Timer();
+    form.PaintBox2->ShowWave(swing.data(), 270, kBack, kInk);
+    settle();
+    EXPECT_GT(meter.paints, meterBefore);
+    EXPECT_GT(bars.paints, barsBefore);
+    EXPECT_GT(wave.paints, waveBefore);
+    EXPECT_EQ(form.Image100->Picture().pixel(48, 10), qRgb(255, 0, 0));
+    EXPECT_EQ(form.PaintBox3->grab().toImage().pixel(0, 0), kInk);
+    EXPECT_EQ(form.PaintBox2->Points()[5], QPoint(5, 0));
 }
 
 TEST_F(DisplaysTest, PeaksRiseEveryThirdTickCapAt100AndFallBelowZero) {

@@ -11,42 +11,14 @@
 #include "playback/Unit4.h"
 #include "settings/publicunit.h"
 #include "support/TestSupport.h"
+#include "support/WaveFiles.h"
 
 namespace {
 
-struct WavSpec {
-    uint16_t tag = 1;
-    uint16_t channels = 2;
-    uint32_t rate = 22050;
-    uint16_t bits = 16;
-    int blockAlign = -1;  // -1: channels x bits / 8
-};
-
-void PutWord(QByteArray& b, int at, uint16_t v) {
-    b[at] = static_cast<char>(v & 0xFF);
-    b[at + 1] = static_cast<char>(v >> 8);
-}
-void PutDoubleWord(QByteArray& b, int at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
+using WavSpec = testing_support::WaveSpec;
 
 QByteArray Header(const WavSpec& s, int dataBytes) {
-    QByteArray h(44, '\0');
-    std::memcpy(h.data(), "RIFF", 4);
-    PutDoubleWord(h, 4, static_cast<uint32_t>(36 + dataBytes));
-    std::memcpy(h.data() + 8, "WAVEfmt ", 8);
-    PutDoubleWord(h, 16, 16);
-    const uint16_t align = s.blockAlign >= 0 ? static_cast<uint16_t>(s.blockAlign)
-                                             : static_cast<uint16_t>(uint32_t{s.channels} * s.bits / 8);
-    PutWord(h, 20, s.tag);
-    PutWord(h, 22, s.channels);
-    PutDoubleWord(h, 24, s.rate);
-    PutDoubleWord(h, 28, s.rate * align);
-    PutWord(h, 32, align);
-    PutWord(h, 34, s.bits);
-    std::memcpy(h.data() + 36, "data", 4);
-    PutDoubleWord(h, 40, static_cast<uint32_t>(dataBytes));
-    return h;
+    return testing_support::WaveHeaderBytes(s, static_cast<uint32_t>(36 + dataBytes), static_cast<uint32_t>(dataBytes));
 }
 
 // Sample data whose every byte tells its offset apart.

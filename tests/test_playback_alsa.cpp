@@ -4,19 +4,18 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
 #include <QThread>
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <numbers>
 #include <vector>
 
 #include "platform/WaveOut.h"
 #include "playback/Unit4.h"
 #include "settings/publicunit.h"
+#include "support/SoundServer.h"
 #include "support/TestSupport.h"
+#include "support/WaveFiles.h"
 
 namespace {
 
@@ -31,71 +30,17 @@ QCoreApplication& App() {
     return app ? *app : *QCoreApplication::instance();
 }
 
-// A sound server with the test's null sink "venue" as its default sink (the
-// one that scripts/with-pulse.sh starts); a desktop's own server is left alone.
-bool ServerReachable() {
-    QProcess p;
-    p.start(QStringLiteral("pactl"), {QStringLiteral("info")});
-    if (!p.waitForFinished(5000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) return false;
-    return p.readAllStandardOutput().contains("Default Sink: venue\n");
-}
-
-void Spin(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        App().processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-}
+using testing_support::Wait;
 
 // A 1 kHz tone of `seconds` in the given PCM format (8 or 16 bits).
 QByteArray ToneWav(int channels, int rate, int bits, double seconds) {
-    const int frames = static_cast<int>(rate * seconds);
-    const int align = channels * bits / 8;
-    QByteArray data(frames * align, '\0');
-    for (int f = 0; f < frames; ++f) {
-        const double v = 0.5 * std::sin(2 * std::numbers::pi * 1000.0 * f / rate);
-        for (int c = 0; c < channels; ++c) {
-            char* p = data.data() + f * align + c * (bits / 8);
-            if (bits == 8) {
-                *p = static_cast<char>(128 + static_cast<int>(std::lrint(v * 127)));
-            } else {
-                const auto s = static_cast<int16_t>(std::lrint(v * 32767));
-                std::memcpy(p, &s, 2);
-            }
-        }
-    }
-    QByteArray h(44, '\0');
-    auto word = [&h](int at, uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) h[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-    };
-    std::memcpy(h.data(), "RIFF", 4);
-    word(4, static_cast<uint32_t>(36 + data.size()), 4);
-    std::memcpy(h.data() + 8, "WAVEfmt ", 8);
-    word(16, 16, 4);
-    word(20, 1, 2);
-    word(22, static_cast<uint32_t>(channels), 2);
-    word(24, static_cast<uint32_t>(rate), 4);
-    word(28, static_cast<uint32_t>(rate * align), 4);
-    word(32, static_cast<uint32_t>(align), 2);
-    word(34, static_cast<uint32_t>(bits), 2);
-    std::memcpy(h.data() + 36, "data", 4);
-    word(40, static_cast<uint32_t>(data.size()), 4);
-    return h + data;
+    const testing_support::WaveSpec spec{1, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
+                                         static_cast<uint16_t>(bits)};
+    return testing_support::ToneWaveFile(spec, 1000.0, 0.5, static_cast<int>(rate * seconds));
 }
 
-// Goertzel power of `f` Hz over `n` samples.
-double Power(const int16_t* s, int n, double f) {
-    const double c = 2 * std::cos(2 * std::numbers::pi * f / kMonitorRate);
-    double s1 = 0, s2 = 0;
-    for (int i = 0; i < n; ++i) {
-        const double v = s[i] + c * s1 - s2;
-        s2 = s1;
-        s1 = v;
-    }
-    return s1 * s1 + s2 * s2 - c * s1 * s2;
-}
+// Goertzel power of `f` Hz over `n` samples of the monitor.
+double Power(const int16_t* s, int n, double f) { return testing_support::TonePower(s, n, 1, f, kMonitorRate); }
 
 struct Heard {
     double seconds = 0;      // time with sound in it
@@ -137,8 +82,8 @@ class AlsaPlaybackTest : public ::testing::Test {
 protected:
     void SetUp() override {
         App();
-        if (!ServerReachable()) GTEST_SKIP() << "no sound server with the sink \"venue\"";
-        testing_support::ResetSoundServerVolumes();
+        if (!testing_support::VenueServerReachable()) GTEST_SKIP() << "no sound server with the sink \"venue\"";
+        ASSERT_TRUE(testing_support::ResetVenueVolumes());
         device = platform::MakeAlsaWaveOut();
         platform::Services().waveOut = device.get();
         env.files.MakePath(env.AppDir() + "record/");
@@ -149,18 +94,11 @@ protected:
     // Plays `wav` with the playback window while the monitor is recorded.
     QByteArray PlayAndListen(const QByteArray& wav, bool& ended, bool& started) {
         const QString path = env.AppDir() + "record/tone.wav";
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(wav);
-        f.close();
+        EXPECT_TRUE(testing_support::WriteFileBytes(path, wav));
 
-        QProcess monitor;
-        monitor.start(QStringLiteral("parec"),
-                      {QStringLiteral("--device=venue.monitor"), QStringLiteral("--rate=22050"),
-                       QStringLiteral("--channels=1"), QStringLiteral("--format=s16le"), QStringLiteral("--raw"),
-                       QStringLiteral("--latency-msec=20")});
-        EXPECT_TRUE(monitor.waitForStarted(5000));
-        Spin(400);
+        testing_support::MonitorRecorder monitor(kMonitorRate);
+        EXPECT_TRUE(monitor.Started());
+        Wait(400);
 
         TFPlay play;
         play.Play(path);
@@ -174,10 +112,8 @@ protected:
             QThread::msleep(2);
         }
         ended = started && !Playing;
-        Spin(400);
-        monitor.terminate();
-        monitor.waitForFinished(5000);
-        return monitor.readAllStandardOutput();
+        Wait(400);
+        return monitor.Finish();
     }
 
     testing_support::TestEnvironment env;
@@ -227,7 +163,7 @@ TEST_F(AlsaPlaybackTest, DeviceReportsInOrderAndDropsWhatTheResetTakesBack) {
     for (int i = 0; i < 8; ++i) ASSERT_EQ(device->Write(&buffers[i]), platform::kWaveOk);
     QElapsedTimer t;  // 8 blocks last 0.19 s
     t.start();
-    while (done.size() < 8 && t.elapsed() < 5000) Spin(10);
+    while (done.size() < 8 && t.elapsed() < 5000) Wait(10);
     EXPECT_EQ(opens, 1);
     EXPECT_EQ(done, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
 
@@ -236,7 +172,7 @@ TEST_F(AlsaPlaybackTest, DeviceReportsInOrderAndDropsWhatTheResetTakesBack) {
     device->Reset();
     device->Close();
     device->Close();
-    Spin(500);
+    Wait(500);
     EXPECT_TRUE(done.empty()) << "nothing is reported after a reset";
     EXPECT_EQ(closes, 1);
 }

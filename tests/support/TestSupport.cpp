@@ -35,12 +35,5 @@ TestEnvironment::~TestEnvironment() {
 QString TestEnvironment::AppDir() const { return dir_.path() + "/app/"; }
 QString TestEnvironment::ConfigHome() const { return dir_.path() + "/config"; }
 
-void ResetSoundServerVolumes() {
-    const QList<QStringList> commands = {{"set-sink-volume", "venue", "100%"},
-                                         {"set-sink-mute", "venue", "0"},
-                                         {"set-source-volume", "venue.monitor", "100%"},
-                                         {"set-source-mute", "venue.monitor", "0"}};
-    for (const QStringList& arguments : commands) QProcess::execute(QStringLiteral("pactl"), arguments);
-}
 
 }  // namespace testing_support

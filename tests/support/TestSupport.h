@@ -1,8 +1,11 @@
 #pragma once
 // Test doubles of the simple platform services and a temporary program folder.
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <memory>
 
@@ -10,6 +13,23 @@
 #include "platform/Platform.h"
 
 namespace testing_support {
+
+// Runs the event loop for `ms` milliseconds.
+inline void Wait(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Runs the event loop until `done()` holds or `ms` milliseconds have passed;
+// returns `done()`.
+template <typename Pred>
+bool WaitUntil(Pred done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms) Wait(10);
+    return done();
+}
 
 class FakeClock final : public platform::Clock {
 public:
@@ -68,9 +88,5 @@ private:
     bool hadConfigHome_ = false;
 };
 
-// Puts the private sound server's sink "venue" and its monitor back to full,
-// unmuted volume: programs under test set the sink's volume, and the null
-// sink's monitor carries it.
-void ResetSoundServerVolumes();
 
 }  // namespace testing_support
