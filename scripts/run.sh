@@ -6,6 +6,9 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh build -DSOMORA_TESTS=OFF -DSOMORA_BENCH=OFF
 mkdir -p run
-cp build/Somorabox run/Somorabox.new
-mv -f run/Somorabox.new run/Somorabox
+# The executable and the window module it loads, each replaced in one step.
+for f in Somorabox libsomorabox_window.so; do
+  cp "build/$f" "run/$f.new"
+  mv -f "run/$f.new" "run/$f"
+done
 exec run/Somorabox "$@"
