@@ -247,12 +247,12 @@ QCoreApplication& App() {
 // carries the sizes of an empty file, as a take that is still open does.
 void WriteWav(const QString& path, int rate, int channels, const std::vector<int16_t>& samples,
               bool provisional = false, int bits = 16) {
-    const testing_support::WaveSpec spec{1, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
+    const testing_support::WaveSpec format{1, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
                                          static_cast<uint16_t>(bits), channels * 2};
     const auto dataBytes = static_cast<uint32_t>(samples.size() * 2);
     const QByteArray data(reinterpret_cast<const char*>(samples.data()), static_cast<qsizetype>(dataBytes));
     ASSERT_TRUE(testing_support::WriteFileBytes(
-        path, testing_support::WaveHeaderBytes(spec, provisional ? 36 : 36 + dataBytes, provisional ? 0 : dataBytes) +
+        path, testing_support::WaveHeaderBytes(format, provisional ? 36 : 36 + dataBytes, provisional ? 0 : dataBytes) +
                   data));
 }
 

@@ -63,8 +63,8 @@ protected:
         f.write(bytes);
         return path;
     }
-    QString WriteWav(const QString& name, const WavSpec& spec, const QByteArray& data) {
-        return Write(name, Header(spec, static_cast<int>(data.size())) + data);
+    QString WriteWav(const QString& name, const WavSpec& format, const QByteArray& data) {
+        return Write(name, Header(format, static_cast<int>(data.size())) + data);
     }
     // Opens, plays every block and reports the close.
     void PlayThrough() {
@@ -146,8 +146,8 @@ TEST_F(PlaybackTest, RefusesHeadersThatCannotBePlayedOrTimed) {
     huge.channels = 0xFFFF;
     huge.bits = 0xFFFF;
     int n = 0;
-    for (const WavSpec& spec : {floatTag, noRate, noChannels, noBits, huge}) {
-        play.Play(WriteWav(QStringLiteral("bad%1.wav").arg(n++), spec, Counting(4096)));
+    for (const WavSpec& format : {floatTag, noRate, noChannels, noBits, huge}) {
+        play.Play(WriteWav(QStringLiteral("bad%1.wav").arg(n++), format, Counting(4096)));
         EXPECT_TRUE(device.opens.empty()) << "case " << n;
         EXPECT_FALSE(Playing);
     }

@@ -34,9 +34,9 @@ using testing_support::Wait;
 
 // A 1 kHz tone of `seconds` in the given PCM format (8 or 16 bits).
 QByteArray ToneWav(int channels, int rate, int bits, double seconds) {
-    const testing_support::WaveSpec spec{1, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
+    const testing_support::WaveSpec format{1, static_cast<uint16_t>(channels), static_cast<uint32_t>(rate),
                                          static_cast<uint16_t>(bits)};
-    return testing_support::ToneWaveFile(spec, 1000.0, 0.5, static_cast<int>(rate * seconds));
+    return testing_support::ToneWaveFile(format, 1000.0, 0.5, static_cast<int>(rate * seconds));
 }
 
 // Goertzel power of `f` Hz over `n` samples of the monitor.

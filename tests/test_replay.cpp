@@ -38,8 +38,8 @@ struct Sound {
             const double t = static_cast<double>(frames()) / rate;
             const double tone = amplitude * std::sin(2 * std::numbers::pi * 440 * t);
             for (int c = 0; c < channels; ++c) {
-                seed_ = seed_ * 1103515245u + 12345u;
-                const double n = noise * (static_cast<double>((seed_ >> 8) % 2001) / 1000.0 - 1.0);
+                noiseState_ = noiseState_ * 1103515245u + 12345u;
+                const double n = noise * (static_cast<double>((noiseState_ >> 8) % 2001) / 1000.0 - 1.0);
                 const double v = std::clamp(tone + n + dc[static_cast<size_t>(c)], -32768.0, 32767.0);
                 samples.push_back(static_cast<int16_t>(std::lrint(v)));
             }
@@ -49,7 +49,7 @@ struct Sound {
     void Quiet(int64_t count) { Add(count, 0); }
 
 private:
-    uint32_t seed_ = 1;
+    uint32_t noiseState_ = 1;
 };
 
 void Put32(QByteArray& b, uint32_t v) {

@@ -9,44 +9,44 @@
 
 namespace testing_support {
 
-uint16_t BlockAlignOf(const WaveSpec& spec) {
-    return spec.blockAlign >= 0 ? static_cast<uint16_t>(spec.blockAlign)
-                                : static_cast<uint16_t>(uint32_t{spec.channels} * spec.bits / 8);
+uint16_t BlockAlignOf(const WaveSpec& format) {
+    return format.blockAlign >= 0 ? static_cast<uint16_t>(format.blockAlign)
+                                : static_cast<uint16_t>(uint32_t{format.channels} * format.bits / 8);
 }
 
-QByteArray WaveHeaderBytes(const WaveSpec& spec, uint32_t riffSize, uint32_t dataSize) {
+QByteArray WaveHeaderBytes(const WaveSpec& format, uint32_t riffSize, uint32_t dataSize) {
     QByteArray h(44, '\0');
     char* p = h.data();
-    const uint16_t align = BlockAlignOf(spec);
+    const uint16_t align = BlockAlignOf(format);
     std::memcpy(p, "RIFF", 4);
     qToLittleEndian<uint32_t>(riffSize, p + 4);
     std::memcpy(p + 8, "WAVEfmt ", 8);
     qToLittleEndian<uint32_t>(16, p + 16);
-    qToLittleEndian<uint16_t>(spec.tag, p + 20);
-    qToLittleEndian<uint16_t>(spec.channels, p + 22);
-    qToLittleEndian<uint32_t>(spec.rate, p + 24);
-    qToLittleEndian<uint32_t>(spec.rate * align, p + 28);
+    qToLittleEndian<uint16_t>(format.tag, p + 20);
+    qToLittleEndian<uint16_t>(format.channels, p + 22);
+    qToLittleEndian<uint32_t>(format.rate, p + 24);
+    qToLittleEndian<uint32_t>(format.rate * align, p + 28);
     qToLittleEndian<uint16_t>(align, p + 32);
-    qToLittleEndian<uint16_t>(spec.bits, p + 34);
+    qToLittleEndian<uint16_t>(format.bits, p + 34);
     std::memcpy(p + 36, "data", 4);
     qToLittleEndian<uint32_t>(dataSize, p + 40);
     return h;
 }
 
-QByteArray WaveFileBytes(const WaveSpec& spec, const QByteArray& data) {
+QByteArray WaveFileBytes(const WaveSpec& format, const QByteArray& data) {
     const auto size = static_cast<uint32_t>(data.size());
-    return WaveHeaderBytes(spec, 36 + size, size) + data;
+    return WaveHeaderBytes(format, 36 + size, size) + data;
 }
 
-QByteArray ToneSamples(const WaveSpec& spec, double hz, double amplitude, int frames) {
-    const int bytes = spec.bits / 8;
-    const int align = spec.channels * bytes;
+QByteArray ToneSamples(const WaveSpec& format, double hz, double amplitude, int frames) {
+    const int bytes = format.bits / 8;
+    const int align = format.channels * bytes;
     QByteArray data(static_cast<qsizetype>(frames) * align, '\0');
     for (int f = 0; f < frames; ++f) {
-        const double v = amplitude * std::sin(2 * std::numbers::pi * hz * f / spec.rate);
-        for (int c = 0; c < spec.channels; ++c) {
+        const double v = amplitude * std::sin(2 * std::numbers::pi * hz * f / format.rate);
+        for (int c = 0; c < format.channels; ++c) {
             char* p = data.data() + static_cast<qsizetype>(f) * align + c * bytes;
-            if (spec.bits == 8) {
+            if (format.bits == 8) {
                 *p = static_cast<char>(128 + static_cast<int>(std::lrint(v * 127)));
             } else {
                 qToLittleEndian<int16_t>(static_cast<int16_t>(std::lrint(v * 32767)), p);
@@ -56,8 +56,8 @@ QByteArray ToneSamples(const WaveSpec& spec, double hz, double amplitude, int fr
     return data;
 }
 
-QByteArray ToneWaveFile(const WaveSpec& spec, double hz, double amplitude, int frames) {
-    return WaveFileBytes(spec, ToneSamples(spec, hz, amplitude, frames));
+QByteArray ToneWaveFile(const WaveSpec& format, double hz, double amplitude, int frames) {
+    return WaveFileBytes(format, ToneSamples(format, hz, amplitude, frames));
 }
 
 bool WriteFileBytes(const QString& path, const QByteArray& bytes) {

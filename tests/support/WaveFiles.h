@@ -18,18 +18,18 @@ struct WaveSpec {
     int blockAlign = -1;
 };
 
-uint16_t BlockAlignOf(const WaveSpec& spec);
+uint16_t BlockAlignOf(const WaveSpec& format);
 
 // The 44-byte header with the given RIFF and data sizes.
-QByteArray WaveHeaderBytes(const WaveSpec& spec, uint32_t riffSize, uint32_t dataSize);
+QByteArray WaveHeaderBytes(const WaveSpec& format, uint32_t riffSize, uint32_t dataSize);
 // A whole file: the header with the sizes that `data` gives, then `data`.
-QByteArray WaveFileBytes(const WaveSpec& spec, const QByteArray& data);
+QByteArray WaveFileBytes(const WaveSpec& format, const QByteArray& data);
 
 // `frames` frames of a sine of `hz` at `amplitude` (0..1 of full scale) on
-// every channel, 8-bit unsigned or 16-bit signed as the spec says.
-QByteArray ToneSamples(const WaveSpec& spec, double hz, double amplitude, int frames);
+// every channel, 8-bit unsigned or 16-bit signed as the WAV format stores them.
+QByteArray ToneSamples(const WaveSpec& format, double hz, double amplitude, int frames);
 // A whole file of such a tone.
-QByteArray ToneWaveFile(const WaveSpec& spec, double hz, double amplitude, int frames);
+QByteArray ToneWaveFile(const WaveSpec& format, double hz, double amplitude, int frames);
 
 // Writes `bytes` as the whole file `path`; false when that failed.
 bool WriteFileBytes(const QString& path, const QByteArray& bytes);
