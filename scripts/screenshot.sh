@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts the recorder under Xvfb in a temporary folder and writes a PNG of
 # the screen: scripts/screenshot.sh [out.png] [seconds to wait]
+# SOMORA_RECORD_DIR=folder puts a copy of that folder in as record/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-screenshot.png}")
@@ -8,7 +9,7 @@ wait_s=${2:-3}
 [ -x build/Somorabox ] || scripts/build.sh build >/dev/null
 dir=$(mktemp -d /tmp/somora-shot.XXXXXX)
 cp build/Somorabox build/libsomorabox_window.so "$dir/"
-[ -n "${SOMORA_RECORD_DIR:-}" ] && cp -r "$SOMORA_RECORD_DIR" "$dir/record"
+[ -n "${SOMORA_RECORD_DIR:-}" ] && cp -a "$SOMORA_RECORD_DIR" "$dir/record"
 export XDG_RUNTIME_DIR=$dir/runtime XDG_CONFIG_HOME=$dir/config
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c "
