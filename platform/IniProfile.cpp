@@ -94,6 +94,8 @@ QString IniProfile::ReadString(const QString& path, const QString& section, cons
     for (const QByteArray& line : lines) {
         QString name;
         if (IsSectionLine(line, &name)) {
+            // Only the first section of that name counts, as for writing.
+            if (inSection) break;
             inSection = SameName(name, section);
             continue;
         }

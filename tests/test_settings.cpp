@@ -161,6 +161,20 @@ TEST_F(SettingsStore, SaveKeepsLinesOfAnExistingFile) {
               "password=keep\n");
 }
 
+TEST_F(SettingsStore, OnlyTheFirstSectionOfTheNameIsReadAndWritten) {
+    WriteFile(ConfigFile(),
+              "[Settings]\n"
+              "SamplingRate=8000\n"
+              "[settings]\n"
+              "RecordingLevel=10\n");
+    LoadSettings();
+    EXPECT_EQ(AppSettings.SamplingRate, 8000);
+    EXPECT_EQ(AppSettings.RecordingLevel, 2);  // the second section is not read
+    SaveSettings();
+    LoadSettings();
+    EXPECT_EQ(AppSettings.RecordingLevel, 2);  // what was saved is what is read back
+}
+
 TEST_F(SettingsStore, SaveKeepsWindowsLineEndsAndFillsAnEmptyFile) {
     WriteFile(ConfigFile(), "[Settings]\r\nAGC=0\r\n");
     LoadSettings();
