@@ -185,6 +185,11 @@ void CheckMenuEntry(QMenu* menu, int index) {
     if (index >= 0 && index < actions.size()) actions.at(index)->setChecked(true);
 }
 
+// Switching on a timer that already runs leaves its ticks where they were.
+void Enable(QTimer* timer) {
+    if (!timer->isActive()) timer->start();
+}
+
 }  // namespace
 
 void TForm1::RefreshAfterSettings() {
@@ -199,7 +204,7 @@ void TForm1::Image3Click() {
     if (ScrollTarget - kPitch < 0) return;
     ScrollTarget -= kPitch;
     for (TRecordingEntry& entry : Recordings) entry.Tile->hide();
-    Timer3->start();
+    Enable(Timer3);
 }
 
 void TForm1::Image4Click() {
@@ -207,19 +212,20 @@ void TForm1::Image4Click() {
     if (next > (static_cast<int32_t>(Recordings.size()) + 1) * kPitch - kViewWidth) return;
     ScrollTarget = next;
     for (TRecordingEntry& entry : Recordings) entry.Tile->hide();
-    Timer3->start();
+    Enable(Timer3);
 }
 
 void TForm1::Timer3Timer() {
     const int direction = ScrollPos <= ScrollTarget ? 1 : -1;
-    PaintBox1->update();
+    // Painted now, before the step: each tick shows the place it started from.
+    PaintBox1->repaint();
     const int32_t d = std::abs(ScrollPos - ScrollTarget);
     if (d >= 2) {
         ScrollPos += static_cast<int32_t>(std::nearbyint(d * 0.6)) * direction;
         return;
     }
     ScrollPos = ScrollTarget;
-    PaintBox1->update();
+    PaintBox1->repaint();
     Timer3->stop();
     ShowVisibleTiles();
     if (kPitch * Selected < ScrollTarget) Selected = ScrollTarget / kPitch;
@@ -248,14 +254,14 @@ void TForm1::HistoryItemClick(QAction* entry) {
     entry->setChecked(true);
     if (Playing) {
         if (FPlay) FPlay->StopPlayback();
-        Timer7->start();
+        Enable(Timer7);
     }
     Selected = index;
     const int32_t r = kPitch * Selected - ScrollTarget;
     if (r >= kViewWidth || r < 0) {
         ScrollTarget = kPitch * Selected;
         for (TRecordingEntry& e : Recordings) e.Tile->hide();
-        Timer3->start();
+        Enable(Timer3);
     }
     TileClick(Recordings[Selected].Tile);
 }
@@ -264,7 +270,7 @@ void TForm1::Image12Click() {
     if (Selected >= Recordings.size() - 1) return;
     if (Playing) {
         if (FPlay) FPlay->StopPlayback();
-        Timer7->start();
+        Enable(Timer7);
     }
     Selected += 1;
     if (kPitch * Selected - ScrollTarget >= kViewWidth) Image4Click();
@@ -275,7 +281,7 @@ void TForm1::Image11Click() {
     if (Selected <= 0 || Recordings.isEmpty()) return;
     if (Playing) {
         if (FPlay) FPlay->StopPlayback();
-        Timer7->start();
+        Enable(Timer7);
     }
     Selected = std::min<int32_t>(Selected, static_cast<int32_t>(Recordings.size())) - 1;
     if (kPitch * Selected - ScrollTarget < 0) Image3Click();

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QPainter>
+#include <QThread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -484,6 +486,43 @@ TEST_F(StripTest, HistoryMenuPopsUpBelowRightOfItsCommand) {
     actions[1]->trigger();
     EXPECT_EQ(CheckedEntry(), 1);
     form->PopupMenu1->hide();
+}
+
+TEST_F(StripTest, EachAnimationTickShowsThePlaceItStartsFrom) {
+    AddRecordings(8);
+    form->RebuildStrip();
+    form->show();
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    QList<int> painted;
+    const auto paint = form->PaintBox1->OnPaint;
+    form->PaintBox1->OnPaint = [&](QPainter& p) {
+        painted.append(form->ScrollPos);
+        paint(p);
+    };
+    form->Image4Click();
+    EXPECT_EQ(Animate().size(), 6);
+    // Six ticks, the last one painting twice: before its step and at rest.
+    EXPECT_EQ(painted, (QList<int>{0, 37, 51, 57, 59, 60, 61}));
+}
+
+TEST_F(StripTest, SwitchingOnARunningTimerKeepsItsTicks) {
+    AddRecordings(10);
+    form->RebuildStrip();
+    form->Image4Click();
+    ASSERT_TRUE(form->Timer3->isActive());
+    QThread::msleep(20);
+    form->Image4Click();
+    EXPECT_EQ(form->ScrollTarget, 122);
+    EXPECT_LT(form->Timer3->remainingTime(), 40);
+
+    Playing = true;
+    form->TileClick(form->Recordings[2].Tile);
+    form->Image12Click();
+    ASSERT_TRUE(form->Timer7->isActive());
+    QThread::msleep(250);  // well past the up to 5 % a coarse timer may shift
+    form->Image12Click();
+    EXPECT_EQ(form->Selected, 4);
+    EXPECT_LT(form->Timer7->remainingTime(), 1880);
 }
 
 }  // namespace
