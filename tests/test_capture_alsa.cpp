@@ -20,13 +20,7 @@
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_capture_alsa";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+QApplication& App() { return testing_support::GuiApp(); }
 
 using testing_support::Wait;
 using testing_support::WaitUntil;

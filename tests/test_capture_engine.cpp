@@ -235,13 +235,7 @@ TEST_F(CaptureEngine, BuffersFromSomewhereElseAreIgnored) {
 
 // ---- Replayed files ----------------------------------------------------------
 
-QCoreApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_capture_engine";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
+QCoreApplication& App() { return testing_support::CoreApp(); }
 
 // 16-bit samples under a header that states `bits`; a provisional header
 // carries the sizes of an empty file, as a take that is still open does.

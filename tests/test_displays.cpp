@@ -17,17 +17,13 @@
 
 namespace {
 
-int argcStore = 1;
-char arg0[] = "test_displays";
-char* argvStore[] = {arg0, nullptr};
-
 const QRgb kBack = qRgb(0, 204, 255);
 const QRgb kInk = qRgb(0, 102, 153);
 
 class DisplaysTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (!QApplication::instance()) new QApplication(argcStore, argvStore);
+        testing_support::GuiApp();
     }
     void SetUp() override {
         std::fill(std::begin(BandLevels), std::end(BandLevels), 0);

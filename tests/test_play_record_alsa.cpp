@@ -48,13 +48,7 @@ constexpr double kVenueHz = 440;  // the sound of the venue
 constexpr double kPlayHz = 1240;  // the recording that is played back
 constexpr int kFull = 32767;
 
-QCoreApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_play_record_alsa";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
+QCoreApplication& App() { return testing_support::CoreApp(); }
 
 // The amplitude of a tone of `hz` in a run of samples, as a share of full scale.
 double Amplitude(const int16_t* samples, int count, int stride, double hz) {

@@ -21,14 +21,7 @@ namespace {
 
 constexpr int kMonitorRate = 22050;
 
-QCoreApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_playback_alsa";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* app =
-        QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
-    return app ? *app : *QCoreApplication::instance();
-}
+QCoreApplication& App() { return testing_support::CoreApp(); }
 
 using testing_support::Wait;
 

@@ -14,13 +14,7 @@
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_playback_commands";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+QApplication& App() { return testing_support::GuiApp(); }
 
 class PlaybackCommandsTest : public ::testing::Test {
 protected:

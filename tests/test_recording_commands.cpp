@@ -16,13 +16,7 @@
 
 namespace {
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_recording_commands";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+QApplication& App() { return testing_support::GuiApp(); }
 
 class Commands : public ::testing::Test {
 protected:

@@ -15,14 +15,10 @@
 
 namespace {
 
-int argcStore = 1;
-char arg0[] = "test_startup";
-char* argvStore[] = {arg0, nullptr};
-
 class StartupTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (!QApplication::instance()) new QApplication(argcStore, argvStore);
+        testing_support::GuiApp();
     }
     testing_support::TestEnvironment env;
 };

@@ -33,21 +33,13 @@ fail() {
   exit 1
 }
 
-for tool in espeak-ng sox paplay pactl od; do
-  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh installs it)"
-done
-pactl info >/dev/null 2>&1 || fail "no sound server: run this test through scripts/with-pulse.sh"
+source "$(dirname "$0")/lib/sound.sh"
+require_sound
+server=$(sound_server)
 
 # --- About 12 s of dense speech after 1 s of silence.
-fmt=(-r 22050 -c 2 -b 16)
-text="The quick brown fox jumps over the lazy dog while the band plays on the stage tonight. \
-Seven singers sing songs of summer and every voice rises over the music of the evening. \
-Recording starts as soon as the sound rises above the quiet of the room before it."
-espeak-ng -s 190 -w "$work/raw.wav" "$text" || fail "espeak-ng could not speak"
-sox "$work/raw.wav" "${fmt[@]}" "$work/dense.wav" silence -l 1 0.05 1% -1 0.2 1% gain -n -3 \
-  || fail "sox could not prepare the speech"
-sox "$work/dense.wav" "$work/speech12.wav" repeat 6 trim 0 12 || fail "sox repeat"
-sox -n "${fmt[@]}" "$work/sil1.wav" trim 0 1
+make_speech "$work" 12
+make_silence "$work" 1
 sox "$work/sil1.wav" "$work/speech12.wav" "$work/take.wav" || fail "sox concat"
 
 # --- The program in a folder of its own, with its own settings and runtime.
@@ -61,7 +53,7 @@ run() {
   cd "$work/app" &&
     exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
       XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" \
-      PULSE_SERVER="unix:${PULSE_RUNTIME_PATH:-$XDG_RUNTIME_DIR/pulse}/native" \
+      PULSE_SERVER="$server" \
       ./Somorabox "$@"
 }
 (run --headless) >"$work/out.log" 2>"$work/err.log" &

@@ -33,27 +33,16 @@ fail() {
   exit 1
 }
 
-for tool in espeak-ng sox paplay pactl od; do
-  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh installs it)"
-done
-pactl info >/dev/null 2>&1 || fail "no sound server: run this test through scripts/with-pulse.sh"
+source "$(dirname "$0")/lib/sound.sh"
+require_sound
 # The program gets a runtime folder of its own, so it is told where the server is.
-server="unix:${PULSE_RUNTIME_PATH:-$XDG_RUNTIME_DIR/pulse}/native"
+server=$(sound_server)
 
 # --- Sound: 1 s silence, ~12 s of dense speech, 4 s silence; a 4 s burst.
-fmt=(-r 22050 -c 2 -b 16)
-text="The quick brown fox jumps over the lazy dog while the band plays on the stage tonight. \
-Seven singers sing songs of summer and every voice rises over the music of the evening. \
-Recording starts as soon as the sound rises above the quiet of the room before it."
-espeak-ng -s 190 -w "$work/raw.wav" "$text" || fail "espeak-ng could not speak"
-# Pauses of more than 0.2 s are cut down to 0.2 s, then the speech is
-# repeated and trimmed to 12 s, loud but not clipped.
-sox "$work/raw.wav" "${fmt[@]}" "$work/dense.wav" silence -l 1 0.05 1% -1 0.2 1% gain -n -3 \
-  || fail "sox could not prepare the speech"
-sox "$work/dense.wav" "$work/speech12.wav" repeat 6 trim 0 12 || fail "sox repeat"
+make_speech "$work" 12
+make_silence "$work" 1
+make_silence "$work" 4
 sox "$work/dense.wav" "$work/burst4.wav" trim 0 4 || fail "sox trim"
-sox -n "${fmt[@]}" "$work/sil1.wav" trim 0 1
-sox -n "${fmt[@]}" "$work/sil4.wav" trim 0 4
 sox "$work/sil1.wav" "$work/speech12.wav" "$work/sil4.wav" "$work/take.wav" || fail "sox concat"
 sox "$work/burst4.wav" "$work/sil4.wav" "$work/burst.wav" || fail "sox concat"
 

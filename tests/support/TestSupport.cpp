@@ -1,9 +1,27 @@
 #include "support/TestSupport.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QProcess>
 
 namespace testing_support {
+
+namespace {
+int appArgc = 1;
+char appName[] = "somorabox-test";
+char* appArgv[] = {appName, nullptr};
+}  // namespace
+
+QApplication& GuiApp() {
+    static QApplication* app = new QApplication(appArgc, appArgv);
+    return *app;
+}
+
+QCoreApplication& CoreApp() {
+    static QCoreApplication* app = QCoreApplication::instance() ? QCoreApplication::instance()
+                                                                : new QCoreApplication(appArgc, appArgv);
+    return *app;
+}
 
 TestEnvironment::TestEnvironment() {
     saved_ = platform::Services();

@@ -12,7 +12,15 @@
 #include "platform/Defaults.h"
 #include "platform/Platform.h"
 
+class QApplication;
+class QCoreApplication;
+
 namespace testing_support {
+
+// The one application object of a test program, made on first use and kept
+// until the program ends: with widgets, or without (a program uses one kind).
+QApplication& GuiApp();
+QCoreApplication& CoreApp();
 
 // Runs the event loop for `ms` milliseconds.
 inline void Wait(int ms) {
