@@ -3,6 +3,7 @@
 # stereo sound (tones and pauses) in /tmp, replays it into a temporary
 # folder, and prints the factor of real time and the peak memory.
 # Usage: bench/replay_speed.sh [path/to/Somorabox] [minutes]   (default: build/Somorabox, 60)
+. "$(dirname "$0")/../tests/scripts/lib/program.sh"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 exe=${1:-}
@@ -19,7 +20,7 @@ done
 
 dir=$(mktemp -d /tmp/somora-replay.XXXXXX)
 trap 'rm -rf "$dir"' EXIT
-cp "$exe" "$dir/Somorabox"
+copy_program "$exe" "$dir"
 printf '[Settings]\nRecordingLevel=2\n' >"$dir/config.ini"
 
 # One minute: takes of 15, 5 and 30 s split by pauses of 4 s (the take
