@@ -40,9 +40,12 @@ void TFRecord::StartInput() {
     }
     if (found < 0) return;
 
-    // Results are not examined: a device that fails simply delivers nothing.
+    // A device that cannot be opened leaves the capture stopped, so that its
+    // owner can see it and try again.
+    if (device->Open(found, SampleRate, [this](platform::WaveInBuffer* b) { OnWaveInData(b); }) !=
+        platform::kWaveOk)
+        return;
     WaveIn = device;
-    WaveIn->Open(found, SampleRate, [this](platform::WaveInBuffer* b) { OnWaveInData(b); });
     for (int i = 0; i < kBufferCount; ++i) {
         platform::WaveInBuffer& h = CaptureHeaders[static_cast<size_t>(i)];
         h.data = CaptureBuffers.data() + static_cast<size_t>(i) * kBlockBytes;

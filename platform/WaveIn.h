@@ -21,9 +21,16 @@ using WaveResult = int;
 constexpr WaveResult kWaveOk = 0;
 constexpr WaveResult kWaveError = 1;
 
+// What an input reports besides its data, on the thread that opened it.
+enum class WaveInEvent {
+    Failed,   // a read error, the device or the sound server gone, or no data for over two seconds
+    Overrun,  // sound was lost; `framesLost` says how much
+};
+
 class WaveInDevice {
 public:
     using DataHandler = std::function<void(WaveInBuffer*)>;
+    using EventHandler = std::function<void(WaveInEvent event, int64_t framesLost)>;
     virtual ~WaveInDevice() = default;
     // The capture devices in device-number order, by name.
     virtual QStringList DeviceNames() = 0;
@@ -40,6 +47,8 @@ public:
     // bytesRecorded 0 (they carry no new sound). Start may follow again.
     virtual WaveResult Reset() = 0;
     virtual WaveResult Close() = 0;
+    // Where failures and overruns of the openings that follow are reported.
+    virtual void SetEventHandler(EventHandler handler) { (void)handler; }
 };
 
 // Wave input through ALSA. The device's period is `blocksPerWake` blocks of
