@@ -4,6 +4,8 @@
 #include "capture/Unit2.h"
 #include "session/RecorderSession.h"
 
+#include <QString>
+
 void TForm1::StartCapture() {
     if (Session) Session->StartCapture(PaintBox2);
 }
@@ -16,4 +18,26 @@ void TForm1::SettingsApplied() {
 
 void TForm1::RecordingChanged() {
     if (FRecord && !FRecord->Recording) RebuildStrip();
+}
+
+void TForm1::ConnectSessionStates() {
+    if (!Session) return;
+    // What the operator sees at a glance: a notice over the waveform and the
+    // recording indicator's hint say why nothing is being recorded.
+    auto show = [this] {
+        QString notice;
+        if (Session->Input() == InputState::Lost)
+            notice = QString::fromUtf8("未在录音：输入设备不可用，每 2 秒重试");
+        else if (Session->Disk() == DiskState::Full)
+            notice = QString::fromUtf8("未在录音：磁盘已满");
+        else if (Session->Disk() == DiskState::Unwritable)
+            notice = QString::fromUtf8("未在录音：无法写入录音文件夹");
+        else if (Session->Disk() == DiskState::Behind)
+            notice = QString::fromUtf8("录音中断：磁盘太慢");
+        PaintBox2->ShowNotice(notice);
+        PaintBox2->setToolTip(notice);
+        Image106->setToolTip(notice.isEmpty() ? QString::fromUtf8("正在监听") : notice);
+    };
+    connect(Session, &RecorderSession::inputStateChanged, this, show);
+    connect(Session, &RecorderSession::diskStateChanged, this, show);
 }

@@ -180,6 +180,9 @@ public:
     void StartCapture();
     void SettingsApplied();
     void RecordingChanged();
+    // Shows the session's input and disk states on the waveform box and the
+    // recording indicator's hint.
+    void ConnectSessionStates();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

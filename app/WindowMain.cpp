@@ -41,6 +41,7 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     // The session owns the capture and playback windows' engines.
     auto* session = new RecorderSession({.recordFolder = AppPath + "record/"});
     Form1->Session = session;
+    Form1->ConnectSessionStates();
     FRecord = &session->Record();
     Form3 = new TForm3();
     FPlay = &session->Play();
