@@ -11,6 +11,8 @@ void TForm1::StartCapture() {
 }
 
 void TForm1::SettingsApplied() {
+    // After the window has closed the capture stays stopped.
+    if (closed_) return;
     if (FRecord) FRecord->StopInput();
     StartCapture();
     RefreshAfterSettings();

@@ -2,9 +2,12 @@
 #include <QApplication>
 #include <QFont>
 
+#include <cstdio>
+
 #include "app/Unit1.h"
 #include "capture/Unit2.h"
 #include "platform/Platform.h"
+#include "platform/QuitSignals.h"
 #include "playback/Unit4.h"
 #include "settings/Unit3.h"
 #include "settings/password.h"
@@ -41,6 +44,16 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     Form3 = new TForm3();
     FPlay = new TFPlay();
     Form5 = new TForm5();
+    // At logout or shutdown the window is closed as by its close image, so an
+    // open take is closed and kept; a dialog or message box left open does
+    // not keep the program running.
+    const bool watching = platform::WatchQuitSignals(Form1, [](int) {
+        if (Form1) Form1->close();
+        QCoreApplication::quit();
+    });
+    if (!watching)
+        std::fprintf(stderr, "Somorabox: cannot install the signal handlers; SIGTERM, SIGHUP and SIGINT "
+                             "end the program without closing an open take\n");
     Form1->show();
     const int result = QApplication::exec();
 

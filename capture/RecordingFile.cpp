@@ -181,7 +181,14 @@ int RepairRecordings(const QString& folder) {
             if (got < kWaveHeaderBytes) continue;
         }
         if (!IsCanonicalPcmHeader(header)) continue;
-        if (GetU32(header + 4) == RiffSizeFor(size) && GetU32(header + 40) == DataSizeFor(size)) continue;
+        // What a cut recording leaves: the provisional sizes, or (cut while
+        // the sizes were being patched) a data size beyond the file's end.
+        // A file that is longer than its sizes say (another chunk after the
+        // sound) is a finished file and stays as it is.
+        const uint32_t riffSize = GetU32(header + 4);
+        const uint32_t dataSize = GetU32(header + 40);
+        const bool provisional = riffSize == 36 && dataSize == 0 && size > kWaveHeaderBytes;
+        if (!provisional && dataSize <= DataSizeFor(size)) continue;
         std::unique_ptr<platform::WritableFile> out = files->OpenToPatch(path);
         if (!out) continue;
         if (PatchSizes(*out)) ++repaired;
