@@ -82,7 +82,6 @@ TEST(CaptureAlsa, SpeechRaisesLevelBandsAndWaveformAndSilenceBringsThemBackToZer
     // may hold its monitor's first sound back for up to two seconds.)
     ASSERT_TRUE(WaitUntil([&] { return !box.Points().empty(); }, 8000))
         << "no block arrived from the capture device";
-    Wait(500);
     Sample quiet = Take(record, box);
     EXPECT_EQ(quiet.level, 0);
     EXPECT_EQ(quiet.bandMax, 0);
@@ -108,12 +107,14 @@ TEST(CaptureAlsa, SpeechRaisesLevelBandsAndWaveformAndSilenceBringsThemBackToZer
     EXPECT_GE(loudest.bandMax, 20);
     EXPECT_GE(loudest.swing, 3);
 
-    // Silence again (the sound reaches the monitor in bursts).
-    Wait(2500);
-    quiet = Take(record, box);
-    EXPECT_EQ(quiet.level, 0);
-    EXPECT_EQ(quiet.bandMax, 0);
-    EXPECT_EQ(quiet.swing, 0);
+    // Silence again, once the last burst of sound has passed the monitor.
+    const bool settled = WaitUntil(
+        [&] {
+            quiet = Take(record, box);
+            return quiet.level == 0 && quiet.bandMax == 0 && quiet.swing == 0;
+        },
+        10000);
+    EXPECT_TRUE(settled) << "level " << quiet.level << ", bands " << quiet.bandMax << ", swing " << quiet.swing;
 
     record.StopInput();
     EXPECT_FALSE(record.Capturing);
