@@ -1,6 +1,6 @@
 // The ALSA mixer over a card whose recording source is an enumeration with
 // fewer channels than ALSA can name: ALSA's default control device is a test
-// plugin without hardware, so no sound server or card is needed.
+// plugin without hardware, so no card is needed and a sound server is hidden.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -33,6 +33,8 @@ protected:
         rc.close();
         ::setenv("HOME", QFile::encodeName(home.path()).constData(), 1);
         ::unsetenv("XDG_CONFIG_HOME");
+        // A running sound server would make itself the default device instead.
+        ::setenv("PULSE_SERVER", QFile::encodeName("unix:" + home.filePath("no-sound-server")).constData(), 1);
         snd_config_update_free_global();
         alsa = pf::MakeAlsaMixer();
         pf::Services().mixer = alsa.get();
