@@ -11,7 +11,8 @@ void TForm1::StartCapture() {
 }
 
 void TForm1::SettingsApplied() {
-    if (!Session) return;
+    // After the window has closed the capture stays stopped.
+    if (closed_ || !Session) return;
     Session->ApplySettings();
     RefreshAfterSettings();
 }
@@ -20,8 +21,10 @@ void TForm1::RecordingChanged() {
     if (FRecord && !FRecord->Recording) RebuildStrip();
 }
 
-void TForm1::ConnectSessionStates() {
+void TForm1::UseSession(RecorderSession* session) {
+    Session = session;
     if (!Session) return;
+    connect(Session, &RecorderSession::recordingChanged, this, &TForm1::RecordingChanged);
     // What the operator sees at a glance: a notice over the waveform and the
     // recording indicator's hint say why nothing is being recorded.
     auto show = [this] {

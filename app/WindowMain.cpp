@@ -2,9 +2,12 @@
 #include <QApplication>
 #include <QFont>
 
+#include <cstdio>
+
 #include "app/Unit1.h"
 #include "capture/Unit2.h"
 #include "platform/Platform.h"
+#include "platform/QuitSignals.h"
 #include "session/RecorderSession.h"
 #include "playback/Unit4.h"
 #include "app/Unit3.h"
@@ -40,13 +43,21 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     Form1 = new TForm1();  // sets AppPath and loads the settings
     // The session owns the capture and playback windows' engines.
     auto* session = new RecorderSession({.recordFolder = AppPath + "record/"});
-    Form1->Session = session;
-    Form1->ConnectSessionStates();
+    Form1->UseSession(session);
     FRecord = &session->Record();
     Form3 = new TForm3();
     FPlay = &session->Play();
     Form5 = new TForm5();
-    QObject::connect(session, &RecorderSession::recordingChanged, Form1, [] { Form1->RecordingChanged(); });
+    // At logout or shutdown the window is closed as by its close image, so an
+    // open take is closed and kept; a dialog or message box left open does
+    // not keep the program running.
+    const bool watching = platform::WatchQuitSignals(Form1, [](int) {
+        if (Form1) Form1->close();
+        QCoreApplication::quit();
+    });
+    if (!watching)
+        std::fprintf(stderr, "Somorabox: cannot install the signal handlers; SIGTERM, SIGHUP and SIGINT "
+                             "end the program without closing an open take\n");
     Form1->show();
     const int result = QApplication::exec();
 

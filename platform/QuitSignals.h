@@ -1,0 +1,15 @@
+#pragma once
+// SIGINT, SIGTERM and SIGHUP handed to the event loop instead of ending the
+// process at once, so that the program can close an open take first.
+#include <QObject>
+
+#include <functional>
+
+namespace platform {
+
+// From now on the three signals run `onSignal` (with the signal's number) on
+// the event loop of the calling thread, for as long as `owner` lives. False,
+// with the signals left as they were, when the handlers cannot be installed.
+bool WatchQuitSignals(QObject* owner, std::function<void(int signal)> onSignal);
+
+}  // namespace platform
