@@ -12,6 +12,7 @@
 #include "cli/Modes.h"
 #include "capture/RecordingFile.h"
 #include "platform/Platform.h"
+#include "platform/QuitSignals.h"
 #include "platform/WaveIn.h"
 #include "session/RecorderSession.h"
 #include "session/RecordingAge.h"
@@ -106,7 +107,8 @@ int RunHeadless(int argc, char** argv) {
     // SIGINT, SIGTERM and SIGHUP end it like closing the window: an open take
     // is closed and kept. In manual mode SIGUSR1 and SIGUSR2 are the record
     // and stop commands.
-    SignalWatcher watcher({SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}, [&session](int signal) {
+    const auto signalNumbers = {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2};
+    const bool watching = platform::WatchSignals(&session, signalNumbers, [&session](int signal) {
         TFRecord& r = session.Record();
         if (signal == SIGUSR1) {
             if (r.Manual) r.ManualRequest = true;
@@ -117,7 +119,7 @@ int RunHeadless(int argc, char** argv) {
             QCoreApplication::quit();
         }
     });
-    if (!watcher.Installed()) {
+    if (!watching) {
         Error(QStringLiteral("cannot install the signal handlers"));
         return 1;
     }

@@ -4,6 +4,7 @@
 #include <QObject>
 
 #include <functional>
+#include <initializer_list>
 
 namespace platform {
 
@@ -11,5 +12,7 @@ namespace platform {
 // the event loop of the calling thread, for as long as `owner` lives. False,
 // with the signals left as they were, when the handlers cannot be installed.
 bool WatchQuitSignals(QObject* owner, std::function<void(int signal)> onSignal);
+// The same for any set of signals; each arrival runs `onSignal` once, in order.
+bool WatchSignals(QObject* owner, std::initializer_list<int> signalNumbers, std::function<void(int signal)> onSignal);
 
 }  // namespace platform
