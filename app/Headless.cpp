@@ -28,6 +28,8 @@
 #include "platform/ReplayWaveIn.h"
 #include "platform/WaveIn.h"
 #include "settings/publicunit.h"
+#include "web/WebBridge.h"
+#include "web/WebServer.h"
 
 namespace {
 
@@ -107,8 +109,20 @@ void RemoveExpiredRecordings(const QString& folder) {
 }  // namespace
 
 int RunHeadless(int argc, char** argv) {
-    if (argc > 2) {
-        Error(QStringLiteral("unknown option '%1' (try --help)").arg(QString::fromLocal8Bit(argv[2])));
+    QStringList options;
+    for (int i = 2; i < argc; ++i) options.append(QString::fromLocal8Bit(argv[i]));
+    QString webListen;
+    QString webError;
+    if (!TakeWebArgument(options, &webListen, &webError)) {
+        Error(webError);
+        return 2;
+    }
+    if (!options.isEmpty()) {
+        Error(QStringLiteral("unknown option '%1' (try --help)").arg(options.first()));
+        return 2;
+    }
+    if (!webListen.isEmpty() && !ParseWebListen(webListen, nullptr, &webError)) {
+        Error(QStringLiteral("--web: ") + webError);
         return 2;
     }
     // A reader of standard output that goes away must not end the recorder
@@ -160,6 +174,12 @@ int RunHeadless(int argc, char** argv) {
     });
 
     StartCaptureEngine(record, nullptr, {});
+    // The web page, when asked for; a server that cannot start is reported
+    // and the recorder goes on without it.
+    if (const WebServer* web = StartWeb(record, webListen, &record, &webError))
+        PrintLine(QStringLiteral("web page on %1").arg(web->Url()));
+    else if (!webError.isEmpty())
+        Error(webError);
     QCoreApplication::exec();
     record.StopInput();
     FRecord = nullptr;
