@@ -144,7 +144,7 @@ TEST(WebNames, TakeNamesAndListenText) {
     EXPECT_EQ(o.address, "::1");
     EXPECT_FALSE(ParseWebListen("", &o, &error));
     EXPECT_TRUE(error.isEmpty());  // off, not wrong
-    for (const char* bad : {"65536", "0", "host.example:80", "127.0.0.1:", "[::1]80", "1.2.3.4:x"}) {
+    for (const char* bad : {"65536", "-1", "host.example:80", "127.0.0.1:", "[::1]80", "1.2.3.4:x"}) {
         EXPECT_FALSE(ParseWebListen(bad, &o, &error)) << bad;
         EXPECT_FALSE(error.isEmpty()) << bad;
     }

@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <cstdio>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -134,8 +135,8 @@ bool ParseWebListen(const QString& text, WebOptions* options, QString* error) {
         if (error) *error = QStringLiteral("'%1' is no IP address").arg(address);
         return false;
     }
-    if (!ok || value == 0 || value > 65535) {
-        if (error) *error = QStringLiteral("'%1' is no port number (1-65535)").arg(port);
+    if (!ok || value > 65535) {
+        if (error) *error = QStringLiteral("'%1' is no port number (0-65535, 0: any free one)").arg(port);
         return false;
     }
     if (options) {
@@ -157,6 +158,8 @@ struct WebServer::Impl {
     std::atomic<int> port{0};
     std::atomic<bool> running{false};
     std::atomic<bool> listenEnded{false};
+    std::atomic<bool> stopRequested{false};
+    std::thread warmUp;
     std::string page, css, script;
 
     // Shared with the GUI thread; held only for copies.
@@ -189,6 +192,8 @@ struct WebServer::Impl {
     bool RequirePassword(const httplib::Request& req, httplib::Response& res, bool challenge);
     void PushEventLocked(const std::string& block);
     QJsonObject StatusLocked(Clock::time_point now) const;
+    // Bytes per second from the header of each take, read once per take.
+    std::vector<int32_t> ByteRates(const QList<platform::TakeFileInfo>& list);
     void Takes(httplib::Response& res);
     void Status(httplib::Response& res);
     void Events(httplib::Response& res);
@@ -279,6 +284,10 @@ bool WebServer::Start(QString* error) {
     d.port = bound;
     d.running = true;
     d.listenEnded = false;
+    d.stopRequested = false;
+    // The headers of the takes there are read ahead, so that the first
+    // listing need not wait for them.
+    d.warmUp = std::thread([&d] { d.ByteRates(d.files->List(d.options.recordFolder)); });
     d.thread = std::thread([&d, server = d.server.get()] {
         server->listen_after_bind();
         d.listenEnded = true;
@@ -296,6 +305,8 @@ void WebServer::Stop() {
         d.stopping = true;
     }
     d.wake.notify_all();
+    d.stopRequested = true;
+    if (d.warmUp.joinable()) d.warmUp.join();
     d.server->stop();
     if (d.thread.joinable()) d.thread.join();
     d.server.reset();
@@ -498,19 +509,7 @@ void WebServer::Impl::Routes() {
     });
 }
 
-void WebServer::Impl::Takes(httplib::Response& res) {
-    QString writing;
-    {
-        std::lock_guard lock(mutex);
-        if (state.recording) writing = state.take;
-    }
-    QList<platform::TakeFileInfo> list = files->List(options.recordFolder);
-    list.removeIf([](const platform::TakeFileInfo& t) { return !IsTakeName(t.name); });
-    std::sort(list.begin(), list.end(), [](const platform::TakeFileInfo& a, const platform::TakeFileInfo& b) {
-        const int c = QStringView(a.name).mid(4, 14).compare(QStringView(b.name).mid(4, 14));
-        return c != 0 ? c > 0 : SuffixOf(a.name) > SuffixOf(b.name);
-    });
-    // Bytes per second from each header, read once per take.
+std::vector<int32_t> WebServer::Impl::ByteRates(const QList<platform::TakeFileInfo>& list) {
     std::vector<int32_t> rates(static_cast<size_t>(list.size()), 0);
     std::vector<qsizetype> unknown;
     {
@@ -526,6 +525,7 @@ void WebServer::Impl::Takes(httplib::Response& res) {
     if (!unknown.empty()) {
         QHash<QString, int32_t> found;
         for (const qsizetype i : unknown) {
+            if (stopRequested) break;
             unsigned char head[kWaveHeader];
             const int64_t n = files->ReadHead(Path(list[i].name), head, kWaveHeader);
             rates[static_cast<size_t>(i)] = ByteRateOf(head, n);
@@ -536,19 +536,55 @@ void WebServer::Impl::Takes(httplib::Response& res) {
         if (byteRates.size() > 2 * list.size() + 1000) byteRates.clear();
         byteRates.insert(found);
     }
-    QJsonArray out;
+    return rates;
+}
+
+void WebServer::Impl::Takes(httplib::Response& res) {
+    QString writing;
+    {
+        std::lock_guard lock(mutex);
+        if (state.recording) writing = state.take;
+    }
+    QList<platform::TakeFileInfo> all = files->List(options.recordFolder);
+    // Newest first: the 14 digits of the start, then the higher "-N".
+    struct Key {
+        std::string time;
+        int suffix;
+        qsizetype index;
+    };
+    std::vector<Key> keys;
+    keys.reserve(static_cast<size_t>(all.size()));
+    for (qsizetype i = 0; i < all.size(); ++i)
+        if (IsTakeName(all[i].name)) keys.push_back({all[i].name.mid(4, 14).toStdString(), SuffixOf(all[i].name), i});
+    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+        return a.time != b.time ? a.time > b.time : a.suffix > b.suffix;
+    });
+    QList<platform::TakeFileInfo> list;
+    list.reserve(static_cast<qsizetype>(keys.size()));
+    for (const Key& k : keys) list.append(std::move(all[k.index]));
+    const std::vector<int32_t> rates = ByteRates(list);
+    // Written directly: every name passed IsTakeName, so nothing needs escaping.
+    std::string out;
+    out.reserve(static_cast<size_t>(list.size()) * 120 + 2);
+    out += '[';
+    char number[64];
     for (qsizetype i = 0; i < list.size(); ++i) {
         const platform::TakeFileInfo& t = list[i];
         const int32_t rate = rates[static_cast<size_t>(i)];
         const double seconds = rate > 0 ? static_cast<double>(std::max<int64_t>(0, t.bytes - kWaveHeader)) / rate : 0;
-        out.append(QJsonObject{{"name", t.name},
-                               {"start", StartOf(t.name)},
-                               {"seconds", std::round(seconds * 10) / 10},
-                               {"bytes", static_cast<qint64>(t.bytes)},
-                               {"recording", t.name == writing}});
+        if (i > 0) out += ',';
+        out += "{\"name\":\"";
+        out += t.name.toStdString();
+        out += "\",\"start\":\"";
+        out += StartOf(t.name).toStdString();
+        std::snprintf(number, sizeof number, "\",\"seconds\":%.1f,\"bytes\":%lld", seconds,
+                      static_cast<long long>(t.bytes));
+        out += number;
+        out += t.name == writing ? ",\"recording\":true}" : ",\"recording\":false}";
     }
+    out += ']';
     res.set_header("Cache-Control", "no-store");
-    res.set_content(QJsonDocument(out).toJson(QJsonDocument::Compact).toStdString(), "application/json");
+    res.set_content(out, "application/json");
 }
 
 void WebServer::Impl::Status(httplib::Response& res) {

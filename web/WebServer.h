@@ -31,8 +31,8 @@ struct WebOptions {
     int maxEventClients = 4;
 };
 
-// "[ADDR:]PORT" as given to --web or in [Web] Listen. An empty text is
-// false with an empty error (the server stays off).
+// "[ADDR:]PORT" as given to --web or in [Web] Listen; port 0 takes any free
+// one. An empty text is false with an empty error (the server stays off).
 bool ParseWebListen(const QString& text, WebOptions* options, QString* error);
 
 // "PLEN" + 14 digits, optionally "-" + digits, + ".wav".
