@@ -262,7 +262,9 @@ TEST_F(WebTest, NamesThatAreNoTakesAreNotFound) {
 TEST_F(WebTest, DeletingNeedsThePasswordAndSparesTheTakeBeingWritten) {
     Take("PLEN20261207201500.wav");
     QStringList deleted;
-    QObject::connect(server_.get(), &WebServer::TakeDeleted, [&](const QString& name) { deleted << name; });
+    // Delivered queued to this thread, as to a window's.
+    QObject::connect(server_.get(), &WebServer::TakeDeleted, server_.get(),
+                     [&](const QString& name) { deleted << name; });
     const std::string path = "/takes/PLEN20261207201500.wav";
 
     EXPECT_EQ(client_->Delete(path)->status, 401);

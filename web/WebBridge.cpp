@@ -94,5 +94,6 @@ WebServer* StartWeb(TFRecord& record, const QString& listen, QObject* parent, QS
         }
     });
     timer->start(200);
+    server->PublishState(Sample(record, *takeStart));
     return server;
 }
