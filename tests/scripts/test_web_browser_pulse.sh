@@ -162,4 +162,20 @@ until_true "document.querySelector('article.take[data-name=\"$older\"]') === nul
 kill "$player" 2>/dev/null
 wait "$player" 2>/dev/null
 player=""
+
+# With the page still connected, SIGTERM ends the recorder cleanly.
+kill -TERM "$pid"
+code=""
+for _ in $(seq 150); do
+  if ! kill -0 "$pid" 2>/dev/null; then
+    wait "$pid"
+    code=$?
+    break
+  fi
+  sleep 0.1
+done
+[ -n "$code" ] || fail "the recorder did not end within 15 s of SIGTERM"
+pid=""
+[ "$code" -eq 0 ] || fail "exit code $code after SIGTERM"
+[ ! -s "$work/err.log" ] || fail "the recorder wrote to standard error"
 echo "test_web_browser_pulse: ok (listed ${replayed[*]}, played one, live take $live, deleted $older)"
