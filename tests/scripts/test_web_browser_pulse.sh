@@ -48,7 +48,8 @@ for tool in chromium chromedriver curl jq; do
 done
 server=$(sound_server)
 
-# --- Two takes made by a replay, then the recorder with its page.
+# --- Two takes made by a replay, then the recorder with its page, turned on
+# in config.ini (any free port; the recorder prints its address).
 make_speech "$work" 12
 make_silence "$work" 5
 sox "$work/sil5.wav" "$work/speech12.wav" "$work/sil5.wav" "$work/speech12.wav" "$work/sil5.wav" "$work/replay.wav" \
@@ -56,7 +57,7 @@ sox "$work/sil5.wav" "$work/speech12.wav" "$work/sil5.wav" "$work/speech12.wav" 
 mkdir -p "$work/app/record" "$work/config" "$work/runtime" "$work/profile"
 chmod 700 "$work/runtime"
 cp "$exe" "$work/app/Somorabox" || fail "cannot copy $exe"
-printf '[Settings]\nSamplingRate=22050\nRecordingLevel=2\nRecordingVolume=100\nPlayingVolume=100\nAGC=0\nManualMode=0\nManageFile=0\npassword=page-test-pw\n' \
+printf '[Settings]\nSamplingRate=22050\nRecordingLevel=2\nRecordingVolume=100\nPlayingVolume=100\nAGC=0\nManualMode=0\nManageFile=0\npassword=page-test-pw\n[Web]\nListen=127.0.0.1:0\n' \
   >"$work/app/config.ini"
 "$work/app/Somorabox" --replay "$work/replay.wav" --out "$work/app/record" --start "2026-12-07 20:15:00" \
   >"$work/replay.log" 2>&1 || fail "the replay failed: $(cat "$work/replay.log")"
@@ -67,7 +68,7 @@ mapfile -t replayed < <(cd "$work/app/record" && ls PLEN*.wav | sort)
   cd "$work/app" &&
     exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
       XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" PULSE_SERVER="$server" \
-      ./Somorabox --headless --web 127.0.0.1:0
+      ./Somorabox --headless
 ) >"$work/out.log" 2>"$work/err.log" &
 pid=$!
 url=""
