@@ -12,6 +12,9 @@
 #include "playback/Unit4.h"
 #include "app/Unit3.h"
 #include "app/password.h"
+#include "web/WebBridge.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -34,6 +37,14 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    QString webListen;
+    QString webError;
+    if (!TakeWebArgument(arguments, &webListen, &webError)) {
+        std::fprintf(stderr, "Somorabox: %s\n", webError.toLocal8Bit().constData());
+        return 2;
+    }
     platform::InstallDefaults();
     // One recorder per user: a second start ends at once and silently.
     if (!platform::Services().instance->TryAcquire(TForm1::kCaption)) return 0;
@@ -58,6 +69,12 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     if (!watching)
         std::fprintf(stderr, "Somorabox: cannot install the signal handlers; SIGTERM, SIGHUP and SIGINT "
                              "end the program without closing an open take\n");
+    // The web page, when asked for; it lives as long as the session.
+    if (!StartWeb(*session, webListen, session, &webError, [](const QString&) {
+            if (Form1 && FRecord && !FRecord->Recording) Form1->RebuildStrip();
+        }) &&
+        !webError.isEmpty())
+        std::fprintf(stderr, "Somorabox: %s\n", webError.toLocal8Bit().constData());
     Form1->show();
     const int result = QApplication::exec();
 

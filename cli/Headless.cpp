@@ -17,6 +17,8 @@
 #include "session/RecorderSession.h"
 #include "session/RecordingAge.h"
 #include "settings/publicunit.h"
+#include "web/WebBridge.h"
+#include "web/WebServer.h"
 
 namespace {
 
@@ -60,8 +62,20 @@ void ConnectStateLines(RecorderSession& session) {
 }  // namespace
 
 int RunHeadless(int argc, char** argv) {
-    if (argc > 2) {
-        Error(QStringLiteral("unknown option '%1' (try --help)").arg(QString::fromLocal8Bit(argv[2])));
+    QStringList options;
+    for (int i = 2; i < argc; ++i) options.append(QString::fromLocal8Bit(argv[i]));
+    QString webListen;
+    QString webError;
+    if (!TakeWebArgument(options, &webListen, &webError)) {
+        Error(webError);
+        return 2;
+    }
+    if (!options.isEmpty()) {
+        Error(QStringLiteral("unknown option '%1' (try --help)").arg(options.first()));
+        return 2;
+    }
+    if (!webListen.isEmpty() && !ParseWebListen(webListen, nullptr, &webError)) {
+        Error(QStringLiteral("--web: ") + webError);
         return 2;
     }
     // A reader of standard output that goes away must not end the recorder
@@ -128,6 +142,12 @@ int RunHeadless(int argc, char** argv) {
                       .arg(QCoreApplication::applicationPid()));
 
     session.StartCapture(nullptr);
+    // The web page, when asked for; a server that cannot start is reported
+    // and the recorder goes on without it.
+    if (const WebServer* web = StartWeb(session, webListen, &session, &webError))
+        PrintLine(QStringLiteral("web page on %1").arg(web->Url()));
+    else if (!webError.isEmpty())
+        Error(webError);
     QCoreApplication::exec();
     session.Close();
     return 0;

@@ -33,6 +33,11 @@ void PrintUsage() {
         "                       at the end of the file is kept whatever its length.\n"
         "                       Exit code 2, with nothing written, for a file that is not\n"
         "                       a readable 16-bit PCM WAV or a folder that cannot be written.\n"
+        "  --web [ADDR:]PORT    with the window or --headless: serve the takes and the live\n"
+        "                       state as a web page on that address (default 127.0.0.1) for\n"
+        "                       this run; [Web] Listen=ADDR:PORT in config.ini does so for\n"
+        "                       good. Deleting needs the administrator password; on any\n"
+        "                       address but a loopback one, so does every request\n"
         "  --list-mixers        print the sound cards' mixers and exit\n"
         "  --help               this text\n");
 }
@@ -84,6 +89,7 @@ int main(int argc, char** argv) {
         return RunListMixers();
     }
     if (std::strcmp(option, "--headless") == 0) return RunHeadless(argc, argv);
+    if (std::strcmp(option, "--web") == 0) return RunWindow(argc, argv);
     if (std::strcmp(option, "--replay") == 0) return RunReplay(argc, argv);
     // Arguments that Qt itself understands (for example -platform) start the window.
     if (option[0] == '-' && option[1] != '-') return RunWindow(argc, argv);
