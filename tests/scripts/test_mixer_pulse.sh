@@ -2,8 +2,8 @@
 # The recorder sets the sound server's volumes from config.ini one second
 # after it starts (25 % is the server's 100 %, lower percentages scale it
 # linearly), and --list-mixers shows the server's mixer with its gains.
-# Runs inside the private sound server of scripts/with-pulse.sh; $1 is the
-# built Somorabox.
+# Runs inside the private sound server of scripts/with-pulse.sh or
+# scripts/with-pipewire.sh; $1 is the built Somorabox.
 set -uo pipefail
 exe=${1:?usage: test_mixer_pulse.sh path/to/Somorabox}
 
@@ -40,7 +40,7 @@ expect_percent() {
 }
 
 # Start from volumes that differ from the configured ones.
-pactl set-sink-volume venue 90%
+pactl set-sink-volume speakers 90%
 pactl set-source-volume venue.monitor 80%
 # A muted capture is unmuted when the recording volume is applied.
 pactl set-source-mute venue.monitor 1
@@ -62,7 +62,7 @@ pid=$!
 sleep 3
 kill -0 "$pid" 2>/dev/null || { cat "$work/out.log" >&2; fail "the recorder ended early"; }
 
-expect_percent sink venue 80
+expect_percent sink speakers 80
 expect_percent source venue.monitor 40
 pactl get-source-mute venue.monitor | grep -q 'no' || fail "the default source is still muted"
 
