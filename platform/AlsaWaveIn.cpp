@@ -30,6 +30,10 @@ namespace {
 constexpr snd_pcm_uframes_t kPeriodFrames = 2048;
 constexpr snd_pcm_uframes_t kPeriodsPerBuffer = 8;
 constexpr uint32_t kFrameBytes = 4;  // 2 channels x 16 bits
+// A sound server may hold the first sound of a stream back for a while (a
+// PulseAudio null sink's monitor: about 2 s), so the silence limit counts
+// from the first sound; before it, a longer limit applies.
+constexpr auto kFirstSoundLimit = std::chrono::seconds(10);
 
 // A first-in first-out list of buffers with a fixed capacity.
 class BufferRing {
@@ -200,6 +204,7 @@ public:
         unannounced_ = false;
         lastSound_ = lastRead_ = Clock::now();
         unreadAtLastRead_ = 0;
+        heard_ = false;
         snd_pcm_start(pcm_);
         reader_ = std::thread([this] { ReadLoop(); });
         return kWaveOk;
@@ -313,8 +318,11 @@ private:
                 done += static_cast<snd_pcm_uframes_t>(n);
                 lastSound_ = lastRead_ = Clock::now();
                 unreadAtLastRead_ = std::max<int64_t>(0, avail - n);
+                heard_ = true;
             } else if (n == 0 || n == -EAGAIN) {
-                if (Clock::now() - lastSound_ > std::chrono::milliseconds(kWaveInSilenceLimitMs)) {
+                const auto limit = heard_ ? std::chrono::milliseconds(kWaveInSilenceLimitMs)
+                                          : std::chrono::milliseconds(kFirstSoundLimit);
+                if (Clock::now() - lastSound_ > limit) {
                     // A device that delivers nothing at all: a stopped or
                     // vanished sound server often looks like this.
                     failed_ = true;
@@ -429,6 +437,7 @@ private:
     Clock::time_point lastSound_;  // the last frames read (or Start)
     Clock::time_point lastRead_;
     int64_t unreadAtLastRead_ = 0;
+    bool heard_ = false;  // sound arrived since Start
     bool failed_ = false;
     unsigned rate_ = 0;
     const snd_pcm_uframes_t periodFrames_;  // asked for

@@ -25,7 +25,8 @@ constexpr WaveResult kWaveError = 1;
 enum class WaveInEvent {
     // The input stopped for good: a read error, the device or the sound
     // server gone, or no sound for more than kWaveInSilenceLimitMs while
-    // started. Nothing more arrives from this opening; Close it.
+    // started (a device may take longer for its first sound after Start).
+    // Nothing more arrives from this opening; Close it.
     Failed,
     // The device overran: `framesLost` frames of sound never reached a
     // buffer. Filling goes on.
