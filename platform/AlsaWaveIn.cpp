@@ -205,6 +205,7 @@ public:
         lastSound_ = lastRead_ = Clock::now();
         unreadAtLastRead_ = 0;
         heard_ = false;
+        timeline_ = false;
         snd_pcm_start(pcm_);
         reader_ = std::thread([this] { ReadLoop(); });
         return kWaveOk;
@@ -298,6 +299,36 @@ private:
         return unreadAtLastRead_ + gap.count() * static_cast<int64_t>(rate_) / 1000000;
     }
 
+    // On the reader, after `n` frames were read: finds sound that a sound
+    // server dropped. A server keeps what a reader has not taken yet (some
+    // seconds of it) and drops the rest without telling ALSA's plugin, so
+    // the device never overruns. Whenever the reader has caught up with the
+    // device, the frames read are set against the time since the first such
+    // moment; the shortfall stays about the same, following slowly what the
+    // two clocks drift apart, and grows at once by what was dropped.
+    void FollowTimeline(snd_pcm_sframes_t n) {
+        const Clock::time_point now = lastRead_;
+        if (!timeline_) {
+            if (unreadAtLastRead_ >= static_cast<int64_t>(period_)) return;
+            timeline_ = true;
+            timelineStart_ = now;
+            timelineFrames_ = 0;
+            shortfall_ = 0;
+            return;
+        }
+        timelineFrames_ += n;
+        if (unreadAtLastRead_ >= static_cast<int64_t>(period_)) return;  // still catching up
+        const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - timelineStart_);
+        const int64_t shortfall = elapsed.count() * static_cast<int64_t>(rate_) / 1000000 - timelineFrames_;
+        const int64_t threshold = std::max<int64_t>(rate_ / 2, 2 * static_cast<int64_t>(period_));
+        if (shortfall - shortfall_ > threshold) {
+            Queue(WaveInEvent::Overrun, shortfall - shortfall_);
+            shortfall_ = shortfall;
+        } else {
+            shortfall_ += (shortfall - shortfall_) / 16;
+        }
+    }
+
     // Fills one buffer; false when reading must end (stop or a lost device).
     // The reader sleeps for the sound still missing instead of waiting in
     // poll(), snd_pcm_wait() or a blocking read: the sound server's ALSA
@@ -319,6 +350,7 @@ private:
                 lastSound_ = lastRead_ = Clock::now();
                 unreadAtLastRead_ = std::max<int64_t>(0, avail - n);
                 heard_ = true;
+                FollowTimeline(n);
             } else if (n == 0 || n == -EAGAIN) {
                 const auto limit = heard_ ? std::chrono::milliseconds(kWaveInSilenceLimitMs)
                                           : std::chrono::milliseconds(kFirstSoundLimit);
@@ -344,6 +376,7 @@ private:
                 if (n == -EPIPE) Queue(WaveInEvent::Overrun, FramesLostSinceLastRead());
                 lastSound_ = lastRead_ = Clock::now();
                 unreadAtLastRead_ = 0;
+                timeline_ = false;
             }
         }
         b->bytesRecorded = static_cast<uint32_t>(done * kFrameBytes);
@@ -438,6 +471,10 @@ private:
     Clock::time_point lastRead_;
     int64_t unreadAtLastRead_ = 0;
     bool heard_ = false;  // sound arrived since Start
+    bool timeline_ = false;  // FollowTimeline has its starting point
+    Clock::time_point timelineStart_;
+    int64_t timelineFrames_ = 0;
+    int64_t shortfall_ = 0;
     bool failed_ = false;
     unsigned rate_ = 0;
     const snd_pcm_uframes_t periodFrames_;  // asked for

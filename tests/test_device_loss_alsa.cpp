@@ -88,12 +88,13 @@ protected:
 
     // Opens the input with `kBuffers` buffers; each buffer that arrives is
     // queued again unless `withhold` is set.
-    void OpenInput() {
+    void OpenInput(int rate = kRate) {
         input = platform::MakeAlsaWaveIn(1);
-        input->SetEventHandler([&](platform::WaveInEvent e, int64_t) {
+        input->SetEventHandler([&](platform::WaveInEvent e, int64_t lost) {
             (e == platform::WaveInEvent::Failed ? failures : overruns) += 1;
+            if (e == platform::WaveInEvent::Overrun) framesLost += lost;
         });
-        ASSERT_EQ(input->Open(0, kRate,
+        ASSERT_EQ(input->Open(0, rate,
                               [&](platform::WaveInBuffer* b) {
                                   ++filled;
                                   if (!withhold) input->AddBuffer(b);
@@ -115,6 +116,7 @@ protected:
     std::vector<char> memory;
     std::array<platform::WaveInBuffer, kBuffers> buffers{};
     int filled = 0, failures = 0, overruns = 0;
+    int64_t framesLost = 0;
     bool withhold = false;
 };
 
@@ -136,6 +138,7 @@ TEST_F(DeviceLoss, InputReportsTheLostServerOnceAndCannotOpenWithoutIt) {
     const int before = filled;
     ASSERT_TRUE(WaitUntil([&] { return filled > before + 8; }, 5000)) << "reading did not go on";
     EXPECT_EQ(failures, 0);
+    EXPECT_EQ(overruns, 0) << "sound the server kept counted as lost";
 
     server.Kill();
     ASSERT_TRUE(WaitUntil([&] { return failures > 0; }, 10000)) << "the lost server was not reported";
@@ -148,6 +151,29 @@ TEST_F(DeviceLoss, InputReportsTheLostServerOnceAndCannotOpenWithoutIt) {
     std::unique_ptr<platform::WaveInDevice> again = platform::MakeAlsaWaveIn(1);
     EXPECT_NE(again->Open(0, kRate, [](platform::WaveInBuffer*) {}), platform::kWaveOk)
         << "opened an input without its sound server";
+}
+
+TEST_F(DeviceLoss, SoundTheServerDropsIsReportedAsAnOverrunWithItsLength) {
+    // The server keeps about 4 MB for a reader that takes nothing: some 24 s
+    // at 44.1 kHz. Held back for 32 s, about 8 s are dropped.
+    constexpr int kFastRate = 44100;
+    OpenInput(kFastRate);
+    ASSERT_TRUE(WaitUntil([&] { return filled > 8; }, 10000)) << "no sound arrived";
+    withhold = true;
+    ASSERT_TRUE(WaitUntil([&] { return filled >= 12; }, 5000));
+    QElapsedTimer held;
+    held.start();
+    WaitUntil([&] { return held.elapsed() > 32000; }, 40000);
+    withhold = false;
+    for (auto& b : buffers) input->AddBuffer(&b);
+    ASSERT_TRUE(WaitUntil([&] { return overruns > 0; }, 10000)) << "the dropped sound was not reported";
+    const int before = filled;
+    ASSERT_TRUE(WaitUntil([&] { return filled > before + 8; }, 5000)) << "reading did not go on";
+    EXPECT_EQ(overruns, 1);
+    EXPECT_EQ(failures, 0);
+    EXPECT_GT(framesLost, 4 * kFastRate);
+    EXPECT_LT(framesLost, 12 * kFastRate);
+    EXPECT_EQ(input->Close(), platform::kWaveOk);
 }
 
 TEST_F(DeviceLoss, PlaybackThatLosesItsServerGivesEveryBufferBack) {
