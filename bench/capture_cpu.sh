@@ -41,7 +41,7 @@ s0=$(date +%s.%N)
 (
   end=$((SECONDS + secs))
   while [ "$SECONDS" -lt "$end" ]; do
-    paplay "$dir/speech.wav" 2>/dev/null || true
+    paplay -d venue "$dir/speech.wav" 2>/dev/null || true
     sleep 2
   done
 ) &

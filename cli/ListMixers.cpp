@@ -1,6 +1,7 @@
 // --list-mixers: the mixer model as the recorder sees it, for operators.
 #include <QTextStream>
 
+#include <cmath>
 #include <cstdio>
 
 #include "cli/Modes.h"
@@ -43,7 +44,16 @@ QString ControlTypeName(uint32_t type) {
     }
 }
 
-void PrintControl(QTextStream& out, tMsMixerControl* control, const QString& indent) {
+// A VOLUME value as the gain it stands for, where the device says: " (+0.0 dB)".
+QString Decibels(uint32_t device, const MIXERCONTROL& info, uint32_t value) {
+    platform::MixerDevice* mixer = platform::Services().mixer;
+    double dB = 0;
+    if (!mixer || !mixer->VolumeDecibels(device, info.dwControlID, value, dB)) return {};
+    if (std::isinf(dB)) return QStringLiteral("-inf dB");
+    return QStringLiteral("%1%2 dB").arg(dB >= 0 ? "+" : "").arg(dB, 0, 'f', 1);
+}
+
+void PrintControl(QTextStream& out, tMsMixerControl* control, uint32_t device, const QString& indent) {
     const MIXERCONTROL& info = control->ControlInfo;
     const MIXERCONTROLDETAILS& details = control->GetDetails();
     out << indent << "control " << ControlTypeName(info.dwControlType) << " \""
@@ -63,19 +73,32 @@ void PrintControl(QTextStream& out, tMsMixerControl* control, const QString& ind
         out << ": " << (control->CachedValue(0, 0) ? "muted" : "on") << "\n";
         return;
     }
-    out << ", bounds " << info.Bounds.dwMinimum << ".." << info.Bounds.dwMaximum << ", values";
+    out << ", bounds " << info.Bounds.dwMinimum << ".." << info.Bounds.dwMaximum;
+    const bool volume = info.dwControlType == platform::kCtlVolume;
+    if (volume) {
+        const QString low = Decibels(device, info, info.Bounds.dwMinimum);
+        const QString high = Decibels(device, info, info.Bounds.dwMaximum);
+        if (!low.isEmpty() && !high.isEmpty()) out << " (" << low << " .. " << high << ")";
+    }
+    out << ", values";
     if (details.cChannels == 0) out << " (none)";
-    for (uint32_t c = 0; c < details.cChannels && c < 256; ++c) out << " " << control->CachedValue(uint8_t(c), 0);
+    QStringList gains;
+    for (uint32_t c = 0; c < details.cChannels && c < 256; ++c) {
+        const uint32_t value = control->CachedValue(uint8_t(c), 0);
+        out << " " << value;
+        if (volume) gains << Decibels(device, info, value);
+    }
+    if (!gains.isEmpty() && !gains.contains(QString())) out << " (" << gains.join(QStringLiteral(", ")) << ")";
     out << "\n";
 }
 
-void PrintLine(QTextStream& out, tMsMixerLine* line, const QString& label, const QString& indent) {
+void PrintLine(QTextStream& out, tMsMixerLine* line, uint32_t device, const QString& label, const QString& indent) {
     const MIXERLINE& info = line->GetLineInfo();
     out << indent << label << " \"" << platform::NameText(info.szName) << "\" (" << ComponentName(info.dwComponentType)
         << ", " << info.cChannels << (info.cChannels == 1 ? " channel" : " channels") << ")";
     if (line->InfoStale) out << " unreadable (error " << line->LastResult << ")";
     out << "\n";
-    for (int c = 0; c < line->ControlCount(); ++c) PrintControl(out, line->GetControl(uint32_t(c)), indent + "  ");
+    for (int c = 0; c < line->ControlCount(); ++c) PrintControl(out, line->GetControl(uint32_t(c)), device, indent + "  ");
 }
 
 }  // namespace
@@ -98,10 +121,10 @@ int RunListMixers() {
         out << ", " << mixer->DestinationCount() << " destinations\n";
         for (int d = 0; d < mixer->DestinationCount(); ++d) {
             tMsMixerLine* destination = mixer->GetDestination(uint32_t(d));
-            PrintLine(out, destination, QStringLiteral("destination %1").arg(d), QStringLiteral("  "));
+            PrintLine(out, destination, mixer->DeviceId, QStringLiteral("destination %1").arg(d), QStringLiteral("  "));
             for (int s = 0; s < destination->ConnectionCount(); ++s) {
                 tMsMixerLine* source = destination->GetConnection(uint32_t(s));
-                PrintLine(out, source, QStringLiteral("source %1").arg(source->GetLineInfo().dwSource),
+                PrintLine(out, source, mixer->DeviceId, QStringLiteral("source %1").arg(source->GetLineInfo().dwSource),
                           QStringLiteral("    "));
             }
         }

@@ -34,14 +34,32 @@
 //   volume of the element of that name, else the main capture element's.
 //
 // Volumes: a non-joined volume has one value channel per ALSA channel (mono
-// elements have one); a joined volume is uniform. ALSA's range lo … hi shows
-// as Bounds 0 … hi − lo: a value v is ALSA's lo + v, clamped to the range.
+// elements have one); a joined volume is uniform. Every VOLUME shows as
+// Bounds 0 … 65535, a position v that stands for the percentage
+// p = 100 · v / 65535 of the recorder's settings. The percentage is a gain,
+// the same for recording and playing:
+//
+//     gain = (p / 25)³, that is  dB = 60 · log10(p / 25),
+//
+// so 25 % (the default of both volumes) is unity gain, every halving of the
+// percentage takes 18 dB off, 0 % is the device's lowest setting, and the
+// gain is cut at what the device can do. How the gain reaches the device:
+// * an element with dB information (a sound card): the nearest setting at or
+//   below the gain, through the element's own dB scale;
+// * an element with the raw range 0 … 65536 and no dB information: the sound
+//   server's software volume (PulseAudio, PipeWire's pulse server) through
+//   ALSA's pulse plugin. Its raw value is already a cubic volume with
+//   65536 = 0 dB, so the raw value is 65536 · p / 25, at most 65536;
+// * any other element: the position spread evenly over the raw range.
+// Reading goes the other way, so a value written reads back as written up to
+// the device's steps.
 // MUTE is uniform and true while no channel's switch is on; writing it sets
 // every channel's switch. Every ALSA error becomes kMixerError.
 #include <alsa/asoundlib.h>
 
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <vector>
 
@@ -87,6 +105,21 @@ QString ControlName(const ElemId& id, bool capture, const char* what) {
 
 enum class Kind { PlaybackVolume, PlaybackMute, CaptureVolume, CaptureMute, MuxEnum, MuxSwitches };
 
+// How a VOLUME position reaches the element (see the top of this file).
+enum class Scale { Linear, Decibels, ServerVolume };
+
+constexpr uint32_t kVolumePositions = 65535;
+// The percentage that is unity gain.
+constexpr double kUnityPercent = 25.0;
+// The raw value of the sound server's volume that is 0 dB.
+constexpr long kServerUnity = 65536;
+
+double PercentOf(uint32_t position) { return 100.0 * position / kVolumePositions; }
+
+uint32_t PositionOf(double percent) {
+    return uint32_t(std::lround(std::clamp(percent, 0.0, 100.0) / 100.0 * kVolumePositions));
+}
+
 struct Control {
     MIXERCONTROL info;
     Kind kind = Kind::PlaybackVolume;
@@ -94,6 +127,7 @@ struct Control {
     std::vector<snd_mixer_selem_channel_id_t> channels;  // one per value channel
     long lo = 0;
     long hi = 0;
+    Scale scale = Scale::Linear;  // volumes only
     // MUX only: item names, source line ids and (kind MuxSwitches) elements.
     std::vector<QString> items;
     std::vector<uint32_t> itemLines;
@@ -218,13 +252,21 @@ private:
         else
             snd_mixer_selem_get_playback_volume_range(elem, &c.lo, &c.hi);
         if (c.hi < c.lo) c.hi = c.lo;
+        long dbMin = 0;
+        long dbMax = 0;
+        const int dbRange = capture ? snd_mixer_selem_get_capture_dB_range(elem, &dbMin, &dbMax)
+                                    : snd_mixer_selem_get_playback_dB_range(elem, &dbMin, &dbMax);
+        if (dbRange == 0 && dbMax > dbMin)
+            c.scale = Scale::Decibels;
+        else if (c.lo == 0 && c.hi == kServerUnity)
+            c.scale = Scale::ServerVolume;
         c.info.cbStruct = sizeof(MIXERCONTROL);
         c.info.dwControlID = NextControlId();
         c.info.dwControlType = kCtlVolume;
         c.info.fdwControl = joined ? kCtlfUniform : 0;
         c.info.Bounds.dwMinimum = 0;
-        c.info.Bounds.dwMaximum = uint32_t(std::min<long long>((long long)c.hi - c.lo, 0xFFFFFFFFll));
-        c.info.Metrics.cSteps = c.info.Bounds.dwMaximum;
+        c.info.Bounds.dwMaximum = kVolumePositions;
+        c.info.Metrics.cSteps = uint32_t(std::min<long long>((long long)c.hi - c.lo, kVolumePositions));
         StoreName(c.info.szShortName, QStringLiteral("Volume"));
         StoreName(c.info.szName, ControlName(c.elem, capture, "Volume"));
         return c;
@@ -507,10 +549,78 @@ private:
         return kMixerOk;
     }
 
-    static long ToAlsa(const Control& c, uint32_t value) {
-        const long long v = (long long)c.lo + value;
-        return long(std::clamp<long long>(v, c.lo, c.hi));
+    static long Clamp(const Control& c, long long raw) { return long(std::clamp<long long>(raw, c.lo, c.hi)); }
+
+    // The raw value of a VOLUME position.
+    static long ToAlsa(snd_mixer_elem_t* elem, const Control& c, uint32_t position) {
+        const double percent = PercentOf(std::min(position, kVolumePositions));
+        const double span = double(c.hi - c.lo);
+        switch (c.scale) {
+        case Scale::ServerVolume:
+            return Clamp(c, c.lo + std::llround(span * std::min(1.0, percent / kUnityPercent)));
+        case Scale::Decibels: {
+            if (percent <= 0) return c.lo;
+            long dbMin = 0;
+            long dbMax = 0;
+            const bool capture = c.kind == Kind::CaptureVolume;
+            if ((capture ? snd_mixer_selem_get_capture_dB_range(elem, &dbMin, &dbMax)
+                         : snd_mixer_selem_get_playback_dB_range(elem, &dbMin, &dbMax)) < 0)
+                break;
+            const double db = 60.0 * std::log10(percent / kUnityPercent);
+            const long want = long(std::clamp<double>(std::floor(db * 100.0), double(dbMin), double(dbMax)));
+            long raw = c.lo;
+            // The nearest setting at or below the gain; the lowest when none is.
+            const int err = capture ? snd_mixer_selem_ask_capture_dB_vol(elem, want, -1, &raw)
+                                    : snd_mixer_selem_ask_playback_dB_vol(elem, want, -1, &raw);
+            return err < 0 ? c.lo : Clamp(c, raw);
+        }
+        case Scale::Linear:
+            break;
+        }
+        return Clamp(c, c.lo + std::llround(span * percent / 100.0));
     }
+
+    // The VOLUME position of a raw value.
+    static uint32_t FromAlsa(snd_mixer_elem_t* elem, const Control& c, long raw) {
+        raw = Clamp(c, raw);
+        const double span = double(c.hi - c.lo);
+        if (span <= 0 || raw == c.lo) return 0;
+        const double fraction = double(raw - c.lo) / span;
+        if (c.scale == Scale::ServerVolume) return PositionOf(fraction * kUnityPercent);
+        if (c.scale == Scale::Decibels) {
+            long db = 0;
+            const int err = c.kind == Kind::CaptureVolume ? snd_mixer_selem_ask_capture_vol_dB(elem, raw, &db)
+                                                          : snd_mixer_selem_ask_playback_vol_dB(elem, raw, &db);
+            if (err == 0) return PositionOf(kUnityPercent * std::pow(10.0, double(db) / 6000.0));
+        }
+        return PositionOf(fraction * 100.0);
+    }
+
+public:
+    bool VolumeDecibels(uint32_t deviceId, uint32_t controlId, uint32_t value, double& dB) override {
+        MixerResult result = kMixerOk;
+        Device* device = Acquire(deviceId, result);
+        if (!device) return false;
+        const Control* c = FindControl(*device, controlId);
+        if (!c || (c->kind != Kind::CaptureVolume && c->kind != Kind::PlaybackVolume)) return false;
+        snd_mixer_elem_t* elem = FindElem(device->mixer, c->elem);
+        if (!elem) return false;
+        const long raw = ToAlsa(elem, *c, value);
+        if (c->scale == Scale::ServerVolume) {
+            dB = raw <= 0 ? -HUGE_VAL : 60.0 * std::log10(double(raw) / kServerUnity);
+            return true;
+        }
+        if (c->scale != Scale::Decibels) return false;
+        long db = 0;
+        const int err = c->kind == Kind::CaptureVolume ? snd_mixer_selem_ask_capture_vol_dB(elem, raw, &db)
+                                                       : snd_mixer_selem_ask_playback_vol_dB(elem, raw, &db);
+        if (err < 0) return false;
+        // ALSA marks a muting lowest setting with a huge negative gain.
+        dB = db <= SND_CTL_TLV_DB_GAIN_MUTE ? -HUGE_VAL : double(db) / 100.0;
+        return true;
+    }
+
+private:
 
     static MixerResult ReadValues(Device& device, Control& c, uint32_t* out, uint32_t channels) {
         snd_mixer_elem_t* elem = FindElem(device.mixer, c.elem);
@@ -524,7 +634,7 @@ private:
                                     ? snd_mixer_selem_get_capture_volume(elem, c.channels[i], &v)
                                     : snd_mixer_selem_get_playback_volume(elem, c.channels[i], &v);
                 if (err < 0) return kMixerError;
-                out[i] = uint32_t(std::clamp<long long>((long long)v - c.lo, 0, (long long)c.hi - c.lo));
+                out[i] = FromAlsa(elem, c, v);
             }
             return kMixerOk;
         case Kind::PlaybackMute:
@@ -578,12 +688,12 @@ private:
             if (!elem) return kMixerError;
             const bool capture = c.kind == Kind::CaptureVolume;
             if (channels == 1) {  // uniform, mono, or one value asked for every channel
-                err = capture ? snd_mixer_selem_set_capture_volume_all(elem, ToAlsa(c, in[0]))
-                              : snd_mixer_selem_set_playback_volume_all(elem, ToAlsa(c, in[0]));
+                err = capture ? snd_mixer_selem_set_capture_volume_all(elem, ToAlsa(elem, c, in[0]))
+                              : snd_mixer_selem_set_playback_volume_all(elem, ToAlsa(elem, c, in[0]));
             } else {
                 for (uint32_t i = 0; i < channels && err >= 0; ++i)
-                    err = capture ? snd_mixer_selem_set_capture_volume(elem, c.channels[i], ToAlsa(c, in[i]))
-                                  : snd_mixer_selem_set_playback_volume(elem, c.channels[i], ToAlsa(c, in[i]));
+                    err = capture ? snd_mixer_selem_set_capture_volume(elem, c.channels[i], ToAlsa(elem, c, in[i]))
+                                  : snd_mixer_selem_set_playback_volume(elem, c.channels[i], ToAlsa(elem, c, in[i]));
             }
             break;
         }

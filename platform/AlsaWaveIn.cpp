@@ -2,7 +2,8 @@
 // snd_pcm_readi, sleeping while the sound is still being captured, and passes each
 // filled buffer to the opening thread through an eventfd watched by a
 // QSocketNotifier. The buffers themselves travel through two fixed rings, so
-// no memory is allocated per block.
+// no memory is allocated per block. Overruns and the loss of the device take
+// the same way, each after the buffers filled before it.
 #include <QSocketNotifier>
 
 #include <alsa/asoundlib.h>
@@ -29,6 +30,10 @@ namespace {
 constexpr snd_pcm_uframes_t kPeriodFrames = 2048;
 constexpr snd_pcm_uframes_t kPeriodsPerBuffer = 8;
 constexpr uint32_t kFrameBytes = 4;  // 2 channels x 16 bits
+// A sound server may hold the first sound of a stream back for a while (a
+// PulseAudio null sink's monitor: about 2 s), so the silence limit counts
+// from the first sound; before it, a longer limit applies.
+constexpr auto kFirstSoundLimit = std::chrono::seconds(10);
 
 // A first-in first-out list of buffers with a fixed capacity.
 class BufferRing {
@@ -173,6 +178,8 @@ public:
         return kWaveOk;
     }
 
+    void SetEventHandler(EventHandler onEvent) override { onEvent_ = std::move(onEvent); }
+
     WaveResult AddBuffer(WaveInBuffer* buffer) override {
         if (!pcm_ || !buffer || !buffer->data || buffer->length < kFrameBytes) return kWaveError;
         bool wake = false;
@@ -193,7 +200,12 @@ public:
         if (!pcm_) return kWaveError;
         if (reader_.joinable()) return kWaveOk;
         stop_ = false;
+        failed_ = false;
         unannounced_ = false;
+        lastSound_ = lastRead_ = Clock::now();
+        unreadAtLastRead_ = 0;
+        heard_ = false;
+        timeline_ = false;
         snd_pcm_start(pcm_);
         reader_ = std::thread([this] { ReadLoop(); });
         return kWaveOk;
@@ -208,6 +220,8 @@ public:
             std::lock_guard<std::mutex> lock(mutex_);
             while (!empty_.empty()) empty_.pop()->bytesRecorded = 0;
             while (!filled_.empty()) filled_.pop()->bytesRecorded = 0;
+            events_.clear();
+            filledCount_ = deliveredCount_ = 0;
         }
         Drain(readyFd_);
         ++generation_;
@@ -268,6 +282,53 @@ private:
         return !bufferAdded_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
     }
 
+    using Clock = std::chrono::steady_clock;
+
+    // On the reader: queues an event behind the buffers filled so far.
+    void Queue(WaveInEvent event, int64_t framesLost) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_back({event, framesLost, filledCount_});
+        unannounced_ = true;
+    }
+
+    // On the reader, after an overrun was recovered: the frames that never
+    // reached a buffer. Those the device held unread at the last read and
+    // everything captured since then were dropped with the overrun.
+    int64_t FramesLostSinceLastRead() const {
+        const auto gap = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - lastRead_);
+        return unreadAtLastRead_ + gap.count() * static_cast<int64_t>(rate_) / 1000000;
+    }
+
+    // On the reader, after `n` frames were read: finds sound that a sound
+    // server dropped. A server keeps what a reader has not taken yet (some
+    // seconds of it) and drops the rest without telling ALSA's plugin, so
+    // the device never overruns. Whenever the reader has caught up with the
+    // device, the frames read are set against the time since the first such
+    // moment; the shortfall stays about the same, following slowly what the
+    // two clocks drift apart, and grows at once by what was dropped.
+    void FollowTimeline(snd_pcm_sframes_t n) {
+        const Clock::time_point now = lastRead_;
+        if (!timeline_) {
+            if (unreadAtLastRead_ >= static_cast<int64_t>(period_)) return;
+            timeline_ = true;
+            timelineStart_ = now;
+            timelineFrames_ = 0;
+            shortfall_ = 0;
+            return;
+        }
+        timelineFrames_ += n;
+        if (unreadAtLastRead_ >= static_cast<int64_t>(period_)) return;  // still catching up
+        const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - timelineStart_);
+        const int64_t shortfall = elapsed.count() * static_cast<int64_t>(rate_) / 1000000 - timelineFrames_;
+        const int64_t threshold = std::max<int64_t>(rate_ / 2, 2 * static_cast<int64_t>(period_));
+        if (shortfall - shortfall_ > threshold) {
+            Queue(WaveInEvent::Overrun, shortfall - shortfall_);
+            shortfall_ = shortfall;
+        } else {
+            shortfall_ += (shortfall - shortfall_) / 16;
+        }
+    }
+
     // Fills one buffer; false when reading must end (stop or a lost device).
     // The reader sleeps for the sound still missing instead of waiting in
     // poll(), snd_pcm_wait() or a blocking read: the sound server's ALSA
@@ -286,7 +347,19 @@ private:
             }
             if (n > 0) {
                 done += static_cast<snd_pcm_uframes_t>(n);
+                lastSound_ = lastRead_ = Clock::now();
+                unreadAtLastRead_ = std::max<int64_t>(0, avail - n);
+                heard_ = true;
+                FollowTimeline(n);
             } else if (n == 0 || n == -EAGAIN) {
+                const auto limit = heard_ ? std::chrono::milliseconds(kWaveInSilenceLimitMs)
+                                          : std::chrono::milliseconds(kFirstSoundLimit);
+                if (Clock::now() - lastSound_ > limit) {
+                    // A device that delivers nothing at all: a stopped or
+                    // vanished sound server often looks like this.
+                    failed_ = true;
+                    return false;
+                }
                 // Sound reaches the plugin in fragments about a period long,
                 // not frame by frame: sleeping only for the few frames still
                 // missing would wake the reader many times per period.
@@ -296,8 +369,14 @@ private:
             } else {
                 // Overrun or suspend: prepare again and go on; the sound in
                 // between is lost. Anything else means the device is gone.
-                if (snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0) return false;
-                snd_pcm_start(pcm_);
+                if (snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0 || snd_pcm_start(pcm_) < 0) {
+                    failed_ = true;
+                    return false;
+                }
+                if (n == -EPIPE) Queue(WaveInEvent::Overrun, FramesLostSinceLastRead());
+                lastSound_ = lastRead_ = Clock::now();
+                unreadAtLastRead_ = 0;
+                timeline_ = false;
             }
         }
         b->bytesRecorded = static_cast<uint32_t>(done * kFrameBytes);
@@ -315,13 +394,18 @@ private:
                     lock.lock();
                 }
                 waitingForBuffer_ = true;
-                bufferAdded_.wait(lock, [this] { return stop_ || !empty_.empty(); });
+                if (empty_.empty()) {
+                    bufferAdded_.wait(lock, [this] { return stop_ || !empty_.empty(); });
+                    // Time spent without a buffer is no silence of the device.
+                    lastSound_ = Clock::now();
+                }
                 waitingForBuffer_ = false;
                 if (stop_) return;
                 b = empty_.pop();
             }
             if (!Fill(b)) {
                 b->bytesRecorded = 0;
+                if (failed_ && !stop_) Queue(WaveInEvent::Failed, 0);
                 Announce();
                 if (!stop_) {
                     // The device is lost: wait quietly for Reset.
@@ -333,6 +417,7 @@ private:
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 filled_.push(b);
+                ++filledCount_;
             }
             // Told when the reader runs out of sound or of buffers, so that
             // the buffers filled from one period's sound arrive together.
@@ -340,25 +425,57 @@ private:
         }
     }
 
-    // On the opening thread: hands the filled buffers on, oldest first.
+    // On the opening thread: hands the filled buffers and the events on,
+    // oldest first.
     void Deliver() {
         Drain(readyFd_);
         const uint64_t generation = generation_;
         for (;;) {
             WaveInBuffer* b = nullptr;
+            Event event{};
+            bool isEvent = false;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                if (filled_.empty()) return;
-                b = filled_.pop();
+                if (!events_.empty() && events_.front().after <= deliveredCount_) {
+                    event = events_.front();
+                    events_.erase(events_.begin());
+                    isEvent = true;
+                } else if (!filled_.empty()) {
+                    b = filled_.pop();
+                    ++deliveredCount_;
+                } else {
+                    return;
+                }
             }
-            if (onData_) onData_(b);
+            if (isEvent) {
+                if (onEvent_) onEvent_(event.what, event.framesLost);
+            } else if (onData_) {
+                onData_(b);
+            }
             // The handler may have reset or closed the device.
             if (generation != generation_ || !pcm_) return;
         }
     }
 
+    struct Event {
+        WaveInEvent what;
+        int64_t framesLost;
+        uint64_t after;  // the number of buffers filled before it
+    };
+
     snd_pcm_t* pcm_ = nullptr;
     DataHandler onData_;
+    EventHandler onEvent_;
+    // Reader only, or while the reader is stopped.
+    Clock::time_point lastSound_;  // the last frames read (or Start)
+    Clock::time_point lastRead_;
+    int64_t unreadAtLastRead_ = 0;
+    bool heard_ = false;  // sound arrived since Start
+    bool timeline_ = false;  // FollowTimeline has its starting point
+    Clock::time_point timelineStart_;
+    int64_t timelineFrames_ = 0;
+    int64_t shortfall_ = 0;
+    bool failed_ = false;
     unsigned rate_ = 0;
     const snd_pcm_uframes_t periodFrames_;  // asked for
     snd_pcm_uframes_t period_ = kPeriodFrames;  // what the device chose
@@ -372,6 +489,9 @@ private:
     bool waitingForBuffer_ = false;  // guarded by mutex_
     BufferRing empty_;
     BufferRing filled_;
+    std::vector<Event> events_;      // guarded by mutex_
+    uint64_t filledCount_ = 0;       // guarded by mutex_
+    uint64_t deliveredCount_ = 0;    // guarded by mutex_
     uint64_t generation_ = 0;
 };
 

@@ -21,11 +21,18 @@ using WaveResult = int;
 constexpr WaveResult kWaveOk = 0;
 constexpr WaveResult kWaveError = 1;
 
-// What an input reports besides its data, on the thread that opened it.
+// What an open device reports besides sound.
 enum class WaveInEvent {
-    Failed,   // a read error, the device or the sound server gone, or no data for over two seconds
-    Overrun,  // sound was lost; `framesLost` says how much
+    // The input stopped for good: a read error, the device or the sound
+    // server gone, or no sound for more than kWaveInSilenceLimitMs while
+    // started (a device may take longer for its first sound after Start).
+    // Nothing more arrives from this opening; Close it.
+    Failed,
+    // The device overran: `framesLost` frames of sound never reached a
+    // buffer. Filling goes on.
+    Overrun,
 };
+constexpr int kWaveInSilenceLimitMs = 2000;
 
 class WaveInDevice {
 public:
@@ -34,7 +41,8 @@ public:
     virtual ~WaveInDevice() = default;
     // The capture devices in device-number order, by name.
     virtual QStringList DeviceNames() = 0;
-    // Opens device `device` for 2-channel 16-bit PCM at `sampleRate`. Filled
+    // Opens device `device` for 2-channel 16-bit PCM at `sampleRate`; an
+    // error when the device or its sound server is not there. Filled
     // buffers reach `onData` on the thread that called Open (it must run a Qt
     // event loop), one at a time, in the order they were filled.
     virtual WaveResult Open(int device, int sampleRate, DataHandler onData) = 0;
@@ -47,8 +55,10 @@ public:
     // bytesRecorded 0 (they carry no new sound). Start may follow again.
     virtual WaveResult Reset() = 0;
     virtual WaveResult Close() = 0;
-    // Where failures and overruns of the openings that follow are reported.
-    virtual void SetEventHandler(EventHandler handler) { (void)handler; }
+    // Where events go: like the buffers, on the thread that called Open,
+    // through its event loop, after the buffers filled before the event. Set
+    // it before Open; a device that cannot fail reports nothing.
+    virtual void SetEventHandler(EventHandler onEvent) { (void)onEvent; }
 };
 
 // Wave input through ALSA. The device's period is `blocksPerWake` blocks of

@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-zenhei fonts-liberation fonts-dejavu-core
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils
+  pipewire pipewire-pulse wireplumber dbus
   espeak-ng sox xvfb xauth x11-utils xdotool imagemagick time
   libcpp-httplib-dev chromium chromium-driver curl jq
 )

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the recorder and runs every test: once in a normal build, once
-# under AddressSanitizer and UndefinedBehaviorSanitizer. A private sound
-# server runs for the tests that go through ALSA.
+# under AddressSanitizer and UndefinedBehaviorSanitizer. A private PulseAudio
+# runs for the tests that go through ALSA; the end-to-end sound tests
+# labelled both-servers run once more beside a private PipeWire.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -9,6 +10,7 @@ jobs=$(nproc)
 
 scripts/build.sh build
 scripts/with-pulse.sh ctest --test-dir build --output-on-failure -j "$jobs"
+scripts/with-pipewire.sh ctest --test-dir build --output-on-failure -L both-servers
 
 if [ "${SOMORA_SKIP_SANITIZERS:-0}" != "1" ]; then
   scripts/build.sh build-sanitize -DSOMORA_SANITIZE=ON -DSOMORA_BENCH=OFF

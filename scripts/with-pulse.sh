@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# Runs a command beside a private PulseAudio with a null sink "venue" whose
-# monitor is the default source. ALSA's default device reaches it through the
-# pulse plugin. The server is stopped by its own process id at the end.
+# Runs a command beside a private PulseAudio with two null sinks, as a
+# machine has them: "speakers", the default sink, where the recorder plays,
+# and "venue", the line input, whose monitor is the default source (tests
+# play their sound into it). ALSA's default device reaches the server through
+# the pulse plugin. The server is stopped by its own process id at the end.
 set -uo pipefail
 runtime=$(mktemp -d /tmp/somora-pulse.XXXXXX)
 # Clients find the server through XDG_RUNTIME_DIR; a program that is given a
 # runtime folder of its own finds no sound server unless PULSE_SERVER is set.
 export XDG_RUNTIME_DIR=$runtime
+export SOMORA_SOUND_SERVER=pulseaudio
 unset PULSE_SERVER
 pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes \
   --load=module-native-protocol-unix \
+  --load="module-null-sink sink_name=speakers" \
   --load="module-null-sink sink_name=venue" >"$runtime/pulse.log" 2>&1 &
 pa_pid=$!
 cleanup() {
@@ -27,6 +31,6 @@ if ! pactl info >/dev/null 2>&1; then
   cat "$runtime/pulse.log" >&2
   exit 1
 fi
-pactl set-default-sink venue
+pactl set-default-sink speakers
 pactl set-default-source venue.monitor
 "$@"

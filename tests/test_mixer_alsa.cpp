@@ -60,7 +60,7 @@ TEST_F(AlsaMixerTest, SoundServerShowsMasterAndCapture) {
     ASSERT_NE(volume, nullptr);
     EXPECT_EQ(volume->ControlInfo.dwControlType, pf::kCtlVolume);
     EXPECT_EQ(volume->ControlInfo.Bounds.dwMinimum, 0u);
-    EXPECT_EQ(volume->ControlInfo.Bounds.dwMaximum, 65536u);
+    EXPECT_EQ(volume->ControlInfo.Bounds.dwMaximum, 65535u);
     EXPECT_FALSE(volume->DetailsStale);
     EXPECT_EQ(volume->GetDetails().cChannels, 2u);
 

@@ -1,6 +1,6 @@
 // Playback against recording through the real sound server: the capture
-// engine records the monitor of the null sink "venue" while the playback
-// engine plays into that sink. With EndRecordingIfPlaying on, starting a
+// engine records the monitor of the line-input sink "venue" while the
+// playback engine plays into the default sink "speakers". With EndRecordingIfPlaying on, starting a
 // playback ends an open take and keeps it, nothing is recorded or measured
 // by the capture side while it plays, and capture goes on afterwards.
 // Skipped when the server of scripts/with-pulse.sh is not reachable.
@@ -301,7 +301,7 @@ TEST_F(PlayRecordAlsa, PlaybackEndsAndKeepsTheOpenTakeSuspendsCaptureAndCaptureG
     EXPECT_EQ(foreignLevels, 0);
     EXPECT_GT(loudestPlayed, 0);
 
-    // The played tone reached the sink (and the capture device).
+    // The played tone reached the speakers.
     EXPECT_GT(SecondsOfTone(heard, kPlayHz, 0.1), 2.0);
 
     // The first take: opened before, kept when playback began, never longer.
@@ -361,6 +361,11 @@ TEST_F(PlayRecordAlsa, ManualTakeEndsWhenPlaybackBeginsAndTheNextStartsAfterIt) 
 }
 
 TEST_F(PlayRecordAlsa, WithTheSettingOffTheTakeGoesOnAndHoldsThePlayedSound) {
+    // The playback reaches the line input here, as a microphone hears the speakers.
+    ASSERT_TRUE(testing_support::Pactl({QStringLiteral("set-default-sink"), QStringLiteral("venue")}));
+    struct Restore {
+        ~Restore() { testing_support::Pactl({QStringLiteral("set-default-sink"), QStringLiteral("speakers")}); }
+    } restore;
     AppSettings.EndRecordingIfPlaying = false;
     record_->Manual = true;
     record_->ManualRequest = true;

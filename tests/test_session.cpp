@@ -149,7 +149,7 @@ TEST_F(SessionTest, LostInputKeepsTheTakeAndIsOpenedAgainUntilItIsBack) {
 
     OpenTake();
     Feed(3000, 5);
-    device.Report(platform::WaveInEvent::Failed);
+    device.Raise(platform::WaveInEvent::Failed);
     ASSERT_TRUE(WaitUntil([&] { return session->Input() == InputState::Lost; }, 5000));
     ASSERT_EQ(takes.size(), 2u);
     EXPECT_EQ(takes[1].first, TakeEvent::Kept);  // kept although shorter than ten seconds
@@ -165,7 +165,7 @@ TEST_F(SessionTest, LostInputKeepsTheTakeAndIsOpenedAgainUntilItIsBack) {
     EXPECT_EQ(takes.back().first, TakeEvent::Opened);
     EXPECT_NE(takes.back().second, takes[0].second);
 
-    device.Report(platform::WaveInEvent::Overrun, 11025);
+    device.Raise(platform::WaveInEvent::Overrun, 11025);
     EXPECT_EQ(session->FramesLost(), 11025);
 }
 

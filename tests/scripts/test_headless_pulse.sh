@@ -47,8 +47,9 @@ sox "$work/sil1.wav" "$work/speech12.wav" "$work/take.wav" || fail "sox concat"
 mkdir -p "$work/app" "$work/config" "$work/runtime"
 chmod 700 "$work/runtime"
 copy_program "$exe" "$work/app" || fail "cannot copy $exe"
-# Full volumes (the sink's volume also scales its monitor) and no automatic gain.
-printf '[Settings]\nSamplingRate=22050\nRecordingLevel=2\nRecordingVolume=100\nPlayingVolume=100\nAGC=0\nManualMode=0\n' \
+# The default volumes and no automatic gain: the take's length must not
+# depend on the gain stepping down.
+printf '[Settings]\nSamplingRate=22050\nRecordingLevel=2\nAGC=0\nManualMode=0\n' \
   >"$work/app/config.ini"
 run() {
   cd "$work/app" &&

@@ -51,10 +51,9 @@ sox "$work/burst4.wav" "$work/sil4.wav" "$work/burst.wav" || fail "sox concat"
 mkdir -p "$work/app" "$work/config" "$work/runtime"
 chmod 700 "$work/runtime"
 copy_program "$exe" "$work/app" || fail "cannot copy $exe"
-# Full volumes (the sink's volume also scales its monitor) and no automatic
-# gain: the take's length must not
-# depend on how the mixer maps volumes.
-printf '[Settings]\nSamplingRate=22050\nRecordingLevel=2\nRecordingVolume=100\nPlayingVolume=100\nAGC=0\nManualMode=0\n' \
+# The default volumes and no automatic gain: the take's length must not
+# depend on the gain stepping down.
+printf '[Settings]\nSamplingRate=22050\nRecordingLevel=2\nAGC=0\nManualMode=0\n' \
   >"$work/app/config.ini"
 (
   cd "$work/app" &&

@@ -69,5 +69,11 @@ void FakeWaveIn::DeliverAsIs(WaveInBuffer* buffer) {
     if (onData_) onData_(buffer);
 }
 
+bool FakeWaveIn::Raise(WaveInEvent event, int64_t framesLost) {
+    if (!open) return false;
+    if (onEvent_) onEvent_(event, framesLost);
+    return true;
+}
+
 }  // namespace platform
 

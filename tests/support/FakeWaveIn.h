@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <utility>
 #include <vector>
 
 #include "platform/WaveIn.h"
@@ -31,11 +32,7 @@ public:
     WaveResult Start() override;
     WaveResult Reset() override;
     WaveResult Close() override;
-    void SetEventHandler(EventHandler handler) override { onEvent_ = std::move(handler); }
-    // Reports a failure or an overrun as a real device would.
-    void Report(WaveInEvent event, int64_t framesLost = 0) {
-        if (onEvent_) onEvent_(event, framesLost);
-    }
+    void SetEventHandler(EventHandler onEvent) override { onEvent_ = std::move(onEvent); }
 
     // Buffers waiting to be filled, oldest first.
     const std::deque<WaveInBuffer*>& Queued() const { return queue_; }
@@ -49,6 +46,9 @@ public:
     // Hands a buffer to the handler as it is, whatever the device's state:
     // what a late or stray delivery would look like.
     void DeliverAsIs(WaveInBuffer* buffer);
+    // Reports an event to the handler, as a failing device would. False
+    // when the device is not open.
+    bool Raise(WaveInEvent event, int64_t framesLost = 0);
 
 private:
     DataHandler onData_;

@@ -22,20 +22,26 @@ bool VenueServerReachable() {
         return false;
     }
     if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) return false;
-    return p.readAllStandardOutput().contains("Default Sink: venue\n");
+    const QByteArray info = p.readAllStandardOutput();
+    return info.contains("Default Sink: speakers\n") && info.contains("Default Source: venue.monitor\n");
 }
 
 bool ResetVenueVolumes() {
-    bool ok = Pactl({QStringLiteral("set-sink-volume"), QStringLiteral("venue"), QStringLiteral("100%")});
-    ok = Pactl({QStringLiteral("set-sink-mute"), QStringLiteral("venue"), QStringLiteral("0")}) && ok;
-    ok = Pactl({QStringLiteral("set-source-volume"), QStringLiteral("venue.monitor"), QStringLiteral("100%")}) && ok;
-    ok = Pactl({QStringLiteral("set-source-mute"), QStringLiteral("venue.monitor"), QStringLiteral("0")}) && ok;
+    bool ok = true;
+    for (const char* sink : {"speakers", "venue"}) {
+        const QString name = QString::fromLatin1(sink);
+        const QString monitor = name + QStringLiteral(".monitor");
+        ok = Pactl({QStringLiteral("set-sink-volume"), name, QStringLiteral("100%")}) && ok;
+        ok = Pactl({QStringLiteral("set-sink-mute"), name, QStringLiteral("0")}) && ok;
+        ok = Pactl({QStringLiteral("set-source-volume"), monitor, QStringLiteral("100%")}) && ok;
+        ok = Pactl({QStringLiteral("set-source-mute"), monitor, QStringLiteral("0")}) && ok;
+    }
     return ok;
 }
 
 MonitorRecorder::MonitorRecorder(int rate) : parec_(std::make_unique<QProcess>()) {
     parec_->start(QStringLiteral("parec"),
-                  {QStringLiteral("--device=venue.monitor"), QStringLiteral("--rate=%1").arg(rate),
+                  {QStringLiteral("--device=speakers.monitor"), QStringLiteral("--rate=%1").arg(rate),
                    QStringLiteral("--channels=1"), QStringLiteral("--format=s16le"), QStringLiteral("--raw"),
                    QStringLiteral("--latency-msec=20")});
     started_ = parec_->waitForStarted(5000);

@@ -1,6 +1,7 @@
 #pragma once
-// The private sound server of scripts/with-pulse.sh, for the tests that play
-// into its null sink "venue" and record from its monitor.
+// The private sound server of scripts/with-pulse.sh or with-pipewire.sh, for
+// the tests that play into its line-input sink "venue" (whose monitor is the
+// default source) and listen to its default sink "speakers".
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
@@ -10,21 +11,20 @@
 
 namespace testing_support {
 
-// True when `pactl` reaches a server whose default sink is "venue" (a
-// desktop's own server is left alone).
+// True when `pactl` reaches a server whose default sink is "speakers" and
+// default source "venue.monitor" (a desktop's own server is left alone).
 bool VenueServerReachable();
 
 // Runs pactl with `arguments`; true when it ended with 0 within 5 s.
 bool Pactl(const QStringList& arguments);
 
-// Puts the sink "venue" and its monitor at 100 % and unmuted. The monitor
-// carries the sink's volume, and a program that ran the mixer operations on
-// the same server (the scripted tests start the whole recorder) may have left
-// both lower.
+// Puts both sinks and their monitors at 100 % and unmuted: a program that
+// ran the mixer operations on the same server (the scripted tests start the
+// whole recorder) may have left them otherwise.
 bool ResetVenueVolumes();
 
-// A recording of "venue.monitor" as raw 16-bit mono at `rate`, from
-// construction until Finish.
+// A recording of "speakers.monitor" (what the recorder plays) as raw 16-bit
+// mono at `rate`, from construction until Finish.
 class MonitorRecorder {
 public:
     explicit MonitorRecorder(int rate);
