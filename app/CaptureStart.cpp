@@ -1,5 +1,5 @@
 // Starting and restarting the capture with the current settings.
-#include "app/CaptureSetup.h"
+#include "session/CaptureSetup.h"
 #include "app/Unit1.h"
 #include "capture/Unit2.h"
 #include "mixer/MixerControl.h"

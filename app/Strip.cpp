@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/RecordingAge.h"
+#include "session/RecordingAge.h"
 #include "app/Unit1.h"
 #include "platform/Platform.h"
 #include "playback/Unit4.h"

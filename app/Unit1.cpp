@@ -10,7 +10,7 @@
 #include "platform/Platform.h"
 #include "playback/Unit4.h"
 #include "resources/Pictures.h"
-#include "settings/Unit3.h"
+#include "app/Unit3.h"
 #include "settings/publicunit.h"
 
 TForm1* Form1 = nullptr;

@@ -6,8 +6,8 @@
 #include "capture/Unit2.h"
 #include "platform/Platform.h"
 #include "playback/Unit4.h"
-#include "settings/Unit3.h"
-#include "settings/password.h"
+#include "app/Unit3.h"
+#include "app/password.h"
 
 namespace {
 

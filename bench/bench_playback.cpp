@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "platform/Defaults.h"
-#include "platform/FakeWaveOut.h"
+#include "support/FakeWaveOut.h"
 #include "playback/Unit4.h"
 #include "settings/publicunit.h"
 

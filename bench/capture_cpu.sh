@@ -25,7 +25,7 @@ cleanup() {
   rm -rf "$dir"
 }
 trap cleanup EXIT
-cp build/Somorabox build/libsomorabox_window.so "$dir/"
+cp build/Somorabox build/libsomorabox_core.so build/libsomorabox_window.so "$dir/"
 printf '[Settings]\nSamplingRate=44100\n' >"$dir/config.ini"
 espeak-ng -w "$dir/speech.wav" "One, two, three, testing the line input of the venue."
 export XDG_CONFIG_HOME=$dir/config

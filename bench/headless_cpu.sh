@@ -8,6 +8,7 @@
 # peak memory is VmHWM from /proc/PID/status, with the anonymous part
 # (RssAnon) beside it: the rest are pages of the shared libraries.
 # Usage: bench/headless_cpu.sh [seconds] [path/to/Somorabox]   (default 60, build/Somorabox)
+. "$(dirname "$0")/../tests/scripts/lib/program.sh"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs=${1:-60}
@@ -32,7 +33,7 @@ cleanup() {
 trap cleanup EXIT
 mkdir -p "$dir/runtime" "$dir/config"
 chmod 700 "$dir/runtime"
-cp "$exe" "$dir/Somorabox"
+copy_program "$exe" "$dir"
 printf '[Settings]\nSamplingRate=44100\n' >"$dir/config.ini"
 hz=$(getconf CLK_TCK)
 server="unix:${PULSE_RUNTIME_PATH:-$XDG_RUNTIME_DIR/pulse}/native"

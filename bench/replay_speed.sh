@@ -4,6 +4,7 @@
 # disk needs to read and write it), replays it into a temporary folder, and
 # prints both times, their ratio, the factor of real time and the peak memory.
 # Usage: bench/replay_speed.sh [path/to/Somorabox] [minutes]   (default: build/Somorabox, 60)
+. "$(dirname "$0")/../tests/scripts/lib/program.sh"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 exe=${1:-}
@@ -20,7 +21,7 @@ done
 
 dir=$(mktemp -d /tmp/somora-replay.XXXXXX)
 trap 'rm -rf "$dir"' EXIT
-cp "$exe" "$dir/Somorabox"
+copy_program "$exe" "$dir"
 printf '[Settings]\nRecordingLevel=2\n' >"$dir/config.ini"
 
 # One minute: takes of 15, 5 and 30 s split by pauses of 4 s (the take

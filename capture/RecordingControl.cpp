@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "capture/RecordingFile.h"
+#include "capture/TakeWriter.h"
 #include "capture/Unit2.h"
 #include "mixer/MixerControl.h"
 #include "settings/publicunit.h"
@@ -37,12 +38,8 @@ void RaiseRecordingEvent(TFRecord& w) {
     if (w.OnRecordingEvent) w.OnRecordingEvent(&w, w.FileName);
 }
 
-void CloseTake(TFRecord& w) {
-    if (w.RecordFile) {
-        CloseRecordingFile(*w.RecordFile);
-        w.RecordFile.reset();
-    }
-}
+// Hands the close (and a removal) to the writer, after the blocks before it.
+void CloseTake(TFRecord& w, const QString& removePath = QString()) { w.Writer->End(removePath); }
 
 // An end that keeps the file whatever its length and leaves the gain as it is.
 void KeepTake(TFRecord& w) {
@@ -64,12 +61,14 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
         CountOn(LoudCount);
 
     // 2. Start.
-    if (!Recording && ((!Manual && LoudCount >= 1) || (Manual && ManualRequest))) {
+    // A writer that had to refuse blocks takes no new take until it has
+    // caught up with the disk.
+    if (!Recording && ((!Manual && LoudCount >= 1) || (Manual && ManualRequest)) && !Writer->Behind()) {
         platform::Clock* clock = platform::Services().clock;
         const QDateTime now = clock ? clock->LocalNow() : QDateTime::currentDateTime();
         std::unique_ptr<platform::WritableFile> file = OpenNewRecording(RecordFolder, now, SampleRate, FileName);
         if (file) {
-            RecordFile = std::move(file);
+            Writer->Begin(std::move(file));
             Recording = true;
             QuietCount = 0;
             LoudCount = 0;
@@ -82,7 +81,16 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
 
     // 3. Recording (the block that started a take is its first block).
     if (Recording) {
-        if (RecordFile) RecordFile->Append(block, kBlockBytes);
+        if (!Writer->Append(block, kBlockBytes)) {
+            // The disk has fallen a minute behind: the take ends here and is
+            // kept with what the writer holds; nothing waits for the disk.
+            CloseTake(*this);
+            Recording = false;
+            if (AppSettings.AGC) RecordingVolumeApplier(RecordingVolumeSet);
+            KeepTake(*this);
+            if (OnWriterBehind) OnWriterBehind();
+            return;
+        }
         if (FramesWritten <= std::numeric_limits<int32_t>::max() - kBlockFrames) FramesWritten += kBlockFrames;
         if (AppSettings.AGC) AgcStep(Level);
         if (quiet)
@@ -94,13 +102,13 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
         const bool end = Manual ? !ManualRequest
                                 : int64_t{QuietCount} * kBlockFrames > int64_t{StopDelay} * SampleRate;
         if (end) {
-            CloseTake(*this);
             Recording = false;
             if (AppSettings.AGC) RecordingVolumeApplier(RecordingVolumeSet);
             if (int64_t{FramesWritten} >= int64_t{10} * SampleRate) {
+                CloseTake(*this);
                 KeepTake(*this);
             } else {
-                if (platform::Services().files) platform::Services().files->Remove(FileName);
+                CloseTake(*this, FileName);
                 Report(*this, TakeEvent::Deleted);
             }
         }

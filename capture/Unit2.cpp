@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "capture/BlockAnalysis.h"
+#include "capture/TakeWriter.h"
 #include "settings/publicunit.h"
 
 TFRecord* FRecord = nullptr;
@@ -13,7 +14,9 @@ namespace {
 constexpr TColor kWavePen = RGB(0, 102, 153);
 }
 
-TFRecord::TFRecord(QObject* parent) : QObject(parent) {
+TFRecord::TFRecord(QObject* parent)
+    : QObject(parent), ownWriter_(std::make_unique<TakeWriter>(TakeWriter::Mode::Inline)) {
+    Writer = ownWriter_.get();
     CaptureBuffers.assign(static_cast<size_t>(kBufferCount) * kBlockBytes, 0);
     WavePoints.reserve(kBlockFrames);
 }

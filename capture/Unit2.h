@@ -15,6 +15,8 @@
 #include "platform/Platform.h"
 #include "platform/WaveIn.h"
 
+class TakeWriter;
+
 // What happened to a take, for logs (the window itself only needs OnRecordingEvent).
 enum class TakeEvent { Opened, Kept, Deleted };
 
@@ -36,7 +38,9 @@ public:
     int32_t LoudCount = 0;
     bool Capturing = false;
     QString FileName;
-    std::unique_ptr<platform::WritableFile> RecordFile;
+    // Where the blocks of the open take go: the engine's own inline writer,
+    // or the writer thread of the session that owns the engine.
+    TakeWriter* Writer = nullptr;
     int32_t QuietCount = 0;
     // Raised after a file was opened and after one was closed and kept.
     std::function<void(QObject* sender, const QString& fileName)> OnRecordingEvent;
@@ -82,6 +86,13 @@ public:
     void PlaybackCheck();
     // The end by StopInput: an open recording is closed and kept.
     void EndRecordingByStop();
+
+    // Sound that no take holds because the writer had fallen behind: raised
+    // when an open take had to be closed for it.
+    std::function<void()> OnWriterBehind;
+
+private:
+    std::unique_ptr<TakeWriter> ownWriter_;
 };
 
 // The one capture window, created at start-up.

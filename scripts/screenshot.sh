@@ -8,7 +8,7 @@ out=$(realpath -m "${1:-screenshot.png}")
 wait_s=${2:-3}
 [ -x build/Somorabox ] || scripts/build.sh build >/dev/null
 dir=$(mktemp -d /tmp/somora-shot.XXXXXX)
-cp build/Somorabox build/libsomorabox_window.so "$dir/"
+cp build/Somorabox build/libsomorabox_core.so build/libsomorabox_window.so "$dir/"
 [ -n "${SOMORA_RECORD_DIR:-}" ] && cp -a "$SOMORA_RECORD_DIR" "$dir/record"
 export XDG_RUNTIME_DIR=$dir/runtime XDG_CONFIG_HOME=$dir/config
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"

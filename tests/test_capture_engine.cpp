@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "capture/Unit2.h"
-#include "platform/FakeWaveIn.h"
+#include "support/FakeWaveIn.h"
 #include "platform/ReplayWaveIn.h"
 #include "settings/publicunit.h"
 #include "support/TestSupport.h"

@@ -17,8 +17,8 @@
 #include <ostream>
 #include <memory>
 
-#include "settings/Unit3.h"
-#include "settings/password.h"
+#include "app/Unit3.h"
+#include "app/password.h"
 #include "settings/publicunit.h"
 #include "support/TestSupport.h"
 

@@ -7,6 +7,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include "support/TestSupport.h"
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -20,8 +23,7 @@ namespace {
 class HeadlessTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(QFile::copy(QString::fromLocal8Bit(SOMORABOX_EXE_PATH), Exe()));
-        QFile::setPermissions(Exe(), QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
+        ASSERT_TRUE(testing_support::CopyProgram(QFileInfo(Exe()).absolutePath()));
         QDir().mkpath(dir.filePath("runtime"));
         QFile::setPermissions(dir.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         env = QProcessEnvironment::systemEnvironment();

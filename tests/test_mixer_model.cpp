@@ -3,7 +3,7 @@
 
 #include "mixer/MixerControl.h"
 #include "mixer/mixers.h"
-#include "platform/FakeMixer.h"
+#include "support/FakeMixer.h"
 #include "support/TestSupport.h"
 
 using platform::FakeMixer;

@@ -4,7 +4,7 @@
 #include "app/Unit1.h"
 #include "mixer/MixerControl.h"
 #include "mixer/mixers.h"
-#include "platform/FakeMixer.h"
+#include "support/FakeMixer.h"
 #include "settings/publicunit.h"
 #include "support/TestSupport.h"
 

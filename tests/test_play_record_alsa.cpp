@@ -26,6 +26,7 @@
 
 #include "capture/BlockAnalysis.h"
 #include "capture/RecordingControl.h"
+#include "capture/TakeWriter.h"
 #include "capture/Unit2.h"
 #include "platform/AlsaNames.h"
 #include "platform/WaveIn.h"
@@ -268,7 +269,7 @@ TEST_F(PlayRecordAlsa, PlaybackEndsAndKeepsTheOpenTakeSuspendsCaptureAndCaptureG
     const int32_t loud = record_->LoudCount, quietCount = record_->QuietCount;
     const int shown = display_.shown;
     ASSERT_TRUE(WaitUntil([&] { return !record_->Recording; }, 3000)) << "the take stayed open during playback";
-    EXPECT_EQ(record_->RecordFile, nullptr);
+    EXPECT_FALSE(record_->Writer->TakeOpen());
     ASSERT_TRUE(Closed(first));
     const qint64 firstSize = QFileInfo(first).size();
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "app/Unit1.h"
-#include "platform/FakeWaveOut.h"
+#include "support/FakeWaveOut.h"
 #include "playback/Unit4.h"
 #include "settings/publicunit.h"
 #include "support/TestSupport.h"

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+
+#include "support/TestSupport.h"
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -196,8 +198,7 @@ protected:
     static void SetUpTestSuite() {
         program_ = new QTemporaryDir();
         const QString exe = program_->filePath("Somorabox");
-        ASSERT_TRUE(QFile::copy(QString::fromLocal8Bit(SOMORABOX_EXE_PATH), exe));
-        QFile::setPermissions(exe, QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
+        ASSERT_TRUE(testing_support::CopyProgram(program_->path()));
     }
     static void TearDownTestSuite() {
         delete program_;

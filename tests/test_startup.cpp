@@ -146,8 +146,7 @@ TEST(SingleInstance, KeyIgnoresLetterCase) {
 TEST(SingleInstance, SecondStartEndsSilentlyWhileTheFirstRuns) {
     const QByteArray exe = SOMORABOX_EXE_PATH;
     QTemporaryDir dir;
-    QFile::copy(QString::fromLocal8Bit(exe), dir.filePath("Somorabox"));
-    QFile::setPermissions(dir.filePath("Somorabox"), QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
+    ASSERT_TRUE(testing_support::CopyProgram(dir.path()));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     QDir().mkpath(dir.filePath("runtime"));
     environment.insert("XDG_RUNTIME_DIR", dir.filePath("runtime"));

@@ -5,6 +5,7 @@
 # header sizes patched. A second headless start meanwhile ends at once.
 #
 # $1 = the built Somorabox. Runs inside scripts/with-pulse.sh.
+. "$(dirname "$0")/lib/program.sh"
 set -uo pipefail
 
 exe=${1:?usage: test_headless_pulse.sh path/to/Somorabox}
@@ -45,7 +46,7 @@ sox "$work/sil1.wav" "$work/speech12.wav" "$work/take.wav" || fail "sox concat"
 # --- The program in a folder of its own, with its own settings and runtime.
 mkdir -p "$work/app" "$work/config" "$work/runtime"
 chmod 700 "$work/runtime"
-cp "$exe" "$work/app/Somorabox" || fail "cannot copy $exe"
+copy_program "$exe" "$work/app" || fail "cannot copy $exe"
 # Full volumes (the sink's volume also scales its monitor) and no automatic gain.
 printf '[Settings]\nSamplingRate=22050\nRecordingLevel=2\nRecordingVolume=100\nPlayingVolume=100\nAGC=0\nManualMode=0\n' \
   >"$work/app/config.ini"

@@ -3,6 +3,7 @@
 # about ten seconds and drifts; a double click on the panel brings the full
 # window back with the display area where the panel was.
 # $1: the built Somorabox.
+. "$(dirname "$0")/lib/program.sh"
 set -euo pipefail
 
 exe=$(readlink -f "${1:?usage: $0 path/to/Somorabox}")
@@ -29,7 +30,7 @@ fail() {
 
 mkdir -p "$work/bin" "$work/config" "$work/runtime"
 chmod 700 "$work/runtime"
-cp "$exe" "$work/bin/Somorabox"
+copy_program "$exe" "$work/bin"
 export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb
 unset WAYLAND_DISPLAY
 

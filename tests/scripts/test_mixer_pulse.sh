@@ -3,6 +3,7 @@
 # after it starts, and --list-mixers shows the server's mixer.
 # Runs inside the private sound server of scripts/with-pulse.sh; $1 is the
 # built Somorabox.
+. "$(dirname "$0")/lib/program.sh"
 set -uo pipefail
 exe=${1:?usage: test_mixer_pulse.sh path/to/Somorabox}
 
@@ -51,7 +52,7 @@ grep -q '"Master"' <<<"$listing" || fail "--list-mixers shows no line from the M
 grep -q 'source 0 "Capture"' <<<"$listing" || fail "--list-mixers shows no Capture source"
 
 mkdir -p "$work/app" "$work/config"
-cp "$exe" "$work/app/Somorabox"
+copy_program "$exe" "$work/app"
 printf '[Settings]\r\nPlayingVolume=60\r\nRecordingVolume=25\r\n' >"$work/app/config.ini"
 
 XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen "$work/app/Somorabox" >"$work/out.log" 2>&1 &

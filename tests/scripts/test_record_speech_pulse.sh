@@ -7,6 +7,7 @@
 # appears and the test fails with a message saying so. Every wait is bounded.
 #
 # $1 = the built Somorabox. Runs inside scripts/with-pulse.sh.
+. "$(dirname "$0")/lib/program.sh"
 set -uo pipefail
 
 exe=${1:?usage: test_record_speech.sh path/to/Somorabox}
@@ -49,7 +50,7 @@ sox "$work/burst4.wav" "$work/sil4.wav" "$work/burst.wav" || fail "sox concat"
 # --- The program in a folder of its own, with its own settings and runtime.
 mkdir -p "$work/app" "$work/config" "$work/runtime"
 chmod 700 "$work/runtime"
-cp "$exe" "$work/app/Somorabox" || fail "cannot copy $exe"
+copy_program "$exe" "$work/app" || fail "cannot copy $exe"
 # Full volumes (the sink's volume also scales its monitor) and no automatic
 # gain: the take's length must not
 # depend on how the mixer maps volumes.

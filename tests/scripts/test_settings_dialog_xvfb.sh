@@ -2,6 +2,7 @@
 # Opens the settings dialog from the main window's settings image under Xvfb,
 # saves the settings as defaults with the administrator password, and checks
 # config.ini. $1: the built Somorabox.
+. "$(dirname "$0")/lib/program.sh"
 set -euo pipefail
 exe=$(realpath "${1:?usage: $0 path/to/Somorabox}")
 for tool in xvfb-run xdotool; do
@@ -10,7 +11,7 @@ done
 
 dir=$(mktemp -d /tmp/somora-settings.XXXXXX)
 trap 'rm -rf "$dir"' EXIT
-cp "$exe" "$dir/Somorabox"
+copy_program "$exe" "$dir"
 export XDG_CONFIG_HOME=$dir/config XDG_RUNTIME_DIR=$dir/runtime
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 

@@ -2,11 +2,12 @@
 # The real program under Xvfb: started in an empty folder it creates record/
 # and shows its 750x220 window 10 px from the top, centred; a second start
 # ends silently; the close image ends the program.
+. "$(dirname "$0")/lib/program.sh"
 set -euo pipefail
 exe=${1:?usage: test_startup_xvfb.sh path/to/Somorabox}
 dir=$(mktemp -d /tmp/somora-startup.XXXXXX)
 trap 'rm -rf "$dir"' EXIT
-cp "$exe" "$dir/Somorabox"
+copy_program "$exe" "$dir"
 export XDG_RUNTIME_DIR=$dir/runtime XDG_CONFIG_HOME=$dir/config QT_QPA_PLATFORM=xcb
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 

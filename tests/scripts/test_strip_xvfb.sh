@@ -3,6 +3,7 @@
 # tile per recording at the strip's slots, with its time on it, and has
 # removed the prefixed recording older than a day.
 # $1: the built Somorabox.
+. "$(dirname "$0")/lib/program.sh"
 set -euo pipefail
 exe=$(realpath "$1")
 dir=$(mktemp -d /tmp/somora-strip.XXXXXX)
@@ -13,7 +14,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-cp "$exe" "$dir/Somorabox"
+copy_program "$exe" "$dir"
 mkdir -p "$dir/record" "$dir/config" "$dir/runtime"
 chmod 700 "$dir/runtime"
 

@@ -1,10 +1,29 @@
 #include "support/TestSupport.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QDir>
 #include <QProcess>
 
 namespace testing_support {
+
+bool CopyProgram(const QString& folder) {
+    const QString exe = QString::fromLocal8Bit(SOMORABOX_EXE_PATH);
+    const QString from = QFileInfo(exe).absolutePath() + "/";
+    const QString to = folder.endsWith('/') ? folder : folder + "/";
+    QDir().mkpath(to);
+    bool ok = true;
+    for (const auto& [source, target] : {std::pair{exe, to + "Somorabox"},
+                                         {from + "libsomorabox_core.so", to + "libsomorabox_core.so"},
+                                         {from + "libsomorabox_window.so", to + "libsomorabox_window.so"}}) {
+        QFile::remove(target);
+        ok = QFile::copy(source, target) && ok;
+    }
+    QFile::setPermissions(to + "Somorabox", QFile::ExeOwner | QFile::ReadOwner | QFile::WriteOwner);
+    return ok;
+}
+
 
 namespace {
 int appArgc = 1;

@@ -39,6 +39,10 @@ bool WaitUntil(Pred done, int ms) {
     return done();
 }
 
+// Copies the built program (the executable, its core library and the window
+// module) into `folder` as "Somorabox" and its libraries; false on failure.
+bool CopyProgram(const QString& folder);
+
 class FakeClock final : public platform::Clock {
 public:
     QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(9, 5, 0));

@@ -1,5 +1,5 @@
 // Configuring and starting the capture engine with the current settings.
-#include "app/CaptureSetup.h"
+#include "session/CaptureSetup.h"
 
 #include "capture/Unit2.h"
 #include "mixer/MixerControl.h"

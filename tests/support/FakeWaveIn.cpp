@@ -1,4 +1,4 @@
-#include "platform/FakeWaveIn.h"
+#include "support/FakeWaveIn.h"
 
 #include <algorithm>
 #include <cstring>

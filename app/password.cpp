@@ -1,4 +1,4 @@
-#include "settings/password.h"
+#include "app/password.h"
 
 #include <QApplication>
 #include <QGroupBox>

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "app/Modes.h"
+#include "cli/Modes.h"
 #include "mixer/MixerControl.h"
 #include "mixer/mixers.h"
 #include "platform/Mixer.h"

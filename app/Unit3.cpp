@@ -1,4 +1,4 @@
-#include "settings/Unit3.h"
+#include "app/Unit3.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -15,7 +15,7 @@
 #include <exception>
 
 #include "resources/Pictures.h"
-#include "settings/password.h"
+#include "app/password.h"
 #include "settings/publicunit.h"
 
 TForm3* Form3 = nullptr;

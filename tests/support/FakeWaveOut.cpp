@@ -1,4 +1,4 @@
-#include "platform/FakeWaveOut.h"
+#include "support/FakeWaveOut.h"
 
 namespace platform {
 

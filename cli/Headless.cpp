@@ -18,9 +18,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "app/CaptureSetup.h"
-#include "app/Modes.h"
-#include "app/RecordingAge.h"
+#include "session/CaptureSetup.h"
+#include "cli/Modes.h"
+#include "session/RecordingAge.h"
 #include "capture/RecordingControl.h"
 #include "capture/RecordingFile.h"
 #include "capture/Unit2.h"

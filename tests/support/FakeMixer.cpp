@@ -1,4 +1,4 @@
-#include "platform/FakeMixer.h"
+#include "support/FakeMixer.h"
 
 #include <algorithm>
 

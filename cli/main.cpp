@@ -8,7 +8,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/Modes.h"
+#include "cli/Modes.h"
 
 void PrintUsage() {
     std::printf(
@@ -47,15 +47,16 @@ namespace {
 
 // The window and its widgets live in a library of their own, loaded only
 // when the window is wanted, so that the modes without a window load no
-// widget or drawing libraries at all. It is looked for beside the executable,
-// then where the build put it.
+// widget or drawing libraries at all. It is looked for beside the executable
+// (a build folder or a copy of the program), then in the library folder of
+// an installation (<prefix>/bin/somorabox and <prefix>/lib/.../somorabox/).
 int RunWindow(int argc, char** argv) {
-    std::string folder = "/proc/self/exe";
     char self[4096];
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    folder = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(argv[0]);
+    std::string folder = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(argv[0]);
     folder = folder.substr(0, folder.find_last_of('/') + 1);
-    const std::string candidates[] = {folder + "libsomorabox_window.so", SOMORA_WINDOW_LIBRARY};
+    const std::string candidates[] = {folder + "libsomorabox_window.so",
+                                      folder + "../" SOMORA_LIBRARY_SUBDIR "/libsomorabox_window.so"};
     std::string errors;
     for (const std::string& path : candidates) {
         void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);

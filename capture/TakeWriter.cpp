@@ -1,0 +1,165 @@
+#include "capture/TakeWriter.h"
+
+#include <cstring>
+
+#include "capture/RecordingFile.h"
+
+namespace {
+// Buffers kept for reuse once the queue has drained: enough for the blocks
+// of one wake of the input, so a disk that keeps up allocates nothing.
+constexpr size_t kSpareBuffers = 16;
+}  // namespace
+
+TakeWriter::TakeWriter(Mode mode, int capacityBlocks, QObject* parent)
+    : QObject(parent), mode_(mode), capacity_(capacityBlocks > 0 ? capacityBlocks : 1) {
+    if (mode_ == Mode::Threaded) thread_ = std::thread([this] { Run(); });
+}
+
+TakeWriter::~TakeWriter() {
+    if (thread_.joinable()) {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    // Whatever is still open is closed with its sizes patched.
+    if (file_) {
+        CloseRecordingFile(*file_);
+        file_.reset();
+    }
+}
+
+void TakeWriter::Begin(std::unique_ptr<platform::WritableFile> file) {
+    if (takeOpen_) End();
+    Command command;
+    command.kind = Command::Open;
+    command.file = std::move(file);
+    takeOpen_ = true;
+    Push(std::move(command));
+}
+
+bool TakeWriter::Append(const void* block, int bytes) {
+    if (!takeOpen_ || bytes <= 0 || bytes > kBlockBytes) return false;
+    if (mode_ == Mode::Inline) {
+        if (file_ && file_->Append(block, bytes) != bytes && !failedReported_) {
+            failedReported_ = true;
+            emit writeFailed(QStringLiteral("write failed"));
+        }
+        return true;
+    }
+    Command command;
+    {
+        std::lock_guard lock(mutex_);
+        if (queuedBlocks_ >= capacity_) {
+            wasFull_ = true;
+            return false;
+        }
+        ++queuedBlocks_;
+        if (!spare_.empty()) {
+            command.data = std::move(spare_.back());
+            spare_.pop_back();
+        }
+    }
+    if (!command.data) command.data = std::make_unique<char[]>(kBlockBytes);
+    std::memcpy(command.data.get(), block, static_cast<size_t>(bytes));
+    command.bytes = bytes;
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(command));
+    }
+    wake_.notify_one();
+    return true;
+}
+
+void TakeWriter::End(const QString& removePath) {
+    if (!takeOpen_) return;
+    takeOpen_ = false;
+    Command command;
+    command.kind = Command::Close;
+    command.removePath = removePath;
+    Push(std::move(command));
+}
+
+void TakeWriter::WaitIdle() {
+    if (mode_ == Mode::Inline) return;
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [this] { return queue_.empty() && !busy_; });
+}
+
+int TakeWriter::QueuedBlocks() const {
+    std::lock_guard lock(mutex_);
+    return queuedBlocks_;
+}
+
+bool TakeWriter::Behind() const {
+    std::lock_guard lock(mutex_);
+    return wasFull_;
+}
+
+void TakeWriter::Push(Command command) {
+    if (mode_ == Mode::Inline) {
+        Execute(command);
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(command));
+    }
+    wake_.notify_one();
+}
+
+void TakeWriter::Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return quit_ || !queue_.empty(); });
+        if (queue_.empty()) break;  // quit with nothing left to do
+        Command command = std::move(queue_.front());
+        queue_.pop_front();
+        busy_ = true;
+        lock.unlock();
+        Execute(command);
+        lock.lock();
+        busy_ = false;
+        if (command.kind == Command::Block) {
+            --queuedBlocks_;
+            if (command.data && spare_.size() < kSpareBuffers) spare_.push_back(std::move(command.data));
+        }
+        if (queue_.empty()) {
+            if (wasFull_) {
+                wasFull_ = false;
+                lock.unlock();
+                emit caughtUp();
+                lock.lock();
+            }
+            idle_.notify_all();
+        }
+    }
+    idle_.notify_all();
+}
+
+void TakeWriter::Execute(Command& command) {
+    switch (command.kind) {
+        case Command::Open:
+            if (file_) CloseRecordingFile(*file_);
+            file_ = std::move(command.file);
+            failedReported_ = false;
+            break;
+        case Command::Block:
+            if (file_ && file_->Append(command.data.get(), command.bytes) != command.bytes && !failedReported_) {
+                failedReported_ = true;
+                emit writeFailed(QStringLiteral("write failed"));
+            }
+            break;
+        case Command::Close:
+            if (file_) {
+                CloseRecordingFile(*file_);
+                file_.reset();
+            }
+            if (!command.removePath.isEmpty()) {
+                if (platform::Files* files = platform::Services().files) files->Remove(command.removePath);
+            }
+            break;
+    }
+}

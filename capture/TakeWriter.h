@@ -1,0 +1,100 @@
+#pragma once
+// The take writer: appends the blocks of the open take, patches the header
+// at its close and removes a take that is too short, on a thread of its own,
+// so that the block handler never waits for the disk.
+//
+// The block handler hands over a copy of each block; the writer does the
+// file operations strictly in the order they were handed over. The queue
+// holds `capacityBlocks` blocks of sound that have not reached the disk yet;
+// it takes memory only while the disk falls behind. When it is full, Append
+// refuses the block: the caller decides what to do with the take (the
+// capture engine closes and keeps it and reports the disk as too slow).
+//
+// An inline writer does every operation at once on the caller's thread, for
+// callers that have no event loop to spare (and for unit tests that look at
+// the file right after each block).
+#include <QObject>
+#include <QString>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/Platform.h"
+
+class TakeWriter : public QObject {
+    Q_OBJECT
+public:
+    enum class Mode { Inline, Threaded };
+    static constexpr int kBlockBytes = 8192;
+    // A minute of stereo 16-bit sound at 48 kHz, in blocks of 2048 frames.
+    static constexpr int kDefaultCapacityBlocks = 60 * 48000 / 2048 + 1;
+
+    explicit TakeWriter(Mode mode, int capacityBlocks = kDefaultCapacityBlocks, QObject* parent = nullptr);
+    ~TakeWriter() override;  // finishes everything queued, then ends the thread
+
+    Mode WriterMode() const { return mode_; }
+
+    // The open take: the file with its provisional header. Hands over any
+    // take still open (it is closed first, in order).
+    void Begin(std::unique_ptr<platform::WritableFile> file);
+    // Appends one block of `bytes` bytes to the open take. False (and the
+    // block is not taken) when the queue is full or no take is open.
+    bool Append(const void* block, int bytes);
+    // Closes the open take: patches its sizes, syncs and closes; then removes
+    // `removePath` when it is not empty.
+    void End(const QString& removePath = QString());
+    // Waits until everything handed over so far has been done.
+    void WaitIdle();
+
+    // Blocks handed over and not yet written.
+    int QueuedBlocks() const;
+    int CapacityBlocks() const { return capacity_; }
+    bool TakeOpen() const { return takeOpen_; }
+    // True from a refused block until the queue has drained.
+    bool Behind() const;
+
+signals:
+    // An append that did not reach the disk in full (no space, an I/O error),
+    // once per take; delivered on the thread that owns the writer.
+    void writeFailed(const QString& reason);
+    // The last queued block reached the disk after the queue had been full.
+    void caughtUp();
+
+private:
+    struct Command {
+        enum Kind { Open, Block, Close } kind = Block;
+        std::unique_ptr<platform::WritableFile> file;  // Open
+        std::unique_ptr<char[]> data;                  // Block
+        int bytes = 0;
+        QString removePath;                            // Close
+    };
+
+    void Run();
+    void Execute(Command& command);
+    void Push(Command command);
+
+    const Mode mode_;
+    const int capacity_;
+    bool takeOpen_ = false;  // caller's view
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable idle_;
+    std::deque<Command> queue_;
+    int queuedBlocks_ = 0;
+    bool busy_ = false;
+    bool quit_ = false;
+    bool wasFull_ = false;
+    std::vector<std::unique_ptr<char[]>> spare_;  // a few buffers kept for reuse
+
+    // Writer side.
+    std::unique_ptr<platform::WritableFile> file_;
+    bool failedReported_ = false;
+
+    std::thread thread_;
+};
