@@ -24,6 +24,7 @@
 #include "capture/RecordingControl.h"
 #include "capture/RecordingFile.h"
 #include "capture/Unit2.h"
+#include "platform/DataFolder.h"
 #include "platform/Defaults.h"
 #include "platform/Platform.h"
 #include "platform/ReplayWaveIn.h"
@@ -31,6 +32,14 @@
 #include "settings/publicunit.h"
 
 namespace {
+
+// AppPath: the executable's folder, or the user's data folder for an
+// installed program.
+void SetProgramFolders() {
+    const QString own = QCoreApplication::applicationDirPath() + "/";
+    AppPath = platform::ProgramDataFolder(own);
+    ExecutableFile = AppPath == own ? QString() : QCoreApplication::applicationFilePath();
+}
 
 void PrintLine(const QString& line) {
     std::fprintf(stdout, "%s\n", line.toLocal8Bit().constData());
@@ -129,7 +138,7 @@ int RunHeadless(int argc, char** argv) {
         return 1;
     }
 
-    AppPath = QCoreApplication::applicationDirPath() + "/";
+    SetProgramFolders();
     LoadSettings();
     Playing = false;
     // Nothing shows the blocks as they come: the input wakes about five
@@ -379,7 +388,7 @@ int RunReplay(int argc, char** argv) {
         start = QFileInfo(options.input).lastModified().addMSecs(-device.TotalFrames() * 1000 / rate);
     }
 
-    AppPath = QCoreApplication::applicationDirPath() + "/";
+    SetProgramFolders();
     QString folder = options.out.isEmpty() ? AppPath + "record/" : options.out;
     if (!folder.endsWith('/')) folder += '/';
     const QStringList created = MissingFolders(folder);
