@@ -1,18 +1,16 @@
-// Starting and restarting the capture with the current settings.
-#include "session/CaptureSetup.h"
+// Starting and restarting the capture with the current settings: the
+// window's side of the recorder session.
 #include "app/Unit1.h"
 #include "capture/Unit2.h"
-#include "mixer/MixerControl.h"
-#include "settings/publicunit.h"
+#include "session/RecorderSession.h"
 
 void TForm1::StartCapture() {
-    if (!FRecord) return;
-    StartCaptureEngine(*FRecord, PaintBox2, [this](QObject*, const QString&) { RecordingChanged(); });
+    if (Session) Session->StartCapture(PaintBox2);
 }
 
 void TForm1::SettingsApplied() {
-    if (FRecord) FRecord->StopInput();
-    StartCapture();
+    if (!Session) return;
+    Session->ApplySettings();
     RefreshAfterSettings();
 }
 

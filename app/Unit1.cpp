@@ -1,4 +1,5 @@
 #include "app/Unit1.h"
+#include "session/RecorderSession.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -279,6 +280,8 @@ void TForm1::FormCreate() {
 void TForm1::FormClose() {
     if (Playing && FPlay) FPlay->StopPlayback();
     if (FRecord) FRecord->StopInput();
+    // Everything handed to the take writer reaches the disk before the end.
+    if (Session) Session->Close();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

@@ -17,6 +17,7 @@
 #include "settings/publicunit.h"
 
 class QAction;
+class RecorderSession;
 
 // One recording listed by the strip.
 struct TRecordingEntry {
@@ -174,7 +175,8 @@ public:
     void DragPlayKnob(int32_t y);
     void DragRecordKnob(int32_t y);
 
-    // Capture start and restart.
+    // Capture start and restart, through the session that owns the capture.
+    RecorderSession* Session = nullptr;
     void StartCapture();
     void SettingsApplied();
     void RecordingChanged();

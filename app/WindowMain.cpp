@@ -5,6 +5,7 @@
 #include "app/Unit1.h"
 #include "capture/Unit2.h"
 #include "platform/Platform.h"
+#include "session/RecorderSession.h"
 #include "playback/Unit4.h"
 #include "app/Unit3.h"
 #include "app/password.h"
@@ -36,22 +37,26 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     QApplication::setApplicationName(TForm1::kApplicationTitle);
     SubstituteFonts();
 
-    Form1 = new TForm1();
-    FRecord = new TFRecord();
+    Form1 = new TForm1();  // sets AppPath and loads the settings
+    // The session owns the capture and playback windows' engines.
+    auto* session = new RecorderSession({.recordFolder = AppPath + "record/"});
+    Form1->Session = session;
+    FRecord = &session->Record();
     Form3 = new TForm3();
-    FPlay = new TFPlay();
+    FPlay = &session->Play();
     Form5 = new TForm5();
+    QObject::connect(session, &RecorderSession::recordingChanged, Form1, [] { Form1->RecordingChanged(); });
     Form1->show();
     const int result = QApplication::exec();
 
     delete Form5;
     Form5 = nullptr;
-    delete FPlay;
     FPlay = nullptr;
     delete Form3;
     Form3 = nullptr;
-    delete FRecord;
     FRecord = nullptr;
+    Form1->Session = nullptr;
+    delete session;
     delete Form1;
     return result;
 }

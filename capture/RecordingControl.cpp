@@ -63,7 +63,8 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
     // 2. Start.
     // A writer that had to refuse blocks takes no new take until it has
     // caught up with the disk.
-    if (!Recording && ((!Manual && LoudCount >= 1) || (Manual && ManualRequest)) && !Writer->Behind()) {
+    if (!Recording && ((!Manual && LoudCount >= 1) || (Manual && ManualRequest)) && !HoldTakes &&
+        !Writer->Behind()) {
         platform::Clock* clock = platform::Services().clock;
         const QDateTime now = clock ? clock->LocalNow() : QDateTime::currentDateTime();
         std::unique_ptr<platform::WritableFile> file = OpenNewRecording(RecordFolder, now, SampleRate, FileName);
@@ -76,6 +77,8 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
             if (AppSettings.AGC) ResetAgc();
             Report(*this, TakeEvent::Opened);
             RaiseRecordingEvent(*this);
+        } else if (OnOpenFailed) {
+            OnOpenFailed(FileName);
         }
     }
 

@@ -1,38 +1,11 @@
 #include "capture/RecordingFile.h"
 
+#include "capture/WaveFile.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace {
-
-constexpr uint32_t kMaxChunkSize = 0xFFFFFFFFu;
-
-void PutU16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void PutU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t GetU32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-bool PatchSizes(platform::WritableFile& file) {
-    const int64_t size = file.Size();
-    if (size < kWaveHeaderBytes) return false;
-    uint8_t field[4];
-    PutU32(field, RiffSizeFor(size));
-    bool ok = file.WriteAt(4, field, 4);
-    PutU32(field, DataSizeFor(size));
-    ok = file.WriteAt(40, field, 4) && ok;
-    return ok;
-}
 
 // The open recording: appends go to the end of the data written in full, and
 // the data is flushed every `syncBytes` appended bytes.
@@ -74,47 +47,6 @@ private:
 
 }  // namespace
 
-WaveHeader MakeWaveHeader(uint16_t channels, uint16_t bits, int32_t sampleRate, uint32_t riffSize,
-                          uint32_t dataSize) {
-    WaveHeader h{};
-    const uint32_t bytesPerSample = bits / 8u;
-    std::memcpy(&h[0], "RIFF", 4);
-    PutU32(&h[4], riffSize);
-    std::memcpy(&h[8], "WAVE", 4);
-    std::memcpy(&h[12], "fmt ", 4);
-    PutU32(&h[16], 16);
-    PutU16(&h[20], 1);
-    PutU16(&h[22], channels);
-    PutU32(&h[24], static_cast<uint32_t>(sampleRate));
-    PutU32(&h[28], channels * static_cast<uint32_t>(sampleRate) * bytesPerSample);
-    PutU16(&h[32], static_cast<uint16_t>(bytesPerSample * channels));
-    PutU16(&h[34], bits);
-    std::memcpy(&h[36], "data", 4);
-    PutU32(&h[40], dataSize);
-    return h;
-}
-
-bool IsCanonicalPcmHeader(const uint8_t* h) {
-    if (std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WAVE", 4) != 0 ||
-        std::memcmp(h + 12, "fmt ", 4) != 0 || std::memcmp(h + 36, "data", 4) != 0)
-        return false;
-    const uint32_t channels = GetU16(h + 22);
-    const uint32_t rate = GetU32(h + 24);
-    const uint32_t bits = GetU16(h + 34);
-    if (GetU32(h + 16) != 16 || GetU16(h + 20) != 1 || channels == 0 || rate == 0) return false;
-    if (bits == 0 || bits % 8 != 0 || bits > 32) return false;
-    const uint32_t align = channels * (bits / 8);
-    return GetU16(h + 32) == align && static_cast<uint64_t>(GetU32(h + 28)) == uint64_t{rate} * align;
-}
-
-uint32_t RiffSizeFor(int64_t fileSize) {
-    return static_cast<uint32_t>(std::clamp<int64_t>(fileSize - 8, 0, kMaxChunkSize));
-}
-
-uint32_t DataSizeFor(int64_t fileSize) {
-    return static_cast<uint32_t>(std::clamp<int64_t>(fileSize - kWaveHeaderBytes, 0, kMaxChunkSize));
-}
-
 std::unique_ptr<platform::WritableFile> OpenRecordingFile(uint16_t channels, uint16_t bits,
                                                           const QString& fileName, int32_t sampleRate) {
     platform::Files* files = platform::Services().files;
@@ -132,7 +64,7 @@ std::unique_ptr<platform::WritableFile> OpenRecordingFile(uint16_t channels, uin
 }
 
 void CloseRecordingFile(platform::WritableFile& file) {
-    PatchSizes(file);
+    PatchWaveSizes(file);
     file.Sync();
     file.Close();
 }
@@ -181,10 +113,10 @@ int RepairRecordings(const QString& folder) {
             if (got < kWaveHeaderBytes) continue;
         }
         if (!IsCanonicalPcmHeader(header)) continue;
-        if (GetU32(header + 4) == RiffSizeFor(size) && GetU32(header + 40) == DataSizeFor(size)) continue;
+        if (WaveRiffSize(header) == RiffSizeFor(size) && WaveDataSize(header) == DataSizeFor(size)) continue;
         std::unique_ptr<platform::WritableFile> out = files->OpenToPatch(path);
         if (!out) continue;
-        if (PatchSizes(*out)) ++repaired;
+        if (PatchWaveSizes(*out)) ++repaired;
         out->Sync();
         out->Close();
     }

@@ -8,27 +8,11 @@
 #include <cstdint>
 #include <memory>
 
+#include "capture/WaveFile.h"
 #include "platform/Platform.h"
 
-constexpr int kWaveHeaderBytes = 44;
 // Largest number appended to a taken name ("-2" … "-999").
 constexpr int kMaxNameSuffix = 999;
-
-using WaveHeader = std::array<uint8_t, kWaveHeaderBytes>;
-
-// The header of a PCM file with the given format and size fields.
-WaveHeader MakeWaveHeader(uint16_t channels, uint16_t bits, int32_t sampleRate, uint32_t riffSize,
-                          uint32_t dataSize);
-
-// True for the canonical 44-byte header of a PCM file: "RIFF", "WAVE", a
-// 16-byte "fmt " chunk of format 1 whose block align and bytes per second
-// agree with its channels, bits and rate, and the "data" chunk right after it.
-bool IsCanonicalPcmHeader(const uint8_t* header);
-
-// The RIFF and data sizes that a file of `fileSize` bytes should carry; sizes
-// beyond 32 bits are held at 0xFFFFFFFF.
-uint32_t RiffSizeFor(int64_t fileSize);
-uint32_t DataSizeFor(int64_t fileSize);
 
 // Creates `fileName` with the provisional header (RIFF size 36, data size 0)
 // and keeps it locked against readers and deleters until it is closed. Never

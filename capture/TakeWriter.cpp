@@ -51,7 +51,8 @@ bool TakeWriter::Append(const void* block, int bytes) {
     }
     Command command;
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        if (waitWhenFull_) room_.wait(lock, [this] { return queuedBlocks_ < capacity_; });
         if (queuedBlocks_ >= capacity_) {
             wasFull_ = true;
             return false;
@@ -124,6 +125,7 @@ void TakeWriter::Run() {
         busy_ = false;
         if (command.kind == Command::Block) {
             --queuedBlocks_;
+            room_.notify_one();
             if (command.data && spare_.size() < kSpareBuffers) spare_.push_back(std::move(command.data));
         }
         if (queue_.empty()) {

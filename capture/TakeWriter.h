@@ -38,6 +38,9 @@ public:
     ~TakeWriter() override;  // finishes everything queued, then ends the thread
 
     Mode WriterMode() const { return mode_; }
+    // With true, Append waits for room instead of refusing a block: for a
+    // source that can wait, such as a file being replayed.
+    void SetWaitWhenFull(bool wait) { waitWhenFull_ = wait; }
 
     // The open take: the file with its provisional header. Hands over any
     // take still open (it is closed first, in order).
@@ -81,6 +84,8 @@ private:
     const Mode mode_;
     const int capacity_;
     bool takeOpen_ = false;  // caller's view
+    bool waitWhenFull_ = false;
+    std::condition_variable room_;
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;

@@ -41,9 +41,12 @@ void TFRecord::StartInput() {
     }
     if (found < 0) return;
 
-    // Results are not examined: a device that fails simply delivers nothing.
+    // A device that cannot be opened leaves the capture stopped, so that its
+    // owner can see it and try again.
+    if (device->Open(found, SampleRate, [this](platform::WaveInBuffer* b) { OnWaveInData(b); }) !=
+        platform::kWaveOk)
+        return;
     WaveIn = device;
-    WaveIn->Open(found, SampleRate, [this](platform::WaveInBuffer* b) { OnWaveInData(b); });
     // A device with a thread to spare analyses the blocks ahead, each in its
     // own buffer; only the recording control has to wait for its turn.
     WaveIn->SetAheadStage([this, rate = SampleRate, bands = BandsShown](platform::WaveInBuffer* b) {

@@ -90,6 +90,10 @@ public:
     // Sound that no take holds because the writer had fallen behind: raised
     // when an open take had to be closed for it.
     std::function<void()> OnWriterBehind;
+    // Raised when a take could not be created (no space, no rights, no folder).
+    std::function<void(const QString& fileName)> OnOpenFailed;
+    // While true, no new take opens (the disk cannot take one).
+    bool HoldTakes = false;
 
 private:
     std::unique_ptr<TakeWriter> ownWriter_;

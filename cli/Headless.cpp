@@ -1,107 +1,23 @@
-// The recorder without a window (--headless) and the replay of a sound file
-// through the same capture engine and recording control (--replay).
+// The recorder without a window (--headless): the same session as the
+// window, on Qt's core event loop, with one line on standard output for each
+// take and each change of the input's or the disk's state.
 #include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFileInfo>
-#include <QSocketNotifier>
-#include <QTemporaryFile>
-#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
 #include <csignal>
-#include <cstdio>
-#include <cstring>
-#include <functional>
-#include <vector>
-#include <fcntl.h>
-#include <unistd.h>
+#include <memory>
 
-#include "session/CaptureSetup.h"
+#include "cli/CliSupport.h"
 #include "cli/Modes.h"
-#include "session/RecordingAge.h"
-#include "capture/RecordingControl.h"
 #include "capture/RecordingFile.h"
-#include "capture/Unit2.h"
-#include "platform/DataFolder.h"
-#include "platform/Defaults.h"
 #include "platform/Platform.h"
-#include "platform/ReplayWaveIn.h"
 #include "platform/WaveIn.h"
+#include "session/RecorderSession.h"
+#include "session/RecordingAge.h"
 #include "settings/publicunit.h"
 
 namespace {
-
-// AppPath: the executable's folder, or the user's data folder for an
-// installed program.
-void SetProgramFolders() {
-    const QString own = QCoreApplication::applicationDirPath() + "/";
-    AppPath = platform::ProgramDataFolder(own);
-    ExecutableFile = AppPath == own ? QString() : QCoreApplication::applicationFilePath();
-}
-
-void PrintLine(const QString& line) {
-    std::fprintf(stdout, "%s\n", line.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
-
-void Error(const QString& message) {
-    std::fprintf(stderr, "Somorabox: %s\n", message.toLocal8Bit().constData());
-}
-
-QString SecondsText(int64_t frames, int32_t rate) {
-    return rate > 0 ? QString::number(static_cast<double>(frames) / rate, 'f', 1) + " s" : "0.0 s";
-}
-
-// One line per take on standard output: "opened NAME", "kept NAME 12.5 s",
-// "deleted NAME 4.1 s".
-void PrintTake(TakeEvent event, const QString& fileName, int32_t frames, int32_t rate) {
-    const QString name = QFileInfo(fileName).fileName();
-    switch (event) {
-        case TakeEvent::Opened: PrintLine("opened " + name); break;
-        case TakeEvent::Kept: PrintLine("kept " + name + " " + SecondsText(frames, rate)); break;
-        case TakeEvent::Deleted: PrintLine("deleted " + name + " " + SecondsText(frames, rate)); break;
-    }
-}
-
-// SIGINT, SIGTERM and SIGHUP reach the event loop through a pipe.
-int signalPipe[2] = {-1, -1};
-volatile std::sig_atomic_t lastSignal = 0;
-
-void OnSignal(int signal) {
-    lastSignal = signal;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
-}
-
-bool InstallSignalPipe() {
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0 &&
-           ::sigaction(SIGHUP, &action, nullptr) == 0;
-}
-
-// Runs `onSignal` on the event loop when one of the signals has arrived.
-class SignalWatcher {
-public:
-    explicit SignalWatcher(std::function<void()> onSignal)
-        : notifier_(signalPipe[0], QSocketNotifier::Read), onSignal_(std::move(onSignal)) {
-        QObject::connect(&notifier_, &QSocketNotifier::activated, [this] {
-            char buffer[16];
-            while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
-            }
-            onSignal_();
-        });
-    }
-
-private:
-    QSocketNotifier notifier_;
-    std::function<void()> onSignal_;
-};
 
 // The 24-hour clean-up of the window's strip, for the recorder without one:
 // recordings older than a day go when the setting ManageFile is on.
@@ -112,6 +28,32 @@ void RemoveExpiredRecordings(const QString& folder) {
     for (const platform::DirEntry& file : files.List(folder, QStringLiteral(".wav")))
         if (RecordingExpired(file.name, file.lastWrite, now) && files.Remove(folder + file.name))
             PrintLine("removed " + file.name + " (older than 24 hours)");
+}
+
+// The state lines: what an operator reads in the journal the next morning.
+void ConnectStateLines(RecorderSession& session) {
+    // The first start says nothing when it works; "input back" follows a loss.
+    auto lost = std::make_shared<bool>(false);
+    QObject::connect(&session, &RecorderSession::inputStateChanged, [lost](InputState state, const QString& detail) {
+        if (state == InputState::Lost) {
+            *lost = true;
+            PrintLine("input lost: " + detail + "; trying again every 2 s");
+        } else if (state == InputState::Listening && *lost) {
+            *lost = false;
+            PrintLine("input back: " + detail);
+        }
+    });
+    QObject::connect(&session, &RecorderSession::soundLost, [](qint64 ms) {
+        PrintLine(QStringLiteral("overrun: %1 ms of sound lost").arg(ms));
+    });
+    QObject::connect(&session, &RecorderSession::diskStateChanged, [](DiskState state, const QString& detail) {
+        switch (state) {
+            case DiskState::Ok: PrintLine("disk writable again: " + detail); break;
+            case DiskState::Full: PrintLine("disk full: " + detail + "; the open take was kept"); break;
+            case DiskState::Behind: PrintLine("disk too slow: " + detail); break;
+            case DiskState::Unwritable: PrintLine("disk unwritable: " + detail); break;
+        }
+    });
 }
 
 }  // namespace
@@ -133,10 +75,6 @@ int RunHeadless(int argc, char** argv) {
     // The window and the headless recorder share one instance per user; a
     // second start ends at once and silently.
     if (!platform::Services().instance->TryAcquire(kMainCaption)) return 0;
-    if (!InstallSignalPipe()) {
-        Error(QStringLiteral("cannot install the signal handlers"));
-        return 1;
-    }
 
     SetProgramFolders();
     LoadSettings();
@@ -155,343 +93,40 @@ int RunHeadless(int argc, char** argv) {
     if (repaired > 0) PrintLine(QStringLiteral("repaired the header of %1 recording(s) left open").arg(repaired));
     RemoveExpiredRecordings(records);
 
-    TFRecord record;
-    FRecord = &record;
-    record.OnTakeEvent = [&record, &records](TakeEvent event, const QString& fileName, int32_t frames) {
-        PrintTake(event, fileName, frames, record.SampleRate);
-        // Where the window rebuilds its strip, this recorder cleans up.
-        if (event == TakeEvent::Kept) RemoveExpiredRecordings(records);
-    };
+    RecorderSession session({.recordFolder = records});
+    TFRecord& record = session.Record();
+    QObject::connect(&session, &RecorderSession::takeEvent,
+                     [&record, &records](TakeEvent event, const QString& fileName, qint64 frames) {
+                         PrintTake(event, fileName, frames, record.SampleRate);
+                         // Where the window rebuilds its strip, this recorder cleans up.
+                         if (event == TakeEvent::Kept) RemoveExpiredRecordings(records);
+                     });
+    ConnectStateLines(session);
 
-    SignalWatcher watcher([&record] {
-        // Like closing the window: an open take is closed and kept.
-        record.StopInput();
-        QCoreApplication::quit();
-    });
-
-    StartCaptureEngine(record, nullptr, {});
-    QCoreApplication::exec();
-    record.StopInput();
-    FRecord = nullptr;
-    return 0;
-}
-
-namespace {
-
-// The clock of a replay: the sound's start plus the frames handed on so far,
-// so a take is named from the moment its first block would have been complete
-// and handled live.
-class ReplayClock final : public platform::Clock {
-public:
-    ReplayClock(QDateTime start, const platform::ReplayWaveIn& device) : start_(std::move(start)), device_(device) {}
-    QDateTime LocalNow() override {
-        const int rate = device_.FileSampleRate();
-        const qint64 ms = rate > 0 ? device_.FramesHandedOn() * 1000 / rate : 0;
-        return start_.addMSecs(ms);
-    }
-
-private:
-    QDateTime start_;
-    const platform::ReplayWaveIn& device_;
-};
-
-// The files of a replay skip the periodic flushes of a live recording: the
-// source stays where it is, and a flush every two seconds of sound would
-// bound the replay by the disk's latency. Writes that continue one another
-// are gathered up to 256 KiB and written at once; anything else (the header
-// patched at the end, the size) writes what was gathered first.
-class UnflushedFile final : public platform::WritableFile {
-public:
-    explicit UnflushedFile(std::unique_ptr<platform::WritableFile> file) : file_(std::move(file)) {
-        gathered_.reserve(kGather);
-    }
-    ~UnflushedFile() override { Flush(); }
-    int64_t Append(const void* data, int64_t size) override {
-        Flush();
-        return file_->Append(data, size);
-    }
-    bool WriteAt(int64_t offset, const void* data, int64_t size) override {
-        const int64_t end = start_ + static_cast<int64_t>(gathered_.size());
-        if (gathered_.empty() || offset != end || static_cast<int64_t>(gathered_.size()) + size > kGather) {
-            if (!Flush()) return false;
-            start_ = offset;
-        }
-        if (size > kGather) return file_->WriteAt(offset, data, size);
-        gathered_.insert(gathered_.end(), static_cast<const char*>(data), static_cast<const char*>(data) + size);
-        return true;
-    }
-    int64_t Size() override {
-        Flush();
-        return file_->Size();
-    }
-    void Sync() override {}
-    void Close() override {
-        Flush();
-        file_->Close();
-    }
-
-private:
-    static constexpr int64_t kGather = 256 * 1024;
-    // A failed write loses what was gathered, as it would have lost the
-    // single writes; the sizes patched at the end come from the real file.
-    bool Flush() {
-        if (gathered_.empty()) return true;
-        const bool ok = file_->WriteAt(start_, gathered_.data(), static_cast<int64_t>(gathered_.size()));
-        gathered_.clear();
-        return ok;
-    }
-
-    std::unique_ptr<platform::WritableFile> file_;
-    std::vector<char> gathered_;
-    int64_t start_ = 0;
-};
-
-class ReplayFiles final : public platform::Files {
-public:
-    bool Exists(const QString& path) override { return files_.Exists(path); }
-    bool MakePath(const QString& dir) override { return files_.MakePath(dir); }
-    std::unique_ptr<platform::WritableFile> CreateNew(const QString& path) override {
-        std::unique_ptr<platform::WritableFile> file = files_.CreateNew(path);
-        if (!file) return nullptr;
-        return std::make_unique<UnflushedFile>(std::move(file));
-    }
-    std::unique_ptr<platform::ReadableFile> OpenRead(const QString& path) override { return files_.OpenRead(path); }
-    bool Remove(const QString& path) override { return files_.Remove(path); }
-    QList<platform::DirEntry> List(const QString& dir, const QString& suffix) override {
-        return files_.List(dir, suffix);
-    }
-
-private:
-    platform::PosixFiles files_;
-};
-
-// A progress bar on standard error when it is a terminal.
-class Progress {
-public:
-    explicit Progress(int64_t total) : total_(total), shown_(total > 0 && ::isatty(STDERR_FILENO)) {}
-    void Update(int64_t done) {
-        if (!shown_) return;
-        const int percent = static_cast<int>(std::min<int64_t>(done, total_) * 100 / total_);
-        if (percent == last_) return;
-        last_ = percent;
-        const int filled = percent * 40 / 100;
-        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(static_cast<size_t>(filled), '#').c_str(),
-                     std::string(static_cast<size_t>(40 - filled), '.').c_str(), percent);
-        std::fflush(stderr);
-    }
-    // Clears the bar so that a line can be printed.
-    void Clear() {
-        if (shown_ && last_ >= 0) {
-            std::fprintf(stderr, "\r%50s\r", "");
-            std::fflush(stderr);
-            last_ = -1;
-        }
-    }
-
-private:
-    int64_t total_;
-    bool shown_;
-    int last_ = -1;
-};
-
-QString TimeText(int64_t seconds) {
-    return QStringLiteral("%1:%2:%3")
-        .arg(seconds / 3600, 2, 10, QChar('0'))
-        .arg(seconds / 60 % 60, 2, 10, QChar('0'))
-        .arg(seconds % 60, 2, 10, QChar('0'));
-}
-
-bool FolderWritable(const QString& folder) {
-    QTemporaryFile probe(folder + ".somora-write-test-XXXXXX");
-    return probe.open();
-}
-
-// The folders that creating `folder` would add, outermost first.
-QStringList MissingFolders(const QString& folder) {
-    QStringList missing;
-    QDir dir(QDir::cleanPath(QDir(folder).absolutePath()));
-    while (!dir.exists()) {
-        missing.prepend(dir.absolutePath());
-        if (!dir.cdUp()) break;
-    }
-    return missing;
-}
-
-struct ReplayOptions {
-    QString input;
-    QString out;
-    QString start;
-    bool realtime = false;
-    bool help = false;
-};
-
-// Reads the arguments after --replay; false (after a one-line error) when
-// they are not usable.
-bool ParseReplayOptions(int argc, char** argv, ReplayOptions& options) {
-    for (int i = 2; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == "--out" || arg == "--start") {
-            const QString value = i + 1 < argc ? QString::fromLocal8Bit(argv[++i]) : QString();
-            if (value.isEmpty()) {
-                Error(QStringLiteral("%1 needs a value (try --help)").arg(arg));
-                return false;
-            }
-            (arg == "--out" ? options.out : options.start) = value;
-        } else if (arg == "--realtime") {
-            options.realtime = true;
-        } else if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg.startsWith('-') && arg.size() > 1) {
-            Error(QStringLiteral("unknown option '%1' (try --help)").arg(arg));
-            return false;
-        } else if (!options.input.isEmpty()) {
-            Error(QStringLiteral("one sound file at a time, not also '%1' (try --help)").arg(arg));
-            return false;
+    // SIGINT, SIGTERM and SIGHUP end it like closing the window: an open take
+    // is closed and kept. In manual mode SIGUSR1 and SIGUSR2 are the record
+    // and stop commands.
+    SignalWatcher watcher({SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}, [&session](int signal) {
+        TFRecord& r = session.Record();
+        if (signal == SIGUSR1) {
+            if (r.Manual) r.ManualRequest = true;
+        } else if (signal == SIGUSR2) {
+            r.ManualRequest = false;
         } else {
-            options.input = arg;
+            session.Close();
+            QCoreApplication::quit();
         }
-    }
-    if (options.input.isEmpty() && !options.help) {
-        Error(QStringLiteral("--replay needs a sound file (try --help)"));
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-int RunReplay(int argc, char** argv) {
-    std::signal(SIGPIPE, SIG_IGN);
-    ReplayOptions options;
-    if (!ParseReplayOptions(argc, argv, options)) return 2;
-    if (options.help) {
-        PrintUsage();
-        return 0;
-    }
-
-    int qtArgc = 1;
-    QCoreApplication app(qtArgc, argv);
-    platform::ReplayWaveIn device(options.input, options.realtime);
-    if (!device.Probe()) {
-        Error(QStringLiteral("%1 %2").arg(options.input, device.ProbeError()));
-        return 2;
-    }
-    const int rate = device.FileSampleRate();
-    QDateTime start;
-    if (!options.start.isEmpty()) {
-        start = QDateTime::fromString(options.start, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        if (!start.isValid()) {
-            Error(QStringLiteral("--start wants \"yyyy-mm-dd hh:mm:ss\", not '%1'").arg(options.start));
-            return 2;
-        }
-    } else {
-        start = QFileInfo(options.input).lastModified().addMSecs(-device.TotalFrames() * 1000 / rate);
-    }
-
-    SetProgramFolders();
-    QString folder = options.out.isEmpty() ? AppPath + "record/" : options.out;
-    if (!folder.endsWith('/')) folder += '/';
-    const QStringList created = MissingFolders(folder);
-    if (!QDir().mkpath(folder) || !FolderWritable(folder)) {
-        // Nothing stays behind: folders made on the way go again.
-        for (auto it = created.crbegin(); it != created.crend(); ++it) QDir().rmdir(*it);
-        Error(QStringLiteral("cannot write to the folder %1").arg(folder));
-        return 2;
-    }
-
-    // The replay never touches the machine's sound devices or mixer, nor the
-    // recording volume.
-    platform::ServiceSet& services = platform::Services();
-    platform::IniProfile profile;
-    platform::XdgAutoStart autostart(kAutoRunName);
-    ReplayFiles files;
-    ReplayClock clock(start, device);
-    services.profile = &profile;
-    services.autostart = &autostart;
-    services.files = &files;
-    services.clock = &clock;
-    services.waveIn = &device;
-    services.mixer = nullptr;
-    services.waveOut = nullptr;
-    RecordingVolumeApplier = [](int) {};
-    LoadSettings();
-    Playing = false;
-
-    TFRecord record;
-    FRecord = &record;
-    record.Display = nullptr;
-    record.BandsShown = false;  // nothing shows them, and the takes do not depend on them
-    record.TriggerMargin = AppSettings.RecordingLevel;
-    record.StopDelay = 3;
-    record.SampleRate = rate;
-    record.RecordFolder = folder;
-    record.Manual = false;  // takes are found by the voice trigger
-    record.DeviceName = device.DeviceNames().value(0);
-
-    Progress progress(device.TotalFrames());
-    int kept = 0;
-    int deleted = 0;
-    int64_t keptFrames = 0;
-    record.OnTakeEvent = [&](TakeEvent event, const QString& fileName, int32_t frames) {
-        progress.Clear();
-        PrintTake(event, fileName, frames, rate);
-        if (event == TakeEvent::Kept) {
-            ++kept;
-            keptFrames += frames;
-        } else if (event == TakeEvent::Deleted) {
-            ++deleted;
-        }
-    };
-    device.onEnd = [&] {
-        // The end of the sound ends an open take as stopping the capture does.
-        record.StopInput();
-        QCoreApplication::quit();
-    };
-    // Stopped halfway, the replay keeps the take that is open, as the
-    // recorder does when it is closed, and still prints its summary.
-    bool interrupted = false;
-    if (!InstallSignalPipe()) {
+    });
+    if (!watcher.Installed()) {
         Error(QStringLiteral("cannot install the signal handlers"));
         return 1;
     }
-    SignalWatcher watcher([&] {
-        interrupted = true;
-        record.StopInput();
-        QCoreApplication::quit();
-    });
-    QTimer progressTimer;
-    QObject::connect(&progressTimer, &QTimer::timeout, [&] { progress.Update(device.FramesDelivered()); });
-    progressTimer.start(200);
+    if (AppSettings.ManualMode)
+        PrintLine(QStringLiteral("manual mode: SIGUSR1 starts a take, SIGUSR2 ends it (kill -USR1 %1)")
+                      .arg(QCoreApplication::applicationPid()));
 
-    QElapsedTimer elapsed;
-    elapsed.start();
-    record.StartInput();
-    if (!record.Capturing) {
-        Error(QStringLiteral("cannot replay %1").arg(options.input));
-        return 2;
-    }
+    session.StartCapture(nullptr);
     QCoreApplication::exec();
-    progress.Clear();
-    record.StopInput();
-    FRecord = nullptr;
-    services = platform::ServiceSet{};
-
-    const double seconds = static_cast<double>(elapsed.nsecsElapsed()) / 1e9;
-    PrintLine(QStringLiteral("takes kept: %1, deleted: %2, kept sound: %3, replayed: %4 in %5 s")
-                  .arg(kept)
-                  .arg(deleted)
-                  .arg(TimeText(keptFrames / rate), TimeText(device.TotalFrames() / rate))
-                  .arg(seconds, 0, 'f', 1));
-    if (!device.ReadError().isEmpty()) {
-        // The takes up to the damage are kept; the run still failed.
-        Error(QStringLiteral("%1 could be read only up to %2: %3")
-                  .arg(options.input, TimeText(device.FramesDelivered() / rate), device.ReadError()));
-        return 1;
-    }
-    if (interrupted) {
-        Error(QStringLiteral("stopped by a signal after %1 of sound")
-                  .arg(TimeText(device.FramesDelivered() / rate)));
-        return 128 + lastSignal;
-    }
+    session.Close();
     return 0;
 }

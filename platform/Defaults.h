@@ -67,6 +67,7 @@ public:
     bool Remove(const QString& path) override;
     std::unique_ptr<WritableFile> OpenToPatch(const QString& path) override;
     QList<DirEntry> List(const QString& dir, const QString& suffix) override;
+    int64_t FreeBytes(const QString& dir) override;
 };
 
 }  // namespace platform

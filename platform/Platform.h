@@ -117,6 +117,11 @@ public:
         (void)path;
         return nullptr;
     }
+    // The bytes free for this user on the file system of `dir`; -1 when unknown.
+    virtual int64_t FreeBytes(const QString& dir) {
+        (void)dir;
+        return -1;
+    }
     // The files of `dir` whose names end with `suffix` (case-insensitive), in
     // the order the directory lists them.
     virtual QList<DirEntry> List(const QString& dir, const QString& suffix) = 0;

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "platform/Defaults.h"
@@ -148,6 +149,12 @@ QList<DirEntry> PosixFiles::List(const QString& dir, const QString& suffix) {
         entries.append({info.fileName(), info.lastModified()});
     }
     return entries;
+}
+
+int64_t PosixFiles::FreeBytes(const QString& dir) {
+    struct statvfs info {};
+    if (::statvfs(QFile::encodeName(dir).constData(), &info) != 0) return -1;
+    return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
 }
 
 }  // namespace platform

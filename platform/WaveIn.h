@@ -24,9 +24,16 @@ using WaveResult = int;
 constexpr WaveResult kWaveOk = 0;
 constexpr WaveResult kWaveError = 1;
 
+// What an input reports besides its data, on the thread that opened it.
+enum class WaveInEvent {
+    Failed,   // a read error, the device or the sound server gone, or no data for over two seconds
+    Overrun,  // sound was lost; `framesLost` says how much
+};
+
 class WaveInDevice {
 public:
     using DataHandler = std::function<void(WaveInBuffer*)>;
+    using EventHandler = std::function<void(WaveInEvent event, int64_t framesLost)>;
     virtual ~WaveInDevice() = default;
     // The capture devices in device-number order, by name.
     virtual QStringList DeviceNames() = 0;
@@ -43,10 +50,13 @@ public:
     // bytesRecorded 0 (they carry no new sound). Start may follow again.
     virtual WaveResult Reset() = 0;
     virtual WaveResult Close() = 0;
+    // Where failures and overruns of the openings that follow are reported.
+    virtual void SetEventHandler(EventHandler handler) { (void)handler; }
     // Work the owner wants done on every filled buffer before it is handed
-    // on (an empty function: none). A device may run it on a thread of its
-    // own, ahead of handing buffers on, and marks each buffer it ran on with
-    // processedAhead; buffers still reach `onData` in order, and none is
+    // on (an empty function: none). A device may run it ahead of handing
+    // buffers on, on a thread of its own and on the opening thread, so on two
+    // different buffers at once; it marks each buffer it ran on with
+    // processedAhead. Buffers still reach `onData` in order, and none is
     // touched by the stage any more once Reset has returned. A device
     // without a thread to spare hands buffers on unprocessed.
     using AheadStage = std::function<void(WaveInBuffer*)>;

@@ -7,34 +7,17 @@
 #include <limits>
 
 #include "capture/BlockAnalysis.h"
+#include "capture/WaveFile.h"
 #include "settings/publicunit.h"
 
 TFPlay* FPlay = nullptr;
 
 namespace {
 
-constexpr int kHeaderBytes = 44;
+constexpr int kHeaderBytes = kWaveHeaderBytes;
 // The header and one whole block.
 constexpr int64_t kMinimumFileBytes = kHeaderBytes + TFPlay::kBlockBytes;
 constexpr TColor kWavePen = RGB(0, 102, 153);
-
-uint16_t Word(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t DoubleWord(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-// The output format as the header states it, field by field.
-platform::WaveFormat FormatOf(const unsigned char* header) {
-    platform::WaveFormat format;
-    format.formatTag = Word(header + 20);
-    format.channels = Word(header + 22);
-    format.samplesPerSec = DoubleWord(header + 24);
-    format.avgBytesPerSec = DoubleWord(header + 28);
-    format.blockAlign = Word(header + 32);
-    format.bitsPerSample = Word(header + 34);
-    return format;
-}
 
 // Channels x bits x rate / 8, rounded; 0 when the header describes no sound
 // that can be timed (a zero field, or a product beyond 32 bits).
@@ -76,13 +59,13 @@ void TFPlay::Play(const QString& fileName) {
         StopPlayback();
         return;
     }
-    unsigned char header[kHeaderBytes];
+    uint8_t header[kHeaderBytes];
     if (PlayFile->Read(header, kHeaderBytes) != kHeaderBytes) {
         ReleaseFile();
         StopPlayback();
         return;
     }
-    const platform::WaveFormat format = FormatOf(header);
+    const platform::WaveFormat format = WaveFormatOf(header);
     if (format.formatTag != 1 || PlayFile->Size() < kMinimumFileBytes) {
         ReleaseFile();
         return;

@@ -116,10 +116,11 @@ TEST_F(CaptureEngine, NoMatchingDeviceOpensNothingAndReportsNothing) {
     EXPECT_EQ(record.Level, 0);
 }
 
-TEST_F(CaptureEngine, DeviceThatFailsToOpenLeavesCapturingOnAndSilent) {
+TEST_F(CaptureEngine, DeviceThatFailsToOpenLeavesTheCaptureStopped) {
+    // Its owner sees that nothing listens and opens the device again later.
     device.openResult = platform::kWaveError;
     record.StartInput();
-    EXPECT_TRUE(record.Capturing);
+    EXPECT_FALSE(record.Capturing);
     EXPECT_FALSE(device.Feed(Square(1000)));
     record.StopInput();
     EXPECT_FALSE(record.Capturing);

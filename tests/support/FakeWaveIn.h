@@ -31,6 +31,11 @@ public:
     WaveResult Start() override;
     WaveResult Reset() override;
     WaveResult Close() override;
+    void SetEventHandler(EventHandler handler) override { onEvent_ = std::move(handler); }
+    // Reports a failure or an overrun as a real device would.
+    void Report(WaveInEvent event, int64_t framesLost = 0) {
+        if (onEvent_) onEvent_(event, framesLost);
+    }
 
     // Buffers waiting to be filled, oldest first.
     const std::deque<WaveInBuffer*>& Queued() const { return queue_; }
@@ -47,6 +52,7 @@ public:
 
 private:
     DataHandler onData_;
+    EventHandler onEvent_;
     std::deque<WaveInBuffer*> queue_;
 };
 

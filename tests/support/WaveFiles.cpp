@@ -1,5 +1,7 @@
 #include "support/WaveFiles.h"
 
+#include "capture/WaveFile.h"
+
 #include <QFile>
 #include <QtEndian>
 
@@ -15,22 +17,16 @@ uint16_t BlockAlignOf(const WaveSpec& format) {
 }
 
 QByteArray WaveHeaderBytes(const WaveSpec& format, uint32_t riffSize, uint32_t dataSize) {
-    QByteArray h(44, '\0');
-    char* p = h.data();
     const uint16_t align = BlockAlignOf(format);
-    std::memcpy(p, "RIFF", 4);
-    qToLittleEndian<uint32_t>(riffSize, p + 4);
-    std::memcpy(p + 8, "WAVEfmt ", 8);
-    qToLittleEndian<uint32_t>(16, p + 16);
-    qToLittleEndian<uint16_t>(format.tag, p + 20);
-    qToLittleEndian<uint16_t>(format.channels, p + 22);
-    qToLittleEndian<uint32_t>(format.rate, p + 24);
-    qToLittleEndian<uint32_t>(format.rate * align, p + 28);
-    qToLittleEndian<uint16_t>(align, p + 32);
-    qToLittleEndian<uint16_t>(format.bits, p + 34);
-    std::memcpy(p + 36, "data", 4);
-    qToLittleEndian<uint32_t>(dataSize, p + 40);
-    return h;
+    platform::WaveFormat f;
+    f.formatTag = format.tag;
+    f.channels = format.channels;
+    f.samplesPerSec = format.rate;
+    f.avgBytesPerSec = format.rate * align;
+    f.blockAlign = align;
+    f.bitsPerSample = format.bits;
+    const WaveHeader h = MakeWaveHeader(f, riffSize, dataSize);
+    return QByteArray(reinterpret_cast<const char*>(h.data()), kWaveHeaderBytes);
 }
 
 QByteArray WaveFileBytes(const WaveSpec& format, const QByteArray& data) {

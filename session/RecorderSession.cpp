@@ -1,0 +1,218 @@
+#include "session/RecorderSession.h"
+
+#include <QFileInfo>
+
+#include "capture/RecordingControl.h"
+#include "capture/TakeWriter.h"
+#include "mixer/MixerControl.h"
+#include "platform/Platform.h"
+#include "platform/WaveIn.h"
+#include "playback/Unit4.h"
+#include "session/CaptureSetup.h"
+
+namespace {
+
+// A disk counts as writable again when it has room for about a minute of
+// sound at the highest rate.
+constexpr int64_t kFreeBytesToResume = 16LL * 1024 * 1024;
+
+void NoVolumeChange(int) {}
+
+}  // namespace
+
+QString InputStateName(InputState state) {
+    switch (state) {
+        case InputState::Stopped: return QStringLiteral("stopped");
+        case InputState::Listening: return QStringLiteral("listening");
+        case InputState::Lost: return QStringLiteral("lost");
+    }
+    return {};
+}
+
+QString DiskStateName(DiskState state) {
+    switch (state) {
+        case DiskState::Ok: return QStringLiteral("ok");
+        case DiskState::Full: return QStringLiteral("full");
+        case DiskState::Behind: return QStringLiteral("behind");
+        case DiskState::Unwritable: return QStringLiteral("unwritable");
+    }
+    return {};
+}
+
+RecorderSession::RecorderSession(Options options, QObject* parent)
+    : QObject(parent),
+      options_(std::move(options)),
+      writer_(std::make_unique<TakeWriter>(options_.threadedWriter ? TakeWriter::Mode::Threaded
+                                                                   : TakeWriter::Mode::Inline)),
+      record_(std::make_unique<TFRecord>()),
+      play_(std::make_unique<TFPlay>()) {
+    if (!options_.recordFolder.isEmpty() && !options_.recordFolder.endsWith('/')) options_.recordFolder += '/';
+    record_->Writer = writer_.get();
+    writer_->SetWaitWhenFull(options_.waitForDisk);
+    record_->OnTakeEvent = [this](TakeEvent event, const QString& fileName, int32_t frames) {
+        if (event == TakeEvent::Opened && disk_ == DiskState::Unwritable) SetDisk(DiskState::Ok, fileName);
+        emit takeEvent(event, fileName, frames);
+    };
+    record_->OnRecordingEvent = [this](QObject*, const QString& fileName) { emit recordingChanged(fileName); };
+    record_->OnWriterBehind = [this] {
+        SetDisk(DiskState::Behind, QStringLiteral("the disk fell %1 s behind; the take was closed")
+                                       .arg(writer_->CapacityBlocks() * int64_t{TFRecord::kBlockFrames} /
+                                            std::max(1, record_->SampleRate)));
+    };
+    record_->OnOpenFailed = [this](const QString& fileName) {
+        // Held until the next check, then the next loud block tries again.
+        record_->HoldTakes = true;
+        diskCheck_.start();
+        SetDisk(DiskState::Unwritable, QStringLiteral("cannot create %1").arg(fileName));
+    };
+    // The writer reports from its own thread; the connections are queued.
+    connect(writer_.get(), &TakeWriter::writeFailed, this, &RecorderSession::OnWriteFailed, Qt::QueuedConnection);
+    connect(writer_.get(), &TakeWriter::caughtUp, this, [this] {
+        if (disk_ == DiskState::Behind) SetDisk(DiskState::Ok, QStringLiteral("the disk caught up"));
+    }, Qt::QueuedConnection);
+
+    inputRetry_.setInterval(kRetryMs);
+    connect(&inputRetry_, &QTimer::timeout, this, &RecorderSession::RetryInput);
+    diskCheck_.setInterval(kRetryMs);
+    connect(&diskCheck_, &QTimer::timeout, this, &RecorderSession::CheckDisk);
+    if (!options_.mixer) RecordingVolumeApplier = &NoVolumeChange;
+}
+
+RecorderSession::~RecorderSession() {
+    Close();
+    if (platform::WaveInDevice* device = platform::Services().waveIn) device->SetEventHandler({});
+    if (!options_.mixer) RecordingVolumeApplier = &ApplyRecordingVolume;
+}
+
+void RecorderSession::ConfigureRecord(WaveDisplay* display) {
+    TFRecord& r = *record_;
+    r.Display = display;
+    r.TriggerMargin = settings_.RecordingLevel;
+    r.StopDelay = 3;
+    r.SampleRate = options_.sampleRate > 0 ? options_.sampleRate : settings_.SamplingRate;
+    r.RecordFolder = options_.recordFolder;
+    r.Manual = options_.voiceOnly ? false : settings_.ManualMode;
+}
+
+void RecorderSession::StartCapture(WaveDisplay* display) {
+    closed_ = false;
+    settings_ = AppSettings;
+    display_ = display;
+    WaveBackColor = RGB(0, 204, 255);
+    ConfigureRecord(display);
+    started_ = true;
+    StartEngine();
+}
+
+void RecorderSession::StartEngine() {
+    TFRecord& r = *record_;
+    platform::WaveInDevice* device = platform::Services().waveIn;
+    if (options_.mixer) {
+        r.DeviceName = MixerProductName(0);
+    } else if (device) {
+        r.DeviceName = device->DeviceNames().value(0);
+    }
+    if (device) {
+        device->SetEventHandler([this](platform::WaveInEvent event, int64_t frames) {
+            if (event == platform::WaveInEvent::Overrun) {
+                OnOverrun(frames);
+            } else {
+                // Not from inside the device's own report: the capture is
+                // stopped and the device closed on the next turn of the loop.
+                QMetaObject::invokeMethod(this, [this] { OnInputFailed(QStringLiteral("the input failed")); },
+                                          Qt::QueuedConnection);
+            }
+        });
+    }
+    r.StartInput();
+    if (options_.mixer) {
+        InitMixers();
+        if (!RecordingSources.isEmpty()) {
+            if (AppSettings.RecordingChannel >= 0)
+                SelectRecordingSource(AppSettings.RecordingChannel);
+            else
+                SelectRecordingSource(FindLineInSource());
+        }
+        SetRecordingVolume(AppSettings.RecordingVolume);
+        SetPlayingVolume(AppSettings.PlayingVolume);
+    }
+    if (r.Capturing) {
+        inputRetry_.stop();
+        SetInput(InputState::Listening, r.DeviceName);
+    } else {
+        SetInput(InputState::Lost, r.DeviceName.isEmpty() ? QStringLiteral("no input device")
+                                                          : QStringLiteral("cannot open %1").arg(r.DeviceName));
+        if (options_.watchInput && !inputRetry_.isActive()) inputRetry_.start();
+    }
+}
+
+void RecorderSession::ApplySettings() {
+    record_->StopInput();
+    inputRetry_.stop();
+    StartCapture(display_);
+}
+
+void RecorderSession::Close() {
+    if (closed_) return;
+    closed_ = true;
+    inputRetry_.stop();
+    diskCheck_.stop();
+    if (Playing) play_->StopPlayback();
+    record_->StopInput();
+    writer_->WaitIdle();
+    if (started_) SetInput(InputState::Stopped, QString());
+}
+
+void RecorderSession::SetInput(InputState state, const QString& detail) {
+    if (state == input_) return;
+    input_ = state;
+    emit inputStateChanged(state, detail);
+}
+
+void RecorderSession::SetDisk(DiskState state, const QString& detail) {
+    if (state == disk_) return;
+    disk_ = state;
+    emit diskStateChanged(state, detail);
+}
+
+void RecorderSession::OnInputFailed(const QString& detail) {
+    if (closed_ || !record_->Capturing) return;
+    // An open take is closed and kept with its sizes patched.
+    record_->StopInput();
+    SetInput(InputState::Lost, detail);
+    if (options_.watchInput) inputRetry_.start();
+}
+
+void RecorderSession::OnOverrun(int64_t frames) {
+    if (frames <= 0) return;
+    framesLost_ += frames;
+    const int rate = std::max(1, record_->SampleRate);
+    emit soundLost(frames * 1000 / rate);
+}
+
+void RecorderSession::RetryInput() {
+    if (closed_ || record_->Capturing) {
+        inputRetry_.stop();
+        return;
+    }
+    StartEngine();
+}
+
+void RecorderSession::OnWriteFailed(const QString& reason) {
+    if (closed_) return;
+    // The open take ends and is kept with what reached the disk.
+    record_->EndRecordingByStop();
+    record_->HoldTakes = true;
+    SetDisk(DiskState::Full, reason);
+    diskCheck_.start();
+}
+
+void RecorderSession::CheckDisk() {
+    platform::Files* files = platform::Services().files;
+    const int64_t free = files ? files->FreeBytes(options_.recordFolder) : -1;
+    // Without a figure for the free space, the next take simply tries again.
+    if (free >= 0 && free < kFreeBytesToResume) return;
+    diskCheck_.stop();
+    record_->HoldTakes = false;
+    if (disk_ == DiskState::Full) SetDisk(DiskState::Ok, QStringLiteral("the disk takes sound again"));
+}

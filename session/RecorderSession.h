@@ -1,0 +1,108 @@
+#pragma once
+// The recorder session: the one object that each front end (the window, the
+// headless recorder, the replay) builds once. It owns the capture engine,
+// the playback engine, the take writer thread, the mixer set-up and the
+// settings snapshot the capture runs with, and it reports what happens
+// through Qt signals on the GUI thread.
+//
+// It also watches the input and the disk: a failed input (a read error, the
+// device or the sound server gone, no data for more than two seconds) ends an
+// open take, which is kept, and the whole capture start is tried again every
+// two seconds until the input is back; a disk that is full or too slow ends
+// the open take, which is kept with what reached the disk, and no new take
+// opens until the disk takes sound again.
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+#include "capture/Unit2.h"
+#include "settings/publicunit.h"
+
+class TFPlay;
+class TakeWriter;
+class WaveDisplay;
+
+enum class InputState { Stopped, Listening, Lost };
+enum class DiskState { Ok, Full, Behind, Unwritable };
+
+QString InputStateName(InputState state);  // "stopped", "listening", "lost"
+QString DiskStateName(DiskState state);    // "ok", "full", "behind", "unwritable"
+
+class RecorderSession : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        QString recordFolder;         // ends with "/"
+        bool threadedWriter = true;   // false: every write on the GUI thread
+        bool mixer = true;            // false: no mixer set-up, no volume changes (replay)
+        bool voiceOnly = false;       // true: the voice trigger whatever ManualMode says (replay)
+        bool watchInput = true;       // false: a failed input is not opened again (replay)
+        bool waitForDisk = false;     // true: a full writer queue waits instead of ending the take (replay)
+        int sampleRate = 0;           // 0: the setting SamplingRate
+    };
+
+    explicit RecorderSession(Options options, QObject* parent = nullptr);
+    ~RecorderSession() override;  // closes like the window: playback, capture, writer
+
+    TFRecord& Record() { return *record_; }
+    TFPlay& Play() { return *play_; }
+    TakeWriter& Writer() { return *writer_; }
+    // The settings the capture was started with (taken at each start).
+    const TAppSettings& Settings() const { return settings_; }
+    const Options& SessionOptions() const { return options_; }
+
+    // Takes a snapshot of the settings, configures and starts the capture
+    // engine, sets up the mixer (recording source and volumes). `display`
+    // shows the waveform (null without a window).
+    void StartCapture(WaveDisplay* display = nullptr);
+    // Stops the capture (an open take is kept) and starts it again with the
+    // settings as they are now.
+    void ApplySettings();
+    // The end of the program: playback and capture stop, an open take is
+    // closed and kept, and everything handed to the writer reaches the disk.
+    void Close();
+
+    InputState Input() const { return input_; }
+    DiskState Disk() const { return disk_; }
+    // Frames of sound lost to overruns since the start.
+    int64_t FramesLost() const { return framesLost_; }
+
+    // How often a lost input and a full disk are tried again.
+    static constexpr int kRetryMs = 2000;
+
+signals:
+    void takeEvent(TakeEvent event, const QString& fileName, qint64 frames);
+    // After a take was opened and after one was closed and kept.
+    void recordingChanged(const QString& fileName);
+    void inputStateChanged(InputState state, const QString& detail);
+    void diskStateChanged(DiskState state, const QString& detail);
+    // Sound the input could not deliver (an overrun), in milliseconds.
+    void soundLost(qint64 milliseconds);
+
+private:
+    void ConfigureRecord(WaveDisplay* display);
+    void StartEngine();
+    void SetInput(InputState state, const QString& detail);
+    void SetDisk(DiskState state, const QString& detail);
+    void OnInputFailed(const QString& detail);
+    void OnOverrun(int64_t frames);
+    void OnWriteFailed(const QString& reason);
+    void RetryInput();
+    void CheckDisk();
+
+    Options options_;
+    TAppSettings settings_;
+    std::unique_ptr<TakeWriter> writer_;
+    std::unique_ptr<TFRecord> record_;
+    std::unique_ptr<TFPlay> play_;
+    WaveDisplay* display_ = nullptr;
+    InputState input_ = InputState::Stopped;
+    DiskState disk_ = DiskState::Ok;
+    int64_t framesLost_ = 0;
+    bool started_ = false;
+    bool closed_ = false;
+    QTimer inputRetry_;
+    QTimer diskCheck_;
+};

@@ -1,0 +1,245 @@
+// The recorder session with a wave input fed by the test and files that can
+// stall or fill up: a lost input, a stalled disk, a full disk and a writer
+// that falls a minute behind.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTimer>
+#include <QtEndian>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "capture/TakeWriter.h"
+#include "session/RecorderSession.h"
+#include "settings/publicunit.h"
+#include "support/FakeWaveIn.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using testing_support::WaitUntil;
+
+// A square wave whose amplitude names the block, so the file shows the order.
+std::vector<int16_t> Block(int16_t amplitude) {
+    std::vector<int16_t> b(4096);
+    for (int k = 0; k < 2048; ++k) b[2 * k] = b[2 * k + 1] = static_cast<int16_t>(k % 2 ? -amplitude : amplitude);
+    return b;
+}
+
+// Recording files whose writes can be held (a stalled disk) or refused (a
+// full one); everything else goes to the real files of the test folder.
+class TroubledFiles final : public platform::Files {
+public:
+    explicit TroubledFiles(platform::Files& real) : real_(real) {}
+
+    void Stall(bool on) {
+        {
+            std::lock_guard lock(mutex_);
+            stalled_ = on;
+        }
+        gate_.notify_all();
+    }
+    std::atomic<bool> full{false};
+    std::atomic<int64_t> freeBytes{-1};
+    std::atomic<int> waiting{0};
+
+    bool Exists(const QString& p) override { return real_.Exists(p); }
+    bool MakePath(const QString& d) override { return real_.MakePath(d); }
+    std::unique_ptr<platform::WritableFile> CreateNew(const QString& p) override {
+        auto file = real_.CreateNew(p);
+        return file ? std::make_unique<File>(*this, std::move(file)) : nullptr;
+    }
+    std::unique_ptr<platform::ReadableFile> OpenRead(const QString& p) override { return real_.OpenRead(p); }
+    bool Remove(const QString& p) override { return real_.Remove(p); }
+    QList<platform::DirEntry> List(const QString& d, const QString& s) override { return real_.List(d, s); }
+    int64_t FreeBytes(const QString&) override { return freeBytes; }
+
+private:
+    class File final : public platform::WritableFile {
+    public:
+        File(TroubledFiles& owner, std::unique_ptr<platform::WritableFile> file)
+            : owner_(owner), file_(std::move(file)) {}
+        int64_t Append(const void* d, int64_t n) override { return WriteAt(Size(), d, n) ? n : -1; }
+        bool WriteAt(int64_t offset, const void* d, int64_t n) override {
+            owner_.Hold();
+            // A full disk takes no new data but lets what is there be rewritten.
+            if (owner_.full && offset + n > file_->Size()) return false;
+            return file_->WriteAt(offset, d, n);
+        }
+        int64_t Size() override { return file_->Size(); }
+        void Sync() override { file_->Sync(); }
+        void Close() override { file_->Close(); }
+
+    private:
+        TroubledFiles& owner_;
+        std::unique_ptr<platform::WritableFile> file_;
+    };
+
+    void Hold() {
+        std::unique_lock lock(mutex_);
+        ++waiting;
+        gate_.wait(lock, [this] { return !stalled_; });
+        --waiting;
+    }
+
+    platform::Files& real_;
+    std::mutex mutex_;
+    std::condition_variable gate_;
+    bool stalled_ = false;
+};
+
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing_support::CoreApp();
+        platform::Services().waveIn = &device;
+        platform::Services().files = &files;
+        AppSettings = TAppSettings{};
+        AppSettings.SamplingRate = 22050;
+        AppSettings.RecordingLevel = 2;
+        Playing = false;
+        session = std::make_unique<RecorderSession>(
+            RecorderSession::Options{.recordFolder = env.AppDir(), .mixer = false});
+        QObject::connect(session.get(), &RecorderSession::takeEvent,
+                         [this](TakeEvent e, const QString& name, qint64) { takes.push_back({e, name}); });
+        QObject::connect(session.get(), &RecorderSession::diskStateChanged,
+                         [this](DiskState s, const QString&) { disk.push_back(s); });
+    }
+    void TearDown() override {
+        files.Stall(false);
+        session.reset();
+    }
+
+    void Feed(int16_t amplitude, int blocks) {
+        for (int i = 0; i < blocks; ++i) ASSERT_TRUE(device.Feed(Block(amplitude)));
+    }
+    // Quiet, then loud: a take opens on the first loud block.
+    void OpenTake() {
+        Feed(0, 3);
+        Feed(3000, 1);
+        ASSERT_TRUE(session->Record().Recording);
+    }
+    QByteArray Bytes(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    // True when the sizes in the header match the file.
+    bool Patched(const QByteArray& b) {
+        return b.size() >= 44 && qFromLittleEndian<uint32_t>(b.constData() + 4) == uint32_t(b.size() - 8) &&
+               qFromLittleEndian<uint32_t>(b.constData() + 40) == uint32_t(b.size() - 44);
+    }
+
+    testing_support::TestEnvironment env;
+    TroubledFiles files{env.files};
+    platform::FakeWaveIn device;
+    std::unique_ptr<RecorderSession> session;
+    std::vector<std::pair<TakeEvent, QString>> takes;
+    std::vector<DiskState> disk;
+};
+
+TEST_F(SessionTest, LostInputKeepsTheTakeAndIsOpenedAgainUntilItIsBack) {
+    device.openResult = platform::kWaveError;  // the sound server is not up yet
+    session->StartCapture();
+    EXPECT_EQ(session->Input(), InputState::Lost);
+    device.openResult = platform::kWaveOk;
+    ASSERT_TRUE(WaitUntil([&] { return session->Input() == InputState::Listening; }, 10000));
+
+    OpenTake();
+    Feed(3000, 5);
+    device.Report(platform::WaveInEvent::Failed);
+    ASSERT_TRUE(WaitUntil([&] { return session->Input() == InputState::Lost; }, 5000));
+    ASSERT_EQ(takes.size(), 2u);
+    EXPECT_EQ(takes[1].first, TakeEvent::Kept);  // kept although shorter than ten seconds
+    session->Writer().WaitIdle();
+    const QByteArray first = Bytes(takes[0].second);
+    EXPECT_EQ(first.size(), 44 + 6 * 8192);
+    EXPECT_TRUE(Patched(first));
+
+    // Back by itself, with a fresh reference level, and recording again.
+    ASSERT_TRUE(WaitUntil([&] { return session->Input() == InputState::Listening; }, 10000));
+    env.clock.now = env.clock.now.addSecs(60);
+    OpenTake();
+    EXPECT_EQ(takes.back().first, TakeEvent::Opened);
+    EXPECT_NE(takes.back().second, takes[0].second);
+
+    device.Report(platform::WaveInEvent::Overrun, 11025);
+    EXPECT_EQ(session->FramesLost(), 11025);
+}
+
+TEST_F(SessionTest, TenSecondDiskStallLosesNoBlockAndTheEventLoopRunsOn) {
+    session->StartCapture();
+    OpenTake();
+    files.Stall(true);
+    // Ten seconds of sound at 22050 Hz while the disk does not answer.
+    for (int i = 0; i < 108; ++i) Feed(static_cast<int16_t>(4000 + i), 1);
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(10);
+    ASSERT_TRUE(WaitUntil([&] { return ticks >= 3; }, 5000));
+    EXPECT_GT(session->Writer().QueuedBlocks(), 0);
+    EXPECT_EQ(files.waiting, 1);
+    files.Stall(false);
+    Feed(0, 40);  // more than three seconds of quiet end the take
+    ASSERT_FALSE(session->Record().Recording);
+    session->Close();
+
+    const QByteArray b = Bytes(takes[0].second);
+    ASSERT_EQ(b.size(), 44 + (1 + 108 + 33) * 8192);
+    EXPECT_TRUE(Patched(b));
+    for (int i = 0; i < 108; ++i)
+        ASSERT_EQ(qFromLittleEndian<int16_t>(b.constData() + 44 + (1 + i) * 8192), 4000 + i) << i;
+    EXPECT_TRUE(disk.empty());
+}
+
+TEST_F(SessionTest, FullDiskKeepsWhatWasWrittenAndRecordingResumesWithSpace) {
+    session->StartCapture();
+    OpenTake();
+    Feed(3000, 3);
+    session->Writer().WaitIdle();
+    files.full = true;
+    files.freeBytes = 0;
+    Feed(3000, 2);
+    ASSERT_TRUE(WaitUntil([&] { return session->Disk() == DiskState::Full; }, 5000));
+    EXPECT_FALSE(session->Record().Recording);
+    ASSERT_EQ(takes.size(), 2u);
+    EXPECT_EQ(takes[1].first, TakeEvent::Kept);
+    session->Writer().WaitIdle();
+    const QByteArray first = Bytes(takes[0].second);
+    EXPECT_EQ(first.size(), 44 + 4 * 8192);  // the blocks that reached the disk
+    EXPECT_TRUE(Patched(first));
+
+    Feed(3000, 5);  // no take while the disk is full
+    EXPECT_EQ(takes.size(), 2u);
+    files.full = false;
+    files.freeBytes = int64_t{1} << 30;
+    ASSERT_TRUE(WaitUntil([&] { return session->Disk() == DiskState::Ok; }, 10000));
+    env.clock.now = env.clock.now.addSecs(60);
+    Feed(3000, 1);
+    EXPECT_EQ(takes.back().first, TakeEvent::Opened);
+    EXPECT_EQ(disk, (std::vector<DiskState>{DiskState::Full, DiskState::Ok}));
+}
+
+TEST_F(SessionTest, WriterAMinuteBehindClosesTheTakeAndSaysSo) {
+    session->StartCapture();
+    OpenTake();
+    session->Writer().WaitIdle();
+    files.Stall(true);
+    const int capacity = session->Writer().CapacityBlocks();
+    Feed(3000, capacity + 5);
+    EXPECT_FALSE(session->Record().Recording);
+    EXPECT_EQ(session->Disk(), DiskState::Behind);
+    ASSERT_EQ(takes.size(), 2u);
+    EXPECT_EQ(takes[1].first, TakeEvent::Kept);
+    files.Stall(false);
+    ASSERT_TRUE(WaitUntil([&] { return session->Disk() == DiskState::Ok; }, 10000));
+    session->Writer().WaitIdle();
+    const QByteArray b = Bytes(takes[0].second);
+    EXPECT_EQ(b.size(), 44 + int64_t{capacity + 1} * 8192);
+    EXPECT_TRUE(Patched(b));
+}
+
+}  // namespace
