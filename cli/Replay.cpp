@@ -270,7 +270,11 @@ int RunReplay(int argc, char** argv) {
                              .voiceOnly = true,
                              .watchInput = false,
                              .waitForDisk = true,
-                             .sampleRate = rate});
+                             .sampleRate = rate,
+                             // A replay waits for the disk anyway: a few
+                             // seconds of sound in the writer keep it busy,
+                             // and the memory small.
+                             .writerBlocks = 128});
     TFRecord& record = session.Record();
     record.BandsShown = false;  // nothing shows them, and the takes do not depend on them
 
