@@ -15,7 +15,7 @@ void PrintUsage() {
         "Usage: Somorabox [option]\n"
         "  (no option)          the recorder window\n"
         "  --headless           the recorder without a window: the same settings (config.ini\n"
-        "                       beside the program), capture, mixer set-up and record/ folder;\n"
+        "                       in the program's folder), capture, mixer set-up and record/ folder;\n"
         "                       prints one line per take (opened, kept or deleted, with its\n"
         "                       name and length); SIGINT, SIGTERM or SIGHUP closes an open take,\n"
         "                       keeps it, and ends with exit code 0\n"
@@ -29,7 +29,7 @@ void PrintUsage() {
         "                       rounded to the nearest 16-bit value and clipped, mono goes to\n"
         "                       both channels, and of more than two channels only the first\n"
         "                       two are used. The takes are 16-bit stereo WAV files.\n"
-        "      --out DIR        where the takes go (default: record/ beside the program)\n"
+        "      --out DIR        where the takes go (default: record/ in the program's folder)\n"
         "      --realtime       hand the sound on at its own pace instead of at full speed\n"
         "      --start TIME     the local time at which the sound began, which names the\n"
         "                       takes (default: the file's last-write time minus its length)\n"
@@ -40,6 +40,9 @@ void PrintUsage() {
         "                       exit code 1 when the file breaks off partway (the takes up\n"
         "                       to there are kept).\n"
         "  --list-mixers        print the sound cards' mixers and exit\n"
+        "The program's folder, which holds config.ini and record/, is the executable's\n"
+        "folder when the program may write there; for the installed program it is\n"
+        "$XDG_DATA_HOME/somorabox/ (~/.local/share/somorabox/).\n"
         "  --help               this text\n");
 }
 
