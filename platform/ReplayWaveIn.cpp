@@ -317,8 +317,10 @@ void ReplayWaveIn::WorkerLoop() {
             workerWaiting_ = false;
         }
         if (stopWorker_) return;
-        WaveInBuffer* b = pending_.front();
-        pending_.pop_front();
+        // The worker takes the newest buffer, the opening thread the oldest
+        // (the one it hands on next), so they seldom wait for each other.
+        WaveInBuffer* b = pending_.back();
+        pending_.pop_back();
         ++busy_;
         lock.unlock();
         stage_(b);
