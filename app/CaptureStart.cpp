@@ -4,16 +4,43 @@
 #include "capture/Unit2.h"
 #include "session/RecorderSession.h"
 
+#include <QString>
+
 void TForm1::StartCapture() {
     if (Session) Session->StartCapture(PaintBox2);
 }
 
 void TForm1::SettingsApplied() {
-    if (!Session) return;
+    // After the window has closed the capture stays stopped.
+    if (closed_ || !Session) return;
     Session->ApplySettings();
     RefreshAfterSettings();
 }
 
 void TForm1::RecordingChanged() {
     if (FRecord && !FRecord->Recording) RebuildStrip();
+}
+
+void TForm1::UseSession(RecorderSession* session) {
+    Session = session;
+    if (!Session) return;
+    connect(Session, &RecorderSession::recordingChanged, this, &TForm1::RecordingChanged);
+    // What the operator sees at a glance: a notice over the waveform and the
+    // recording indicator's hint say why nothing is being recorded.
+    auto show = [this] {
+        QString notice;
+        if (Session->Input() == InputState::Lost)
+            notice = QString::fromUtf8("未在录音：输入设备不可用，每 2 秒重试");
+        else if (Session->Disk() == DiskState::Full)
+            notice = QString::fromUtf8("未在录音：磁盘已满");
+        else if (Session->Disk() == DiskState::Unwritable)
+            notice = QString::fromUtf8("未在录音：无法写入录音文件夹");
+        else if (Session->Disk() == DiskState::Behind)
+            notice = QString::fromUtf8("录音中断：磁盘太慢");
+        PaintBox2->ShowNotice(notice);
+        PaintBox2->setToolTip(notice);
+        Image106->setToolTip(notice.isEmpty() ? QString::fromUtf8("正在监听") : notice);
+    };
+    connect(Session, &RecorderSession::inputStateChanged, this, show);
+    connect(Session, &RecorderSession::diskStateChanged, this, show);
 }

@@ -94,7 +94,18 @@ TWaveBox::TWaveBox(QWidget* parent, const QString& name) : TPaintBox(parent, nam
             p.setPen(ToQColor(pen_));
             p.drawPolyline(points_.data(), static_cast<int>(points_.size()));
         }
+        if (!notice_.isEmpty()) {
+            p.fillRect(rect(), QColor(120, 0, 0, 200));
+            p.setPen(Qt::white);
+            p.drawText(rect().adjusted(4, 2, -4, -2), Qt::AlignCenter | Qt::TextWordWrap, notice_);
+        }
     };
+}
+
+void TWaveBox::ShowNotice(const QString& text) {
+    if (text == notice_) return;
+    notice_ = text;
+    update();
 }
 
 void TWaveBox::ShowWave(const QPoint* points, int count, TColor back, TColor pen) {

@@ -72,8 +72,13 @@ public:
     void ShowWave(const QPoint* points, int count, TColor back, TColor pen) override;
     const std::vector<QPoint>& Points() const { return points_; }
     TColor BackColor() const { return back_; }
+    // A line over the waveform that says why nothing is recorded (an empty
+    // text takes it away).
+    void ShowNotice(const QString& text);
+    const QString& Notice() const { return notice_; }
 
 private:
+    QString notice_;
     std::vector<QPoint> points_;
     TColor back_ = RGB(0, 204, 255);
     TColor pen_ = RGB(0, 102, 153);

@@ -13,6 +13,7 @@
 #include "playback/Unit4.h"
 #include "resources/Pictures.h"
 #include "app/Unit3.h"
+#include "app/password.h"
 #include "settings/publicunit.h"
 
 TForm1* Form1 = nullptr;
@@ -289,6 +290,12 @@ void TForm1::closeEvent(QCloseEvent* event) {
         closed_ = true;
         FormClose();
     }
+    // The dialogs are windows of their own: left open they would keep the
+    // program running without its main window (and the instance lock held).
+    // Hidden before this window goes, they let it be the last one, so the
+    // event loop ends, also from inside the password dialog's own loop.
+    if (Form5 && Form5->isVisible()) Form5->reject();
+    if (Form3) Form3->hide();
     event->accept();
 }
 

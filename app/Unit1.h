@@ -180,6 +180,10 @@ public:
     void StartCapture();
     void SettingsApplied();
     void RecordingChanged();
+    // Takes the session that owns the capture: its recordings reach the
+    // strip, and its input and disk states show on the waveform box and the
+    // recording indicator's hint.
+    void UseSession(RecorderSession* session);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

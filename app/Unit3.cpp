@@ -107,7 +107,7 @@ void TForm3::CreateControls() {
 
     CheckBox1 = Place(new QCheckBox(QStringLiteral("启用自动增益控制以防止声音失真"), this), "CheckBox1", 48, 328,
                       217, 17);
-    CheckBox2 = Place(new QCheckBox(QStringLiteral("Windows 启动时自动加载录音系统"), this), "CheckBox2", 264,
+    CheckBox2 = Place(new QCheckBox(QStringLiteral("登录时自动启动录音系统"), this), "CheckBox2", 264,
                       328, 217, 17);
     Label9 = MakeLabel(this, "Label9", QStringLiteral("录音文件管理"), 48, 360, 89, 17, true);
     RadioButton1 = Place(new QRadioButton(QStringLiteral("仅保留最近24小时录音"), this), "RadioButton1", 176, 360,

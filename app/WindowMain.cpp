@@ -2,13 +2,19 @@
 #include <QApplication>
 #include <QFont>
 
+#include <cstdio>
+
 #include "app/Unit1.h"
 #include "capture/Unit2.h"
 #include "platform/Platform.h"
+#include "platform/QuitSignals.h"
 #include "session/RecorderSession.h"
 #include "playback/Unit4.h"
 #include "app/Unit3.h"
 #include "app/password.h"
+#include "web/WebBridge.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -31,6 +37,14 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    QString webListen;
+    QString webError;
+    if (!TakeWebArgument(arguments, &webListen, &webError)) {
+        std::fprintf(stderr, "Somorabox: %s\n", webError.toLocal8Bit().constData());
+        return 2;
+    }
     platform::InstallDefaults();
     // One recorder per user: a second start ends at once and silently.
     if (!platform::Services().instance->TryAcquire(TForm1::kCaption)) return 0;
@@ -40,12 +54,27 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     Form1 = new TForm1();  // sets AppPath and loads the settings
     // The session owns the capture and playback windows' engines.
     auto* session = new RecorderSession({.recordFolder = AppPath + "record/"});
-    Form1->Session = session;
+    Form1->UseSession(session);
     FRecord = &session->Record();
     Form3 = new TForm3();
     FPlay = &session->Play();
     Form5 = new TForm5();
-    QObject::connect(session, &RecorderSession::recordingChanged, Form1, [] { Form1->RecordingChanged(); });
+    // At logout or shutdown the window is closed as by its close image, so an
+    // open take is closed and kept; a dialog or message box left open does
+    // not keep the program running.
+    const bool watching = platform::WatchQuitSignals(Form1, [](int) {
+        if (Form1) Form1->close();
+        QCoreApplication::quit();
+    });
+    if (!watching)
+        std::fprintf(stderr, "Somorabox: cannot install the signal handlers; SIGTERM, SIGHUP and SIGINT "
+                             "end the program without closing an open take\n");
+    // The web page, when asked for; it lives as long as the session.
+    if (!StartWeb(*session, webListen, session, &webError, [](const QString&) {
+            if (Form1 && FRecord && !FRecord->Recording) Form1->RebuildStrip();
+        }) &&
+        !webError.isEmpty())
+        std::fprintf(stderr, "Somorabox: %s\n", webError.toLocal8Bit().constData());
     Form1->show();
     const int result = QApplication::exec();
 

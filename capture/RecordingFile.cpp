@@ -113,7 +113,14 @@ int RepairRecordings(const QString& folder) {
             if (got < kWaveHeaderBytes) continue;
         }
         if (!IsCanonicalPcmHeader(header)) continue;
-        if (WaveRiffSize(header) == RiffSizeFor(size) && WaveDataSize(header) == DataSizeFor(size)) continue;
+        // What a cut recording leaves: the provisional sizes, or (cut while
+        // the sizes were being patched) a data size beyond the file's end.
+        // A file that is longer than its sizes say (another chunk after the
+        // sound) is a finished file and stays as it is.
+        const uint32_t riffSize = WaveRiffSize(header);
+        const uint32_t dataSize = WaveDataSize(header);
+        const bool provisional = riffSize == 36 && dataSize == 0 && size > kWaveHeaderBytes;
+        if (!provisional && dataSize <= DataSizeFor(size)) continue;
         std::unique_ptr<platform::WritableFile> out = files->OpenToPatch(path);
         if (!out) continue;
         if (PatchWaveSizes(*out)) ++repaired;

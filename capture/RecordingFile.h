@@ -40,8 +40,10 @@ std::unique_ptr<platform::WritableFile> OpenNewRecording(const QString& folder, 
                                                          int32_t sampleRate, QString& fileName);
 
 // Sets the two size fields of every file in `folder` that starts with a
-// canonical PCM header whose sizes disagree with the file's length (a take
-// that was open when the program or the machine stopped). Files that are in
-// use, that carry any other header, or whose sizes are right are not touched.
+// canonical PCM header and was left by a take that was open when the program
+// or the machine stopped: the provisional sizes (RIFF 36, data 0) on a file
+// longer than its header, or a data size larger than what the file holds.
+// Every other file (in use, another header, no regular file, sizes right or
+// smaller than the file, as with a chunk after the sound) is not touched.
 // Returns how many files were repaired.
 int RepairRecordings(const QString& folder);

@@ -12,10 +12,13 @@
 #include "cli/Modes.h"
 #include "capture/RecordingFile.h"
 #include "platform/Platform.h"
+#include "platform/QuitSignals.h"
 #include "platform/WaveIn.h"
 #include "session/RecorderSession.h"
 #include "session/RecordingAge.h"
 #include "settings/publicunit.h"
+#include "web/WebBridge.h"
+#include "web/WebServer.h"
 
 namespace {
 
@@ -59,8 +62,20 @@ void ConnectStateLines(RecorderSession& session) {
 }  // namespace
 
 int RunHeadless(int argc, char** argv) {
-    if (argc > 2) {
-        Error(QStringLiteral("unknown option '%1' (try --help)").arg(QString::fromLocal8Bit(argv[2])));
+    QStringList options;
+    for (int i = 2; i < argc; ++i) options.append(QString::fromLocal8Bit(argv[i]));
+    QString webListen;
+    QString webError;
+    if (!TakeWebArgument(options, &webListen, &webError)) {
+        Error(webError);
+        return 2;
+    }
+    if (!options.isEmpty()) {
+        Error(QStringLiteral("unknown option '%1' (try --help)").arg(options.first()));
+        return 2;
+    }
+    if (!webListen.isEmpty() && !ParseWebListen(webListen, nullptr, &webError)) {
+        Error(QStringLiteral("--web: ") + webError);
         return 2;
     }
     // A reader of standard output that goes away must not end the recorder
@@ -106,7 +121,8 @@ int RunHeadless(int argc, char** argv) {
     // SIGINT, SIGTERM and SIGHUP end it like closing the window: an open take
     // is closed and kept. In manual mode SIGUSR1 and SIGUSR2 are the record
     // and stop commands.
-    SignalWatcher watcher({SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}, [&session](int signal) {
+    const auto signalNumbers = {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2};
+    const bool watching = platform::WatchSignals(&session, signalNumbers, [&session](int signal) {
         TFRecord& r = session.Record();
         if (signal == SIGUSR1) {
             if (r.Manual) r.ManualRequest = true;
@@ -117,7 +133,7 @@ int RunHeadless(int argc, char** argv) {
             QCoreApplication::quit();
         }
     });
-    if (!watcher.Installed()) {
+    if (!watching) {
         Error(QStringLiteral("cannot install the signal handlers"));
         return 1;
     }
@@ -126,6 +142,12 @@ int RunHeadless(int argc, char** argv) {
                       .arg(QCoreApplication::applicationPid()));
 
     session.StartCapture(nullptr);
+    // The web page, when asked for; a server that cannot start is reported
+    // and the recorder goes on without it.
+    if (const WebServer* web = StartWeb(session, webListen, &session, &webError))
+        PrintLine(QStringLiteral("web page on %1").arg(web->Url()));
+    else if (!webError.isEmpty())
+        Error(webError);
     QCoreApplication::exec();
     session.Close();
     return 0;

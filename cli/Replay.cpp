@@ -18,6 +18,7 @@
 #include "cli/Modes.h"
 #include "platform/Defaults.h"
 #include "platform/Platform.h"
+#include "platform/QuitSignals.h"
 #include "platform/ReplayWaveIn.h"
 #include "session/RecorderSession.h"
 #include "settings/publicunit.h"
@@ -300,12 +301,12 @@ int RunReplay(int argc, char** argv) {
     // Stopped halfway, the replay keeps the take that is open, as the
     // recorder does when it is closed, and still prints its summary.
     int interruptedBy = 0;
-    SignalWatcher watcher({SIGINT, SIGTERM, SIGHUP}, [&](int signal) {
+    const bool watching = platform::WatchQuitSignals(&session, [&](int signal) {
         interruptedBy = signal;
         session.Close();
         QCoreApplication::quit();
     });
-    if (!watcher.Installed()) {
+    if (!watching) {
         Error(QStringLiteral("cannot install the signal handlers"));
         return 1;
     }

@@ -39,11 +39,16 @@ void PrintUsage() {
         "                       a readable sound file or a folder that cannot be written;\n"
         "                       exit code 1 when the file breaks off partway (the takes up\n"
         "                       to there are kept).\n"
+        "  --web [ADDR:]PORT    with the window or --headless: serve the takes and the live\n"
+        "                       state as a web page on that address (default 127.0.0.1) for\n"
+        "                       this run; [Web] Listen=ADDR:PORT in config.ini does so for\n"
+        "                       good. Deleting needs the administrator password; on any\n"
+        "                       address but a loopback one, so does every request\n"
         "  --list-mixers        print the sound cards' mixers and exit\n"
+        "  --help               this text\n"
         "The program's folder, which holds config.ini and record/, is the executable's\n"
         "folder when the program may write there; for the installed program it is\n"
-        "$XDG_DATA_HOME/somorabox/ (~/.local/share/somorabox/).\n"
-        "  --help               this text\n");
+        "$XDG_DATA_HOME/somorabox/ (~/.local/share/somorabox/).\n");
 }
 
 namespace {
@@ -93,6 +98,7 @@ int main(int argc, char** argv) {
         return RunListMixers();
     }
     if (std::strcmp(option, "--headless") == 0) return RunHeadless(argc, argv);
+    if (std::strcmp(option, "--web") == 0) return RunWindow(argc, argv);
     if (std::strcmp(option, "--replay") == 0) return RunReplay(argc, argv);
     // Arguments that Qt itself understands (for example -platform) start the window.
     if (option[0] == '-' && option[1] != '-') return RunWindow(argc, argv);

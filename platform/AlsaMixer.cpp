@@ -598,8 +598,15 @@ private:
             const uint32_t* first = std::find_if(in, in + c.items.size(), [](uint32_t v) { return v != 0; });
             if (first == in + c.items.size()) break;  // nothing selected: leave the card as it is
             const unsigned item = unsigned(first - in);
-            for (int ch = 0; ch <= SND_MIXER_SCHN_LAST && err >= 0; ++ch)
-                err = snd_mixer_selem_set_enum_item(elem, snd_mixer_selem_channel_id_t(ch), item);
+            // Only the channels the enumeration has: a channel beyond them
+            // (its item cannot be read) is no part of the control.
+            err = snd_mixer_selem_set_enum_item(elem, SND_MIXER_SCHN_FRONT_LEFT, item);
+            for (int ch = 1; ch <= SND_MIXER_SCHN_LAST && err >= 0; ++ch) {
+                const auto channel = snd_mixer_selem_channel_id_t(ch);
+                unsigned current = 0;
+                if (snd_mixer_selem_get_enum_item(elem, channel, &current) < 0) break;
+                if (current != item) err = snd_mixer_selem_set_enum_item(elem, channel, item);
+            }
             break;
         }
         case Kind::MuxSwitches:

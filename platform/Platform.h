@@ -106,9 +106,11 @@ public:
     // Creates a new file for writing and locks it; fails (null) when the file
     // exists or cannot be created.
     virtual std::unique_ptr<WritableFile> CreateNew(const QString& path) = 0;
-    // Opens for reading; fails (null) when the file is missing or is being written.
+    // Opens for reading; fails (null), without waiting, when the file is
+    // missing, no regular file, or being written.
     virtual std::unique_ptr<ReadableFile> OpenRead(const QString& path) = 0;
-    // Deletes; fails when the file is missing or is being written.
+    // Deletes; fails when the file is missing, no regular file (a link
+    // itself is removed), or being written.
     virtual bool Remove(const QString& path) = 0;
     // Opens an existing regular file to patch it in place, locked as CreateNew
     // does; the file keeps its last-write time when the patch is closed. Fails
@@ -122,8 +124,8 @@ public:
         (void)dir;
         return -1;
     }
-    // The files of `dir` whose names end with `suffix` (case-insensitive), in
-    // the order the directory lists them.
+    // The regular files of `dir` whose names end with `suffix`
+    // (case-insensitive), in the order the directory lists them.
     virtual QList<DirEntry> List(const QString& dir, const QString& suffix) = 0;
 };
 

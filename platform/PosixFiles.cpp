@@ -16,6 +16,11 @@ namespace {
 
 QByteArray Native(const QString& path) { return QFile::encodeName(path); }
 
+bool IsRegular(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 int64_t FileSize(int fd) {
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0) return -1;
@@ -108,8 +113,14 @@ std::unique_ptr<WritableFile> PosixFiles::CreateNew(const QString& path) {
 }
 
 std::unique_ptr<ReadableFile> PosixFiles::OpenRead(const QString& path) {
-    const int fd = ::open(Native(path).constData(), O_RDONLY | O_CLOEXEC);
+    // Opened without waiting, so that a FIFO cannot hold the caller up, and
+    // taken only when it is a regular file.
+    const int fd = ::open(Native(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return nullptr;
+    if (!IsRegular(fd) || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
     // A file that is being written is held with an exclusive lock; a reader
     // keeps a shared one, so the file cannot be deleted while it is read.
     if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
@@ -121,9 +132,10 @@ std::unique_ptr<ReadableFile> PosixFiles::OpenRead(const QString& path) {
 
 bool PosixFiles::Remove(const QString& path) {
     const QByteArray native = Native(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return ::unlink(native.constData()) == 0;  // e.g. a dangling link
-    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    // A FIFO, a device or a folder is no recording.
+    const bool free = IsRegular(fd) && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     const bool removed = free && ::unlink(native.constData()) == 0;
     ::close(fd);
     return removed;
@@ -143,9 +155,11 @@ std::unique_ptr<WritableFile> PosixFiles::OpenToPatch(const QString& path) {
 QList<DirEntry> PosixFiles::List(const QString& dir, const QString& suffix) {
     QList<DirEntry> entries;
     const QFileInfoList infos =
-        QDir(dir).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
+        QDir(dir).entryInfoList(QDir::Files | QDir::Hidden, QDir::Unsorted);
     for (const QFileInfo& info : infos) {
-        if (!info.fileName().endsWith(suffix, Qt::CaseInsensitive)) continue;
+        // Regular files only (a link to one included): a FIFO, socket or
+        // device named like a recording would block or mislead its readers.
+        if (!info.isFile() || !info.fileName().endsWith(suffix, Qt::CaseInsensitive)) continue;
         entries.append({info.fileName(), info.lastModified()});
     }
     return entries;

@@ -11,6 +11,7 @@ PACKAGES=(
   fonts-wqy-zenhei fonts-liberation fonts-dejavu-core
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils
   espeak-ng sox xvfb xauth x11-utils xdotool imagemagick time
+  libcpp-httplib-dev chromium chromium-driver curl jq
 )
 
 missing=()

@@ -107,7 +107,13 @@ TEST_F(DisplaysTest, UnchangedDisplaysAreNotRepaintedAndTheNextChangeIs) {
     form.PaintBox3->installEventFilter(&bars);
     form.PaintBox2->installEventFilter(&wave);
     const std::vector<QPoint> flat(270, QPoint(0, 10));
-    auto settle = [] { testing_support::Wait(30); };
+    // Every pending update is painted now: posted update requests are
+    // delivered at once instead of after a while of the event loop.
+    auto settle = [] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateLater);
+        QCoreApplication::processEvents();
+    };
 
     form.Timer1Timer();
     form.PaintBox2->ShowWave(flat.data(), 270, kBack, kInk);

@@ -6,13 +6,13 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
 #include "support/TestSupport.h"
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtEndian>
 
 #include <csignal>
@@ -52,16 +52,30 @@ protected:
         recorder.setProcessEnvironment(env);
         recorder.start(Exe(), {"--headless"});
         ASSERT_TRUE(recorder.waitForStarted());
-        // Running once its lock is taken and the folder is there.
-        for (int i = 0; i < 100; ++i) {
-            if (QDir(dir.filePath("runtime")).entryList({"*.lock"}, QDir::Files).size() == 1 &&
-                QDir(Record()).exists())
-                break;
-            QThread::msleep(50);
-        }
-        // Listening, or saying that there is nothing to listen to.
-        for (int i = 0; i < 100 && !recorder.peek(4096).contains("input lost"); ++i) recorder.waitForReadyRead(50);
+        // Ready once it holds its lock and catches the three signals: what
+        // it does before its event loop (repair, clean-up) is then done
+        // before a signal is handled.
+        QElapsedTimer clock;
+        clock.start();
+        while (!(HoldsLock() && CatchesQuitSignals()) && clock.elapsed() < 10000 &&
+               recorder.state() == QProcess::Running)
+            recorder.waitForFinished(20);
         ASSERT_EQ(recorder.state(), QProcess::Running);
+        ASSERT_TRUE(HoldsLock() && CatchesQuitSignals());
+    }
+    bool HoldsLock() const { return QDir(dir.filePath("runtime")).entryList({"*.lock"}, QDir::Files).size() == 1; }
+    // From the process's caught-signal mask in /proc.
+    bool CatchesQuitSignals() const {
+        QFile status(QStringLiteral("/proc/%1/status").arg(recorder.processId()));
+        if (!status.open(QIODevice::ReadOnly)) return false;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (!line.startsWith("SigCgt:")) continue;
+            bool ok = false;
+            const qulonglong mask = line.mid(7).trimmed().toULongLong(&ok, 16);
+            const qulonglong wanted = (1ull << (SIGINT - 1)) | (1ull << (SIGTERM - 1)) | (1ull << (SIGHUP - 1));
+            return ok && (mask & wanted) == wanted;
+        }
+        return false;
     }
 
     // Sends `signal` and returns the exit code (-1 for a crash or a hang).

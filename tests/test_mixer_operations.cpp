@@ -1,7 +1,19 @@
 // The mixer operations on mixer device 0, over the in-memory mixer.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QMouseEvent>
+#include <QPushButton>
+
+#include <memory>
+
 #include "app/Unit1.h"
+#include "capture/Unit2.h"
+#include "support/FakeWaveIn.h"
+#include "app/Unit3.h"
+#include "session/RecorderSession.h"
 #include "mixer/MixerControl.h"
 #include "mixer/mixers.h"
 #include "support/FakeMixer.h"
@@ -299,6 +311,114 @@ TEST_F(MixerOperationsTest, StartUpSelectsTheLineInputByName) {
     InitMixers();
     SelectRecordingSource(FindLineInSource());
     EXPECT_EQ(mux->values, (std::vector<uint32_t>{0, kOn, 0}));
+}
+
+// The window's side of the mixer: the knobs write it as they are dragged, and
+// "确定" in the settings dialog restarts the capture and selects the source.
+class WindowMixerTest : public MixerOperationsTest {
+protected:
+    void SetUp() override {
+        testing_support::GuiApp();
+        MixerOperationsTest::SetUp();
+        NaturalCard();
+        wave.names = {QStringLiteral("Venue Card")};
+        pf::Services().waveIn = &wave;
+        form = std::make_unique<TForm1>(env.AppDir());
+        for (QTimer* t : {form->Timer1, form->Timer2, form->Timer4, form->Timer5, form->TFlying}) t->stop();
+        // Files are written at once, so that the test sees each take as it opens.
+        session = std::make_unique<RecorderSession>(
+            RecorderSession::Options{.recordFolder = env.AppDir() + "record/", .threadedWriter = false});
+        form->UseSession(session.get());
+        FRecord = &session->Record();
+        dialogOwner = std::make_unique<TForm3>();
+        Form3 = dialogOwner.get();
+    }
+    void TearDown() override {
+        session->Close();
+        Form3 = nullptr;
+        FRecord = nullptr;
+        form.reset();
+        session.reset();
+        dialogOwner.reset();
+        pf::Services().waveIn = nullptr;
+        MixerOperationsTest::TearDown();
+    }
+    // A pointer event on `control` at window position (x, y).
+    void Mouse(QWidget* control, QEvent::Type type, int x, int y) {
+        const QPointF local = control->mapFrom(form.get(), QPoint(x, y));
+        QMouseEvent event(type, local, control->mapToGlobal(local), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(control, &event);
+    }
+    QStringList Takes() const { return QDir(env.AppDir() + "record").entryList({"PLEN*.wav"}, QDir::Files); }
+
+    pf::FakeWaveIn wave;
+    std::unique_ptr<RecorderSession> session;
+    std::unique_ptr<TForm3> dialogOwner;
+    std::unique_ptr<TForm1> form;
+};
+
+TEST_F(WindowMixerTest, DraggingTheKnobsWritesTheVolumes) {
+    form->Timer5Timer();  // the start-up selects Line In
+    form->show();
+    QApplication::processEvents();
+    speakerVolume->writes.clear();
+    lineVolume->writes.clear();
+    // Recording knob (top 75) grabbed 4 px below its top and moved to top 35: 99 %.
+    Mouse(form->Image110, QEvent::MouseButtonPress, 217 + 10, 75 + 4);
+    Mouse(form->Image110, QEvent::MouseMove, 217 + 10, 35 + 4);
+    Mouse(form->Image110, QEvent::MouseButtonRelease, 217 + 10, 35 + 4);
+    EXPECT_EQ(form->Label2->text(), "99");
+    ASSERT_FALSE(lineVolume->writes.empty());
+    EXPECT_EQ(lineVolume->values, (std::vector<uint32_t>{64880, 64880}));
+    // Playing knob moved to top 60: 53 %.
+    Mouse(form->Image109, QEvent::MouseButtonPress, 194 + 10, 75 + 10);
+    Mouse(form->Image109, QEvent::MouseMove, 194 + 10, 60 + 10);
+    Mouse(form->Image109, QEvent::MouseButtonRelease, 194 + 10, 60 + 10);
+    EXPECT_EQ(form->Label1->text(), "53");
+    ASSERT_FALSE(speakerVolume->writes.empty());
+    EXPECT_EQ(speakerVolume->values, (std::vector<uint32_t>{34734, 34734}));
+}
+
+TEST_F(WindowMixerTest, ConfirmedSettingsRestartTheCaptureInOrder) {
+    AppSettings.ManualMode = true;
+    form->Timer5Timer();
+    TFRecord& record = session->Record();
+    ASSERT_TRUE(record.Capturing);
+    EXPECT_EQ(mux->values, (std::vector<uint32_t>{0, kOn, 0}));  // no stored source: Line In found
+    // A manual take is open: the strip is not rebuilt while it is.
+    record.ManualRequest = true;
+    const std::vector<int16_t> block(2 * TFRecord::kBlockFrames, 0);
+    ASSERT_TRUE(wave.Feed(block));
+    ASSERT_EQ(Takes().size(), 1);
+    EXPECT_TRUE(form->Recordings.isEmpty());
+
+    wave.calls.clear();
+    Form3->ShowDialog();
+    Form3->ComboBox1->setEditText(QStringLiteral("11025"));
+    Form3->ComboBox2->setCurrentIndex(2);
+    Form3->Button2->click();
+    // Stopped before it is opened again, at the new rate.
+    const qsizetype closed = wave.calls.indexOf(QStringLiteral("Close"));
+    const qsizetype opened = wave.calls.indexOf(QStringLiteral("Open 0 11025"));
+    ASSERT_GE(closed, 0);
+    EXPECT_GT(opened, closed);
+    EXPECT_EQ(wave.calls.last(), QStringLiteral("Start"));
+    EXPECT_EQ(mux->values, (std::vector<uint32_t>{0, 0, kOn}));  // the stored source
+    // The take was kept and listed; the next block opens a new one, which
+    // leaves the strip as it is.
+    EXPECT_EQ(form->Recordings.size(), 1);
+    ASSERT_TRUE(wave.Feed(block));
+    EXPECT_EQ(Takes().size(), 2);
+    EXPECT_EQ(form->Recordings.size(), 1);
+
+    // Once the window has closed, "确定" restarts nothing.
+    form->close();
+    wave.calls.clear();
+    Form3->ShowDialog();
+    Form3->Button2->click();
+    EXPECT_TRUE(wave.calls.isEmpty());
+    EXPECT_FALSE(session->Record().Capturing);
 }
 
 TEST(FindLineInSourceTest, MatchesUpperCasedSubstringsOrTheChineseName) {

@@ -139,8 +139,8 @@ protected:
         if (!testing_support::VenueServerReachable())
             GTEST_SKIP() << "no sound server with the sink \"venue\" (run under scripts/with-pulse.sh)";
         paplay_ = QStandardPaths::findExecutable(QStringLiteral("paplay"));
-        if (paplay_.isEmpty() || QStandardPaths::findExecutable(QStringLiteral("parec")).isEmpty())
-            GTEST_SKIP() << "paplay or parec missing";
+        ASSERT_FALSE(paplay_.isEmpty() || QStandardPaths::findExecutable(QStringLiteral("parec")).isEmpty())
+            << "paplay or parec missing (scripts/deps.sh installs them)";
         ASSERT_TRUE(testing_support::ResetVenueVolumes());
 
         waveIn_ = platform::MakeAlsaWaveIn();

@@ -7,6 +7,7 @@
 #include <QtEndian>
 
 #include <functional>
+#include <sys/stat.h>
 
 #include "capture/RecordingFile.h"
 #include "capture/Unit2.h"
@@ -200,6 +201,38 @@ TEST_F(RecordingFiles, RepairFixesOnlyTakesLeftOpen) {
     for (const char* n : {"PLEN1.wav", "PLEN2.wav", "mono8.wav"})
         EXPECT_EQ(QFileInfo(folder + n).lastModified().toSecsSinceEpoch(), old.toSecsSinceEpoch()) << n;
     EXPECT_EQ(RepairRecordings(folder), 0);
+}
+
+// A finished file with a chunk after its sound (as editors write) keeps every
+// byte; a data size beyond the end (cut while patching) is mended; a FIFO or a
+// folder named like a take is passed over by listing, reading, repair and
+// deletion instead of holding start-up up.
+TEST_F(RecordingFiles, RepairAndListingTouchOnlyCutRegularTakes) {
+    auto header = [](uint32_t riff, uint32_t data) {
+        const WaveHeader h = MakeWaveHeader(2, 16, 22050, riff, data);
+        return QByteArray(reinterpret_cast<const char*>(h.data()), 44);
+    };
+    const QByteArray sound(4096, '\x22');
+    QByteArray list("LIST\x1a\0\0\0INFOISFT\x0e\0\0\0SomeEditor 1.0", 34);
+    const QByteArray tagged = header(36 + 4096 + 34, 4096) + sound + list;
+    Write(folder + "PLEN20261207100000.wav", tagged);
+    Write(folder + "PLEN20261207110000.wav", header(36 + 9000, 9000) + sound);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder + "PLEN20261207120000.wav").constData(), 0644), 0);
+    ASSERT_TRUE(QDir().mkpath(folder + "PLEN20261207130000.wav"));
+
+    EXPECT_EQ(RepairRecordings(folder), 1);
+    EXPECT_EQ(Read(folder + "PLEN20261207100000.wav"), tagged);
+    EXPECT_EQ(Read(folder + "PLEN20261207110000.wav"), header(36 + 4096, 4096) + sound);
+
+    QStringList listed;
+    for (const platform::DirEntry& e : env.files.List(folder, ".wav")) listed << e.name;
+    listed.sort();
+    EXPECT_EQ(listed, QStringList({"PLEN20261207100000.wav", "PLEN20261207110000.wav"}));
+    for (const char* name : {"PLEN20261207120000.wav", "PLEN20261207130000.wav"}) {
+        EXPECT_FALSE(env.files.OpenRead(folder + name)) << name;
+        EXPECT_FALSE(env.files.Remove(folder + name)) << name;
+        EXPECT_TRUE(QFileInfo::exists(folder + name)) << name;
+    }
 }
 
 }  // namespace

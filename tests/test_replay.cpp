@@ -563,10 +563,11 @@ TEST(ProgramOptions, HelpListsTheModesAndUnknownOptionsAreRefused) {
     ASSERT_TRUE(help.waitForFinished(10000));
     EXPECT_EQ(help.exitCode(), 0);
     const QString text = QString::fromLocal8Bit(help.readAllStandardOutput());
-    for (const char* option : {"--headless", "--replay", "--out", "--realtime", "--start", "ManualMode"})
+    for (const char* option : {"--headless", "--replay", "--out", "--realtime", "--start", "ManualMode", "--web"})
         EXPECT_TRUE(text.contains(option)) << option;
 
-    for (const QStringList& args : {QStringList{"--bogus"}, QStringList{"--headless", "--now"}}) {
+    for (const QStringList& args : {QStringList{"--bogus"}, QStringList{"--headless", "--now"},
+                                    QStringList{"--headless", "--web"}, QStringList{"--headless", "--web", "nowhere:80"}}) {
         QProcess p;
         p.start(QString::fromLocal8Bit(SOMORABOX_EXE_PATH), args);
         ASSERT_TRUE(p.waitForFinished(10000));

@@ -1,6 +1,7 @@
 // Start-up of the recorder: single instance, folder creation, layout, commands.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Unit1.h"
+#include "capture/Unit2.h"
 #include "platform/Defaults.h"
 #include "settings/publicunit.h"
 #include "support/TestSupport.h"
@@ -113,6 +115,32 @@ TEST_F(StartupTest, TimersHaveTheirIntervalsAndStates) {
     EXPECT_FALSE(form.Timer4->isActive());
     form.Timer5Timer();
     EXPECT_FALSE(form.Timer5->isActive());
+}
+
+// Every timer reaches its handler through the event loop: the first strip
+// and the capture start run once, the meter, the clock and the idle count
+// keep running.
+TEST_F(StartupTest, TimersRunTheirHandlersFromTheEventLoop) {
+    QDir().mkpath(env.AppDir() + "record");
+    QFile take(env.AppDir() + "record/PLEN20261207090000.wav");
+    ASSERT_TRUE(take.open(QIODevice::WriteOnly));
+    take.write(QByteArray(44, '\0'));
+    take.close();
+    TForm1 form(env.AppDir());
+    const QImage blankMeter = form.Image100->Picture();
+    using testing_support::WaitUntil;
+    EXPECT_TRUE(WaitUntil([&] { return !form.Timer4->isActive() && form.Recordings.size() == 1; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return !form.Timer5->isActive(); }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return form.Image100->Picture() != blankMeter; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return form.IdleTicks >= 2; }, 5000));
+
+    TFRecord recording;
+    recording.Recording = true;
+    recording.SampleRate = 22050;
+    FRecord = &recording;
+    const QImage clock = form.Image101->Picture();
+    EXPECT_TRUE(WaitUntil([&] { return form.Image101->Picture() != clock; }, 5000));
+    FRecord = nullptr;
 }
 
 TEST_F(StartupTest, HelpBannerAndMiniPanelCommands) {

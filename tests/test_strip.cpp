@@ -5,9 +5,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPainter>
-#include <QThread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -506,23 +506,43 @@ TEST_F(StripTest, EachAnimationTickShowsThePlaceItStartsFrom) {
 }
 
 TEST_F(StripTest, SwitchingOnARunningTimerKeepsItsTicks) {
+    using testing_support::Wait;
     AddRecordings(10);
     form->RebuildStrip();
+    // Scrolling on and back, over and over within the 50 ms of a tick: a
+    // timer started anew by every command would never tick.
+    int scrollTicks = 0;
+    QObject::connect(form->Timer3, &QTimer::timeout, [&] { ++scrollTicks; });
     form->Image4Click();
     ASSERT_TRUE(form->Timer3->isActive());
-    QThread::msleep(20);
-    form->Image4Click();
-    EXPECT_EQ(form->ScrollTarget, 122);
-    EXPECT_LT(form->Timer3->remainingTime(), 40);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; scrollTicks == 0 && clock.elapsed() < 5000; ++i) {
+        if (i % 2 == 0)
+            form->Image3Click();
+        else
+            form->Image4Click();
+        Wait(5);
+    }
+    EXPECT_GT(scrollTicks, 0);
 
+    // The same for the 2 s of the play after a switch, switching every 50 ms.
     Playing = true;
     form->TileClick(form->Recordings[2].Tile);
+    int playTicks = 0;
+    QObject::connect(form->Timer7, &QTimer::timeout, [&] { ++playTicks; });
     form->Image12Click();
     ASSERT_TRUE(form->Timer7->isActive());
-    QThread::msleep(250);  // well past the up to 5 % a coarse timer may shift
-    form->Image12Click();
-    EXPECT_EQ(form->Selected, 4);
-    EXPECT_LT(form->Timer7->remainingTime(), 1880);
+    clock.restart();
+    for (int i = 0; playTicks == 0 && clock.elapsed() < 10000; ++i) {
+        Playing = true;
+        if (i % 2 == 0)
+            form->Image11Click();
+        else
+            form->Image12Click();
+        Wait(50);
+    }
+    EXPECT_GT(playTicks, 0);
 }
 
 }  // namespace

@@ -7,6 +7,9 @@
 set -euo pipefail
 
 exe=$(readlink -f "${1:?usage: $0 path/to/Somorabox}")
+for tool in xvfb-run xdotool xwininfo; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/deps.sh installs it)" >&2; exit 1; }
+done
 if [ -z "${SOMORA_IN_XVFB:-}" ]; then
   exec env SOMORA_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$exe"
 fi

@@ -6,7 +6,7 @@
 set -euo pipefail
 exe=$(realpath "${1:?usage: $0 path/to/Somorabox}")
 for tool in xvfb-run xdotool; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 0; }
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/deps.sh installs it)" >&2; exit 1; }
 done
 
 dir=$(mktemp -d /tmp/somora-settings.XXXXXX)

@@ -5,6 +5,9 @@
 . "$(dirname "$0")/lib/program.sh"
 set -euo pipefail
 exe=${1:?usage: test_startup_xvfb.sh path/to/Somorabox}
+for tool in xvfb-run xdotool; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/deps.sh installs it)" >&2; exit 1; }
+done
 dir=$(mktemp -d /tmp/somora-startup.XXXXXX)
 trap 'rm -rf "$dir"' EXIT
 copy_program "$exe" "$dir"

@@ -6,6 +6,9 @@
 . "$(dirname "$0")/lib/program.sh"
 set -euo pipefail
 exe=$(realpath "$1")
+for tool in xvfb-run import convert; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/deps.sh installs it)" >&2; exit 1; }
+done
 dir=$(mktemp -d /tmp/somora-strip.XXXXXX)
 pid_file=$dir/pid
 cleanup() {

@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# The web server under load, in the headless recorder beside a private sound
+# server:
+#  1. /api/takes with 10,000 small takes in record/: the first answer (after
+#     the server has read the headers ahead at its start) and the median of
+#     20 more, from curl.
+#  2. Four clients streaming takes at once (rate-limited, so they stream for
+#     the whole run) while a 20 s tone plays into the recorder: its peak
+#     memory (VmHWM) and the length of the take it made of the tone, against
+#     the tone plus the 3 s of quiet that end a take; a lost block would
+#     shorten it by a block (2048 frames) or more.
+# Usage: bench/web_load.sh [path/to/Somorabox]   (default build/Somorabox)
+. "$(dirname "$0")/../tests/scripts/lib/program.sh"
+set -euo pipefail
+cd "$(dirname "$0")/.."
+exe=${1:-build/Somorabox}
+if [ ! -x "$exe" ]; then
+  echo "web_load: build the program first (ninja -C build Somorabox)" >&2
+  exit 1
+fi
+if [ -z "${SOMORA_WEB_INNER:-}" ]; then
+  SOMORA_WEB_INNER=1 exec scripts/with-pulse.sh bash "$0" "$@"
+fi
+
+dir=$(mktemp -d /tmp/somora-web-load.XXXXXX)
+pid=""
+clients=()
+cleanup() {
+  touch "$dir/stop"
+  for c in "${clients[@]}"; do kill "$c" 2>/dev/null || true; wait "$c" 2>/dev/null || true; done
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    kill -TERM "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+mkdir -p "$dir/app/record" "$dir/runtime" "$dir/config"
+chmod 700 "$dir/runtime"
+copy_program "$exe" "$dir/app"
+printf '[Settings]\nSamplingRate=22050\nRecordingLevel=2\nRecordingVolume=100\nPlayingVolume=100\nAGC=0\nManualMode=0\nManageFile=0\n' \
+  >"$dir/app/config.ini"
+server="unix:${PULSE_RUNTIME_PATH:-$XDG_RUNTIME_DIR/pulse}/native"
+
+start_recorder() {
+  : >"$dir/out.log"
+  (cd "$dir/app" && exec env XDG_CONFIG_HOME="$dir/config" XDG_RUNTIME_DIR="$dir/runtime" PULSE_SERVER="$server" \
+    ./Somorabox --headless --web 127.0.0.1:0) >"$dir/out.log" 2>"$dir/err.log" &
+  pid=$!
+  url=""
+  for _ in $(seq 100); do
+    url=$(sed -n 's/^web page on \(http:[^ ]*\)$/\1/p' "$dir/out.log")
+    [ -n "$url" ] && break
+    sleep 0.1
+  done
+  [ -n "$url" ] || { echo "web_load: no web page announced" >&2; cat "$dir/err.log" >&2; exit 1; }
+  for _ in $(seq 50); do
+    [ "$(pactl list short source-outputs | wc -l)" -ge 1 ] && break
+    sleep 0.1
+  done
+}
+stop_recorder() {
+  kill -TERM "$pid"
+  wait "$pid" 2>/dev/null || true
+  pid=""
+}
+
+# --- 1. 10,000 takes of one block each: one file cut into pieces by split.
+sox -n -r 22050 -c 2 -b 16 "$dir/one.wav" synth 2048s sine 440 vol 0.3
+size=$(stat -c %s "$dir/one.wav")
+cp "$dir/one.wav" "$dir/many"
+for _ in $(seq 14); do cat "$dir/many" "$dir/many" >"$dir/twice" && mv "$dir/twice" "$dir/many"; done
+head -c $((size * 10000)) "$dir/many" >"$dir/all"
+(cd "$dir/app/record" && split -b "$size" -a 6 -d --additional-suffix=.wav "$dir/all" PLEN20261207)
+rm -f "$dir/many" "$dir/all"
+count=$(find "$dir/app/record" -name 'PLEN*.wav' | wc -l)
+start_recorder
+first=$(curl -s -o "$dir/takes.json" -w '%{time_total}' "${url}api/takes")
+listed=$(jq length "$dir/takes.json")
+for _ in $(seq 20); do curl -s -o /dev/null -w '%{time_total}\n' "${url}api/takes"; done | sort -n >"$dir/times"
+median=$(sed -n 10p "$dir/times")
+worst=$(tail -n 1 "$dir/times")
+stop_recorder
+printf '/api/takes with %d takes (%d listed, %d bytes of JSON): first %.1f ms, then median %.1f ms, worst %.1f ms\n' \
+  "$count" "$listed" "$(stat -c %s "$dir/takes.json")" \
+  "$(echo "$first * 1000" | bc -l)" "$(echo "$median * 1000" | bc -l)" "$(echo "$worst * 1000" | bc -l)"
+find "$dir/app/record" -name 'PLEN*.wav' -delete
+
+# --- 2. Four streaming clients while a tone is recorded.
+for i in 1 2 3 4; do
+  sox -n -r 22050 -c 2 -b 16 "$dir/app/record/PLEN2026120610000$i.wav" synth 60 sine $((300 + 100 * i)) vol 0.3
+done
+sox -n -r 22050 -c 2 -b 16 "$dir/silence.wav" trim 0 2
+sox -n -r 22050 -c 2 -b 16 "$dir/tone.wav" synth 20 sine 440 vol 0.5
+start_recorder
+baseline=$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status")
+for i in 1 2 3 4; do
+  (
+    while [ ! -e "$dir/stop" ]; do
+      curl -s -o /dev/null --limit-rate 400k "${url}takes/PLEN2026120610000$i.wav" || true
+    done
+  ) &
+  clients+=($!)
+done
+# An event stream besides, as an open page would hold.
+curl -s -N "${url}api/events" -o /dev/null --max-time 40 &
+clients+=($!)
+paplay -d venue "$dir/silence.wav"
+paplay -d venue "$dir/tone.wav"
+for _ in $(seq 100); do
+  grep -q '^kept ' "$dir/out.log" && break
+  sleep 0.1
+done
+peak=$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status")
+anon=$(awk '/^RssAnon:/ {print $2}' "/proc/$pid/status")
+port=${url%/}
+port=${port##*:}
+streams=$(ss -Htn state established "( sport = :$port )" | wc -l)
+touch "$dir/stop"
+for c in "${clients[@]}"; do kill "$c" 2>/dev/null || true; wait "$c" 2>/dev/null || true; done
+clients=()
+stop_recorder
+take=$(sed -n 's/^kept \(PLEN[0-9-]*\.wav\) .*/\1/p' "$dir/out.log" | head -n 1)
+if [ -z "$take" ]; then
+  echo "web_load: the tone made no take" >&2
+  cat "$dir/out.log" >&2
+  exit 1
+fi
+data=$(($(stat -c %s "$dir/app/record/$take") - 44))
+awk -v d="$data" -v kb="$peak" -v base="$baseline" -v anon="$anon" -v s="$streams" 'BEGIN {
+  blocks = d / 8192; expected = (20 + 3) * 22050 / 2048
+  printf "4 streaming clients + 1 event stream (%s connections at the end): peak memory %.1f MB (%.1f MB before the clients; anonymous %.1f MB)\n",
+    s, kb / 1024, base / 1024, anon / 1024
+  printf "take of the 20 s tone: %d blocks (%.2f s); tone + 3 s of quiet = %.1f blocks\n", blocks, d / 88200, expected
+}'

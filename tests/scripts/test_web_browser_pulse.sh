@@ -1,0 +1,183 @@
+#!/usr/bin/env bash
+# The web page in a real browser (headless Chromium driven over WebDriver by
+# chromedriver and curl), served by the headless recorder beside the sound
+# server: the page lists the takes that a replay made, its audio element
+# plays one (the time advances), a take opened by speech on the live input
+# shows up without a reload, and deleting with the password removes the file.
+#
+# $1 = the built Somorabox. Runs inside scripts/with-pulse.sh.
+. "$(dirname "$0")/lib/program.sh"
+set -uo pipefail
+
+exe=${1:?usage: test_web_browser_pulse.sh path/to/Somorabox}
+work=$(mktemp -d /tmp/somora-webpage.XXXXXX)
+pid=""
+driver=""
+player=""
+session=""
+driver_port=""
+
+cleanup() {
+  [ -n "$session" ] && curl -s -X DELETE "http://127.0.0.1:$driver_port/session/$session" >/dev/null 2>&1
+  [ -n "$player" ] && kill "$player" 2>/dev/null && wait "$player" 2>/dev/null
+  [ -n "$driver" ] && kill "$driver" 2>/dev/null && wait "$driver" 2>/dev/null
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    kill -TERM "$pid" 2>/dev/null
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "test_web_browser: FAIL: $*" >&2
+  echo "--- record/:" >&2
+  ls -l "$work/app/record" >&2 2>/dev/null
+  echo "--- recorder output:" >&2
+  cat "$work/out.log" "$work/err.log" >&2 2>/dev/null
+  echo "--- chromedriver:" >&2
+  tail -n 20 "$work/driver.log" >&2 2>/dev/null
+  exit 1
+}
+
+source "$(dirname "$0")/lib/sound.sh"
+require_sound
+for tool in chromium chromedriver curl jq; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh installs it)"
+done
+server=$(sound_server)
+
+# --- Two takes made by a replay, then the recorder with its page, turned on
+# in config.ini (any free port; the recorder prints its address).
+make_speech "$work" 12
+make_silence "$work" 5
+sox "$work/sil5.wav" "$work/speech12.wav" "$work/sil5.wav" "$work/speech12.wav" "$work/sil5.wav" "$work/replay.wav" \
+  || fail "sox concat"
+mkdir -p "$work/app/record" "$work/config" "$work/runtime" "$work/profile"
+chmod 700 "$work/runtime"
+copy_program "$exe" "$work/app" || fail "cannot copy $exe"
+printf '[Settings]\nSamplingRate=22050\nRecordingLevel=2\nRecordingVolume=100\nPlayingVolume=100\nAGC=0\nManualMode=0\nManageFile=0\npassword=page-test-pw\n[Web]\nListen=127.0.0.1:0\n' \
+  >"$work/app/config.ini"
+"$work/app/Somorabox" --replay "$work/replay.wav" --out "$work/app/record" --start "2026-12-07 20:15:00" \
+  >"$work/replay.log" 2>&1 || fail "the replay failed: $(cat "$work/replay.log")"
+mapfile -t replayed < <(cd "$work/app/record" && ls PLEN*.wav | sort)
+[ ${#replayed[@]} -eq 2 ] || fail "the replay made ${#replayed[@]} takes, not 2"
+
+(
+  cd "$work/app" &&
+    exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+      XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" PULSE_SERVER="$server" \
+      ./Somorabox --headless
+) >"$work/out.log" 2>"$work/err.log" &
+pid=$!
+url=""
+for _ in $(seq 100); do
+  url=$(sed -n 's/^web page on \(http:[^ ]*\)$/\1/p' "$work/out.log")
+  [ -n "$url" ] && break
+  kill -0 "$pid" 2>/dev/null || fail "the recorder ended at start-up"
+  sleep 0.1
+done
+[ -n "$url" ] || fail "the recorder announced no web page"
+for _ in $(seq 100); do
+  [ "$(pactl list short source-outputs | wc -l)" -ge 1 ] && break
+  sleep 0.1
+done
+
+# --- The browser, through chromedriver on a free loopback port.
+for _ in $(seq 20); do
+  driver_port=$(shuf -i 20000-60000 -n 1)
+  chromedriver --port="$driver_port" --allowed-ips=127.0.0.1 >"$work/driver.log" 2>&1 &
+  driver=$!
+  for _ in $(seq 50); do
+    curl -s "http://127.0.0.1:$driver_port/status" 2>/dev/null | jq -e '.value.ready' >/dev/null 2>&1 && break 2
+    kill -0 "$driver" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$driver" 2>/dev/null
+  wait "$driver" 2>/dev/null
+  driver=""
+done
+[ -n "$driver" ] || fail "chromedriver did not start"
+
+capabilities=$(jq -nc --arg profile "$work/profile" '{capabilities: {alwaysMatch: {
+  browserName: "chrome",
+  "goog:chromeOptions": {binary: "/usr/bin/chromium", args: [
+    "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+    "--disable-component-update", "--disable-sync", "--no-first-run", "--mute-audio",
+    "--autoplay-policy=no-user-gesture-required", ("--user-data-dir=" + $profile)]}}}}')
+session=$(curl -s -X POST "http://127.0.0.1:$driver_port/session" -H 'Content-Type: application/json' \
+  -d "$capabilities" | jq -r '.value.sessionId // empty')
+[ -n "$session" ] || fail "no browser session"
+
+wd() {  # METHOD PATH [JSON]
+  curl -s -X "$1" "http://127.0.0.1:$driver_port/session/$session$2" -H 'Content-Type: application/json' \
+    -d "${3:-{\}}"
+}
+js() {  # runs a script in the page; prints its value as JSON
+  wd POST /execute/sync "$(jq -nc --arg s "$1" '{script: $s, args: []}')" | jq -c '.value'
+}
+until_true() {  # EXPRESSION TENTHS-OF-A-SECOND
+  local i
+  for ((i = 0; i < $2; i++)); do
+    [ "$(js "return Boolean($1)")" = true ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+wd POST /url "$(jq -nc --arg u "$url" '{url: $u}')" >/dev/null
+# The page lists both takes of the replay, newest first, with the live state on top.
+until_true "document.querySelectorAll('article.take').length === 2" 100 ||
+  fail "the page lists $(js "return document.querySelectorAll('article.take').length") takes, not 2"
+names=$(js "return [...document.querySelectorAll('article.take')].map(e => e.dataset.name).join(' ')")
+[ "$names" = "\"${replayed[1]} ${replayed[0]}\"" ] || fail "listed $names"
+until_true "document.getElementById('listening').classList.contains('on')" 100 || fail "the page does not show listening"
+js "window.samePage = 'yes'; return true" >/dev/null
+
+# The newest take plays: its audio element's time advances.
+js "document.querySelector('article.take audio').play(); return true" >/dev/null
+until_true "document.querySelector('article.take audio').currentTime > 1" 150 ||
+  fail "the audio element did not play (currentTime $(js "return document.querySelector('article.take audio').currentTime"))"
+js "document.querySelector('article.take audio').pause(); return true" >/dev/null
+until_true "document.querySelector('article.take canvas').peaks !== undefined" 50 || fail "no waveform thumbnail"
+
+# Speech on the live input opens a take, which the page shows without a reload.
+paplay -d venue "$work/speech12.wav" &
+player=$!
+until_true "document.querySelector('article.take.recording') !== null" 200 || fail "the live take did not show up"
+[ "$(js "return window.samePage")" = '"yes"' ] || fail "the page was reloaded"
+live=$(js "return document.querySelector('article.take.recording').dataset.name")
+until_true "document.getElementById('recording').classList.contains('rec')" 50 || fail "the state shows no recording"
+
+# Deleting the older replayed take with the password removes its file.
+older=${replayed[0]}
+js "window.confirm = () => true;
+    document.getElementById('password').value = 'page-test-pw';
+    document.querySelector('article.take[data-name=\"$older\"] button.delete').click(); return true" >/dev/null
+until_true "document.querySelector('article.take[data-name=\"$older\"]') === null" 100 ||
+  fail "the deleted take stays on the page ($(js "return document.getElementById('message').textContent"))"
+[ ! -e "$work/app/record/$older" ] || fail "$older is still on disk"
+[ -e "$work/app/record/${replayed[1]}" ] || fail "the other take went too"
+
+kill "$player" 2>/dev/null
+wait "$player" 2>/dev/null
+player=""
+
+# With the page still connected, SIGTERM ends the recorder cleanly.
+kill -TERM "$pid"
+code=""
+for _ in $(seq 150); do
+  if ! kill -0 "$pid" 2>/dev/null; then
+    wait "$pid"
+    code=$?
+    break
+  fi
+  sleep 0.1
+done
+[ -n "$code" ] || fail "the recorder did not end within 15 s of SIGTERM"
+pid=""
+[ "$code" -eq 0 ] || fail "exit code $code after SIGTERM"
+[ ! -s "$work/err.log" ] || fail "the recorder wrote to standard error"
+echo "test_web_browser_pulse: ok (listed ${replayed[*]}, played one, live take $live, deleted $older)"

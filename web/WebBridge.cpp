@@ -1,0 +1,114 @@
+// The one place where the recorder's current front ends meet the web server.
+#include "web/WebBridge.h"
+
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QTimer>
+
+#include <cmath>
+#include <memory>
+
+#include "capture/Unit2.h"
+#include "session/RecorderSession.h"
+#include "platform/Platform.h"
+#include "settings/publicunit.h"
+#include "web/WebServer.h"
+
+bool TakeWebArgument(QStringList& args, QString* listen, QString* error) {
+    const qsizetype i = args.indexOf(QStringLiteral("--web"));
+    if (i < 0) return true;
+    if (i + 1 >= args.size() || args[i + 1].startsWith(QLatin1String("--"))) {
+        if (error) *error = QStringLiteral("--web needs [ADDRESS:]PORT (try --help)");
+        return false;
+    }
+    if (listen) *listen = args[i + 1];
+    args.remove(i, 2);
+    return true;
+}
+
+namespace {
+
+LiveState Sample(RecorderSession& session, const QDateTime& takeStart) {
+    const TFRecord& record = session.Record();
+    LiveState s;
+    s.listening = record.Capturing;
+    s.recording = record.Recording;
+    if (s.recording) {
+        s.take = QFileInfo(record.FileName).fileName();
+        s.takeStart = takeStart;
+    }
+    s.level = record.Capturing ? record.Level : 0;
+    s.input = InputStateName(session.Input());
+    s.disk = DiskStateName(session.Disk());
+    return s;
+}
+
+}  // namespace
+
+WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* parent, QString* error,
+                    void (*onTakeDeleted)(const QString& name)) {
+    if (error) error->clear();
+    QString text = listen;
+    if (text.isEmpty() && platform::Services().profile)
+        text = platform::Services().profile->ReadString(AppPath + kConfigFileName, QStringLiteral("Web"),
+                                                        QStringLiteral("Listen"), QString());
+    WebOptions options;
+    QString why;
+    if (!ParseWebListen(text, &options, &why)) {
+        if (error && !why.isEmpty()) *error = QStringLiteral("web: ") + why;
+        return nullptr;
+    }
+    options.recordFolder = AppPath + "record/";
+    options.password = AppSettings.password;
+    auto* server = new WebServer(options, parent);
+    if (!server->Start(&why)) {
+        if (error) *error = QStringLiteral("web: ") + why;
+        delete server;
+        return nullptr;
+    }
+    if (onTakeDeleted) QObject::connect(server, &WebServer::TakeDeleted, server, onTakeDeleted, Qt::QueuedConnection);
+
+    // The take's start is when it was opened here; a take already open when
+    // the server started counts from then.
+    auto takeStart = std::make_shared<QDateTime>(QDateTime::currentDateTime());
+    RecorderSession* from = &session;
+    QObject::connect(&session, &RecorderSession::takeEvent, server,
+                     [server, from, takeStart](TakeEvent event, const QString& fileName, qint64 frames) {
+                         if (event == TakeEvent::Opened) *takeStart = QDateTime::currentDateTime();
+                         static const char* const kNames[] = {"opened", "kept", "deleted"};
+                         const int rate = from->Record().SampleRate;
+                         const double seconds = rate > 0 ? static_cast<double>(frames) / rate : 0.0;
+                         server->PublishState(Sample(*from, *takeStart));
+                         server->PublishEvent(QStringLiteral("take"),
+                                              QJsonObject{{"event", kNames[static_cast<int>(event)]},
+                                                          {"name", QFileInfo(fileName).fileName()},
+                                                          {"seconds", std::round(seconds * 10) / 10}});
+                     });
+    auto stateChanged = [server, from, takeStart](const QString& what, const QString& state, const QString& detail) {
+        server->PublishState(Sample(*from, *takeStart));
+        server->PublishEvent(QStringLiteral("state"),
+                             QJsonObject{{"what", what}, {"state", state}, {"detail", detail}});
+    };
+    QObject::connect(&session, &RecorderSession::inputStateChanged, server,
+                     [stateChanged](InputState state, const QString& detail) {
+                         stateChanged(QStringLiteral("input"), InputStateName(state), detail);
+                     });
+    QObject::connect(&session, &RecorderSession::diskStateChanged, server,
+                     [stateChanged](DiskState state, const QString& detail) {
+                         stateChanged(QStringLiteral("disk"), DiskStateName(state), detail);
+                     });
+    // A few samples a second of the level and the state; the administrator
+    // password may change in the settings dialog.
+    auto* timer = new QTimer(server);
+    auto password = std::make_shared<QString>(AppSettings.password);
+    QObject::connect(timer, &QTimer::timeout, server, [server, from, takeStart, password] {
+        server->PublishState(Sample(*from, *takeStart));
+        if (*password != AppSettings.password) {
+            *password = AppSettings.password;
+            server->SetPassword(*password);
+        }
+    });
+    timer->start(200);
+    server->PublishState(Sample(session, *takeStart));
+    return server;
+}

@@ -1,0 +1,22 @@
+#pragma once
+// Ties the web server to the recorder session of this process: the listening
+// address from the command line or config.ini, the live state sampled from
+// the session, its take events and state changes. The front ends call
+// StartWeb once.
+#include <QString>
+#include <QStringList>
+
+class QObject;
+class RecorderSession;
+class WebServer;
+
+// The value of "--web [ADDR:]PORT" among `args`, with the arguments it took
+// removed; false with an error when --web has no value.
+bool TakeWebArgument(QStringList& args, QString* listen, QString* error);
+
+// Starts the server when `listen` (from --web) or [Web] Listen in config.ini
+// asks for it, fed from `session` and owned by `parent`. Null when the web is
+// off or cannot start; `error` then tells why (empty when it is off).
+// `onTakeDeleted` runs on the GUI thread after a take was deleted through the web.
+WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* parent, QString* error,
+                    void (*onTakeDeleted)(const QString& name) = nullptr);

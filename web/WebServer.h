@@ -1,0 +1,81 @@
+#pragma once
+// The recorder's small web server: a page, a JSON view of the takes and of
+// the live state, Server-Sent Events, the takes themselves with ranges, and
+// deleting behind the administrator password. It runs on threads of its own;
+// the front end feeds it from the GUI thread through PublishState and
+// PublishEvent, which never wait for a client.
+#include <QDateTime>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+namespace platform {
+class TakeFiles;
+}
+
+struct WebOptions {
+    QString address = QStringLiteral("127.0.0.1");
+    quint16 port = 0;        // 0: any free port (see WebServer::Port)
+    QString recordFolder;    // ends with "/"
+    QString password;        // the administrator password
+    // Reading needs the password too. Always so on an address other than a
+    // loopback one; on loopback reading is open unless this is set.
+    bool passwordForReading = false;
+    // After a wrong password, further password checks are refused (429) for
+    // this long, doubling with each failure up to 16 times as long.
+    int authDelayMs = 1000;
+    int workerThreads = 12;
+    int maxEventClients = 4;
+};
+
+// "[ADDR:]PORT" as given to --web or in [Web] Listen; port 0 takes any free
+// one. An empty text is false with an empty error (the server stays off).
+bool ParseWebListen(const QString& text, WebOptions* options, QString* error);
+
+// "PLEN" + 14 digits, optionally "-" + digits, + ".wav".
+bool IsTakeName(const QString& name);
+
+// What the page shows at its top.
+struct LiveState {
+    bool listening = false;
+    bool recording = false;
+    QString take;            // file name of the take being written
+    QDateTime takeStart;     // local
+    int level = 0;           // 0-100
+    QString input;           // input state text, e.g. "listening", "stopped"
+    QString disk;            // disk state text, e.g. "ok"
+};
+
+class WebServer : public QObject {
+    Q_OBJECT
+public:
+    explicit WebServer(WebOptions options, QObject* parent = nullptr);
+    ~WebServer() override;
+
+    // Binds and starts serving; false with a one-line reason when the address
+    // cannot be used or the page's resources are missing.
+    bool Start(QString* error);
+    void Stop();
+    bool Running() const;
+    // The port listened on (the chosen one when the options asked for 0).
+    quint16 Port() const;
+    // "http://ADDRESS:PORT/" of the running server.
+    QString Url() const;
+
+    void PublishState(const LiveState& state);
+    // `type` is the event name sent to the page ("take", "state", …).
+    void PublishEvent(const QString& type, const QJsonObject& data);
+    void SetPassword(const QString& password);
+
+signals:
+    // A take was deleted through the web (emitted on a server thread; a
+    // receiver on the GUI thread gets it queued).
+    void TakeDeleted(const QString& name);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};

@@ -1,0 +1,215 @@
+// The recorder's page: the live state from the event stream, the takes
+// grouped by day, newest first. No outside resources.
+'use strict';
+
+const $ = (id) => document.getElementById(id);
+const rows = new Map();      // take name -> row element
+const days = new Map();      // "yyyy-mm-dd" -> section element
+let live = { recording: false, seconds: 0, at: 0 };
+
+function pad(n) { return String(n).padStart(2, '0'); }
+function duration(s) {
+  s = Math.max(0, Math.round(s));
+  const h = Math.floor(s / 3600), m = Math.floor(s / 60) % 60;
+  return (h ? h + ':' + pad(m) : m) + ':' + pad(s % 60);
+}
+function bytesText(b) {
+  if (!(b >= 0)) return '–';
+  const u = ['B', 'KB', 'MB', 'GB', 'TB'];
+  let i = 0;
+  while (b >= 1024 && i < u.length - 1) { b /= 1024; i++; }
+  return b.toFixed(i ? 1 : 0) + ' ' + u[i];
+}
+function say(text) {
+  $('message').textContent = text;
+  if (text) setTimeout(() => { if ($('message').textContent === text) $('message').textContent = ''; }, 6000);
+}
+
+// --- Live state
+function showState(s) {
+  const listening = $('listening');
+  listening.textContent = s.listening ? '监听中 · listening' : '未监听 · not listening';
+  listening.className = 'badge ' + (s.listening ? 'on' : 'off');
+  const rec = $('recording');
+  rec.textContent = s.recording ? '● 录音中 · recording' : '未录音 · idle';
+  rec.className = 'badge ' + (s.recording ? 'rec' : 'idle');
+  live = { recording: s.recording, seconds: s.recording_seconds || 0, at: Date.now() };
+  $('input').textContent = s.input || '–';
+  $('disk').textContent = s.disk || '–';
+  if ('free_bytes' in s) $('free').textContent = bytesText(s.free_bytes);
+  showLevel(s.level);
+  tick();
+}
+function showLevel(level) { $('level').style.width = Math.max(0, Math.min(100, level | 0)) + '%'; }
+function tick() {
+  $('clock').textContent = live.recording ? duration(live.seconds + (Date.now() - live.at) / 1000) : '';
+}
+setInterval(tick, 500);
+
+async function refreshStatus() {
+  try {
+    const r = await fetch('/api/status', { cache: 'no-store' });
+    if (r.ok) showState(await r.json());
+  } catch (e) { /* the event stream reports the link */ }
+}
+
+// --- Takes
+function daySection(day) {
+  let section = days.get(day);
+  if (!section) {
+    section = document.createElement('section');
+    const h = document.createElement('h2');
+    h.textContent = day;
+    section.appendChild(h);
+    days.set(day, section);
+  }
+  return section;
+}
+
+function drawPeaks(canvas, peaks, position) {
+  const w = canvas.clientWidth || 300, h = canvas.clientHeight || 36;
+  const ratio = window.devicePixelRatio || 1;
+  if (canvas.width !== Math.round(w * ratio)) { canvas.width = Math.round(w * ratio); canvas.height = Math.round(h * ratio); }
+  const g = canvas.getContext('2d');
+  g.setTransform(ratio, 0, 0, ratio, 0, 0);
+  g.clearRect(0, 0, w, h);
+  const step = w / peaks.length;
+  for (let i = 0; i < peaks.length; i++) {
+    const v = Math.max(1, peaks[i] / 100 * (h - 2));
+    g.fillStyle = i / peaks.length < position ? '#00ccff' : '#4f6b84';
+    g.fillRect(i * step, (h - v) / 2, Math.max(1, step - 0.5), v);
+  }
+}
+
+const observer = 'IntersectionObserver' in window ? new IntersectionObserver((entries) => {
+  for (const e of entries) if (e.isIntersecting) { observer.unobserve(e.target); loadPeaks(e.target); }
+}) : null;
+
+async function loadPeaks(canvas) {
+  try {
+    const r = await fetch('/takes/' + encodeURIComponent(canvas.dataset.name) + '/peaks');
+    if (!r.ok) return;
+    canvas.peaks = (await r.json()).peaks;
+    drawPeaks(canvas, canvas.peaks, 0);
+  } catch (e) { /* left blank */ }
+}
+
+function makePlayer(row, t) {
+  const box = row.querySelector('.player');
+  box.textContent = '';
+  const canvas = document.createElement('canvas');
+  canvas.dataset.name = t.name;
+  const audio = document.createElement('audio');
+  audio.controls = true;
+  audio.preload = 'none';
+  audio.src = '/takes/' + encodeURIComponent(t.name);
+  canvas.addEventListener('click', (ev) => {
+    const d = audio.duration || t.seconds;
+    if (!d) return;
+    audio.currentTime = (ev.offsetX / canvas.clientWidth) * d;
+    audio.play().catch(() => {});
+  });
+  audio.addEventListener('timeupdate', () => {
+    if (canvas.peaks && audio.duration) drawPeaks(canvas, canvas.peaks, audio.currentTime / audio.duration);
+  });
+  box.append(canvas, audio);
+  if (observer) observer.observe(canvas); else loadPeaks(canvas);
+}
+
+function makeRow(t) {
+  const row = document.createElement('article');
+  row.className = 'take';
+  row.dataset.name = t.name;
+  row.innerHTML = '<div class="top"><span class="time"></span><span class="len"></span><span class="rec"></span>' +
+    '<span class="actions"><a class="download">下载 download</a><button class="delete" type="button">删除 delete</button></span></div>' +
+    '<div class="player"></div>';
+  row.querySelector('.time').textContent = t.start.slice(11, 19);
+  const a = row.querySelector('.download');
+  a.href = '/takes/' + encodeURIComponent(t.name);
+  a.download = t.name;
+  row.querySelector('.delete').addEventListener('click', () => removeTake(t.name));
+  return row;
+}
+
+function updateRow(row, t) {
+  row.querySelector('.len').textContent = duration(t.seconds);
+  row.querySelector('.rec').textContent = t.recording ? '● 录音中 REC' : '';
+  row.classList.toggle('recording', t.recording);
+  row.querySelector('.actions').hidden = t.recording;
+  const wasRecording = row.dataset.recording === '1';
+  row.dataset.recording = t.recording ? '1' : '0';
+  if (!t.recording && (wasRecording || !row.querySelector('audio'))) makePlayer(row, t);
+}
+
+function showTakes(list) {
+  const container = $('takes');
+  const seen = new Set();
+  let lastSection = null;
+  let previousRow = null;
+  for (const t of list) {
+    seen.add(t.name);
+    let row = rows.get(t.name);
+    if (!row) { row = makeRow(t); rows.set(t.name, row); }
+    updateRow(row, t);
+    const section = daySection(t.start.slice(0, 10));
+    if (section !== lastSection) {
+      // Sections in the order of the list, each after the one before.
+      const want = lastSection ? lastSection.nextSibling : container.firstChild;
+      if (want !== section) container.insertBefore(section, want);
+      lastSection = section;
+      previousRow = section.firstChild;  // the heading
+    }
+    if (previousRow.nextSibling !== row) section.insertBefore(row, previousRow.nextSibling);
+    previousRow = row;
+  }
+  for (const [name, row] of rows) if (!seen.has(name)) { row.remove(); rows.delete(name); }
+  for (const [day, section] of days) if (section.children.length <= 1) { section.remove(); days.delete(day); }
+  const empty = container.querySelector('.empty');
+  if (list.length && empty) empty.remove();
+  if (!list.length && !empty) container.innerHTML = '<p class="empty">没有录音 · no takes</p>';
+}
+
+let loading = null, again = false;
+async function loadTakes() {
+  if (loading) { again = true; return loading; }
+  loading = (async () => {
+    try {
+      const r = await fetch('/api/takes', { cache: 'no-store' });
+      if (r.ok) showTakes(await r.json());
+    } catch (e) { /* the event stream reports the link */ }
+  })();
+  await loading;
+  loading = null;
+  if (again) { again = false; return loadTakes(); }
+}
+
+async function removeTake(name) {
+  const password = $('password').value;
+  if (!password) { say('请输入管理员密码 · enter the admin password'); $('password').focus(); return; }
+  if (!confirm('删除 ' + name + '? · delete?')) return;
+  const credentials = btoa(String.fromCharCode(...new TextEncoder().encode('admin:' + password)));
+  let r;
+  try {
+    r = await fetch('/takes/' + encodeURIComponent(name), { method: 'DELETE', headers: { Authorization: 'Basic ' + credentials } });
+  } catch (e) { say('连接失败 · no connection'); return; }
+  if (r.status === 204 || r.status === 404) { say(''); loadTakes(); return; }
+  say(r.status === 401 ? '密码错误 · wrong password'
+    : r.status === 409 ? '正在录音或播放 · the take is in use'
+    : r.status === 429 ? '请稍后再试 · too many attempts, wait a moment'
+    : '删除失败 · not deleted (' + r.status + ')');
+}
+
+// --- Live updates
+function connect() {
+  const events = new EventSource('/api/events');
+  events.onopen = () => { $('link').className = 'on'; loadTakes(); refreshStatus(); };
+  events.onerror = () => { $('link').className = 'off'; };
+  events.addEventListener('state', (e) => showState(JSON.parse(e.data)));
+  events.addEventListener('level', (e) => showLevel(JSON.parse(e.data).level));
+  events.addEventListener('take', () => loadTakes());
+}
+
+loadTakes();
+refreshStatus();
+setInterval(refreshStatus, 10000);
+connect();
