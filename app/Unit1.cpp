@@ -8,6 +8,7 @@
 
 #include "capture/RecordingFile.h"
 #include "capture/Unit2.h"
+#include "platform/DataFolder.h"
 #include "platform/Platform.h"
 #include "playback/Unit4.h"
 #include "resources/Pictures.h"
@@ -231,7 +232,15 @@ void TForm1::ConnectCommands() {
 
 void TForm1::FormCreate() {
     // 1. The executable's folder.
-    AppPath = appPathOverride_.isEmpty() ? QCoreApplication::applicationDirPath() + "/" : appPathOverride_;
+    // An installed program keeps config.ini and record/ in the user's data
+    // folder instead (see ProgramDataFolder).
+    if (appPathOverride_.isEmpty()) {
+        const QString own = QCoreApplication::applicationDirPath() + "/";
+        AppPath = platform::ProgramDataFolder(own);
+        ExecutableFile = AppPath == own ? QString() : QCoreApplication::applicationFilePath();
+    } else {
+        AppPath = appPathOverride_;
+    }
     // 2. Buttons are filled with the controls.
     // 3. Size and place: 10 pixels from the top, centred.
     setFixedSize(Image1->width(), Image1->height());

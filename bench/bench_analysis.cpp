@@ -25,7 +25,10 @@ std::vector<int16_t> NoiseBlock(int frames) {
     return block;
 }
 
+// The argument 0 forces the baseline instruction set, 1 takes the best one
+// the processor has.
 void BM_CaptureBlock(benchmark::State& state) {
+    if (state.range(0) == 0) UseAnalysisPath(AnalysisPath::Plain);
     const std::vector<int16_t> input = NoiseBlock(2048);
     std::vector<int16_t> work(input.size());
     int32_t bands[20];
@@ -35,8 +38,9 @@ void BM_CaptureBlock(benchmark::State& state) {
         ComputeBands(work.data(), 2048, 44100, level, bands);
         benchmark::DoNotOptimize(bands);
     }
+    UseBestAnalysisPath();
 }
-BENCHMARK(BM_CaptureBlock);
+BENCHMARK(BM_CaptureBlock)->Arg(0)->Arg(1);
 
 void BM_CaptureLevelOnly(benchmark::State& state) {
     const std::vector<int16_t> input = NoiseBlock(2048);

@@ -1,6 +1,7 @@
 #include "capture/BlockAnalysis.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -43,14 +44,38 @@ using V8i = int32_t __attribute__((vector_size(32)));
 using V8s = int16_t __attribute__((vector_size(16)));
 using V4d = double __attribute__((vector_size(32)));
 
+// The bodies below are compiled twice, once for the baseline instruction set
+// and once for AVX2, from the same source: the operations and their order are
+// the same, so both give the same bits (-ffp-contract=off keeps multiplies
+// and adds apart on either).
+#define SOMORA_KERNEL static inline __attribute__((always_inline))
+
+// The two channel sums of a block. Eight samples (four frames) at a time:
+// the even lanes hold the left channel, the odd ones the right; a lane's sum
+// stays within 32 bits for 65536 steps.
+SOMORA_KERNEL void ChannelSums(const int16_t* samples, int n, int64_t sums[2]) {
+    const int count = 2 * n;
+    int j = 0;
+    while (j + 8 <= count) {
+        V8i acc = {};
+        const int stop = std::min(count, j + 8 * 65536);
+        for (; j + 8 <= stop; j += 8) {
+            V8s xs;
+            std::memcpy(&xs, samples + j, sizeof xs);
+            acc += __builtin_convertvector(xs, V8i);
+        }
+        for (int l = 0; l < 8; ++l) sums[l & 1] += acc[l];
+    }
+    for (; j < count; ++j) sums[j & 1] += samples[j];
+}
+
 // The correction x := nearest(x - mean), clipped, for blocks whose frame
 // count is a power of two. Then the mean sum/N has at most log2 N fraction
 // bits and x - mean is exact in double, so the rounding can be done in
 // integers: with mean = a + r/N (0 <= r < N), nearest(x - mean) is x - a when
 // 2r < N, x - a - 1 when 2r > N, and for 2r = N the even one of the two.
 // Returns the sum of the corrected |x|.
-__attribute__((target_clones("avx2", "default")))
-int64_t CorrectExact(int16_t* samples, int n, const int64_t sums[2]) {
+SOMORA_KERNEL int64_t CorrectExact(int16_t* samples, int n, const int64_t sums[2]) {
     int32_t a[2], down[2], half[2];
     for (int c = 0; c < 2; ++c) {
         int64_t q = sums[c] / n;
@@ -116,24 +141,47 @@ int64_t CorrectGeneral(int16_t* samples, int n, const int64_t sums[2]) {
     return total;
 }
 
+// DC removal in place; returns the sum of the corrected |x|.
+SOMORA_KERNEL int64_t Correct(int16_t* samples, int n) {
+    int64_t sums[2] = {0, 0};
+    ChannelSums(samples, n, sums);
+    const bool powerOfTwo = (n & (n - 1)) == 0;
+    return powerOfTwo ? CorrectExact(samples, n, sums) : CorrectGeneral(samples, n, sums);
+}
+
+// The filter input of frame f: (left + right) / 256, truncated toward zero.
+SOMORA_KERNEL double FilterInput(const int16_t* samples, int f) {
+    return static_cast<double>((samples[2 * f] + samples[2 * f + 1]) / 256);
+}
+
+constexpr int kVectors = kBands / 4;
+
 // The 20 recursive filters side by side, four to a vector; every lane does
-// exactly s := c * s1 - s2 + x in that order, in double precision.
-__attribute__((target_clones("avx2", "default")))
-void RunFilters(const int16_t* samples, int frames, const double* c, double* outS1, double* outS2) {
-    constexpr int kVectors = kBands / 4;
+// exactly s := c * s1 - s2 + x in that order, in double precision. With
+// sixteen vector registers (AVX2) the five vectors of states stay in
+// registers when the loop over them is unrolled; on the baseline, where each
+// takes two registers, the loop is left as it is.
+template <bool kUnrolled>
+SOMORA_KERNEL void RunFilters(const int16_t* samples, int frames, const double* c, double* outS1, double* outS2) {
     V4d vc[kVectors], s1[kVectors], s2[kVectors];
     for (int b = 0; b < kVectors; ++b) {
         std::memcpy(&vc[b], c + 4 * b, sizeof(V4d));
         s1[b] = V4d{};
         s2[b] = V4d{};
     }
+    const auto step = [&](int b, const V4d& vx) {
+        const V4d s = vc[b] * s1[b] - s2[b] + vx;
+        s2[b] = s1[b];
+        s1[b] = s;
+    };
     for (int f = 0; f < frames; ++f) {
-        const double x = static_cast<double>((samples[2 * f] + samples[2 * f + 1]) / 256);
+        const double x = FilterInput(samples, f);
         const V4d vx = {x, x, x, x};
-        for (int b = 0; b < kVectors; ++b) {
-            const V4d s = vc[b] * s1[b] - s2[b] + vx;
-            s2[b] = s1[b];
-            s1[b] = s;
+        if constexpr (kUnrolled) {
+#pragma GCC unroll 8
+            for (int b = 0; b < kVectors; ++b) step(b, vx);
+        } else {
+            for (int b = 0; b < kVectors; ++b) step(b, vx);
         }
     }
     for (int b = 0; b < kVectors; ++b) {
@@ -142,40 +190,42 @@ void RunFilters(const int16_t* samples, int frames, const double* c, double* out
     }
 }
 
-}  // namespace
+#undef SOMORA_KERNEL
 
-double AnalyseBlock(int16_t* samples, const BlockParams& params) {
-    const int n = params.frames;
-    if (n <= 0 || params.levelDivisor == 0) return 0.0;
-    int64_t sums[2] = {0, 0};
-    {
-        // Vectorisable: two interleaved channel sums.
-        int32_t part[2] = {0, 0};
-        int count = 0;
-        for (int k = 0; k < n; ++k) {
-            part[0] += samples[2 * k];
-            part[1] += samples[2 * k + 1];
-            if (++count == 32768) {
-                sums[0] += part[0];
-                sums[1] += part[1];
-                part[0] = part[1] = 0;
-                count = 0;
-            }
-        }
-        sums[0] += part[0];
-        sums[1] += part[1];
-    }
-    const bool powerOfTwo = (n & (n - 1)) == 0;
-    const int64_t total = powerOfTwo ? CorrectExact(samples, n, sums) : CorrectGeneral(samples, n, sums);
-    return static_cast<double>(total) / 2 / params.levelDivisor * 100 / 32767;
+// One set of the kernels per instruction set.
+struct Kernels {
+    AnalysisPath path;
+    int64_t (*correct)(int16_t*, int);
+    void (*filters)(const int16_t*, int, const double*, double*, double*);
+};
+
+int64_t CorrectPlain(int16_t* s, int n) { return Correct(s, n); }
+void FiltersPlain(const int16_t* s, int n, const double* c, double* o1, double* o2) {
+    RunFilters<false>(s, n, c, o1, o2);
 }
 
-void ComputeBands(const int16_t* samples, int frames, int sampleRate, double level,
-                  int32_t bands[20]) {
-    const BandConstants& k = ConstantsFor(sampleRate);
-    double s1[kBands];
-    double s2[kBands];
-    RunFilters(samples, std::max(frames, 0), k.c, s1, s2);
+__attribute__((target("avx2"))) int64_t CorrectAvx2(int16_t* s, int n) { return Correct(s, n); }
+__attribute__((target("avx2"))) void FiltersAvx2(const int16_t* s, int n, const double* c, double* o1, double* o2) {
+    RunFilters<true>(s, n, c, o1, o2);
+}
+
+constexpr Kernels kPlainKernels{AnalysisPath::Plain, CorrectPlain, FiltersPlain};
+constexpr Kernels kAvx2Kernels{AnalysisPath::Avx2, CorrectAvx2, FiltersAvx2};
+
+bool HasAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+std::atomic<const Kernels*>& ActiveKernels() {
+    static std::atomic<const Kernels*> active{HasAvx2() ? &kAvx2Kernels : &kPlainKernels};
+    return active;
+}
+
+const Kernels& Active() { return *ActiveKernels().load(std::memory_order_relaxed); }
+
+// Band levels from the filter states of one block.
+void BandsFromStates(const BandConstants& k, const double* s1, const double* s2, double level, int32_t bands[20]) {
     for (int i = 0; i < kBands; ++i) {
         const double y = s1[i] - k.decay[i] * s2[i];
         const double magnitude = std::fabs(y);
@@ -183,6 +233,35 @@ void ComputeBands(const int16_t* samples, int frames, int sampleRate, double lev
         const double value = std::rint(std::rint(m) + level);
         bands[i] = static_cast<int32_t>(std::min(100.0, value));
     }
+}
+
+double LevelOf(int64_t total, int divisor) { return static_cast<double>(total) / 2 / divisor * 100 / 32767; }
+
+}  // namespace
+
+AnalysisPath CurrentAnalysisPath() { return Active().path; }
+
+bool UseAnalysisPath(AnalysisPath path) {
+    if (path == AnalysisPath::Avx2 && !HasAvx2()) return false;
+    ActiveKernels().store(path == AnalysisPath::Avx2 ? &kAvx2Kernels : &kPlainKernels);
+    return true;
+}
+
+void UseBestAnalysisPath() { UseAnalysisPath(HasAvx2() ? AnalysisPath::Avx2 : AnalysisPath::Plain); }
+
+double AnalyseBlock(int16_t* samples, const BlockParams& params) {
+    const int n = params.frames;
+    if (n <= 0 || params.levelDivisor == 0) return 0.0;
+    return LevelOf(Active().correct(samples, n), params.levelDivisor);
+}
+
+void ComputeBands(const int16_t* samples, int frames, int sampleRate, double level,
+                  int32_t bands[20]) {
+    const BandConstants& k = ConstantsFor(sampleRate);
+    double s1[kBands];
+    double s2[kBands];
+    Active().filters(samples, std::max(frames, 0), k.c, s1, s2);
+    BandsFromStates(k, s1, s2, level, bands);
 }
 
 void CaptureWavePoints(const int16_t* samples, int width, int height, std::vector<QPoint>& points) {

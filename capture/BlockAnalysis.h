@@ -21,6 +21,21 @@ double AnalyseBlock(int16_t* samples, const BlockParams& params);
 void ComputeBands(const int16_t* samples, int frames, int sampleRate, double level,
                   int32_t bands[20]);
 
+// What the analysis of one capture block gives: its level L and its bands.
+struct BlockResult {
+    double level = 0.0;
+    int32_t bands[20] = {};
+};
+
+// The instruction set the analysis runs on, chosen once from the processor:
+// AVX2 where it has it, else the baseline. Both give the same bits.
+enum class AnalysisPath { Plain, Avx2 };
+AnalysisPath CurrentAnalysisPath();
+// Switches the analysis to `path` (for tests and benchmarks, while no
+// analysis runs); false when the processor lacks it.
+bool UseAnalysisPath(AnalysisPath path);
+void UseBestAnalysisPath();
+
 // Waveform points of a corrected capture block for a box of width w and height h.
 void CaptureWavePoints(const int16_t* samples, int width, int height, std::vector<QPoint>& points);
 // Waveform points of a playback block (1024 points).

@@ -1,5 +1,6 @@
 #include "capture/Unit2.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -46,6 +47,14 @@ void TFRecord::StartInput() {
         platform::kWaveOk)
         return;
     WaveIn = device;
+    // A device with a thread to spare analyses the blocks ahead, each in its
+    // own buffer; only the recording control has to wait for its turn.
+    WaveIn->SetAheadStage([this, rate = SampleRate, bands = BandsShown](platform::WaveInBuffer* b) {
+        auto* block = reinterpret_cast<int16_t*>(b->data);
+        BlockResult& result = AheadResults[static_cast<size_t>(b - CaptureHeaders.data())];
+        result.level = AnalyseBlock(block, kCaptureBlock);
+        if (bands) ComputeBands(block, kBlockFrames, rate, result.level, result.bands);
+    });
     for (int i = 0; i < kBufferCount; ++i) {
         platform::WaveInBuffer& h = CaptureHeaders[static_cast<size_t>(i)];
         h.data = CaptureBuffers.data() + static_cast<size_t>(i) * kBlockBytes;
@@ -64,6 +73,7 @@ void TFRecord::StopInput() {
     // Reset takes every buffer back unreported; none of them is handled again.
     WaveIn->Reset();
     WaveIn->Close();
+    WaveIn->SetAheadStage({});
     WaveIn = nullptr;
     if (Recording) EndRecordingByStop();
 }
@@ -83,14 +93,25 @@ void TFRecord::OnWaveInData(platform::WaveInBuffer* buffer) {
         return;
     }
 
-    std::memcpy(WorkBlock.data(), buffer->data, kBlockBytes);
-    const double L = AnalyseBlock(WorkBlock.data(), kCaptureBlock);
+    if (buffer->processedAhead) {
+        HandleAnalysedBlock(reinterpret_cast<const int16_t*>(buffer->data),
+                            AheadResults[static_cast<size_t>(buffer - CaptureHeaders.data())]);
+    } else {
+        std::memcpy(WorkBlock.data(), buffer->data, kBlockBytes);
+        BlockResult result;
+        result.level = AnalyseBlock(WorkBlock.data(), kCaptureBlock);
+        if (BandsShown) ComputeBands(WorkBlock.data(), kBlockFrames, SampleRate, result.level, result.bands);
+        HandleAnalysedBlock(WorkBlock.data(), result);
+    }
+    if (Capturing) WaveIn->AddBuffer(buffer);
+}
+
+void TFRecord::HandleAnalysedBlock(const int16_t* block, const BlockResult& result) {
     if (Display) {
-        CaptureWavePoints(WorkBlock.data(), Display->DisplayWidth(), Display->DisplayHeight(), WavePoints);
+        CaptureWavePoints(block, Display->DisplayWidth(), Display->DisplayHeight(), WavePoints);
         Display->ShowWave(WavePoints.data(), static_cast<int>(WavePoints.size()), WaveBackColor, kWavePen);
     }
-    ComputeBands(WorkBlock.data(), kBlockFrames, SampleRate, L, BandLevels);
-    Level = static_cast<int32_t>(std::nearbyint(L));
-    ControlStep(L, WorkBlock.data());
-    if (Capturing) WaveIn->AddBuffer(buffer);
+    if (BandsShown) std::copy(std::begin(result.bands), std::end(result.bands), BandLevels);
+    Level = static_cast<int32_t>(std::nearbyint(result.level));
+    ControlStep(result.level, block);
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "capture/BlockAnalysis.h"
 #include "capture/WaveDisplay.h"
 #include "platform/Platform.h"
 #include "platform/WaveIn.h"
@@ -55,16 +56,26 @@ public:
     bool Recording = false;
     int32_t FramesWritten = 0;
 
+    // False where nothing shows the band levels (the replay): the 20 band
+    // filters, the larger part of a block's analysis, are then skipped and
+    // BandLevels keeps its values. The takes do not depend on them.
+    bool BandsShown = true;
     // Reported for every take opened, kept or deleted, with its frames so far.
     std::function<void(TakeEvent event, const QString& fileName, int32_t frames)> OnTakeEvent;
-    // The corrected copy of the block being handled.
+    // The corrected copy of the block being handled, when it is analysed
+    // here; a block the device had analysed ahead is corrected in its buffer.
     std::array<int16_t, 2 * kBlockFrames> WorkBlock{};
+    // The analysis of each buffer that the device ran ahead (see StartInput).
+    std::array<BlockResult, kBufferCount> AheadResults{};
     // The waveform points of the block being handled (room for 2048, kept).
     std::vector<QPoint> WavePoints;
 
     void StartInput();
     void StopInput();
     void OnWaveInData(platform::WaveInBuffer* buffer);
+    // Everything after the analysis of a block, in order: waveform, bands,
+    // Level, recording control. `block` is the corrected block.
+    void HandleAnalysedBlock(const int16_t* block, const BlockResult& result);
 
     // Recording control, run by the block handler.
     // One analysed block: level L (real) with Level already set; `block` is

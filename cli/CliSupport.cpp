@@ -1,8 +1,12 @@
 #include "cli/CliSupport.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 #include <cstdio>
+
+#include "platform/DataFolder.h"
+#include "settings/publicunit.h"
 
 namespace {
 
@@ -11,6 +15,12 @@ QString SecondsText(int64_t frames, int32_t rate) {
 }
 
 }  // namespace
+
+void SetProgramFolders() {
+    const QString own = QCoreApplication::applicationDirPath() + "/";
+    AppPath = platform::ProgramDataFolder(own);
+    ExecutableFile = AppPath == own ? QString() : QCoreApplication::applicationFilePath();
+}
 
 void PrintLine(const QString& line) {
     std::fprintf(stdout, "%s\n", line.toLocal8Bit().constData());

@@ -7,6 +7,10 @@
 
 #include "capture/Unit2.h"
 
+// AppPath: the executable's folder, or the user's data folder for an
+// installed program (see platform::ProgramDataFolder).
+void SetProgramFolders();
+
 void PrintLine(const QString& line);
 // "Somorabox: <message>" on standard error.
 void Error(const QString& message);

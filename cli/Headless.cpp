@@ -91,7 +91,7 @@ int RunHeadless(int argc, char** argv) {
     // second start ends at once and silently.
     if (!platform::Services().instance->TryAcquire(kMainCaption)) return 0;
 
-    AppPath = QCoreApplication::applicationDirPath() + "/";
+    SetProgramFolders();
     LoadSettings();
     Playing = false;
     // Nothing shows the blocks as they come: the input wakes about five

@@ -1,4 +1,4 @@
-// The replay of a WAV file (--replay) through the same session, capture
+// The replay of a sound file (--replay) through the same session, capture
 // engine and recording control as the live recorder, with a clock that counts
 // the sound's frames.
 #include <QCoreApplication>
@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <vector>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -43,20 +44,53 @@ private:
 
 // The files of a replay skip the periodic flushes of a live recording: the
 // source stays where it is, and a flush every two seconds of sound would
-// bound the replay by the disk's latency.
+// bound the replay by the disk's latency. Writes that continue one another
+// are gathered up to 256 KiB and written at once; anything else (the header
+// patched at the end, the size) writes what was gathered first.
 class UnflushedFile final : public platform::WritableFile {
 public:
-    explicit UnflushedFile(std::unique_ptr<platform::WritableFile> file) : file_(std::move(file)) {}
-    int64_t Append(const void* data, int64_t size) override { return file_->Append(data, size); }
-    bool WriteAt(int64_t offset, const void* data, int64_t size) override {
-        return file_->WriteAt(offset, data, size);
+    explicit UnflushedFile(std::unique_ptr<platform::WritableFile> file) : file_(std::move(file)) {
+        gathered_.reserve(kGather);
     }
-    int64_t Size() override { return file_->Size(); }
+    ~UnflushedFile() override { Flush(); }
+    int64_t Append(const void* data, int64_t size) override {
+        Flush();
+        return file_->Append(data, size);
+    }
+    bool WriteAt(int64_t offset, const void* data, int64_t size) override {
+        const int64_t end = start_ + static_cast<int64_t>(gathered_.size());
+        if (gathered_.empty() || offset != end || static_cast<int64_t>(gathered_.size()) + size > kGather) {
+            if (!Flush()) return false;
+            start_ = offset;
+        }
+        if (size > kGather) return file_->WriteAt(offset, data, size);
+        gathered_.insert(gathered_.end(), static_cast<const char*>(data), static_cast<const char*>(data) + size);
+        return true;
+    }
+    int64_t Size() override {
+        Flush();
+        return file_->Size();
+    }
     void Sync() override {}
-    void Close() override { file_->Close(); }
+    void Close() override {
+        Flush();
+        file_->Close();
+    }
 
 private:
+    static constexpr int64_t kGather = 256 * 1024;
+    // A failed write loses what was gathered, as it would have lost the
+    // single writes; the sizes patched at the end come from the real file.
+    bool Flush() {
+        if (gathered_.empty()) return true;
+        const bool ok = file_->WriteAt(start_, gathered_.data(), static_cast<int64_t>(gathered_.size()));
+        gathered_.clear();
+        return ok;
+    }
+
     std::unique_ptr<platform::WritableFile> file_;
+    std::vector<char> gathered_;
+    int64_t start_ = 0;
 };
 
 class ReplayFiles final : public platform::Files {
@@ -158,14 +192,14 @@ bool ParseReplayOptions(int argc, char** argv, ReplayOptions& options) {
             Error(QStringLiteral("unknown option '%1' (try --help)").arg(arg));
             return false;
         } else if (!options.input.isEmpty()) {
-            Error(QStringLiteral("one WAV file at a time, not also '%1' (try --help)").arg(arg));
+            Error(QStringLiteral("one sound file at a time, not also '%1' (try --help)").arg(arg));
             return false;
         } else {
             options.input = arg;
         }
     }
     if (options.input.isEmpty() && !options.help) {
-        Error(QStringLiteral("--replay needs a WAV file (try --help)"));
+        Error(QStringLiteral("--replay needs a sound file (try --help)"));
         return false;
     }
     return true;
@@ -186,8 +220,7 @@ int RunReplay(int argc, char** argv) {
     QCoreApplication app(qtArgc, argv);
     platform::ReplayWaveIn device(options.input, options.realtime);
     if (!device.Probe()) {
-        Error(QStringLiteral("%1 %2: only 16-bit PCM WAV files are replayed")
-                  .arg(options.input, device.ProbeError()));
+        Error(QStringLiteral("%1 %2").arg(options.input, device.ProbeError()));
         return 2;
     }
     const int rate = device.FileSampleRate();
@@ -202,7 +235,7 @@ int RunReplay(int argc, char** argv) {
         start = QFileInfo(options.input).lastModified().addMSecs(-device.TotalFrames() * 1000 / rate);
     }
 
-    AppPath = QCoreApplication::applicationDirPath() + "/";
+    SetProgramFolders();
     QString folder = options.out.isEmpty() ? AppPath + "record/" : options.out;
     if (!folder.endsWith('/')) folder += '/';
     const QStringList created = MissingFolders(folder);
@@ -238,8 +271,13 @@ int RunReplay(int argc, char** argv) {
                              .voiceOnly = true,
                              .watchInput = false,
                              .waitForDisk = true,
-                             .sampleRate = rate});
+                             .sampleRate = rate,
+                             // A replay waits for the disk anyway: a few
+                             // seconds of sound in the writer keep it busy,
+                             // and the memory small.
+                             .writerBlocks = 128});
     TFRecord& record = session.Record();
+    record.BandsShown = false;  // nothing shows them, and the takes do not depend on them
 
     Progress progress(device.TotalFrames());
     int kept = 0;
@@ -294,6 +332,12 @@ int RunReplay(int argc, char** argv) {
                   .arg(deleted)
                   .arg(TimeText(keptFrames / rate), TimeText(device.TotalFrames() / rate))
                   .arg(seconds, 0, 'f', 1));
+    if (!device.ReadError().isEmpty()) {
+        // The takes up to the damage are kept; the run still failed.
+        Error(QStringLiteral("%1 could be read only up to %2: %3")
+                  .arg(options.input, TimeText(device.FramesDelivered() / rate), device.ReadError()));
+        return 1;
+    }
     if (interruptedBy != 0) {
         Error(QStringLiteral("stopped by a signal after %1 of sound")
                   .arg(TimeText(device.FramesDelivered() / rate)));

@@ -14,6 +14,9 @@ struct WaveInBuffer {
     uint32_t length = 0;         // bytes the device may fill (a whole number of frames)
     uint32_t bytesRecorded = 0;  // bytes the device filled
     int index = 0;               // the caller's own number for the buffer
+    // Set by a device that has run the owner's ahead stage on this buffer
+    // before handing it on; AddBuffer clears it.
+    bool processedAhead = false;
 };
 
 // Results follow the system's convention: 0 is success.
@@ -59,6 +62,15 @@ public:
     // through its event loop, after the buffers filled before the event. Set
     // it before Open; a device that cannot fail reports nothing.
     virtual void SetEventHandler(EventHandler onEvent) { (void)onEvent; }
+    // Work the owner wants done on every filled buffer before it is handed
+    // on (an empty function: none). A device may run it ahead of handing
+    // buffers on, on a thread of its own and on the opening thread, so on two
+    // different buffers at once; it marks each buffer it ran on with
+    // processedAhead. Buffers still reach `onData` in order, and none is
+    // touched by the stage any more once Reset has returned. A device
+    // without a thread to spare hands buffers on unprocessed.
+    using AheadStage = std::function<void(WaveInBuffer*)>;
+    virtual void SetAheadStage(AheadStage stage) { (void)stage; }
 };
 
 // Wave input through ALSA. The device's period is `blocksPerWake` blocks of

@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libasound2-dev libjpeg62-turbo-dev
+  libasound2-dev libjpeg62-turbo-dev libsndfile1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-zenhei fonts-liberation fonts-dejavu-core
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils

@@ -42,8 +42,9 @@ QString DiskStateName(DiskState state) {
 RecorderSession::RecorderSession(Options options, QObject* parent)
     : QObject(parent),
       options_(std::move(options)),
-      writer_(std::make_unique<TakeWriter>(options_.threadedWriter ? TakeWriter::Mode::Threaded
-                                                                   : TakeWriter::Mode::Inline)),
+      writer_(std::make_unique<TakeWriter>(
+          options_.threadedWriter ? TakeWriter::Mode::Threaded : TakeWriter::Mode::Inline,
+          options_.writerBlocks > 0 ? options_.writerBlocks : TakeWriter::kDefaultCapacityBlocks)),
       record_(std::make_unique<TFRecord>()),
       play_(std::make_unique<TFPlay>()) {
     if (!options_.recordFolder.isEmpty() && !options_.recordFolder.endsWith('/')) options_.recordFolder += '/';

@@ -41,6 +41,7 @@ public:
         bool watchInput = true;       // false: a failed input is not opened again (replay)
         bool waitForDisk = false;     // true: a full writer queue waits instead of ending the take (replay)
         int sampleRate = 0;           // 0: the setting SamplingRate
+        int writerBlocks = 0;         // blocks the writer may hold; 0: a minute at 48 kHz
     };
 
     explicit RecorderSession(Options options, QObject* parent = nullptr);

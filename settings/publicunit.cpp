@@ -3,6 +3,7 @@
 #include "platform/Platform.h"
 
 QString AppPath;
+QString ExecutableFile;
 TAppSettings AppSettings;
 bool Playing = false;
 int32_t BandLevels[20] = {};
@@ -126,7 +127,8 @@ bool GetAutoRun() { return platform::Services().autostart->Exists(); }
 
 void SetAutoRun(bool enable) {
     if (enable) {
-        if (!platform::Services().autostart->Write(AppPath + kExecutableName))
+        if (!platform::Services().autostart->Write(ExecutableFile.isEmpty() ? AppPath + kExecutableName
+                                                                            : ExecutableFile))
             throw SettingsError(QStringLiteral("Failed to set data for '%1'").arg(kAutoRunName));
     } else {
         platform::Services().autostart->Remove();

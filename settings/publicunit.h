@@ -31,6 +31,9 @@ constexpr TColor RGB(int r, int g, int b) {
 
 // The folder of the executable, ending with "/".
 extern QString AppPath;
+// The running executable, when AppPath is not its folder (an installed
+// program keeps its data in the user's data folder); empty otherwise.
+extern QString ExecutableFile;
 extern TAppSettings AppSettings;
 
 // Shared state, each written by the unit named.

@@ -139,30 +139,44 @@ TEST(BlockAnalysis, FullScaleSquareWaveIsExactlyHundredAndNothingExceedsIt) {
     EXPECT_EQ(oneHigh[0], 32767);
 }
 
-TEST(BlockAnalysis, AgreesBitForBitWithPlainRealArithmetic) {
-    std::mt19937 gen(20240607);
-    const BlockParams users[] = {kCaptureBlock, kPlaybackBlock, BlockParams{1000, 1000}, BlockParams{3, 7}};
-    for (const BlockParams& p : users) {
-        for (int round = 0; round < 60; ++round) {
-            const int spread = round % 3 == 0 ? 40000 : round % 3 == 1 ? 3 : 3000;
-            const int offset = (round * 7919) % 60000 - 30000;
-            Block fast = Random(p.frames, gen, spread, offset);
-            Block plain = fast;
-            const double level = AnalyseBlock(fast.data(), p);
-            ASSERT_EQ(level, ReferenceAnalyse(plain, p.frames, p.levelDivisor)) << p.frames << " " << round;
-            ASSERT_EQ(fast, plain) << p.frames << " " << round;
-            for (int rate : {8000, 11025, 22050, 44100, 48000}) {
-                int32_t got[20], want[20];
-                ComputeBands(fast.data(), p.frames, rate, level, got);
-                ReferenceBands(plain, p.frames, rate, level, want);
-                ASSERT_TRUE(std::equal(got, got + 20, want)) << p.frames << " " << round << " " << rate;
-                for (int32_t v : got) {
-                    ASSERT_GE(v, 0);
-                    ASSERT_LE(v, 100);
+// Both instruction sets the processor offers (the baseline always), one
+// after the other; the best one is chosen again afterwards.
+std::vector<AnalysisPath> AvailablePaths() {
+    std::vector<AnalysisPath> paths{AnalysisPath::Plain};
+    if (UseAnalysisPath(AnalysisPath::Avx2)) paths.push_back(AnalysisPath::Avx2);
+    UseBestAnalysisPath();
+    return paths;
+}
+
+TEST(BlockAnalysis, AgreesBitForBitWithPlainRealArithmeticOnEveryInstructionSet) {
+    for (AnalysisPath path : AvailablePaths()) {
+        ASSERT_TRUE(UseAnalysisPath(path));
+        SCOPED_TRACE(path == AnalysisPath::Avx2 ? "AVX2" : "baseline");
+        std::mt19937 gen(20240607);
+        const BlockParams users[] = {kCaptureBlock, kPlaybackBlock, BlockParams{1000, 1000}, BlockParams{3, 7}};
+        for (const BlockParams& p : users) {
+            for (int round = 0; round < 60; ++round) {
+                const int spread = round % 3 == 0 ? 40000 : round % 3 == 1 ? 3 : 3000;
+                const int offset = (round * 7919) % 60000 - 30000;
+                Block fast = Random(p.frames, gen, spread, offset);
+                Block plain = fast;
+                const double level = AnalyseBlock(fast.data(), p);
+                ASSERT_EQ(level, ReferenceAnalyse(plain, p.frames, p.levelDivisor)) << p.frames << " " << round;
+                ASSERT_EQ(fast, plain) << p.frames << " " << round;
+                for (int rate : {8000, 11025, 22050, 44100, 48000}) {
+                    int32_t got[20], want[20];
+                    ComputeBands(fast.data(), p.frames, rate, level, got);
+                    ReferenceBands(plain, p.frames, rate, level, want);
+                    ASSERT_TRUE(std::equal(got, got + 20, want)) << p.frames << " " << round << " " << rate;
+                    for (int32_t v : got) {
+                        ASSERT_GE(v, 0);
+                        ASSERT_LE(v, 100);
+                    }
                 }
             }
         }
     }
+    UseBestAnalysisPath();
 }
 
 TEST(BlockAnalysis, ToneLightsItsOwnBandAndBandsAboveHalfTheRateSeeTheAlias) {

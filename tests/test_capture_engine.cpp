@@ -10,6 +10,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -331,22 +333,45 @@ TEST(ReplayWaveIn, MonoIsCopiedToBothChannelsAndAnUnclosedRecordingIsReadToTheEn
     EXPECT_GE(run.elapsedMs, 360);
 }
 
-TEST(ReplayWaveIn, FilesThatAreNotSixteenBitPcmDoNotOpen) {
+TEST(ReplayWaveIn, FilesWithoutSoundDoNotOpen) {
     testing_support::TestEnvironment env;
-    const QString eight = env.AppDir() + "eight.wav";
-    WriteWav(eight, 22050, 2, std::vector<int16_t>(100), false, 8);
+    const QString silent = env.AppDir() + "nothing.wav";
+    WriteWav(silent, 22050, 2, std::vector<int16_t>());
     const QString text = env.AppDir() + "text.wav";
     {
         QFile f(text);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("not a sound file at all, only words");
     }
-    for (const QString& path : {eight, text, env.AppDir() + "missing.wav"}) {
+    for (const QString& path : {silent, text, env.AppDir() + "missing.wav"}) {
         platform::ReplayWaveIn in(path);
         EXPECT_FALSE(in.Probe()) << path.toStdString();
         EXPECT_EQ(in.Open(0, 22050, nullptr), platform::kWaveError);
         EXPECT_EQ(in.Start(), platform::kWaveError);
     }
+}
+
+TEST(ReplayWaveIn, WiderSamplesAreRoundedToNearestAndClipped) {
+    using platform::Sample16FromInt32;
+    using platform::Sample16FromReal;
+    // 32-bit integer samples: the upper 16 bits, rounded by the lower ones.
+    EXPECT_EQ(Sample16FromInt32(5 << 16), 5);
+    EXPECT_EQ(Sample16FromInt32((5 << 16) + 0x7FFF), 5);
+    EXPECT_EQ(Sample16FromInt32((5 << 16) + 0x8000), 6);  // halfway: to the even one
+    EXPECT_EQ(Sample16FromInt32((6 << 16) + 0x8000), 6);
+    EXPECT_EQ(Sample16FromInt32(-(3 << 16) - 0x8000), -4);
+    EXPECT_EQ(Sample16FromInt32(-(3 << 16) - 0x8001), -4);
+    EXPECT_EQ(Sample16FromInt32(INT32_MAX), 32767);  // would round up to 32768
+    EXPECT_EQ(Sample16FromInt32(INT32_MIN), -32768);
+    // Floating point, full scale 1.0: x / 32768 comes back as x.
+    for (int x : {-32768, -12345, -1, 0, 1, 32767}) EXPECT_EQ(Sample16FromReal(x / 32768.0), x);
+    EXPECT_EQ(Sample16FromReal(2.5 / 32768), 2);
+    EXPECT_EQ(Sample16FromReal(3.5 / 32768), 4);
+    EXPECT_EQ(Sample16FromReal(1.0), 32767);
+    EXPECT_EQ(Sample16FromReal(7.5), 32767);
+    EXPECT_EQ(Sample16FromReal(-1.5), -32768);
+    EXPECT_EQ(Sample16FromReal(std::nan("")), 0);
+    EXPECT_EQ(Sample16FromReal(-HUGE_VAL), -32768);
 }
 
 TEST(ReplayWaveIn, DrivesTheCaptureEngineLikeALineInput) {

@@ -13,6 +13,8 @@
 #include <QThread>
 #include <QtEndian>
 
+#include <sndfile.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cmath>
@@ -437,14 +439,88 @@ TEST_F(ReplayTest, AnInterruptedReplayKeepsItsOpenTake) {
     EXPECT_EQ((bytes.size() - 44) % 8192, 0);
 }
 
+// `s` written by libsndfile in `format`; with `extra` channels beyond the
+// sound's own, which hold a loud tone that must not reach the takes.
+void WriteSoundFile(const QString& path, const Sound& s, int format, int extra = 0) {
+    const int channels = s.channels + extra;
+    SF_INFO info{};
+    info.samplerate = s.rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    std::vector<int16_t> frames;
+    for (int64_t k = 0; k < s.frames(); ++k) {
+        for (int c = 0; c < s.channels; ++c) frames.push_back(s.samples[static_cast<size_t>(k * s.channels + c)]);
+        for (int c = 0; c < extra; ++c) frames.push_back(static_cast<int16_t>(k % 2 ? 30000 : -30000));
+    }
+    if ((format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT) {
+        // Floating-point sound at full scale 1.0, as sound editors write it.
+        std::vector<double> reals(frames.begin(), frames.end());
+        for (double& v : reals) v /= 32768;
+        ASSERT_EQ(sf_writef_double(f, reals.data(), s.frames()), s.frames());
+    } else {
+        ASSERT_EQ(sf_writef_short(f, frames.data(), s.frames()), s.frames());
+    }
+    ASSERT_EQ(sf_close(f), 0);
+}
+
+TEST_F(ReplayTest, WiderFormatsMadeFromTheSameSoundGiveTheSameTakes) {
+    Sound s;
+    s.rate = 22050;
+    s.dc = {700, -300};
+    s.Add(15 * kFrames, 0, 200);
+    s.Add(120 * kFrames, 6000, 200);  // about 11 s: kept
+    s.Add(40 * kFrames, 0, 200);
+    s.Add(30 * kFrames, 6000, 200);  // deleted
+    s.Add(40 * kFrames + 99, 0, 200);
+    const std::vector<Take> expected = VoiceTakes(Correct(s).levels, 2, s.rate);
+    ASSERT_EQ(expected.size(), 2u);
+
+    const struct {
+        const char* name;
+        int format;
+        int extra;
+    } formats[] = {
+        {"24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0},
+        {"32.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 0},
+        {"float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0},
+        {"extensible.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 0},
+        {"16.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 0},
+        {"24.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 0},
+        {"16.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 0},
+        {"four-channels.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2},
+    };
+    for (const auto& f : formats) {
+        SCOPED_TRACE(f.name);
+        const QString path = work.filePath(f.name);
+        WriteSoundFile(path, s, f.format, f.extra);
+        const QString out = work.filePath(QStringLiteral("out-") + f.name);
+        ExpectTakes(Replay({path, "--out", out, "--start", kStartText}), out, s, kStart, expected);
+    }
+
+    // A FLAC file cut off in its middle: the takes up to the cut are kept,
+    // and the run says it did not reach the end.
+    QFile flac(work.filePath("24.flac"));
+    ASSERT_TRUE(flac.open(QIODevice::ReadOnly));
+    const QByteArray whole = flac.readAll();
+    const QString cut = work.filePath("cut.flac");
+    WriteFile(cut, whole.left(whole.size() * 3 / 4));
+    const Outcome run = Replay({cut, "--out", work.filePath("cut"), "--start", kStartText});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.err.contains("could be read only up to")) << run.err.toStdString();
+    EXPECT_EQ(run.err.count('\n'), 1);
+    EXPECT_TRUE(run.out.contains("kept " + NameOf(kStart, expected[0], s.rate))) << run.out.toStdString();
+}
+
 TEST_F(ReplayTest, RefusalsWriteNothing) {
     Sound s = ShortTake();
     const QString good = work.filePath("good.wav");
     WriteFile(good, WavBytes(s));
     const QString text = work.filePath("text.wav");
     WriteFile(text, "this is no sound file at all, just some words\n");
-    const QString eight = work.filePath("eight.wav");
-    WriteFile(eight, WavBytes(s, {.bits = 8}));
+    const QString nothing = work.filePath("nothing.wav");
+    WriteFile(nothing, WavBytes(Sound()));
     const QString truncated = work.filePath("truncated.wav");
     WriteFile(truncated, WavBytes(s).left(30));
     const QString empty = work.filePath("empty.wav");
@@ -455,10 +531,10 @@ TEST_F(ReplayTest, RefusalsWriteNothing) {
         QStringList args;
         const char* what;
     } cases[] = {
-        {{text, "--out", out}, "is not a RIFF WAVE file"},
-        {{eight, "--out", out}, "does not hold 16-bit samples"},
-        {{truncated, "--out", out}, "truncated format chunk"},
-        {{empty, "--out", out}, "is not a RIFF WAVE file"},
+        {{text, "--out", out}, "is not a sound file"},
+        {{nothing, "--out", out}, "holds no sound"},
+        {{truncated, "--out", out}, "cannot be read"},
+        {{empty, "--out", out}, "is empty"},
         {{work.filePath("missing.wav"), "--out", out}, "cannot be opened"},
         {{good, "--out", "/etc/passwd/x"}, "cannot write to the folder"},
         {{good, "--out", "/proc/somora-test"}, "cannot write to the folder"},
@@ -466,8 +542,8 @@ TEST_F(ReplayTest, RefusalsWriteNothing) {
         {{good, "--out"}, "--out needs a value"},
         {{good, "--out", out, "--start"}, "--start needs a value"},
         {{good, "--out", out, "--start", "2026-02-30 10:00:00"}, "--start wants"},
-        {{good, good, "--out", out}, "one WAV file at a time"},
-        {{"--out", out}, "needs a WAV file"},
+        {{good, good, "--out", out}, "one sound file at a time"},
+        {{"--out", out}, "needs a sound file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -478,7 +554,7 @@ TEST_F(ReplayTest, RefusalsWriteNothing) {
         EXPECT_TRUE(run.err.contains(c.what)) << run.err.toStdString();
         EXPECT_FALSE(QDir(work.filePath("never")).exists());
     }
-    EXPECT_EQ(Files(work.path()), QStringList({"eight.wav", "empty.wav", "good.wav", "text.wav", "truncated.wav"}));
+    EXPECT_EQ(Files(work.path()), QStringList({"empty.wav", "good.wav", "nothing.wav", "text.wav", "truncated.wav"}));
 }
 
 TEST(ProgramOptions, HelpListsTheModesAndUnknownOptionsAreRefused) {

@@ -126,10 +126,14 @@ protected:
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
+    static uint32_t U32At(const QByteArray& b, int at) {
+        uint32_t v = 0;
+        for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(b.at(at + i));
+        return v;
+    }
     // True when the sizes in the header match the file.
-    bool Patched(const QByteArray& b) {
-        return b.size() >= 44 && qFromLittleEndian<uint32_t>(b.constData() + 4) == uint32_t(b.size() - 8) &&
-               qFromLittleEndian<uint32_t>(b.constData() + 40) == uint32_t(b.size() - 44);
+    static bool Patched(const QByteArray& b) {
+        return b.size() >= 44 && U32At(b, 4) == uint32_t(b.size() - 8) && U32At(b, 40) == uint32_t(b.size() - 44);
     }
 
     testing_support::TestEnvironment env;
@@ -191,7 +195,7 @@ TEST_F(SessionTest, TenSecondDiskStallLosesNoBlockAndTheEventLoopRunsOn) {
     ASSERT_EQ(b.size(), 44 + (1 + 108 + 33) * 8192);
     EXPECT_TRUE(Patched(b));
     for (int i = 0; i < 108; ++i)
-        ASSERT_EQ(qFromLittleEndian<int16_t>(b.constData() + 44 + (1 + i) * 8192), 4000 + i) << i;
+        ASSERT_EQ(static_cast<int16_t>(U32At(b, 44 + (1 + i) * 8192) & 0xFFFF), 4000 + i) << i;
     EXPECT_TRUE(disk.empty());
 }
 

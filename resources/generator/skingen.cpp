@@ -942,6 +942,39 @@ QImage DrawSettingsBackground() {
     return bg;
 }
 
+// The program's icon for the desktop's menu: the waveform display in the
+// skin's colours on a dark rounded square, with the red recording lamp.
+QImage DrawIcon(int size) {
+    QImage icon(size, size, QImage::Format_ARGB32_Premultiplied);
+    icon.fill(Qt::transparent);
+    QPainter p(&icon);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 64.0, size / 64.0);
+    QLinearGradient body(0, 0, 0, 64);
+    body.setColorAt(0, QColor(64, 96, 116));
+    body.setColorAt(1, QColor(24, 40, 52));
+    p.setPen(Qt::NoPen);
+    p.setBrush(body);
+    p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
+    p.setBrush(kDisplay);
+    p.drawRoundedRect(QRectF(8, 14, 48, 30), 4, 4);
+    p.setPen(QPen(kDisplayInk, 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    QPainterPath wave;
+    for (int x = 0; x <= 40; ++x) {
+        const double y = 29 - 11 * std::sin(x * 0.55) * std::sin(x * 0.078 + 0.15);
+        if (x == 0) wave.moveTo(12 + x, y); else wave.lineTo(12 + x, y);
+    }
+    p.drawPath(wave);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(235, 40, 30));
+    p.drawEllipse(QPointF(47, 52), 5, 5);
+    p.setBrush(kAccent);
+    p.drawRoundedRect(QRectF(10, 49, 26, 6), 3, 3);
+    p.end();
+    return icon;
+}
+
 // --------------------------------------------------------------- saving
 
 bool Save(const QImage& image, const QString& dir, const QString& name, const char* format, bool png,
@@ -981,5 +1014,7 @@ int main(int argc, char** argv) {
     ok &= Save(DrawKnob(QColor(40, 200, 70)), dir, "knob_play.jpg", "JPEG", png, 95);
     ok &= Save(DrawKnob(QColor(225, 40, 30)), dir, "knob_record.jpg", "JPEG", png, 95);
     ok &= Save(DrawSettingsBackground(), dir, "settings.jpg", "JPEG", png, 92);
+    for (int size : {48, 256})
+        ok &= DrawIcon(size).save(QDir(dir).filePath(QStringLiteral("somorabox-%1.png").arg(size)), "PNG");
     return ok ? 0 : 1;
 }

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds the Debian package somorabox_<version>_<arch>.deb: a release build
+# for /usr in build-package/, then CPack's DEB generator (Depends from
+# dpkg-shlibdeps). The package is put into the folder given (default: the
+# checkout), and its path is printed.
+#   scripts/package.sh [output folder]
+#   sudo apt install ./somorabox_0.1_amd64.deb
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=$(realpath -m "${1:-.}")
+scripts/deps.sh
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+dir=build-package
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  -DSOMORA_TESTS=OFF -DSOMORA_BENCH=OFF -DSOMORA_SANITIZE=OFF >/dev/null
+ninja -C "$dir" -j"${SOMORA_JOBS:-2}" >/dev/null
+rm -f "$dir"/somorabox_*.deb
+(cd "$dir" && cpack -G DEB >/dev/null)
+deb=$(ls "$dir"/somorabox_*.deb)
+mkdir -p "$out"
+cp "$deb" "$out/"
+echo "$out/$(basename "$deb")"
