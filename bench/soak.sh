@@ -132,16 +132,16 @@ pid=""
 sleep 0.5  # the stamping reader's last lines
 
 # --- The figures.
-# Each kept take: the time in its name, its "opened" and "kept" lines' times,
-# its seconds.
+# Each take: the time in its name, its "opened" line's time, the time of its
+# "kept" or "deleted" line, its seconds, and kept or deleted.
 declare -A opened
 while read -r t what name rest; do
   case $what in
     opened) opened[$name]=$t ;;
-    kept)
+    kept | deleted)
       n=${name#PLEN}
       e=$(date -d "${n:0:4}-${n:4:2}-${n:6:2} ${n:8:2}:${n:10:2}:${n:12:2}" +%s)
-      echo "$e ${opened[$name]:-$t} $t ${rest% s}"
+      echo "$e ${opened[$name]:-$t} $t ${rest% s} $what"
       ;;
   esac
 done <"$dir/out.log" >"$dir/takes.log"
@@ -159,17 +159,18 @@ awk -v minutes="$minutes" -v seed="$seed" -v code="$code" -v server="$SOMORA_SOU
   }
   FILENAME ~ /faults.log$/ { nf[$1]++; fs[$1, nf[$1]] = $2; fe[$1, nf[$1]] = $3; next }
   FILENAME ~ /bursts.log$/ { nb++; b0[nb] = $1; b1[nb] = $2; next }
-  # A take starts at its "opened" line, or, when that came more than a
-  # second after the time in its name (its file was created on a frozen
-  # disk), half a second into that second.
+  # A take starts at its "opened" line, or, when that came later than the
+  # time in its name allows (its file was created on a frozen disk), half a
+  # second into that second. Takes under ten seconds deleted by the
+  # recorder are counted apart.
   FILENAME ~ /takes.log$/ {
-    nt++; ts[nt] = ($2 < $1 + 1) ? $2 : $1 + 0.5; tk[nt] = $3; te[nt] = ts[nt] + $4; td[nt] = $4
+    if ($5 == "deleted") { nd++; ds[nd] = ($2 < $1 + 2) ? $2 : $1 + 0.5; de[nd] = ds[nd] + $4; next }
+    nt++; ts[nt] = ($2 < $1 + 2) ? $2 : $1 + 0.5; tk[nt] = $3; te[nt] = ts[nt] + $4; td[nt] = $4
     next
   }
   FILENAME ~ /out.log$/ {
     t = $1; what = $2
-    if (what == "deleted") deleted++
-    else if (what == "overrun:") overrun_ms += $3
+    if (what == "overrun:") overrun_ms += $3
     else if (what == "input" && $3 == "back:") back[++nback] = t
     else if (what == "disk" && $3 == "writable") writable[++nwritable] = t
     else if (what == "disk" && $3 == "full:") full++
@@ -199,7 +200,10 @@ awk -v minutes="$minutes" -v seed="$seed" -v code="$code" -v server="$SOMORA_SOU
       if (missing <= 0) continue
       d = min(missing, within("down", b0[b], b1[b]))
       f = min(missing - d, within("full", b0[b], b1[b]))
-      lost_down += d; lost_full += f; lost_other += missing - d - f
+      r = 0
+      for (t = 1; t <= nd; t++) r += max(0, min(b1[b], de[t]) - max(b0[b], ds[t] - 0.5))
+      r = min(missing - d - f, r)
+      lost_down += d; lost_full += f; lost_rule += r; lost_other += missing - d - f - r
     }
     # Inside the takes: the time from the start of a take to its "kept" line
     # against the sound it holds.
@@ -219,10 +223,11 @@ awk -v minutes="$minutes" -v seed="$seed" -v code="$code" -v server="$SOMORA_SOU
     printf "soak: %d min beside %s (seed %s), exit code %d\n", minutes, server, seed, code
     printf "faults: %d server kills, %d disk stalls, %d disk fills\n", nf["server"], nf["stall"], nf["fill"]
     printf "speech: %d bursts, %.1f s played\n", nb, played
-    printf "takes: %d expected (bursts played whole with the server up and disk room), %d of them recorded; %d kept in all, %d deleted (under 10 s)\n", expected, recorded, nt, deleted
+    printf "takes: %d expected (bursts played whole with the server up and disk room), %d of them recorded; %d kept in all, %d deleted (under 10 s)\n", expected, recorded, nt, nd
     printf "state lines: %d input back, %d disk full, %d disk writable again, %d disk too slow, overruns %d ms\n", nback, full, nwritable, slow, overrun_ms
     printf "speech lost while the server was down: %.1f s\n", lost_down
     printf "speech lost while the disk was full: %.1f s\n", lost_full
+    printf "speech in takes deleted under the ten-second rule: %.1f s\n", lost_rule
     printf "speech lost elsewhere: %.1f s outside takes, %.1f s inside takes\n", lost_other, lost_inside
   }' "$dir/faults.log" "$dir/bursts.log" "$dir/takes.log" "$dir/out.log"
 if [ -s "$dir/err.log" ]; then
