@@ -89,7 +89,16 @@ QString AlsaSourceName(const QString& name) {
 QList<AlsaMixerEntry> AlsaMixerDevices() {
     QuietErrors quiet;
     QList<AlsaMixerEntry> devices;
-    const CtlFacts def = Probe(QStringLiteral("default"));
+    CtlFacts def = Probe(QStringLiteral("default"));
+    if (!def.opened) {
+        // ALSA reads its configuration once per process, and what "default"
+        // means is settled then: the sound server's plugin only where the
+        // server already runs. Without a default device the configuration is
+        // read again, so that a sound server started after this program is
+        // found.
+        snd_config_update_free_global();
+        def = Probe(QStringLiteral("default"));
+    }
     if (def.opened) {
         AlsaMixerEntry entry;
         entry.ctl = entry.pcm = QStringLiteral("default");

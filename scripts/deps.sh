@@ -12,7 +12,7 @@ PACKAGES=(
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils
   pipewire pipewire-pulse wireplumber dbus
   espeak-ng sox xvfb xauth x11-utils xdotool imagemagick time
-  libcpp-httplib-dev chromium chromium-driver curl jq
+  libcpp-httplib-dev chromium chromium-driver curl jq e2fsprogs
 )
 
 missing=()

@@ -4,7 +4,8 @@
 # sinks as scripts/with-pulse.sh: "speakers", the default sink, and "venue",
 # the line input, whose monitor is the default source. ALSA's default device
 # reaches it through the pulse plugin, as it reaches PulseAudio. Every
-# process is stopped by its own id at the end.
+# process is stopped by its own id at the end (a test may kill the server and
+# start it again meanwhile through scripts/lib/sound-server.sh; the bus stays).
 set -uo pipefail
 runtime=$(mktemp -d /tmp/somora-pipewire.XXXXXX)
 export XDG_RUNTIME_DIR=$runtime
@@ -12,13 +13,9 @@ export XDG_RUNTIME_DIR=$runtime
 export XDG_STATE_HOME=$runtime/state
 export SOMORA_SOUND_SERVER=pipewire
 unset PULSE_SERVER PIPEWIRE_REMOTE
-pids=()
+. "$(dirname "$0")/lib/sound-server.sh"
 cleanup() {
-  local i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[i]}" 2>/dev/null
-    wait "${pids[i]}" 2>/dev/null
-  done
+  server_stop TERM
   [ -n "${bus_pid:-}" ] && kill "$bus_pid" 2>/dev/null
   rm -rf "$runtime"
 }
@@ -29,37 +26,5 @@ bus_pid=$(dbus-daemon --session --fork --address="unix:path=$runtime/bus" --prin
   exit 1
 }
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$runtime/bus
-
-pipewire >"$runtime/pipewire.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do
-  [ -S "$runtime/pipewire-0" ] && break
-  sleep 0.1
-done
-wireplumber >"$runtime/wireplumber.log" 2>&1 &
-pids+=($!)
-pipewire-pulse >"$runtime/pipewire-pulse.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  pactl info >/dev/null 2>&1 && break
-  sleep 0.1
-done
-if ! pactl info >/dev/null 2>&1; then
-  echo "with-pipewire: the sound server did not start" >&2
-  cat "$runtime"/*.log >&2
-  exit 1
-fi
-pactl load-module module-null-sink sink_name=speakers >/dev/null
-pactl load-module module-null-sink sink_name=venue >/dev/null
-# The sinks appear a moment after their modules load.
-for _ in $(seq 50); do
-  pactl list short sources | grep -q 'venue.monitor' && pactl list short sinks | grep -q 'speakers' && break
-  sleep 0.1
-done
-pactl set-default-sink speakers
-pactl set-default-source venue.monitor
-for _ in $(seq 50); do
-  pactl info | grep -q '^Default Source: venue.monitor$' && pactl info | grep -q '^Default Sink: speakers$' && break
-  sleep 0.1
-done
+server_start || exit 1
 "$@"
