@@ -67,9 +67,21 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
         !Writer->Behind()) {
         platform::Clock* clock = platform::Services().clock;
         const QDateTime now = clock ? clock->LocalNow() : QDateTime::currentDateTime();
-        std::unique_ptr<platform::WritableFile> file = OpenNewRecording(RecordFolder, now, SampleRate, FileName);
-        if (file) {
+        bool opened = false;
+        if (Writer->WriterMode() == TakeWriter::Mode::Threaded) {
+            // The name is chosen here; the writer creates the file, so that a
+            // stalled disk does not hold up the block handler. A file that
+            // cannot be created after all is reported back by the writer.
+            FileName = ChooseRecordingName(RecordFolder, now, lastTakeName_);
+            opened = !FileName.isEmpty();
+            if (opened) Writer->BeginNew(FileName, SampleRate);
+        } else if (std::unique_ptr<platform::WritableFile> file =
+                       OpenNewRecording(RecordFolder, now, SampleRate, FileName)) {
             Writer->Begin(std::move(file));
+            opened = true;
+        }
+        if (opened) {
+            lastTakeName_ = FileName;
             Recording = true;
             QuietCount = 0;
             LoudCount = 0;
@@ -119,6 +131,14 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
         // 4. Idle and quiet: the level of this block is the new reference.
         NoiseFloor = Level;
     }
+}
+
+void TFRecord::AbandonTake() {
+    if (!Recording) return;
+    Recording = false;
+    CloseTake(*this);
+    if (AppSettings.AGC) RecordingVolumeApplier(RecordingVolumeSet);
+    Report(*this, TakeEvent::Deleted);
 }
 
 void TFRecord::PlaybackCheck() {

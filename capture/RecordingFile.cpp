@@ -91,6 +91,16 @@ std::unique_ptr<platform::WritableFile> OpenNewRecording(const QString& folder, 
     return nullptr;
 }
 
+QString ChooseRecordingName(const QString& folder, const QDateTime& start, const QString& taken) {
+    platform::Files* files = platform::Services().files;
+    if (!files) return {};
+    for (int suffix = 1; suffix <= kMaxNameSuffix; ++suffix) {
+        const QString name = RecordingFileName(folder, start, suffix);
+        if (name != taken && !files->Exists(name)) return name;
+    }
+    return {};
+}
+
 int RepairRecordings(const QString& folder) {
     platform::Files* files = platform::Services().files;
     if (!files) return 0;

@@ -39,6 +39,10 @@ QString RecordingFileName(const QString& folder, const QDateTime& start, int suf
 std::unique_ptr<platform::WritableFile> OpenNewRecording(const QString& folder, const QDateTime& start,
                                                          int32_t sampleRate, QString& fileName);
 
+// The first name among PLEN<time>.wav, PLEN<time>-2.wav, … that no file has
+// and that is not `taken`; empty when there is none.
+QString ChooseRecordingName(const QString& folder, const QDateTime& start, const QString& taken);
+
 // Sets the two size fields of every file in `folder` that starts with a
 // canonical PCM header and was left by a take that was open when the program
 // or the machine stopped: the provisional sizes (RIFF 36, data 0) on a file

@@ -40,6 +40,16 @@ void TakeWriter::Begin(std::unique_ptr<platform::WritableFile> file) {
     Push(std::move(command));
 }
 
+void TakeWriter::BeginNew(const QString& path, int32_t sampleRate) {
+    if (takeOpen_) End();
+    Command command;
+    command.kind = Command::Open;
+    command.createPath = path;
+    command.sampleRate = sampleRate;
+    takeOpen_ = true;
+    Push(std::move(command));
+}
+
 bool TakeWriter::Append(const void* block, int bytes) {
     if (!takeOpen_ || bytes <= 0 || bytes > kBlockBytes) return false;
     if (mode_ == Mode::Inline) {
@@ -147,6 +157,10 @@ void TakeWriter::Execute(Command& command) {
             if (file_) CloseRecordingFile(*file_);
             file_ = std::move(command.file);
             failedReported_ = false;
+            if (!command.createPath.isEmpty()) {
+                file_ = OpenRecordingFile(2, 16, command.createPath, command.sampleRate);
+                if (!file_) emit openFailed(command.createPath);
+            }
             break;
         case Command::Block:
             if (file_ && file_->Append(command.data.get(), command.bytes) != command.bytes && !failedReported_) {

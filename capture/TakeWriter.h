@@ -45,6 +45,10 @@ public:
     // The open take: the file with its provisional header. Hands over any
     // take still open (it is closed first, in order).
     void Begin(std::unique_ptr<platform::WritableFile> file);
+    // The same for a take whose file the writer creates itself (with the
+    // provisional header, never replacing a file); when that fails,
+    // `openFailed` is raised and the take's blocks go nowhere.
+    void BeginNew(const QString& path, int32_t sampleRate);
     // Appends one block of `bytes` bytes to the open take. False (and the
     // block is not taken) when the queue is full or no take is open.
     bool Append(const void* block, int bytes);
@@ -67,11 +71,15 @@ signals:
     void writeFailed(const QString& reason);
     // The last queued block reached the disk after the queue had been full.
     void caughtUp();
+    // The file of a take begun with BeginNew could not be created.
+    void openFailed(const QString& path);
 
 private:
     struct Command {
         enum Kind { Open, Block, Close } kind = Block;
         std::unique_ptr<platform::WritableFile> file;  // Open
+        QString createPath;                            // Open: create this file
+        int32_t sampleRate = 0;
         std::unique_ptr<char[]> data;                  // Block
         int bytes = 0;
         QString removePath;                            // Close

@@ -86,6 +86,8 @@ public:
     void PlaybackCheck();
     // The end by StopInput: an open recording is closed and kept.
     void EndRecordingByStop();
+    // The open take's file could not be created: the take ends as a deleted one.
+    void AbandonTake();
 
     // Sound that no take holds because the writer had fallen behind: raised
     // when an open take had to be closed for it.
@@ -97,6 +99,8 @@ public:
 
 private:
     std::unique_ptr<TakeWriter> ownWriter_;
+    // The name given to the last take, which its writer may not have created yet.
+    QString lastTakeName_;
 };
 
 // The one capture window, created at start-up.

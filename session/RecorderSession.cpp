@@ -68,6 +68,11 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
     };
     // The writer reports from its own thread; the connections are queued.
     connect(writer_.get(), &TakeWriter::writeFailed, this, &RecorderSession::OnWriteFailed, Qt::QueuedConnection);
+    connect(writer_.get(), &TakeWriter::openFailed, this, [this](const QString& path) {
+        if (closed_) return;
+        if (record_->Recording && record_->FileName == path) record_->AbandonTake();
+        record_->OnOpenFailed(path);
+    }, Qt::QueuedConnection);
     connect(writer_.get(), &TakeWriter::caughtUp, this, [this] {
         if (disk_ == DiskState::Behind) SetDisk(DiskState::Ok, QStringLiteral("the disk caught up"));
     }, Qt::QueuedConnection);

@@ -43,12 +43,14 @@ public:
         gate_.notify_all();
     }
     std::atomic<bool> full{false};
+    std::atomic<bool> refuseNew{false};
     std::atomic<int64_t> freeBytes{-1};
     std::atomic<int> waiting{0};
 
     bool Exists(const QString& p) override { return real_.Exists(p); }
     bool MakePath(const QString& d) override { return real_.MakePath(d); }
     std::unique_ptr<platform::WritableFile> CreateNew(const QString& p) override {
+        if (refuseNew) return nullptr;
         auto file = real_.CreateNew(p);
         return file ? std::make_unique<File>(*this, std::move(file)) : nullptr;
     }
@@ -175,8 +177,9 @@ TEST_F(SessionTest, LostInputKeepsTheTakeAndIsOpenedAgainUntilItIsBack) {
 
 TEST_F(SessionTest, TenSecondDiskStallLosesNoBlockAndTheEventLoopRunsOn) {
     session->StartCapture();
-    OpenTake();
+    // Stalled from before the take's file is created: that waits too.
     files.Stall(true);
+    OpenTake();
     // Ten seconds of sound at 22050 Hz while the disk does not answer.
     for (int i = 0; i < 108; ++i) Feed(static_cast<int16_t>(4000 + i), 1);
     int ticks = 0;
@@ -197,6 +200,16 @@ TEST_F(SessionTest, TenSecondDiskStallLosesNoBlockAndTheEventLoopRunsOn) {
     for (int i = 0; i < 108; ++i)
         ASSERT_EQ(static_cast<int16_t>(U32At(b, 44 + (1 + i) * 8192) & 0xFFFF), 4000 + i) << i;
     EXPECT_TRUE(disk.empty());
+}
+
+TEST_F(SessionTest, TakeWhoseFileCannotBeCreatedEndsAndIsReported) {
+    files.refuseNew = true;  // a read-only or vanished folder
+    session->StartCapture();
+    OpenTake();
+    ASSERT_TRUE(WaitUntil([&] { return session->Disk() == DiskState::Unwritable; }, 5000));
+    EXPECT_FALSE(session->Record().Recording);
+    ASSERT_EQ(takes.size(), 2u);
+    EXPECT_EQ(takes[1].first, TakeEvent::Deleted);
 }
 
 TEST_F(SessionTest, FullDiskKeepsWhatWasWrittenAndRecordingResumesWithSpace) {
