@@ -10,7 +10,7 @@
 # elsewhere (the aim: none).
 #
 # Usage: bench/soak.sh MINUTES [path/to/Somorabox]   (as root)
-# SOMORA_SOAK_SERVER=pipewire runs it beside PipeWire; SOMORA_SOAK_SEED
+# SOMORA_SOAK_SERVER=pipewire runs it beside PipeWire; SOMORA_SOAK_RANDOM
 # repeats a run's random choices.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -28,8 +28,8 @@ fail() { echo "soak: $*" >&2; exit 1; }
 . tests/scripts/lib/sound.sh
 require_sound
 server=$(sound_server)
-seed=${SOMORA_SOAK_SEED:-$$}
-RANDOM=$seed
+dice=${SOMORA_SOAK_RANDOM:-$$}
+RANDOM=$dice
 
 dir=$(mktemp -d /tmp/somora-soak.XXXXXX)
 record=$dir/app/record
@@ -81,7 +81,7 @@ start=$(date +%s)
 end=$((start + 60 * minutes))
 # The speech: each burst's start and end as played (cut short when the server goes).
 (
-  RANDOM=$((seed + 1))
+  RANDOM=$((dice + 1))
   while [ "$(date +%s)" -lt $((end - 12)) ]; do
     t0=$(now)
     if paplay -d venue "$dir/speech12.wav" 2>/dev/null; then code=0; else code=1; fi
@@ -148,7 +148,7 @@ done <"$dir/out.log" >"$dir/takes.log"
 
 # A server is down from the kill until the recorder says "input back"; a disk
 # is full from the fill until it says "disk writable again".
-awk -v minutes="$minutes" -v seed="$seed" -v code="$code" -v server="$SOMORA_SOUND_SERVER" '
+awk -v minutes="$minutes" -v dice="$dice" -v code="$code" -v server="$SOMORA_SOUND_SERVER" '
   function max(a, b) { return a > b ? a : b }
   function min(a, b) { return a < b ? a : b }
   # Seconds of [a, b] inside the windows of kind k.
@@ -220,7 +220,7 @@ awk -v minutes="$minutes" -v seed="$seed" -v code="$code" -v server="$SOMORA_SOU
       for (t = 1; t <= nt; t++)
         if (ts[t] - 0.5 <= b0[b] + 1 && te[t] >= b1[b]) { recorded++; break }
     }
-    printf "soak: %d min beside %s (seed %s), exit code %d\n", minutes, server, seed, code
+    printf "soak: %d min beside %s (dice %s), exit code %d\n", minutes, server, dice, code
     printf "faults: %d server kills, %d disk stalls, %d disk fills\n", nf["server"], nf["stall"], nf["fill"]
     printf "speech: %d bursts, %.1f s played\n", nb, played
     printf "takes: %d expected (bursts played whole with the server up and disk room), %d of them recorded; %d kept in all, %d deleted (under 10 s)\n", expected, recorded, nt, nd
