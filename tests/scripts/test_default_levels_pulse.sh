@@ -31,12 +31,7 @@ trap cleanup EXIT
 
 fail() {
   echo "test_default_levels (${SOMORA_SOUND_SERVER:-?}): FAIL: $*" >&2
-  echo "--- record/:" >&2
-  ls -l "$work/app/record" >&2 2>/dev/null
-  echo "--- standard output:" >&2
-  cat "$work/out.log" >&2 2>/dev/null
-  echo "--- standard error:" >&2
-  tail -n 30 "$work/err.log" >&2 2>/dev/null
+  show_recorder_logs "$work"
   exit 1
 }
 

@@ -25,12 +25,7 @@ trap cleanup EXIT
 
 fail() {
   echo "test_headless: FAIL: $*" >&2
-  echo "--- record/:" >&2
-  ls -l "$work/app/record" >&2 2>/dev/null
-  echo "--- standard output:" >&2
-  cat "$work/out.log" >&2 2>/dev/null
-  echo "--- standard error:" >&2
-  tail -n 30 "$work/err.log" >&2 2>/dev/null
+  show_recorder_logs "$work"
   exit 1
 }
 
