@@ -38,8 +38,9 @@ void RaiseRecordingEvent(TFRecord& w) {
     if (w.OnRecordingEvent) w.OnRecordingEvent(&w, w.FileName);
 }
 
-// Hands the close (and a removal) to the writer, after the blocks before it.
-void CloseTake(TFRecord& w, const QString& removePath = QString()) { w.Writer->End(removePath); }
+// Hands the close (or the removal of a short take) to the writer, after the
+// blocks before it.
+void CloseTake(TFRecord& w, bool discard = false) { w.Writer->End(discard); }
 
 // An end that keeps the file whatever its length and leaves the gain as it is.
 void KeepTake(TFRecord& w) {
@@ -123,7 +124,7 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
                 CloseTake(*this);
                 KeepTake(*this);
             } else {
-                CloseTake(*this, FileName);
+                CloseTake(*this, true);
                 Report(*this, TakeEvent::Deleted);
             }
         }

@@ -20,23 +20,24 @@ public:
         const bool written = file_->WriteAt(end_, data, size);
         if (written) end_ += size;
         unsynced_ += size;
+        bool synced = true;
         if (unsynced_ >= syncBytes_) {
-            file_->Sync();
+            synced = file_->Sync();
             unsynced_ = 0;
         }
-        return written ? size : -1;
+        // Sound the disk did not take on the sync counts as not written.
+        return written && synced ? size : -1;
     }
     bool WriteAt(int64_t offset, const void* data, int64_t size) override {
         return file_ && file_->WriteAt(offset, data, size);
     }
     int64_t Size() override { return file_ ? file_->Size() : -1; }
-    void Sync() override {
-        if (file_) file_->Sync();
+    bool Sync() override {
         unsynced_ = 0;
+        return file_ && file_->Sync();
     }
-    void Close() override {
-        if (file_) file_->Close();
-    }
+    bool Close() override { return !file_ || file_->Close(); }
+    bool Discard() override { return file_ && file_->Discard(); }
 
 private:
     std::unique_ptr<platform::WritableFile> file_;
@@ -55,18 +56,17 @@ std::unique_ptr<platform::WritableFile> OpenRecordingFile(uint16_t channels, uin
     std::unique_ptr<platform::WritableFile> file = files->CreateNew(fileName);
     if (!file) return nullptr;
     if (!file->WriteAt(0, header.data(), kWaveHeaderBytes)) {
-        file->Close();
-        files->Remove(fileName);
+        file->Discard();
         return nullptr;
     }
     const int64_t bytesPerSecond = int64_t{channels} * std::max(0, sampleRate) * (bits / 8);
     return std::make_unique<RecordingWriter>(std::move(file), 2 * bytesPerSecond);
 }
 
-void CloseRecordingFile(platform::WritableFile& file) {
-    PatchWaveSizes(file);
-    file.Sync();
-    file.Close();
+bool CloseRecordingFile(platform::WritableFile& file) {
+    const bool patched = PatchWaveSizes(file);
+    const bool synced = file.Sync();
+    return file.Close() && patched && synced;
 }
 
 QString RecordingFileName(const QString& folder, const QDateTime& start, int suffix) {
@@ -133,9 +133,7 @@ int RepairRecordings(const QString& folder) {
         if (!provisional && dataSize <= DataSizeFor(size)) continue;
         std::unique_ptr<platform::WritableFile> out = files->OpenToPatch(path);
         if (!out) continue;
-        if (PatchWaveSizes(*out)) ++repaired;
-        out->Sync();
-        out->Close();
+        if (PatchWaveSizes(*out) && out->Sync() && out->Close()) ++repaired;
     }
     return repaired;
 }

@@ -27,7 +27,8 @@ std::unique_ptr<platform::WritableFile> OpenRecordingFile(uint16_t channels, uin
                                                           const QString& fileName, int32_t sampleRate);
 
 // Patches the two size fields from the file's real size, flushes and closes.
-void CloseRecordingFile(platform::WritableFile& file);
+// False when any of the three failed (the take may then be cut).
+bool CloseRecordingFile(platform::WritableFile& file);
 
 // folder + "PLEN" + yyyymmddhhmmss + ".wav"; with `suffix` ≥ 2, "-<suffix>"
 // goes before ".wav".

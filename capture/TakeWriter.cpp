@@ -1,5 +1,6 @@
 #include "capture/TakeWriter.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "capture/RecordingFile.h"
@@ -25,10 +26,7 @@ TakeWriter::~TakeWriter() {
         thread_.join();
     }
     // Whatever is still open is closed with its sizes patched.
-    if (file_) {
-        CloseRecordingFile(*file_);
-        file_.reset();
-    }
+    if (file_) CloseTake(false);
 }
 
 void TakeWriter::Begin(std::unique_ptr<platform::WritableFile> file) {
@@ -84,12 +82,12 @@ bool TakeWriter::Append(const void* block, int bytes) {
     return true;
 }
 
-void TakeWriter::End(const QString& removePath) {
+void TakeWriter::End(bool discard) {
     if (!takeOpen_) return;
     takeOpen_ = false;
     Command command;
     command.kind = Command::Close;
-    command.removePath = removePath;
+    command.discard = discard;
     Push(std::move(command));
 }
 
@@ -97,6 +95,17 @@ void TakeWriter::WaitIdle() {
     if (mode_ == Mode::Inline) return;
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [this] { return queue_.empty() && !busy_; });
+}
+
+bool TakeWriter::WaitIdleFor(int ms) {
+    if (mode_ == Mode::Inline) return true;
+    std::unique_lock lock(mutex_);
+    return idle_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return queue_.empty() && !busy_; });
+}
+
+QString TakeWriter::TakeInHand() const {
+    std::lock_guard lock(mutex_);
+    return path_;
 }
 
 int TakeWriter::QueuedBlocks() const {
@@ -154,7 +163,11 @@ void TakeWriter::Run() {
 void TakeWriter::Execute(Command& command) {
     switch (command.kind) {
         case Command::Open:
-            if (file_) CloseRecordingFile(*file_);
+            if (file_) CloseTake(false);
+            {
+                std::lock_guard lock(mutex_);
+                path_ = command.createPath;
+            }
             file_ = std::move(command.file);
             failedReported_ = false;
             if (!command.createPath.isEmpty()) {
@@ -169,13 +182,25 @@ void TakeWriter::Execute(Command& command) {
             }
             break;
         case Command::Close:
-            if (file_) {
-                CloseRecordingFile(*file_);
-                file_.reset();
-            }
-            if (!command.removePath.isEmpty()) {
-                if (platform::Files* files = platform::Services().files) files->Remove(command.removePath);
-            }
+            if (file_) CloseTake(command.discard);
             break;
     }
+}
+
+void TakeWriter::CloseTake(bool discard) {
+    QString name;
+    {
+        std::lock_guard lock(mutex_);
+        name = path_.mid(path_.lastIndexOf(QLatin1Char('/')) + 1);
+    }
+    if (discard) {
+        // Removed while still locked: a reader waiting for the lock finds
+        // the name gone, and cannot keep a short take alive.
+        if (!file_->Discard()) emit fileProblem(QStringLiteral("short take not removed: %1").arg(name));
+    } else if (!CloseRecordingFile(*file_)) {
+        emit fileProblem(QStringLiteral("take may be cut: %1 (closing it failed)").arg(name));
+    }
+    file_.reset();
+    std::lock_guard lock(mutex_);
+    path_.clear();
 }

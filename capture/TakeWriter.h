@@ -52,11 +52,16 @@ public:
     // Appends one block of `bytes` bytes to the open take. False (and the
     // block is not taken) when the queue is full or no take is open.
     bool Append(const void* block, int bytes);
-    // Closes the open take: patches its sizes, syncs and closes; then removes
-    // `removePath` when it is not empty.
-    void End(const QString& removePath = QString());
+    // Closes the open take: patches its sizes, syncs and closes; with
+    // `discard`, removes it instead, while it is still locked.
+    void End(bool discard = false);
     // Waits until everything handed over so far has been done.
     void WaitIdle();
+    // The same for at most `ms` milliseconds; false when the disk has not
+    // answered by then.
+    bool WaitIdleFor(int ms);
+    // The name of the take the writer thread is working on (empty: none).
+    QString TakeInHand() const;
 
     // Blocks handed over and not yet written.
     int QueuedBlocks() const;
@@ -73,6 +78,9 @@ signals:
     void caughtUp();
     // The file of a take begun with BeginNew could not be created.
     void openFailed(const QString& path);
+    // A take's close or removal that did not succeed, as one line for the
+    // operator.
+    void fileProblem(const QString& line);
 
 private:
     struct Command {
@@ -82,12 +90,13 @@ private:
         int32_t sampleRate = 0;
         std::unique_ptr<char[]> data;                  // Block
         int bytes = 0;
-        QString removePath;                            // Close
+        bool discard = false;                          // Close
     };
 
     void Run();
     void Execute(Command& command);
     void Push(Command command);
+    void CloseTake(bool discard);
 
     const Mode mode_;
     const int capacity_;
@@ -107,6 +116,7 @@ private:
 
     // Writer side.
     std::unique_ptr<platform::WritableFile> file_;
+    QString path_;  // guarded by mutex_: read by TakeInHand
     bool failedReported_ = false;
 
     std::thread thread_;

@@ -71,10 +71,14 @@ public:
         Flush();
         return file_->Size();
     }
-    void Sync() override {}
-    void Close() override {
-        Flush();
-        file_->Close();
+    bool Sync() override { return true; }
+    bool Close() override {
+        const bool flushed = Flush();
+        return file_->Close() && flushed;
+    }
+    bool Discard() override {
+        gathered_.clear();
+        return file_->Discard();
     }
 
 private:

@@ -76,9 +76,14 @@ public:
     virtual int64_t Append(const void* data, int64_t size) = 0;
     virtual bool WriteAt(int64_t offset, const void* data, int64_t size) = 0;
     virtual int64_t Size() = 0;
-    // Makes what was written durable.
-    virtual void Sync() = 0;
-    virtual void Close() = 0;
+    // Makes what was written durable; false when the disk did not take it.
+    virtual bool Sync() = 0;
+    // Closes (and unlocks); false when the system reported an error.
+    virtual bool Close() = 0;
+    // Removes the file from its folder while it is still locked, then closes
+    // it, so no reader or deleter can come between. False when the file was
+    // not removed (it is closed all the same).
+    virtual bool Discard() = 0;
 };
 
 // A file open for reading.
@@ -103,8 +108,8 @@ public:
     virtual ~Files() = default;
     virtual bool Exists(const QString& path) = 0;
     virtual bool MakePath(const QString& dir) = 0;
-    // Creates a new file for writing and locks it; fails (null) when the file
-    // exists or cannot be created.
+    // Creates a new file for writing, locked before it appears under its
+    // name; fails (null) when the file exists or cannot be created.
     virtual std::unique_ptr<WritableFile> CreateNew(const QString& path) = 0;
     // Opens for reading; fails (null), without waiting, when the file is
     // missing, no regular file, or being written.

@@ -29,10 +29,10 @@ int64_t FileSize(int fd) {
 
 class PosixWritableFile final : public WritableFile {
 public:
-    explicit PosixWritableFile(int fd) : fd_(fd) {}
+    PosixWritableFile(int fd, QByteArray path) : fd_(fd), path_(std::move(path)) {}
     // A patched file gets these access and modification times back at Close.
-    PosixWritableFile(int fd, const struct stat& keepTimes)
-        : fd_(fd), keepTimes_(true), times_{keepTimes.st_atim, keepTimes.st_mtim} {}
+    PosixWritableFile(int fd, QByteArray path, const struct stat& keepTimes)
+        : fd_(fd), path_(std::move(path)), keepTimes_(true), times_{keepTimes.st_atim, keepTimes.st_mtim} {}
     ~PosixWritableFile() override { Close(); }
 
     int64_t Append(const void* data, int64_t size) override {
@@ -53,19 +53,30 @@ public:
         return ::pwrite(fd_, data, static_cast<size_t>(size), offset) == size;
     }
     int64_t Size() override { return FileSize(fd_); }
-    void Sync() override {
-        if (fd_ >= 0) ::fdatasync(fd_);
+    bool Sync() override { return fd_ >= 0 && ::fdatasync(fd_) == 0; }
+    bool Close() override {
+        if (fd_ < 0) return true;
+        bool ok = true;
+        if (keepTimes_) ok = ::futimens(fd_, times_) == 0;
+        ok = ::close(fd_) == 0 && ok;  // releases the lock
+        fd_ = -1;
+        return ok;
     }
-    void Close() override {
-        if (fd_ >= 0) {
-            if (keepTimes_) ::futimens(fd_, times_);
-            ::close(fd_);  // releases the lock
-            fd_ = -1;
-        }
+    bool Discard() override {
+        if (fd_ < 0) return false;
+        // Only the file this one is: the name may have been taken over.
+        struct stat mine {};
+        struct stat named {};
+        const bool removed = ::fstat(fd_, &mine) == 0 && ::lstat(path_.constData(), &named) == 0 &&
+                             mine.st_dev == named.st_dev && mine.st_ino == named.st_ino &&
+                             ::unlink(path_.constData()) == 0;
+        Close();
+        return removed;
     }
 
 private:
     int fd_;
+    QByteArray path_;
     bool keepTimes_ = false;
     struct timespec times_[2] {};
 };
@@ -103,13 +114,40 @@ bool PosixFiles::Exists(const QString& path) { return QFileInfo::exists(path); }
 bool PosixFiles::MakePath(const QString& dir) { return QDir().mkpath(dir); }
 
 std::unique_ptr<WritableFile> PosixFiles::CreateNew(const QString& path) {
-    const int fd = ::open(Native(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return nullptr;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // The file is created without a name (or under a hidden one), locked,
+    // and only then linked under its own name, which fails when that name is
+    // taken: no reader or deleter ever sees the take unlocked.
+    const QByteArray native = Native(path);
+    const QByteArray dir = Native(QFileInfo(path).absolutePath());
+    int fd = ::open(dir.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, native.constData(), AT_SYMLINK_FOLLOW) == 0)
+            return std::make_unique<PosixWritableFile>(fd, native);
+        const int error = errno;
         ::close(fd);
+        // Without /proc the hidden name below does the same.
+        if (error != ENOENT || !QFileInfo::exists(dir)) {
+            errno = error;
+            return nullptr;
+        }
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         return nullptr;
     }
-    return std::make_unique<PosixWritableFile>(fd);
+    QByteArray temp = dir + "/.take-XXXXXX";
+    fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    const bool linked = ::fchmod(fd, 0644) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                        ::link(temp.constData(), native.constData()) == 0;
+    const int error = errno;
+    ::unlink(temp.constData());
+    if (!linked) {
+        ::close(fd);
+        errno = error;
+        return nullptr;
+    }
+    return std::make_unique<PosixWritableFile>(fd, native);
 }
 
 std::unique_ptr<ReadableFile> PosixFiles::OpenRead(const QString& path) {
@@ -133,7 +171,13 @@ std::unique_ptr<ReadableFile> PosixFiles::OpenRead(const QString& path) {
 bool PosixFiles::Remove(const QString& path) {
     const QByteArray native = Native(path);
     const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return ::unlink(native.constData()) == 0;  // e.g. a dangling link
+    if (fd < 0) {
+        // A link (dangling or not) is removed itself; a name that is missing
+        // now is never unlinked later, when a take may have come under it.
+        struct stat st {};
+        return errno == ELOOP && ::lstat(native.constData(), &st) == 0 && S_ISLNK(st.st_mode) &&
+               ::unlink(native.constData()) == 0;
+    }
     // A FIFO, a device or a folder is no recording.
     const bool free = IsRegular(fd) && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
     const bool removed = free && ::unlink(native.constData()) == 0;
@@ -149,7 +193,7 @@ std::unique_ptr<WritableFile> PosixFiles::OpenToPatch(const QString& path) {
         ::close(fd);
         return nullptr;
     }
-    return std::make_unique<PosixWritableFile>(fd, st);
+    return std::make_unique<PosixWritableFile>(fd, Native(path), st);
 }
 
 QList<DirEntry> PosixFiles::List(const QString& dir, const QString& suffix) {

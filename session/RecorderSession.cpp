@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include <cstdio>
+
 #include "capture/RecordingControl.h"
 #include "capture/TakeWriter.h"
 #include "mixer/MixerControl.h"
@@ -73,6 +75,7 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
         if (record_->Recording && record_->FileName == path) record_->AbandonTake();
         record_->OnOpenFailed(path);
     }, Qt::QueuedConnection);
+    connect(writer_.get(), &TakeWriter::fileProblem, this, &RecorderSession::ReportProblem, Qt::QueuedConnection);
     connect(writer_.get(), &TakeWriter::caughtUp, this, [this] {
         if (disk_ == DiskState::Behind) SetDisk(DiskState::Ok, QStringLiteral("the disk caught up"));
     }, Qt::QueuedConnection);
@@ -86,6 +89,9 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
 
 RecorderSession::~RecorderSession() {
     Close();
+    // A writer still waiting for the disk is not waited for: it stays, with
+    // its thread, until the process ends.
+    if (writerAbandoned_) (void)writer_.release();
     if (platform::WaveInDevice* device = platform::Services().waveIn) device->SetEventHandler({});
     if (!options_.mixer) RecordingVolumeApplier = &ApplyRecordingVolume;
 }
@@ -165,8 +171,23 @@ void RecorderSession::Close() {
     diskCheck_.stop();
     if (Playing) play_->StopPlayback();
     record_->StopInput();
-    writer_->WaitIdle();
+    // A disk that does not answer cannot hold the end of the program: after
+    // the limit the writer is left to its file (its thread cannot be stopped
+    // inside a write) and the take is named; the process ends when the disk
+    // lets the thread go.
+    if (!writer_->WaitIdleFor(kCloseLimitMs)) {
+        const QString path = writer_->TakeInHand();
+        ReportProblem(QStringLiteral("take may be cut: %1 (the disk did not answer)")
+                          .arg(path.isEmpty() ? QStringLiteral("?") : path.mid(path.lastIndexOf('/') + 1)));
+        writerAbandoned_ = true;
+    }
     if (started_) SetInput(InputState::Stopped, QString());
+}
+
+void RecorderSession::ReportProblem(const QString& line) {
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+    emit problem(line);
 }
 
 void RecorderSession::SetInput(InputState state, const QString& detail) {

@@ -72,6 +72,8 @@ public:
 
     // How often a lost input and a full disk are tried again.
     static constexpr int kRetryMs = 2000;
+    // How long the end of the program waits for the disk.
+    static constexpr int kCloseLimitMs = 5000;
 
 signals:
     void takeEvent(TakeEvent event, const QString& fileName, qint64 frames);
@@ -81,6 +83,9 @@ signals:
     void diskStateChanged(DiskState state, const QString& detail);
     // Sound the input could not deliver (an overrun), in milliseconds.
     void soundLost(qint64 milliseconds);
+    // A take that could not be closed or removed as it should, as one line
+    // (also written to standard error).
+    void problem(const QString& line);
 
 private:
     void ConfigureRecord(WaveDisplay* display);
@@ -92,6 +97,7 @@ private:
     void OnWriteFailed(const QString& reason);
     void RetryInput();
     void CheckDisk();
+    void ReportProblem(const QString& line);
 
     Options options_;
     TAppSettings settings_;
@@ -104,6 +110,7 @@ private:
     int64_t framesLost_ = 0;
     bool started_ = false;
     bool closed_ = false;
+    bool writerAbandoned_ = false;
     QTimer inputRetry_;
     QTimer diskCheck_;
 };

@@ -6,10 +6,13 @@
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <sys/stat.h>
 
 #include "capture/RecordingFile.h"
+#include "capture/TakeWriter.h"
 #include "capture/Unit2.h"
 #include "settings/publicunit.h"
 #include "support/TestSupport.h"
@@ -24,6 +27,8 @@ struct SpyFiles final : platform::Files {
     int dataWrites = 0;
     // Bytes that the n-th data write (from 1) really writes; all by default.
     std::function<int64_t(int n, int64_t size)> plan = [](int, int64_t size) { return size; };
+    // Runs right after a file lets go of its lock (closed or discarded).
+    std::function<void()> afterRelease = [] {};
 
     struct File final : platform::WritableFile {
         SpyFiles& spy;
@@ -37,8 +42,20 @@ struct SpyFiles final : platform::Files {
             return (done == 0 || f->WriteAt(offset, d, done)) && done == n;
         }
         int64_t Size() override { return f->Size(); }
-        void Sync() override { spy.syncedSizes.push_back(f->Size()); }
-        void Close() override { f->Close(); }
+        bool Sync() override {
+            spy.syncedSizes.push_back(f->Size());
+            return true;
+        }
+        bool Close() override {
+            const bool closed = f->Close();
+            spy.afterRelease();
+            return closed;
+        }
+        bool Discard() override {
+            const bool removed = f->Discard();
+            spy.afterRelease();
+            return removed;
+        }
     };
 
     bool Exists(const QString& p) override { return real.Exists(p); }
@@ -118,6 +135,61 @@ TEST_F(RecordingFiles, NamesCarryTheStartTimeAndNeverReplaceATake) {
     EXPECT_EQ(Read(folder + "PLEN20261231235959.wav"), "one");
     EXPECT_EQ(Read(folder + "PLEN20261231235959-2.wav"), "two");
     EXPECT_FALSE(OpenNewRecording(folder + "missing/", eve, 22050, name));
+}
+
+// A reader that opens a short take the moment the writer lets go of it (a
+// web client, say) cannot keep it alive: the take is gone first.
+TEST_F(RecordingFiles, AShortTakeGoesEvenWhenAReaderComesAtItsClose) {
+    SpyFiles spy;
+    platform::Services().files = &spy;
+    const QString name = folder + "PLEN20261231235959.wav";
+    std::unique_ptr<platform::ReadableFile> reader;
+    spy.afterRelease = [&] { reader = spy.real.OpenRead(name); };
+    TakeWriter writer(TakeWriter::Mode::Threaded);
+    QStringList problems;
+    QObject::connect(&writer, &TakeWriter::fileProblem, [&](const QString& line) { problems << line; });
+    writer.BeginNew(name, 22050);
+    block.fill(5);
+    ASSERT_TRUE(writer.Append(block.data(), 8192));
+    writer.End(true);
+    writer.WaitIdle();
+    EXPECT_FALSE(reader);
+    EXPECT_FALSE(QFileInfo::exists(name));
+    EXPECT_TRUE(problems.isEmpty());
+}
+
+// A delete that comes while a take is being created never finds it
+// unlocked: every take created under a deleter's fire is still there.
+TEST_F(RecordingFiles, ADeleteDuringCreationNeverRemovesTheNewTake) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> round{0};
+    std::atomic<int> done{-1};  // the round the deleter last finished
+    std::atomic<int> removed{0};
+    auto pathOf = [this](int i) { return folder + QStringLiteral("PLEN%1.wav").arg(i); };
+    std::thread deleter([&] {
+        while (!stop) {
+            const int r = round;
+            if (r >= 0 && env.files.Remove(pathOf(r))) ++removed;
+            done = r;
+        }
+    });
+    int lost = 0;
+    for (int i = 0; i < 1000 && lost == 0; ++i) {
+        round = i;
+        auto f = OpenRecordingFile(2, 16, pathOf(i), 22050);
+        ASSERT_TRUE(f) << i;
+        if (!QFileInfo::exists(pathOf(i))) ++lost;
+        // Held: the deleter fails on it for as long as it is open.
+        EXPECT_FALSE(env.files.Remove(pathOf(i)));
+        // Called off before the take is closed, after which a delete is fair.
+        round = -1;
+        while (done != -1) std::this_thread::yield();
+        CloseRecordingFile(*f);
+    }
+    stop = true;
+    deleter.join();
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(removed, 0);
 }
 
 TEST_F(RecordingFiles, DataIsFlushedAtLeastEveryTwoSeconds) {

@@ -72,8 +72,9 @@ private:
             return file_->WriteAt(offset, d, n);
         }
         int64_t Size() override { return file_->Size(); }
-        void Sync() override { file_->Sync(); }
-        void Close() override { file_->Close(); }
+        bool Sync() override { return file_->Sync(); }
+        bool Close() override { return file_->Close(); }
+        bool Discard() override { return file_->Discard(); }
 
     private:
         TroubledFiles& owner_;
