@@ -1,6 +1,7 @@
 // Starting and restarting the capture with the current settings: the
 // window's side of the recorder session.
 #include "app/Unit1.h"
+#include "capture/TakeStore.h"
 #include "capture/Unit2.h"
 #include "session/RecorderSession.h"
 
@@ -24,6 +25,12 @@ void TForm1::RecordingChanged() {
 void TForm1::UseSession(RecorderSession* session) {
     Session = session;
     if (!Session) return;
+    UseStore(&Session->Store());
+    // Takes the clean-up removed go from the strip; during a take the strip
+    // is rebuilt when it ends anyway.
+    connect(&Session->Store(), &TakeStore::removed, this, [this] {
+        if (FRecord && !FRecord->Recording) RebuildStrip();
+    });
     connect(Session, &RecorderSession::recordingChanged, this, &TForm1::RecordingChanged);
     // What the operator sees at a glance: a notice over the waveform and the
     // recording indicator's hint say why nothing is being recorded.

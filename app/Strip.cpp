@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "capture/TakeStore.h"
 #include "session/RecordingAge.h"
 #include "app/Unit1.h"
 #include "platform/Platform.h"
@@ -55,7 +56,31 @@ void TForm1::SetUpStripViewport() {
     PaintBox1->show();
 }
 
+void TForm1::UseStore(TakeStore* store) {
+    if (Store) disconnect(Store, nullptr, this, nullptr);
+    Store = store;
+    if (Store) connect(Store, &TakeStore::listed, this, &TForm1::ShowTakes);
+}
+
 void TForm1::RebuildStrip() {
+    if (!Store) {
+        ownStore_ = std::make_unique<TakeStore>(RecordFolder());
+        UseStore(ownStore_.get());
+    }
+    // A session's store cleans up by the session's settings; the window's
+    // own one by the settings as they are.
+    if (Store == ownStore_.get())
+        ownStore_->SetPolicy({.expireAfterDay = AppSettings.ManageFile, .keepFreeMB = AppSettings.KeepFreeMB,
+                               .archiveConfigured = false,
+                               .archived = {}});
+    stripAsked_ = true;
+    Store->Refresh();
+}
+
+void TForm1::ShowTakes(const QList<TakeInfo>& takes) {
+    // Listings the store makes for its own clean-up leave the strip alone.
+    if (!stripAsked_) return;
+    stripAsked_ = false;
     // 1. Forget the old entries and their tiles.
     for (TRecordingEntry& entry : Recordings) delete entry.Tile;
     Recordings.clear();
@@ -64,23 +89,13 @@ void TForm1::RebuildStrip() {
     QImage& strip = Image103->Canvas();
     strip.fill(kStripBack);
 
-    // 3. List the folder; the 24-hour clean-up drops old recordings on the way.
-    platform::Files& files = *platform::Services().files;
-    const QString folder = AppPath + "record/";
-    const qint64 now = WallMs(platform::Services().clock->LocalNow());
+    // 3. The store's listing, after its 24-hour clean-up.
     struct Found {
         QString name;
         QDateTime time;
     };
     std::vector<Found> found;
-    for (const platform::DirEntry& file : files.List(folder, QStringLiteral(".wav"))) {
-        const QDateTime time = ToTwoSeconds(file.lastWrite);
-        if (AppSettings.ManageFile && RecordingExpired(file.name, file.lastWrite, now)) {
-            files.Remove(folder + file.name);  // a file that stays is simply not listed now
-            continue;
-        }
-        found.push_back({file.name, time});
-    }
+    for (const TakeInfo& take : takes) found.push_back({take.name, ToTwoSeconds(take.lastWrite)});
 
     // 4. Oldest first; equal times keep the listing's order. Of a folder
     // with more recordings than the strip holds, the newest are kept.
@@ -294,7 +309,7 @@ void TForm1::Image16Click() {
 
 void TForm1::PlaySelection() {
     if (Recordings.isEmpty() || Selected < 0 || Selected >= Recordings.size()) return;
-    const QString path = AppPath + "record/" + Recordings[Selected].Name;
+    const QString path = RecordFolder() + Recordings[Selected].Name;
     if (FPlay) FPlay->Display = PaintBox2;
     WaveBackColor = RGB(0, 204, 255);
     if (PlayRequested) {
@@ -316,7 +331,10 @@ void TForm1::Image8Click() {
     const int count = static_cast<int>(Recordings.size());
     if (count == 0) return;
     if (Selected < 0 || Selected >= count) Selected = count - 1;
-    platform::Services().files->Remove(AppPath + "record/" + Recordings[Selected].Name);
+    // The store deletes it (not while it is being written) and lists again.
+    if (!Store) RebuildStrip();
+    stripAsked_ = true;
+    Store->Delete(Recordings[Selected].Name);
     if (count >= 2 && Selected == count - 1) {
         Selected -= 1;
         if (kPitch * Selected - ScrollTarget < 0) {
@@ -325,5 +343,4 @@ void TForm1::Image8Click() {
             if (!Timer3->isActive()) ScrollPos = ScrollTarget;
         }
     }
-    RebuildStrip();
 }

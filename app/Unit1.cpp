@@ -7,6 +7,7 @@
 #include <QScreen>
 
 #include "capture/RecordingFile.h"
+#include "capture/TakeStore.h"
 #include "capture/Unit2.h"
 #include "platform/DataFolder.h"
 #include "platform/Platform.h"
@@ -267,7 +268,7 @@ void TForm1::FormCreate() {
     // 9.
     for (TImage* button : Buttons) ShowButtonNormal(button);
     // 10. The recordings folder; the outcome is ignored.
-    const QString records = AppPath + "record/";
+    const QString records = RecordFolder();
     if (!platform::Services().files->Exists(records)) platform::Services().files->MakePath(records);
     // 11. A better priority where the system allows it.
     platform::Services().priority->Raise();
@@ -275,7 +276,6 @@ void TForm1::FormCreate() {
     Flying = false;
     IdleTicks = 0;
     Image111->move(0, 0);
-    RepairRecordings(records);
 }
 
 void TForm1::FormClose() {
@@ -286,6 +286,8 @@ void TForm1::FormClose() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    // Gone from the screen at once, whatever the disk does meanwhile.
+    hide();
     if (!closed_) {
         closed_ = true;
         FormClose();

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "app/Controls.h"
@@ -18,6 +19,8 @@
 
 class QAction;
 class RecorderSession;
+class TakeStore;
+struct TakeInfo;
 
 // One recording listed by the strip.
 struct TRecordingEntry {
@@ -140,8 +143,16 @@ public:
     void Timer7Timer();
     void TFlyingTimer();
 
-    // Recording strip.
+    // Recording strip. RebuildStrip asks the take store for a listing (and
+    // its clean-up); the strip is built when the listing comes back.
     void RebuildStrip();
+    void ShowTakes(const QList<TakeInfo>& takes);
+    // True from a RebuildStrip or a delete until its listing is shown.
+    bool StripPending() const { return stripAsked_; }
+    // The store whose listings the strip shows; without one, the window
+    // makes its own over RecordFolder().
+    TakeStore* Store = nullptr;
+    void UseStore(TakeStore* store);
     void RefreshAfterSettings();
     void ShowVisibleTiles();
     void TileClick(TImage* tile);
@@ -199,6 +210,8 @@ private:
     void ConnectCommands();
     QString appPathOverride_;
     bool closed_ = false;
+    std::unique_ptr<TakeStore> ownStore_;
+    bool stripAsked_ = false;
 
     // Dragging the window by its skin: a press over the skin moves the
     // window once the pointer has moved a little with the button held, so

@@ -8,6 +8,7 @@
 #include "capture/Unit2.h"
 #include "platform/Platform.h"
 #include "platform/QuitSignals.h"
+#include "capture/TakeStore.h"
 #include "session/RecorderSession.h"
 #include "playback/Unit4.h"
 #include "app/Unit3.h"
@@ -53,8 +54,10 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
 
     Form1 = new TForm1();  // sets AppPath and loads the settings
     // The session owns the capture and playback windows' engines.
-    auto* session = new RecorderSession({.recordFolder = AppPath + "record/"});
+    auto* session = new RecorderSession({.recordFolder = RecordFolder()});
     Form1->UseSession(session);
+    // The takes a stop left open are repaired on the store's thread.
+    session->Store().Repair();
     FRecord = &session->Record();
     Form3 = new TForm3();
     FPlay = &session->Play();

@@ -10,28 +10,16 @@
 
 #include "cli/CliSupport.h"
 #include "cli/Modes.h"
-#include "capture/RecordingFile.h"
+#include "capture/TakeStore.h"
 #include "platform/Platform.h"
 #include "platform/QuitSignals.h"
 #include "platform/WaveIn.h"
 #include "session/RecorderSession.h"
-#include "session/RecordingAge.h"
 #include "settings/publicunit.h"
 #include "web/WebBridge.h"
 #include "web/WebServer.h"
 
 namespace {
-
-// The 24-hour clean-up of the window's strip, for the recorder without one:
-// recordings older than a day go when the setting ManageFile is on.
-void RemoveExpiredRecordings(const QString& folder) {
-    if (!AppSettings.ManageFile) return;
-    platform::Files& files = *platform::Services().files;
-    const qint64 now = WallMs(platform::Services().clock->LocalNow());
-    for (const platform::DirEntry& file : files.List(folder, QStringLiteral(".wav")))
-        if (RecordingExpired(file.name, file.lastWrite, now) && files.Remove(folder + file.name))
-            PrintLine("removed " + file.name + " (older than 24 hours)");
-}
 
 // The state lines: what an operator reads in the journal the next morning.
 void ConnectStateLines(RecorderSession& session) {
@@ -100,21 +88,23 @@ int RunHeadless(int argc, char** argv) {
         std::max(1, static_cast<int>(std::lrint(0.2 * AppSettings.SamplingRate / TFRecord::kBlockFrames)));
     delete platform::Services().waveIn;  // the default one, never opened
     platform::Services().waveIn = platform::MakeAlsaWaveIn(blocksPerWake).release();
-    const QString records = AppPath + "record/";
-    platform::Files& files = *platform::Services().files;
-    if (!files.Exists(records)) files.MakePath(records);
     platform::Services().priority->Raise();
-    const int repaired = RepairRecordings(records);
-    if (repaired > 0) PrintLine(QStringLiteral("repaired the header of %1 recording(s) left open").arg(repaired));
-    RemoveExpiredRecordings(records);
 
-    RecorderSession session({.recordFolder = records});
+    RecorderSession session({.recordFolder = RecordFolder()});
     TFRecord& record = session.Record();
+    // The store makes the folder, repairs what a stop left open and cleans
+    // up as takes open and end, on its own thread.
+    TakeStore& store = session.Store();
+    QObject::connect(&store, &TakeStore::repaired, [](int repaired) {
+        if (repaired > 0) PrintLine(QStringLiteral("repaired the header of %1 recording(s) left open").arg(repaired));
+    });
+    QObject::connect(&store, &TakeStore::removed, [](const QString& name, const QString& reason) {
+        PrintLine("removed " + name + " (" + reason + ")");
+    });
+    store.Repair();
     QObject::connect(&session, &RecorderSession::takeEvent,
-                     [&record, &records](TakeEvent event, const QString& fileName, qint64 frames) {
+                     [&record](TakeEvent event, const QString& fileName, qint64 frames) {
                          PrintTake(event, fileName, frames, record.SampleRate);
-                         // Where the window rebuilds its strip, this recorder cleans up.
-                         if (event == TakeEvent::Kept) RemoveExpiredRecordings(records);
                      });
     ConnectStateLines(session);
 
@@ -142,6 +132,7 @@ int RunHeadless(int argc, char** argv) {
                       .arg(QCoreApplication::applicationPid()));
 
     session.StartCapture(nullptr);
+    store.Refresh();
     // The web page, when asked for; a server that cannot start is reported
     // and the recorder goes on without it.
     if (const WebServer* web = StartWeb(session, webListen, &session, &webError))

@@ -240,7 +240,7 @@ int RunReplay(int argc, char** argv) {
     }
 
     SetProgramFolders();
-    QString folder = options.out.isEmpty() ? AppPath + "record/" : options.out;
+    QString folder = options.out.isEmpty() ? RecordFolder() : options.out;
     if (!folder.endsWith('/')) folder += '/';
     const QStringList created = MissingFolders(folder);
     if (!QDir().mkpath(folder) || !FolderWritable(folder)) {
@@ -271,6 +271,7 @@ int RunReplay(int argc, char** argv) {
     // waits for the disk instead of closing a take early, as nothing is lost
     // by waiting for a file.
     RecorderSession session({.recordFolder = folder,
+                             .cleanUp = false,
                              .mixer = false,
                              .voiceOnly = true,
                              .watchInput = false,

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "capture/RecordingControl.h"
+#include "capture/TakeStore.h"
 #include "capture/TakeWriter.h"
 #include "mixer/MixerControl.h"
 #include "platform/Platform.h"
@@ -44,6 +45,7 @@ QString DiskStateName(DiskState state) {
 RecorderSession::RecorderSession(Options options, QObject* parent)
     : QObject(parent),
       options_(std::move(options)),
+      store_(std::make_unique<TakeStore>(options_.recordFolder)),
       writer_(std::make_unique<TakeWriter>(
           options_.threadedWriter ? TakeWriter::Mode::Threaded : TakeWriter::Mode::Inline,
           options_.writerBlocks > 0 ? options_.writerBlocks : TakeWriter::kDefaultCapacityBlocks)),
@@ -54,6 +56,9 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
     writer_->SetWaitWhenFull(options_.waitForDisk);
     record_->OnTakeEvent = [this](TakeEvent event, const QString& fileName, int32_t frames) {
         if (event == TakeEvent::Opened && disk_ == DiskState::Unwritable) SetDisk(DiskState::Ok, fileName);
+        // The clean-up runs as takes open and end, never touching the open one.
+        store_->SetOpenTake(event == TakeEvent::Opened ? fileName : QString());
+        if (event != TakeEvent::Deleted) store_->Refresh();
         emit takeEvent(event, fileName, frames);
     };
     record_->OnRecordingEvent = [this](QObject*, const QString& fileName) { emit recordingChanged(fileName); };
@@ -112,6 +117,7 @@ void RecorderSession::StartCapture(WaveDisplay* display) {
     display_ = display;
     WaveBackColor = RGB(0, 204, 255);
     ConfigureRecord(display);
+    ApplyStorePolicy();
     started_ = true;
     StartEngine();
 }
@@ -156,6 +162,20 @@ void RecorderSession::StartEngine() {
                                                           : QStringLiteral("cannot open %1").arg(r.DeviceName));
         if (options_.watchInput && !inputRetry_.isActive()) inputRetry_.start();
     }
+}
+
+void RecorderSession::SetArchive(bool configured, std::function<bool(const QString& name)> archived) {
+    archiveConfigured_ = configured;
+    archived_ = std::move(archived);
+    ApplyStorePolicy();
+}
+
+void RecorderSession::ApplyStorePolicy() {
+    if (!options_.cleanUp) return;
+    store_->SetPolicy({.expireAfterDay = settings_.ManageFile,
+                       .keepFreeMB = settings_.KeepFreeMB,
+                       .archiveConfigured = archiveConfigured_,
+                       .archived = archived_});
 }
 
 void RecorderSession::ApplySettings() {

@@ -15,12 +15,14 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 #include "capture/Unit2.h"
 #include "settings/publicunit.h"
 
 class TFPlay;
+class TakeStore;
 class TakeWriter;
 class WaveDisplay;
 
@@ -36,6 +38,7 @@ public:
     struct Options {
         QString recordFolder;         // ends with "/"
         bool threadedWriter = true;   // false: every write on the GUI thread
+        bool cleanUp = true;          // false: the store deletes nothing by itself (replay)
         bool mixer = true;            // false: no mixer set-up, no volume changes (replay)
         bool voiceOnly = false;       // true: the voice trigger whatever ManualMode says (replay)
         bool watchInput = true;       // false: a failed input is not opened again (replay)
@@ -50,6 +53,8 @@ public:
     TFRecord& Record() { return *record_; }
     TFPlay& Play() { return *play_; }
     TakeWriter& Writer() { return *writer_; }
+    // The takes folder: listing, clean-up, deletes, start-up repair.
+    TakeStore& Store() { return *store_; }
     // The settings the capture was started with (taken at each start).
     const TAppSettings& Settings() const { return settings_; }
     const Options& SessionOptions() const { return options_; }
@@ -58,6 +63,10 @@ public:
     // engine, sets up the mixer (recording source and volumes). `display`
     // shows the waveform (null without a window).
     void StartCapture(WaveDisplay* display = nullptr);
+    // Whether a take is safe in an archive, asked from the store's thread,
+    // and whether an archive is configured at all: then only archived takes
+    // age out, and archived takes go first to keep space free.
+    void SetArchive(bool configured, std::function<bool(const QString& name)> archived);
     // Stops the capture (an open take is kept) and starts it again with the
     // settings as they are now.
     void ApplySettings();
@@ -98,9 +107,11 @@ private:
     void RetryInput();
     void CheckDisk();
     void ReportProblem(const QString& line);
+    void ApplyStorePolicy();
 
     Options options_;
     TAppSettings settings_;
+    std::unique_ptr<TakeStore> store_;
     std::unique_ptr<TakeWriter> writer_;
     std::unique_ptr<TFRecord> record_;
     std::unique_ptr<TFPlay> play_;
@@ -111,6 +122,8 @@ private:
     bool started_ = false;
     bool closed_ = false;
     bool writerAbandoned_ = false;
+    bool archiveConfigured_ = false;
+    std::function<bool(const QString&)> archived_;
     QTimer inputRetry_;
     QTimer diskCheck_;
 };

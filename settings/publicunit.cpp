@@ -102,6 +102,12 @@ void LoadSettings() {
     AppSettings.AGC = ReadBool("AGC", true);
     AppSettings.EndRecordingIfPlaying = ReadBool("EndRecordingIfPlaying", true);
     AppSettings.ManageFile = ReadBool("ManageFile", true);
+    bool number = false;
+    const int keepFree = platform::Services()
+                             .profile->ReadString(ConfigPath(), QStringLiteral("Disk"), QStringLiteral("KeepFreeMB"),
+                                                  QStringLiteral("0"))
+                             .toInt(&number);
+    AppSettings.KeepFreeMB = number && keepFree > 0 ? keepFree : 0;
     // A missing key gives the default; a present but empty one an empty password.
     const QString missing = QStringLiteral("\x01missing\x01");
     const QString pw =
@@ -134,3 +140,5 @@ void SetAutoRun(bool enable) {
         platform::Services().autostart->Remove();
     }
 }
+
+QString RecordFolder() { return AppPath + QStringLiteral("record/"); }

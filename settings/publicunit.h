@@ -19,6 +19,8 @@ struct TAppSettings {
     bool EndRecordingIfPlaying = false;
     bool AGC = false;
     bool ManageFile = false;
+    // [Disk] KeepFreeMB: the oldest takes go while less is free; 0: off.
+    int32_t KeepFreeMB = 0;
     QString password;
 };
 
@@ -31,6 +33,8 @@ constexpr TColor RGB(int r, int g, int b) {
 
 // The folder of the executable, ending with "/".
 extern QString AppPath;
+// The takes folder, AppPath + "record/".
+QString RecordFolder();
 // The running executable, when AppPath is not its folder (an installed
 // program keeps its data in the user's data folder); empty otherwise.
 extern QString ExecutableFile;

@@ -71,6 +71,16 @@ protected:
     }
 
     QString Folder() const { return env.AppDir() + "record/"; }
+    // The strip is built when the take store's listing comes back.
+    void Settle() { ASSERT_TRUE(testing_support::WaitUntil([this] { return !form->StripPending(); }, 5000)); }
+    void Rebuild() {
+        form->RebuildStrip();
+        Settle();
+    }
+    void Delete() {
+        form->Image8Click();
+        Settle();
+    }
     QDateTime Now() const { return env.clock.now; }
 
     // A recording with a valid header and a little sound, last written at `when`.
@@ -142,7 +152,7 @@ TEST_F(StripTest, CleanUpDeletesOnlyPrefixedFilesMoreThanADayOld) {
     AddFile("PLENexact.wav", Now().addDays(-1));
     AddFile("PLENover.wav", Now().addDays(-1).addSecs(-2));
     AddFile("PLENnew.wav", Now().addSecs(-60));
-    form->RebuildStrip();
+    Rebuild();
     EXPECT_EQ(Names(), (QStringList{"other.wav", "plen_lower.wav", "PLENexact.wav", "PLENnew.wav"}));
     EXPECT_FALSE(QFile::exists(Folder() + "PLEN20261205090500.wav"));
     EXPECT_FALSE(QFile::exists(Folder() + "PLENover.wav"));
@@ -155,14 +165,14 @@ TEST_F(StripTest, CleanUpAgesByTimeKeptToTwoSeconds) {
     env.clock.now = QDateTime(QDate(2026, 12, 7), QTime(9, 5, 1, 500));
     AddFile("PLENodd.wav", QDateTime(QDate(2026, 12, 6), QTime(9, 5, 1, 900)));   // kept as 09:05:00
     AddFile("PLENeven.wav", QDateTime(QDate(2026, 12, 6), QTime(9, 5, 2, 900)));  // kept as 09:05:02
-    form->RebuildStrip();
+    Rebuild();
     EXPECT_EQ(Names(), QStringList{"PLENeven.wav"});
     EXPECT_EQ(form->Recordings[0].Time.time(), QTime(9, 5, 2));
 }
 
 TEST_F(StripTest, CleanUpOffDeletesNothingAndLockedFileStays) {
     AddFile("PLENold.wav", Now().addDays(-30));
-    form->RebuildStrip();
+    Rebuild();
     EXPECT_EQ(Names(), QStringList{"PLENold.wav"});
 
     // A file still being written cannot go; it is left out of this listing only.
@@ -170,7 +180,7 @@ TEST_F(StripTest, CleanUpOffDeletesNothingAndLockedFileStays) {
     auto writer = env.files.CreateNew(Folder() + "PLENbusy.wav");
     ASSERT_TRUE(writer);
     SetTime("PLENbusy.wav", Now().addDays(-3));
-    form->RebuildStrip();
+    Rebuild();
     EXPECT_TRUE(Names().isEmpty());
     EXPECT_TRUE(QFile::exists(Folder() + "PLENbusy.wav"));
     EXPECT_FALSE(QFile::exists(Folder() + "PLENold.wav"));
@@ -181,10 +191,10 @@ TEST_F(StripTest, EqualTimesKeepTheListingOrder) {
     platform::Services().files = &listing;
     const QDateTime t = Now().addSecs(-600);
     listing.listing = {{"c.wav", t.addSecs(60)}, {"b.wav", t}, {"a.wav", t}, {"d.wav", t.addSecs(-60)}};
-    form->RebuildStrip();
+    Rebuild();
     EXPECT_EQ(Names(), (QStringList{"d.wav", "b.wav", "a.wav", "c.wav"}));
     listing.listing = {{"a.wav", t.addSecs(1)}, {"b.wav", t}};  // one second apart is the same time
-    form->RebuildStrip();
+    Rebuild();
     EXPECT_EQ(Names(), (QStringList{"a.wav", "b.wav"}));
     platform::Services().files = &env.files;
 }
@@ -196,7 +206,7 @@ TEST_F(StripTest, MoreThanTheStripHoldsKeepsTheNewest) {
     for (int i = 299; i >= 0; --i)
         listing.listing.append({QStringLiteral("PLEN%1.wav").arg(i, 3, 10, QLatin1Char('0')),
                                 Now().addSecs(-3600 - 60 * (300 - i))});
-    form->RebuildStrip();
+    Rebuild();
     ASSERT_EQ(form->Recordings.size(), 250);
     EXPECT_EQ(form->Recordings.front().Name, "PLEN050.wav");
     EXPECT_EQ(form->Recordings.back().Name, "PLEN299.wav");
@@ -213,7 +223,7 @@ TEST_F(StripTest, TilesShowTheTimeOnTwentyFourHourClock) {
     AddFile("PLENmorning.wav", QDateTime(QDate(2026, 12, 6), QTime(9, 5, 10)));
     AddFile("PLENevening.wav", QDateTime(QDate(2026, 12, 6), QTime(21, 5, 10)));
     AddFile("PLENagain.wav", QDateTime(QDate(2026, 12, 7), QTime(9, 5, 40)));
-    form->RebuildStrip();
+    Rebuild();
     ASSERT_EQ(Names(), (QStringList{"PLENmorning.wav", "PLENevening.wav", "PLENagain.wav"}));
     const TImage* morning = form->Recordings[0].Tile;
     const TImage* evening = form->Recordings[1].Tile;
@@ -252,7 +262,7 @@ TEST_F(StripTest, TilesShowTheTimeOnTwentyFourHourClock) {
 
 TEST_F(StripTest, SevenRecordingsScrollOneStepOnAndNotBeforeTheStart) {
     AddRecordings(7);
-    form->RebuildStrip();
+    Rebuild();
     EXPECT_EQ(VisibleTiles(), (QStringList{"PLEN000.wav@112", "PLEN001.wav@173", "PLEN002.wav@234",
                                            "PLEN003.wav@295", "PLEN004.wav@356", "PLEN005.wav@417",
                                            "PLEN006.wav@478"}));
@@ -305,7 +315,7 @@ TEST_F(StripTest, SevenRecordingsScrollOneStepOnAndNotBeforeTheStart) {
 
 TEST_F(StripTest, NextFromTheSeventhOfEightScrollsAndMovesTheMarker) {
     AddRecordings(8);
-    form->RebuildStrip();
+    Rebuild();
     EXPECT_EQ(VisibleTiles().size(), 7);
     form->TileClick(form->Recordings[6].Tile);
     EXPECT_EQ(form->Selected, 6);
@@ -342,9 +352,9 @@ TEST_F(StripTest, NextFromTheSeventhOfEightScrollsAndMovesTheMarker) {
 
 TEST_F(StripTest, DeletingTheLastOfThreeAndTheOnlyOne) {
     AddRecordings(3);
-    form->RebuildStrip();
+    Rebuild();
     form->TileClick(form->Recordings[2].Tile);
-    form->Image8Click();
+    Delete();
     EXPECT_FALSE(QFile::exists(Folder() + "PLEN002.wav"));
     EXPECT_EQ(Names(), (QStringList{"PLEN000.wav", "PLEN001.wav"}));
     EXPECT_EQ(form->Selected, 1);
@@ -353,11 +363,11 @@ TEST_F(StripTest, DeletingTheLastOfThreeAndTheOnlyOne) {
 
     // Deleting one in the middle keeps the index: the next one is selected.
     form->TileClick(form->Recordings[0].Tile);
-    form->Image8Click();
+    Delete();
     EXPECT_EQ(Names(), QStringList{"PLEN001.wav"});
     EXPECT_EQ(form->Selected, 0);
 
-    form->Image8Click();
+    Delete();
     EXPECT_TRUE(Names().isEmpty());
     EXPECT_EQ(form->Selected, 0);
     EXPECT_FALSE(form->Marker->isVisibleTo(form.get()));
@@ -376,12 +386,12 @@ TEST_F(StripTest, DeletingTheLastOfThreeAndTheOnlyOne) {
 
 TEST_F(StripTest, DeletingTheLastWhenItIsTheFirstSlotMovesTheViewBack) {
     AddRecordings(9);
-    form->RebuildStrip();
+    Rebuild();
     form->PopupMenu1->actions().at(8)->trigger();
     EXPECT_EQ(form->ScrollTarget, 61 * 8);
     Animate();
     EXPECT_EQ(VisibleTiles(), QStringList{"PLEN008.wav@112"});
-    form->Image8Click();
+    Delete();
     EXPECT_EQ(form->Selected, 7);
     EXPECT_EQ(form->ScrollTarget, 61 * 7);
     EXPECT_EQ(form->ScrollPos, 61 * 7);
@@ -394,10 +404,10 @@ TEST_F(StripTest, DeletingTheFileBeingRecordedLeavesItListed) {
     auto writer = env.files.CreateNew(Folder() + "PLEN999.wav");
     ASSERT_TRUE(writer);
     SetTime("PLEN999.wav", Now());
-    form->RebuildStrip();
+    Rebuild();
     ASSERT_EQ(Names().last(), "PLEN999.wav");
     form->TileClick(form->Recordings[2].Tile);
-    form->Image8Click();
+    Delete();
     EXPECT_TRUE(QFile::exists(Folder() + "PLEN999.wav"));
     EXPECT_EQ(Names().size(), 3);
     EXPECT_EQ(form->Selected, 1);
@@ -405,7 +415,7 @@ TEST_F(StripTest, DeletingTheFileBeingRecordedLeavesItListed) {
 
 TEST_F(StripTest, HistoryChoiceDuringPlaybackPlaysAfterTheOldOneEnds) {
     AddRecordings(10);
-    form->RebuildStrip();
+    Rebuild();
     FPlay = new TFPlay();
     Playing = true;
     QAction* entry = form->PopupMenu1->actions().at(8);
@@ -444,11 +454,11 @@ TEST_F(StripTest, HistoryChoiceDuringPlaybackPlaysAfterTheOldOneEnds) {
 
 TEST_F(StripTest, ShorterListBringsTheSelectionBackIntoTheList) {
     AddRecordings(10);
-    form->RebuildStrip();
+    Rebuild();
     form->PopupMenu1->actions().at(9)->trigger();
     Animate();
     for (int i = 0; i < 6; ++i) QFile::remove(Folder() + QStringLiteral("PLEN%1.wav").arg(i, 3, 10, QLatin1Char('0')));
-    form->RebuildStrip();
+    Rebuild();
     ASSERT_EQ(Names().size(), 4);
     EXPECT_EQ(form->Selected, 3);
     EXPECT_EQ(form->ScrollTarget, 0);
@@ -462,7 +472,7 @@ TEST_F(StripTest, ShorterListBringsTheSelectionBackIntoTheList) {
 
 TEST_F(StripTest, RefreshAfterSettingsPullsTheSelectionIntoTheView) {
     AddRecordings(10);
-    form->RebuildStrip();
+    Rebuild();
     form->Selected = 9;
     form->RefreshAfterSettings();
     EXPECT_EQ(form->Selected, 6);
@@ -473,7 +483,7 @@ TEST_F(StripTest, RefreshAfterSettingsPullsTheSelectionIntoTheView) {
 TEST_F(StripTest, HistoryMenuPopsUpBelowRightOfItsCommand) {
     AddRecordings(2);
     AddFile("PLEN & co.wav", Now().addSecs(-10));
-    form->RebuildStrip();
+    Rebuild();
     form->show();
     form->Image16Click();
     EXPECT_TRUE(form->PopupMenu1->isVisible());
@@ -490,7 +500,7 @@ TEST_F(StripTest, HistoryMenuPopsUpBelowRightOfItsCommand) {
 
 TEST_F(StripTest, EachAnimationTickShowsThePlaceItStartsFrom) {
     AddRecordings(8);
-    form->RebuildStrip();
+    Rebuild();
     form->show();
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
     QList<int> painted;
@@ -508,7 +518,7 @@ TEST_F(StripTest, EachAnimationTickShowsThePlaceItStartsFrom) {
 TEST_F(StripTest, SwitchingOnARunningTimerKeepsItsTicks) {
     using testing_support::Wait;
     AddRecordings(10);
-    form->RebuildStrip();
+    Rebuild();
     // Scrolling on and back, over and over within the 50 ms of a tick: a
     // timer started anew by every command would never tick.
     int scrollTicks = 0;

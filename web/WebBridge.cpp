@@ -58,7 +58,7 @@ WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* pa
         if (error && !why.isEmpty()) *error = QStringLiteral("web: ") + why;
         return nullptr;
     }
-    options.recordFolder = AppPath + "record/";
+    options.recordFolder = RecordFolder();
     options.password = AppSettings.password;
     auto* server = new WebServer(options, parent);
     if (!server->Start(&why)) {

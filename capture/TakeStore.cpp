@@ -1,0 +1,128 @@
+#include "capture/TakeStore.h"
+
+#include <QDeadlineTimer>
+#include <QThread>
+
+#include <algorithm>
+#include <vector>
+
+#include "capture/RecordingFile.h"
+#include "platform/Platform.h"
+#include "session/RecordingAge.h"
+
+TakeStore::TakeStore(QString folder, QObject* parent)
+    : QObject(parent), folder_(folder.endsWith('/') || folder.isEmpty() ? folder : folder + '/') {
+    qRegisterMetaType<TakeInfo>();
+    qRegisterMetaType<QList<TakeInfo>>();
+    thread_ = new QThread;
+    thread_->setObjectName(QStringLiteral("take store"));
+    worker_ = new QObject;
+    worker_->moveToThread(thread_);
+    thread_->start();
+    Post([this] {
+        platform::Files* files = platform::Services().files;
+        if (files && !folder_.isEmpty() && !files->Exists(folder_)) files->MakePath(folder_);
+    });
+}
+
+TakeStore::~TakeStore() {
+    // Quits after every request so far. A disk that does not answer is not
+    // waited for without a limit: the thread is then left to end with the
+    // process.
+    QThread* thread = thread_;
+    Post([thread] { thread->quit(); });
+    if (!thread_->wait(QDeadlineTimer(kEndLimitMs))) return;
+    delete worker_;
+    delete thread_;
+}
+
+void TakeStore::SetPolicy(Policy policy) {
+    std::lock_guard lock(mutex_);
+    policy_ = std::move(policy);
+}
+
+void TakeStore::SetOpenTake(const QString& name) {
+    std::lock_guard lock(mutex_);
+    openTake_ = name.mid(name.lastIndexOf('/') + 1);
+}
+
+void TakeStore::Post(std::function<void()> work) {
+    QMetaObject::invokeMethod(worker_, std::move(work), Qt::QueuedConnection);
+}
+
+void TakeStore::WaitIdle() {
+    if (QThread::currentThread() == thread_) return;
+    QMetaObject::invokeMethod(worker_, [] {}, Qt::BlockingQueuedConnection);
+}
+
+void TakeStore::Refresh() {
+    Post([this] { ListAndCleanUp(); });
+}
+
+void TakeStore::Delete(const QString& name) {
+    Post([this, name] {
+        platform::Files* files = platform::Services().files;
+        // Fails on a take that is being written: its writer holds the lock.
+        const bool ok = files && !name.contains('/') && files->Remove(folder_ + name);
+        emit deleted(name, ok);
+        ListAndCleanUp();
+    });
+}
+
+void TakeStore::Repair() {
+    Post([this] { emit repaired(RepairRecordings(folder_)); });
+}
+
+void TakeStore::ListAndCleanUp() {
+    platform::Files* files = platform::Services().files;
+    platform::Clock* clock = platform::Services().clock;
+    if (!files) return;
+    Policy policy;
+    QString open;
+    {
+        std::lock_guard lock(mutex_);
+        policy = policy_;
+        open = openTake_;
+    }
+    auto archived = [&](const QString& name) { return policy.archived && policy.archived(name); };
+    const qint64 now = WallMs(clock ? clock->LocalNow() : QDateTime::currentDateTime());
+    QList<TakeInfo> takes;
+    for (const platform::DirEntry& file : files->List(folder_, QStringLiteral(".wav"))) {
+        // With an archive, only takes that are safe in it age out.
+        if (policy.expireAfterDay && file.name != open && RecordingExpired(file.name, file.lastWrite, now) &&
+            (!policy.archiveConfigured || archived(file.name))) {
+            // One that cannot go now (being read) is left out of this listing only.
+            if (files->Remove(folder_ + file.name)) emit removed(file.name, QStringLiteral("older than 24 hours"));
+            continue;
+        }
+        takes.append({file.name, file.lastWrite});
+    }
+    if (policy.keepFreeMB > 0) {
+        const int64_t keep = policy.keepFreeMB * 1024 * 1024;
+        // Candidates: takes only, oldest first; archived ones first of all.
+        std::vector<int> order;
+        for (int i = 0; i < takes.size(); ++i)
+            if (takes[i].name.startsWith(QLatin1String("PLEN")) && takes[i].name != open) order.push_back(i);
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            if (policy.archiveConfigured) {
+                const bool aa = archived(takes[a].name), ab = archived(takes[b].name);
+                if (aa != ab) return aa;
+            }
+            return WallMs(takes[a].lastWrite) < WallMs(takes[b].lastWrite);
+        });
+        std::vector<bool> gone(static_cast<size_t>(takes.size()), false);
+        for (int i : order) {
+            const int64_t free = files->FreeBytes(folder_);
+            if (free < 0 || free >= keep) break;
+            if (files->Remove(folder_ + takes[i].name)) {
+                gone[static_cast<size_t>(i)] = true;
+                emit removed(takes[i].name, QStringLiteral("keeping %1 MB free").arg(policy.keepFreeMB));
+            }
+        }
+        QList<TakeInfo> kept;
+        for (int i = 0; i < takes.size(); ++i)
+            if (!gone[static_cast<size_t>(i)]) kept.append(takes[i]);
+        takes = kept;
+    }
+    emit listed(takes);
+}

@@ -1,0 +1,81 @@
+#pragma once
+// The take store: the one owner of the takes folder. It lists the takes,
+// applies the clean-up rules (24 hours, a minimum of free space), deletes a
+// take on request (never one that is being written) and repairs the takes a
+// stop left open, all on a thread of its own; the answers come back as
+// signals, delivered on the thread that owns the store.
+#include <QDateTime>
+#include <QList>
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class QThread;
+
+struct TakeInfo {
+    QString name;        // file name without folder
+    QDateTime lastWrite; // local time
+};
+Q_DECLARE_METATYPE(TakeInfo)
+
+class TakeStore : public QObject {
+    Q_OBJECT
+public:
+    // What the clean-up may remove. `archived`, when set, must be safe to
+    // call from the store's thread.
+    struct Policy {
+        bool expireAfterDay = false;  // the setting ManageFile
+        int64_t keepFreeMB = 0;       // [Disk] KeepFreeMB; 0: off
+        bool archiveConfigured = false;
+        std::function<bool(const QString& name)> archived;
+    };
+
+    // How long the end waits for the store's thread.
+    static constexpr int kEndLimitMs = 2000;
+
+    // `folder` ends with "/"; the folder is made on the store's thread.
+    explicit TakeStore(QString folder, QObject* parent = nullptr);
+    ~TakeStore() override;  // finishes what was asked, then ends the thread
+
+    const QString& Folder() const { return folder_; }
+    QString PathOf(const QString& name) const { return folder_ + name; }
+
+    void SetPolicy(Policy policy);
+    // The take being written, which the clean-up never touches.
+    void SetOpenTake(const QString& name);
+
+    // Asynchronous requests, done in order on the store's thread.
+    // Lists the takes after the clean-up; answered by `listed`.
+    void Refresh();
+    // Deletes a take unless it is being written, then lists; answered by
+    // `deleted` and `listed`.
+    void Delete(const QString& name);
+    // Repairs the takes a stop left open; answered by `repaired`.
+    void Repair();
+
+    // Waits until every request so far has been done (for the end and for tests).
+    void WaitIdle();
+
+signals:
+    void listed(const QList<TakeInfo>& takes);
+    // A take the clean-up removed, with the reason, e.g. "older than 24 hours".
+    void removed(const QString& name, const QString& reason);
+    void deleted(const QString& name, bool ok);
+    void repaired(int count);
+
+private:
+    void Post(std::function<void()> work);
+    void ListAndCleanUp();
+
+    const QString folder_;
+    QThread* thread_ = nullptr;
+    QObject* worker_ = nullptr;  // lives on thread_
+    mutable std::mutex mutex_;
+    Policy policy_;
+    QString openTake_;
+};
