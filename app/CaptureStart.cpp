@@ -26,6 +26,8 @@ void TForm1::UseSession(RecorderSession* session) {
     Session = session;
     if (!Session) return;
     UseStore(&Session->Store());
+    // The takes a stop left open are repaired before the first listing.
+    Session->Store().Repair();
     // Takes the clean-up removed go from the strip; during a take the strip
     // is rebuilt when it ends anyway.
     connect(&Session->Store(), &TakeStore::removed, this, [this] {

@@ -66,6 +66,7 @@ void TForm1::RebuildStrip() {
     if (!Store) {
         ownStore_ = std::make_unique<TakeStore>(RecordFolder());
         UseStore(ownStore_.get());
+        ownStore_->Repair();
     }
     // A session's store cleans up by the session's settings; the window's
     // own one by the settings as they are.

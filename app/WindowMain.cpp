@@ -8,7 +8,6 @@
 #include "capture/Unit2.h"
 #include "platform/Platform.h"
 #include "platform/QuitSignals.h"
-#include "capture/TakeStore.h"
 #include "session/RecorderSession.h"
 #include "playback/Unit4.h"
 #include "app/Unit3.h"
@@ -56,8 +55,6 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     // The session owns the capture and playback windows' engines.
     auto* session = new RecorderSession({.recordFolder = RecordFolder()});
     Form1->UseSession(session);
-    // The takes a stop left open are repaired on the store's thread.
-    session->Store().Repair();
     FRecord = &session->Record();
     Form3 = new TForm3();
     FPlay = &session->Play();

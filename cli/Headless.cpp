@@ -101,7 +101,11 @@ int RunHeadless(int argc, char** argv) {
     QObject::connect(&store, &TakeStore::removed, [](const QString& name, const QString& reason) {
         PrintLine("removed " + name + " (" + reason + ")");
     });
+    // Repaired and cleaned up before the capture starts, and said so first.
     store.Repair();
+    store.Refresh();
+    store.WaitIdle();
+    QCoreApplication::sendPostedEvents(&store, QEvent::MetaCall);
     QObject::connect(&session, &RecorderSession::takeEvent,
                      [&record](TakeEvent event, const QString& fileName, qint64 frames) {
                          PrintTake(event, fileName, frames, record.SampleRate);
@@ -132,7 +136,6 @@ int RunHeadless(int argc, char** argv) {
                       .arg(QCoreApplication::applicationPid()));
 
     session.StartCapture(nullptr);
-    store.Refresh();
     // The web page, when asked for; a server that cannot start is reported
     // and the recorder goes on without it.
     if (const WebServer* web = StartWeb(session, webListen, &session, &webError))

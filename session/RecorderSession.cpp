@@ -90,6 +90,9 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
     diskCheck_.setInterval(kRetryMs);
     connect(&diskCheck_, &QTimer::timeout, this, &RecorderSession::CheckDisk);
     if (!options_.mixer) RecordingVolumeApplier = &NoVolumeChange;
+    // Until the first start, the store cleans up by the settings as they are.
+    settings_ = AppSettings;
+    ApplyStorePolicy();
 }
 
 RecorderSession::~RecorderSession() {
