@@ -52,6 +52,7 @@ public:
     TakeWriter& Writer() { return *writer_; }
     // The settings the capture was started with (taken at each start).
     const TAppSettings& Settings() const { return settings_; }
+    const TRecordingOptions& RecordingSettings() const { return recordingOptions_; }
     const Options& SessionOptions() const { return options_; }
 
     // Takes a snapshot of the settings, configures and starts the capture
@@ -95,6 +96,7 @@ private:
 
     Options options_;
     TAppSettings settings_;
+    TRecordingOptions recordingOptions_;
     std::unique_ptr<TakeWriter> writer_;
     std::unique_ptr<TFRecord> record_;
     std::unique_ptr<TFPlay> play_;
