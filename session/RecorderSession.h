@@ -52,7 +52,6 @@ public:
     TakeWriter& Writer() { return *writer_; }
     // The settings the capture was started with (taken at each start).
     const TAppSettings& Settings() const { return settings_; }
-    const TRecordingOptions& RecordingSettings() const { return recordingOptions_; }
     const Options& SessionOptions() const { return options_; }
 
     // Takes a snapshot of the settings, configures and starts the capture
