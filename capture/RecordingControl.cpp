@@ -108,7 +108,7 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
             // The name is chosen here; the writer creates the file, so that a
             // stalled disk does not hold up the block handler. A file that
             // cannot be created after all is reported back by the writer.
-            FileName = ChooseRecordingName(RecordFolder, now, lastTakeName_);
+            FileName = Writer->NameTake(RecordFolder, now, lastTakeName_);
             opened = !FileName.isEmpty();
             if (opened) Writer->BeginNew(FileName, SampleRate);
         } else if (std::unique_ptr<platform::WritableFile> file =

@@ -22,6 +22,12 @@ TakeStore::TakeStore(QString folder, QObject* parent)
     Post([this] {
         platform::Files* files = platform::Services().files;
         if (files && !folder_.isEmpty() && !files->Exists(folder_)) files->MakePath(folder_);
+        // The names in use, before the first take is named.
+        QSet<QString> names;
+        if (files)
+            for (const platform::DirEntry& entry : files->List(folder_, QStringLiteral(".wav"))) names.insert(entry.name);
+        std::lock_guard lock(mutex_);
+        listedNames_ = std::move(names);
     });
 }
 
@@ -44,6 +50,17 @@ void TakeStore::SetPolicy(Policy policy) {
 void TakeStore::SetOpenTake(const QString& name) {
     std::lock_guard lock(mutex_);
     openTake_ = name.mid(name.lastIndexOf('/') + 1);
+}
+
+QString TakeStore::NameTake(const QDateTime& start) {
+    std::lock_guard lock(mutex_);
+    for (int suffix = 1; suffix <= kMaxNameSuffix; ++suffix) {
+        const QString name = RecordingFileName(QString(), start, suffix);
+        if (listedNames_.contains(name) || givenNames_.contains(name)) continue;
+        givenNames_.insert(name);
+        return folder_ + name;
+    }
+    return {};
 }
 
 void TakeStore::Post(std::function<void()> work) {
@@ -96,6 +113,12 @@ void TakeStore::ListAndCleanUp() {
             continue;
         }
         takes.append({file.name, file.lastWrite});
+    }
+    {
+        QSet<QString> names;
+        for (const TakeInfo& take : takes) names.insert(take.name);
+        std::lock_guard lock(mutex_);
+        listedNames_ = std::move(names);
     }
     if (policy.keepFreeMB > 0) {
         const int64_t keep = policy.keepFreeMB * 1024 * 1024;

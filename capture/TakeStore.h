@@ -8,6 +8,7 @@
 #include <QList>
 #include <QMetaType>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <cstdint>
@@ -49,6 +50,13 @@ public:
     // The take being written, which the clean-up never touches.
     void SetOpenTake(const QString& name);
 
+    // The name for a new take whose first sample is at `start`: the first of
+    // PLEN<time>.wav, PLEN<time>-2.wav, … that is neither listed nor given
+    // out before. Touches no disk, so any thread may ask; empty when every
+    // name is taken. (A file made behind the store's back under that name
+    // makes the writer's creation fail, which is reported.)
+    QString NameTake(const QDateTime& start);
+
     // Asynchronous requests, done in order on the store's thread.
     // Lists the takes after the clean-up; answered by `listed`.
     void Refresh();
@@ -78,4 +86,6 @@ private:
     mutable std::mutex mutex_;
     Policy policy_;
     QString openTake_;
+    QSet<QString> listedNames_;  // the last listing
+    QSet<QString> givenNames_;   // names handed out by NameTake
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "capture/RecordingFile.h"
+#include "capture/TakeStore.h"
 
 namespace {
 // Buffers kept for reuse once the queue has drained: enough for the blocks
@@ -36,6 +37,11 @@ void TakeWriter::Begin(std::unique_ptr<platform::WritableFile> file) {
     command.file = std::move(file);
     takeOpen_ = true;
     Push(std::move(command));
+}
+
+QString TakeWriter::NameTake(const QString& folder, const QDateTime& start, const QString& taken) {
+    if (store_ && store_->Folder() == folder) return store_->NameTake(start);
+    return ChooseRecordingName(folder, start, taken);
 }
 
 void TakeWriter::BeginNew(const QString& path, int32_t sampleRate) {

@@ -14,6 +14,7 @@
 // callers that have no event loop to spare (and for unit tests that look at
 // the file right after each block).
 #include <QObject>
+#include <QDateTime>
 #include <QString>
 
 #include <condition_variable>
@@ -25,6 +26,8 @@
 #include <vector>
 
 #include "platform/Platform.h"
+
+class TakeStore;
 
 class TakeWriter : public QObject {
     Q_OBJECT
@@ -38,6 +41,11 @@ public:
     ~TakeWriter() override;  // finishes everything queued, then ends the thread
 
     Mode WriterMode() const { return mode_; }
+    // Names new takes from what the store knows, without asking the disk.
+    void UseStore(TakeStore* store) { store_ = store; }
+    // The name for a new take in `folder` starting at `start`, never `taken`
+    // (the last take's, which may not exist yet); empty when there is none.
+    QString NameTake(const QString& folder, const QDateTime& start, const QString& taken);
     // With true, Append waits for room instead of refusing a block: for a
     // source that can wait, such as a file being replayed.
     void SetWaitWhenFull(bool wait) { waitWhenFull_ = wait; }
@@ -99,6 +107,7 @@ private:
     void CloseTake(bool discard);
 
     const Mode mode_;
+    TakeStore* store_ = nullptr;
     const int capacity_;
     bool takeOpen_ = false;  // caller's view
     bool waitWhenFull_ = false;

@@ -53,6 +53,7 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
       play_(std::make_unique<TFPlay>()) {
     if (!options_.recordFolder.isEmpty() && !options_.recordFolder.endsWith('/')) options_.recordFolder += '/';
     record_->Writer = writer_.get();
+    writer_->UseStore(store_.get());
     writer_->SetWaitWhenFull(options_.waitForDisk);
     record_->OnTakeEvent = [this](TakeEvent event, const QString& fileName, int32_t frames) {
         if (event == TakeEvent::Opened && disk_ == DiskState::Unwritable) SetDisk(DiskState::Ok, fileName);
