@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include "capture/RecordingFile.h"
+#include "capture/TakeStore.h"
 #include "capture/TakeWriter.h"
 #include "capture/Unit2.h"
 #include "settings/publicunit.h"
@@ -305,6 +306,100 @@ TEST_F(RecordingFiles, RepairAndListingTouchOnlyCutRegularTakes) {
         EXPECT_FALSE(env.files.Remove(folder + name)) << name;
         EXPECT_TRUE(QFileInfo::exists(folder + name)) << name;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The real files of a small disk: what is free is its size less the takes'.
+struct SmallDisk final : platform::Files {
+    platform::PosixFiles real;
+    QString folder;
+    int64_t capacity = 0;
+    bool Exists(const QString& p) override { return real.Exists(p); }
+    bool MakePath(const QString& d) override { return real.MakePath(d); }
+    std::unique_ptr<platform::WritableFile> CreateNew(const QString& p) override { return real.CreateNew(p); }
+    std::unique_ptr<platform::ReadableFile> OpenRead(const QString& p) override { return real.OpenRead(p); }
+    bool Remove(const QString& p) override { return real.Remove(p); }
+    QList<platform::DirEntry> List(const QString& d, const QString& s) override { return real.List(d, s); }
+    int64_t FreeBytes(const QString&) override {
+        int64_t used = 0;
+        for (const QFileInfo& info : QDir(folder).entryInfoList(QDir::Files)) used += info.size();
+        return capacity - used;
+    }
+};
+
+class TakeStoreTest : public RecordingFiles {
+protected:
+    void SetUp() override {
+        RecordingFiles::SetUp();
+        testing_support::CoreApp();
+        disk.folder = folder;
+        disk.capacity = 10 << 20;
+        platform::Services().files = &disk;
+    }
+    // A file of `mb` megabytes last written `age` hours before now.
+    void Add(const QString& name, int mb, int age) {
+        Write(folder + name, QByteArray(mb << 20, '\0'));
+        const QDateTime when = env.clock.now.addSecs(-3600 * age);
+        QFile f(folder + name);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(when, QFileDevice::FileModificationTime));
+    }
+    QStringList Run(TakeStore& store) {
+        QStringList removed;
+        QObject here;  // the connections last for this run only
+        QObject::connect(&store, &TakeStore::removed, &here,
+                         [&](const QString& name, const QString& why) { removed << name + " (" + why + ")"; });
+        bool listed = false;
+        QObject::connect(&store, &TakeStore::listed, &here, [&] { listed = true; });
+        store.Refresh();
+        EXPECT_TRUE(testing_support::WaitUntil([&] { return listed; }, 5000));
+        return removed;
+    }
+    SmallDisk disk;
+};
+
+// The oldest takes go until enough is free: archived ones first, never the
+// open take, never a file that is not a take.
+TEST_F(TakeStoreTest, KeepFreeRemovesTheOldestTakesArchivedFirst) {
+    Add("notes.wav", 1, 50);
+    Add("PLEN20261201000000.wav", 1, 40);
+    Add("PLEN20261202000000.wav", 1, 30);
+    Add("PLEN20261203000000.wav", 1, 20);
+    Add("PLEN20261204000000.wav", 1, 10);
+    Add("PLEN20261205000000.wav", 1, 1);
+    TakeStore store(folder);
+    store.SetOpenTake(folder + "PLEN20261201000000.wav");
+    store.SetPolicy({.expireAfterDay = false,
+                     .keepFreeMB = 6,
+                     .archiveConfigured = true,
+                     .archived = [](const QString& name) { return name == "PLEN20261203000000.wav"; }});
+    EXPECT_EQ(Run(store), (QStringList{"PLEN20261203000000.wav (keeping 6 MB free)",
+                                       "PLEN20261202000000.wav (keeping 6 MB free)"}));
+    EXPECT_TRUE(QFileInfo::exists(folder + "notes.wav"));
+    EXPECT_TRUE(QFileInfo::exists(folder + "PLEN20261201000000.wav"));
+    EXPECT_TRUE(QFileInfo::exists(folder + "PLEN20261204000000.wav"));
+    // Off by default: nothing goes.
+    store.SetPolicy({});
+    disk.capacity = 0;
+    EXPECT_TRUE(Run(store).isEmpty());
+}
+
+// With an archive configured, the 24-hour rule takes only archived takes.
+TEST_F(TakeStoreTest, WithAnArchiveOnlyArchivedTakesAgeOut) {
+    Add("PLEN20261201000000.wav", 0, 40);
+    Add("PLEN20261202000000.wav", 0, 30);
+    Add("PLEN20261205000000.wav", 0, 1);
+    TakeStore store(folder);
+    store.SetPolicy({.expireAfterDay = true,
+                     .keepFreeMB = 0,
+                     .archiveConfigured = true,
+                     .archived = [](const QString& name) { return name != "PLEN20261202000000.wav"; }});
+    EXPECT_EQ(Run(store), QStringList{"PLEN20261201000000.wav (older than 24 hours)"});
+    store.SetPolicy({.expireAfterDay = true, .keepFreeMB = 0, .archiveConfigured = false, .archived = {}});
+    EXPECT_EQ(Run(store), QStringList{"PLEN20261202000000.wav (older than 24 hours)"});
 }
 
 }  // namespace
