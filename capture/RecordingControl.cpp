@@ -103,19 +103,12 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
         const int32_t preRoll = Manual ? 0 : std::min(preRollWanted_, preRollCount_ * kBlockFrames);
         QDateTime now = clock ? clock->LocalNow() : QDateTime::currentDateTime();
         if (preRoll > 0) now = now.addMSecs(-(int64_t{preRoll} * 1000 / std::max(1, SampleRate)));
-        bool opened = false;
-        if (Writer->WriterMode() == TakeWriter::Mode::Threaded) {
-            // The name is chosen here; the writer creates the file, so that a
-            // stalled disk does not hold up the block handler. A file that
-            // cannot be created after all is reported back by the writer.
-            FileName = Writer->NameTake(RecordFolder, now, lastTakeName_);
-            opened = !FileName.isEmpty();
-            if (opened) Writer->BeginNew(FileName, SampleRate);
-        } else if (std::unique_ptr<platform::WritableFile> file =
-                       OpenNewRecording(RecordFolder, now, SampleRate, FileName)) {
-            Writer->Begin(std::move(file));
-            opened = true;
-        }
+        // The name is chosen here; the writer creates the file, so that a
+        // stalled disk does not hold up the block handler. A file that
+        // cannot be created after all is reported back by the writer.
+        FileName = Writer->NameTake(RecordFolder, now, lastTakeName_);
+        const bool opened = !FileName.isEmpty();
+        if (opened) Writer->BeginNew(FileName, SampleRate);
         if (opened) {
             lastTakeName_ = FileName;
             Recording = true;

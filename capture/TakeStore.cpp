@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 #include "capture/RecordingFile.h"
@@ -28,6 +29,8 @@ TakeStore::TakeStore(QString folder, QObject* parent)
             for (const platform::DirEntry& entry : files->List(folder_, QStringLiteral(".wav"))) names.insert(entry.name);
         std::lock_guard lock(mutex_);
         listedNames_ = std::move(names);
+        namesKnown_ = true;
+        namesListed_.notify_all();
     });
 }
 
@@ -53,7 +56,9 @@ void TakeStore::SetOpenTake(const QString& name) {
 }
 
 QString TakeStore::NameTake(const QDateTime& start) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    // Only right after the start: the names in use are being listed.
+    namesListed_.wait_for(lock, std::chrono::milliseconds(kEndLimitMs), [this] { return namesKnown_; });
     for (int suffix = 1; suffix <= kMaxNameSuffix; ++suffix) {
         const QString name = RecordingFileName(QString(), start, suffix);
         if (listedNames_.contains(name) || givenNames_.contains(name)) continue;

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 
 class QThread;
@@ -87,5 +88,7 @@ private:
     Policy policy_;
     QString openTake_;
     QSet<QString> listedNames_;  // the last listing
+    bool namesKnown_ = false;    // the first listing is done
+    std::condition_variable namesListed_;
     QSet<QString> givenNames_;   // names handed out by NameTake
 };

@@ -12,9 +12,9 @@ namespace {
 constexpr size_t kSpareBuffers = 16;
 }  // namespace
 
-TakeWriter::TakeWriter(Mode mode, int capacityBlocks, QObject* parent)
-    : QObject(parent), mode_(mode), capacity_(capacityBlocks > 0 ? capacityBlocks : 1) {
-    if (mode_ == Mode::Threaded) thread_ = std::thread([this] { Run(); });
+TakeWriter::TakeWriter(int capacityBlocks, QObject* parent)
+    : QObject(parent), capacity_(capacityBlocks > 0 ? capacityBlocks : 1) {
+    thread_ = std::thread([this] { Run(); });
 }
 
 TakeWriter::~TakeWriter() {
@@ -56,13 +56,6 @@ void TakeWriter::BeginNew(const QString& path, int32_t sampleRate) {
 
 bool TakeWriter::Append(const void* block, int bytes) {
     if (!takeOpen_ || bytes <= 0 || bytes > kBlockBytes) return false;
-    if (mode_ == Mode::Inline) {
-        if (file_ && file_->Append(block, bytes) != bytes && !failedReported_) {
-            failedReported_ = true;
-            emit writeFailed(QStringLiteral("write failed"));
-        }
-        return true;
-    }
     Command command;
     {
         std::unique_lock lock(mutex_);
@@ -98,13 +91,11 @@ void TakeWriter::End(bool discard) {
 }
 
 void TakeWriter::WaitIdle() {
-    if (mode_ == Mode::Inline) return;
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [this] { return queue_.empty() && !busy_; });
 }
 
 bool TakeWriter::WaitIdleFor(int ms) {
-    if (mode_ == Mode::Inline) return true;
     std::unique_lock lock(mutex_);
     return idle_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return queue_.empty() && !busy_; });
 }
@@ -125,10 +116,6 @@ bool TakeWriter::Behind() const {
 }
 
 void TakeWriter::Push(Command command) {
-    if (mode_ == Mode::Inline) {
-        Execute(command);
-        return;
-    }
     {
         std::lock_guard lock(mutex_);
         queue_.push_back(std::move(command));
@@ -207,6 +194,10 @@ void TakeWriter::CloseTake(bool discard) {
         emit fileProblem(QStringLiteral("take may be cut: %1 (closing it failed)").arg(name));
     }
     file_.reset();
-    std::lock_guard lock(mutex_);
-    path_.clear();
+    QString path;
+    {
+        std::lock_guard lock(mutex_);
+        path.swap(path_);
+    }
+    emit closed(path);
 }

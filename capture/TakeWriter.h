@@ -9,10 +9,6 @@
 // it takes memory only while the disk falls behind. When it is full, Append
 // refuses the block: the caller decides what to do with the take (the
 // capture engine closes and keeps it and reports the disk as too slow).
-//
-// An inline writer does every operation at once on the caller's thread, for
-// callers that have no event loop to spare (and for unit tests that look at
-// the file right after each block).
 #include <QObject>
 #include <QDateTime>
 #include <QString>
@@ -32,15 +28,13 @@ class TakeStore;
 class TakeWriter : public QObject {
     Q_OBJECT
 public:
-    enum class Mode { Inline, Threaded };
     static constexpr int kBlockBytes = 8192;
     // A minute of stereo 16-bit sound at 48 kHz, in blocks of 2048 frames.
     static constexpr int kDefaultCapacityBlocks = 60 * 48000 / 2048 + 1;
 
-    explicit TakeWriter(Mode mode, int capacityBlocks = kDefaultCapacityBlocks, QObject* parent = nullptr);
+    explicit TakeWriter(int capacityBlocks = kDefaultCapacityBlocks, QObject* parent = nullptr);
     ~TakeWriter() override;  // finishes everything queued, then ends the thread
 
-    Mode WriterMode() const { return mode_; }
     // Names new takes from what the store knows, without asking the disk.
     void UseStore(TakeStore* store) { store_ = store; }
     // The name for a new take in `folder` starting at `start`, never `taken`
@@ -86,6 +80,9 @@ signals:
     void caughtUp();
     // The file of a take begun with BeginNew could not be created.
     void openFailed(const QString& path);
+    // The take `path` is closed (kept or removed): everything handed over
+    // for it is done.
+    void closed(const QString& path);
     // A take's close or removal that did not succeed, as one line for the
     // operator.
     void fileProblem(const QString& line);
@@ -106,7 +103,6 @@ private:
     void Push(Command command);
     void CloseTake(bool discard);
 
-    const Mode mode_;
     TakeStore* store_ = nullptr;
     const int capacity_;
     bool takeOpen_ = false;  // caller's view

@@ -16,7 +16,7 @@ constexpr TColor kWavePen = RGB(0, 102, 153);
 }
 
 TFRecord::TFRecord(QObject* parent)
-    : QObject(parent), ownWriter_(std::make_unique<TakeWriter>(TakeWriter::Mode::Inline)) {
+    : QObject(parent), ownWriter_(std::make_unique<TakeWriter>()) {
     Writer = ownWriter_.get();
     CaptureBuffers.assign(static_cast<size_t>(kBufferCount) * kBlockBytes, 0);
     WavePoints.reserve(kBlockFrames);

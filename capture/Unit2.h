@@ -38,7 +38,7 @@ public:
     int32_t LoudCount = 0;
     bool Capturing = false;
     QString FileName;
-    // Where the blocks of the open take go: the engine's own inline writer,
+    // Where the blocks of the open take go: the engine's own writer thread,
     // or the writer thread of the session that owns the engine.
     TakeWriter* Writer = nullptr;
     int32_t QuietCount = 0;

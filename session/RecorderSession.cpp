@@ -46,9 +46,8 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
     : QObject(parent),
       options_(std::move(options)),
       store_(std::make_unique<TakeStore>(options_.recordFolder)),
-      writer_(std::make_unique<TakeWriter>(
-          options_.threadedWriter ? TakeWriter::Mode::Threaded : TakeWriter::Mode::Inline,
-          options_.writerBlocks > 0 ? options_.writerBlocks : TakeWriter::kDefaultCapacityBlocks)),
+      writer_(std::make_unique<TakeWriter>(options_.writerBlocks > 0 ? options_.writerBlocks
+                                                                     : TakeWriter::kDefaultCapacityBlocks)),
       record_(std::make_unique<TFRecord>()),
       play_(std::make_unique<TFPlay>()) {
     if (!options_.recordFolder.isEmpty() && !options_.recordFolder.endsWith('/')) options_.recordFolder += '/';
@@ -59,10 +58,24 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
         if (event == TakeEvent::Opened && disk_ == DiskState::Unwritable) SetDisk(DiskState::Ok, fileName);
         // The clean-up runs as takes open and end, never touching the open one.
         store_->SetOpenTake(event == TakeEvent::Opened ? fileName : QString());
-        if (event != TakeEvent::Deleted) store_->Refresh();
+        if (event == TakeEvent::Opened) store_->Refresh();
         emit takeEvent(event, fileName, frames);
     };
-    record_->OnRecordingEvent = [this](QObject*, const QString& fileName) { emit recordingChanged(fileName); };
+    // A kept take is announced once the writer has closed it, so that a
+    // listing made then finds it whole.
+    record_->OnRecordingEvent = [this](QObject*, const QString& fileName) {
+        if (record_->Recording)
+            emit recordingChanged(fileName);
+        else
+            keptPending_ = fileName;
+    };
+    connect(writer_.get(), &TakeWriter::closed, this, [this](const QString& path) {
+        store_->Refresh();
+        if (!path.isEmpty() && path == keptPending_) {
+            keptPending_.clear();
+            emit recordingChanged(path);
+        }
+    }, Qt::QueuedConnection);
     record_->OnWriterBehind = [this] {
         SetDisk(DiskState::Behind, QStringLiteral("the disk fell %1 s behind; the take was closed")
                                        .arg(writer_->CapacityBlocks() * int64_t{TFRecord::kBlockFrames} /

@@ -37,7 +37,6 @@ class RecorderSession : public QObject {
 public:
     struct Options {
         QString recordFolder;         // ends with "/"
-        bool threadedWriter = true;   // false: every write on the GUI thread
         bool cleanUp = true;          // false: the store deletes nothing by itself (replay)
         bool mixer = true;            // false: no mixer set-up, no volume changes (replay)
         bool voiceOnly = false;       // true: the voice trigger whatever ManualMode says (replay)
@@ -86,7 +85,8 @@ public:
 
 signals:
     void takeEvent(TakeEvent event, const QString& fileName, qint64 frames);
-    // After a take was opened and after one was closed and kept.
+    // After a take was opened, and after one was kept, once the writer has
+    // closed it.
     void recordingChanged(const QString& fileName);
     void inputStateChanged(InputState state, const QString& detail);
     void diskStateChanged(DiskState state, const QString& detail);
@@ -123,6 +123,7 @@ private:
     bool started_ = false;
     bool closed_ = false;
     bool writerAbandoned_ = false;
+    QString keptPending_;  // kept, not yet closed by the writer
     bool archiveConfigured_ = false;
     std::function<bool(const QString&)> archived_;
     QTimer inputRetry_;

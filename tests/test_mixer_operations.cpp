@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/Unit1.h"
+#include "capture/TakeWriter.h"
 #include "capture/Unit2.h"
 #include "support/FakeWaveIn.h"
 #include "app/Unit3.h"
@@ -325,9 +326,8 @@ protected:
         pf::Services().waveIn = &wave;
         form = std::make_unique<TForm1>(env.AppDir());
         for (QTimer* t : {form->Timer1, form->Timer2, form->Timer4, form->Timer5, form->TFlying}) t->stop();
-        // Files are written at once, so that the test sees each take as it opens.
         session = std::make_unique<RecorderSession>(
-            RecorderSession::Options{.recordFolder = env.AppDir() + "record/", .threadedWriter = false});
+            RecorderSession::Options{.recordFolder = env.AppDir() + "record/"});
         form->UseSession(session.get());
         FRecord = &session->Record();
         dialogOwner = std::make_unique<TForm3>();
@@ -350,7 +350,11 @@ protected:
                           type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(control, &event);
     }
-    QStringList Takes() const { return QDir(env.AppDir() + "record").entryList({"PLEN*.wav"}, QDir::Files); }
+    // The takes on disk once the writer has done what it was handed.
+    QStringList Takes() const {
+        session->Writer().WaitIdle();
+        return QDir(env.AppDir() + "record").entryList({"PLEN*.wav"}, QDir::Files);
+    }
 
     pf::FakeWaveIn wave;
     std::unique_ptr<RecorderSession> session;
@@ -407,7 +411,7 @@ TEST_F(WindowMixerTest, ConfirmedSettingsRestartTheCaptureInOrder) {
     EXPECT_EQ(mux->values, (std::vector<uint32_t>{0, 0, kOn}));  // the stored source
     // The take was kept and listed; the next block opens a new one, which
     // leaves the strip as it is.
-    EXPECT_EQ(form->Recordings.size(), 1);
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return form->Recordings.size() == 1; }, 5000));
     ASSERT_TRUE(wave.Feed(block));
     EXPECT_EQ(Takes().size(), 2);
     EXPECT_EQ(form->Recordings.size(), 1);

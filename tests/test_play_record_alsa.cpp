@@ -270,6 +270,7 @@ TEST_F(PlayRecordAlsa, PlaybackEndsAndKeepsTheOpenTakeSuspendsCaptureAndCaptureG
     const int shown = display_.shown;
     ASSERT_TRUE(WaitUntil([&] { return !record_->Recording; }, 3000)) << "the take stayed open during playback";
     EXPECT_FALSE(record_->Writer->TakeOpen());
+    record_->Writer->WaitIdle();  // what the writer was handed is on disk
     ASSERT_TRUE(Closed(first));
     const qint64 firstSize = QFileInfo(first).size();
 
@@ -328,6 +329,7 @@ TEST_F(PlayRecordAlsa, PlaybackEndsAndKeepsTheOpenTakeSuspendsCaptureAndCaptureG
     EXPECT_GT(display_.shown, shownAfter);
     StopVenueSound();
     record_->StopInput();
+    record_->Writer->WaitIdle();  // what the writer was handed is on disk
     EXPECT_TRUE(Closed(second));
     EXPECT_EQ(Count(TakeEvent::Deleted, false) + Count(TakeEvent::Deleted, true), 0);
     QStringList both{QFileInfo(first).fileName(), QFileInfo(second).fileName()};
@@ -346,6 +348,7 @@ TEST_F(PlayRecordAlsa, ManualTakeEndsWhenPlaybackBeginsAndTheNextStartsAfterIt) 
     FPlay->Play(playedPath_);
     ASSERT_TRUE(WaitUntil([] { return Playing; }, 5000));
     ASSERT_TRUE(WaitUntil([&] { return !record_->Recording; }, 3000));
+    record_->Writer->WaitIdle();  // what the writer was handed is on disk
     EXPECT_TRUE(Closed(first));
     ASSERT_TRUE(WaitUntil([] { return !Playing; }, 15000)) << "playback did not end by itself";
     EXPECT_FALSE(record_->Recording);
@@ -354,6 +357,7 @@ TEST_F(PlayRecordAlsa, ManualTakeEndsWhenPlaybackBeginsAndTheNextStartsAfterIt) 
     ASSERT_TRUE(WaitUntil([&] { return record_->Recording; }, 2000));
     EXPECT_NE(record_->FileName, first);
     record_->StopInput();
+    record_->Writer->WaitIdle();  // what the writer was handed is on disk
     EXPECT_TRUE(Closed(record_->FileName));
     EXPECT_EQ(Count(TakeEvent::Opened, true), 0);
     EXPECT_EQ(Count(TakeEvent::Kept, true), 1);

@@ -146,7 +146,7 @@ TEST_F(RecordingFiles, AShortTakeGoesEvenWhenAReaderComesAtItsClose) {
     const QString name = folder + "PLEN20261231235959.wav";
     std::unique_ptr<platform::ReadableFile> reader;
     spy.afterRelease = [&] { reader = spy.real.OpenRead(name); };
-    TakeWriter writer(TakeWriter::Mode::Threaded);
+    TakeWriter writer;
     QStringList problems;
     QObject::connect(&writer, &TakeWriter::fileProblem, [&](const QString& line) { problems << line; });
     writer.BeginNew(name, 22050);
@@ -224,6 +224,7 @@ TEST_F(RecordingFiles, FailedWritesKeepTheFramesInPlaceAndStillCount) {
     rec.ManualRequest = false;
     rec.ControlStep(0.0, block.data());
     EXPECT_EQ(rec.FramesWritten, 109 * 2048);
+    rec.Writer->WaitIdle();
     ASSERT_TRUE(QFile::exists(rec.FileName));  // kept by the frames counted
     const QByteArray b = Read(rec.FileName);
     ASSERT_EQ(b.size(), 44 + 4 * 8192);
