@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "app/Language.h"
 #include "app/Unit1.h"
 #include "capture/Unit2.h"
 #include "platform/Platform.h"
@@ -50,6 +51,7 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     if (!platform::Services().instance->TryAcquire(TForm1::kCaption)) return 0;
     QApplication::setApplicationName(TForm1::kApplicationTitle);
     SubstituteFonts();
+    InstallWindowLanguage();
 
     Form1 = new TForm1();  // sets AppPath and loads the settings
     // The session owns the capture and playback windows' engines.
@@ -87,6 +89,7 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     Form1->Session = nullptr;
     delete session;
     delete Form1;
+    RemoveWindowLanguage();
     return result;
 }
 
