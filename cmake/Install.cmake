@@ -23,7 +23,7 @@ install(FILES ${SOMORA_PICTURE_DIR_FOR_INSTALL}/somorabox-48.png
 install(FILES ${SOMORA_PICTURE_DIR_FOR_INSTALL}/somorabox-256.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps RENAME somorabox.png)
 
-install(FILES ${CMAKE_SOURCE_DIR}/deploy/package/somorabox.metainfo.xml
+install(FILES ${CMAKE_SOURCE_DIR}/deploy/package/example.somorabox.Somorabox.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 configure_file(${CMAKE_SOURCE_DIR}/deploy/package/somorabox.service.in

@@ -47,7 +47,7 @@ for f in /usr/bin/somorabox \
   "/usr/lib/$multiarch/somorabox/libsomorabox_window.so" "/usr/lib/$multiarch/somorabox/libsomorabox_core.so" \
   /usr/share/applications/somorabox.desktop /usr/share/icons/hicolor/256x256/apps/somorabox.png \
   /usr/share/icons/hicolor/48x48/apps/somorabox.png /usr/lib/systemd/user/somorabox.service \
-  /usr/share/man/man1/somorabox.1.gz /usr/share/metainfo/somorabox.metainfo.xml \
+  /usr/share/man/man1/somorabox.1.gz /usr/share/metainfo/example.somorabox.Somorabox.metainfo.xml \
   /usr/share/doc/somorabox/copyright /usr/share/doc/somorabox/changelog.gz; do
   grep -qx "$f" "$work/files" || fail "the package lacks $f"
 done
