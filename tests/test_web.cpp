@@ -26,6 +26,7 @@
 
 #include "support/TestSupport.h"
 #include "support/WaveFiles.h"
+#include "web/PageLanguage.h"
 #include "web/WebServer.h"
 
 using testing_support::WaitUntil;
@@ -315,6 +316,26 @@ TEST_F(WebTest, RefusesOtherOriginsAndHosts) {
     EXPECT_EQ(StatusOf(answer), 403);
     EXPECT_EQ(answer.find("Access-Control-Allow"), std::string::npos);
     EXPECT_TRUE(QFile::exists(folder_ + "PLEN20261207201500.wav"));
+}
+
+// English when the browser prefers English most, the Chinese page otherwise.
+TEST(WebNames, PageLanguageFollowsAcceptLanguage) {
+    for (const char* english : {"en", "en-US", "EN-gb", "en-GB,en;q=0.9,zh-CN;q=0.8", "zh;q=0.5, en",
+                                "de;q=0.3,en;q=0.7", "fr;q=bad,en;q=0.1"})
+        EXPECT_EQ(PageLanguage(english), "en") << english;
+    for (const char* chinese : {"", "zh-CN", "zh-CN,zh;q=0.9,en;q=0.8", "de", "*", "en;q=0", "eng", "english",
+                                ",;,", "en;q=2", "en;level=1"})
+        EXPECT_EQ(PageLanguage(chinese), "zh-CN") << chinese;
+}
+
+TEST_F(WebTest, ThePageIsInTheBrowsersLanguage) {
+    Start({});
+    auto english = client_->Get("/", {{"Accept-Language", "en-GB,en;q=0.9"}});
+    ASSERT_EQ(english->status, 200);
+    EXPECT_NE(english->body.find("<html lang=\"en\">"), std::string::npos);
+    EXPECT_EQ(english->get_header_value("Vary"), "Accept-Language");
+    auto chinese = client_->Get("/");
+    EXPECT_NE(chinese->body.find("<html lang=\"zh-CN\">"), std::string::npos);
 }
 
 TEST_F(WebTest, OffLoopbackEveryRequestNeedsThePassword) {
