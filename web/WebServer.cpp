@@ -82,6 +82,14 @@ bool IsLoopbackAddress(const QString& address) {
     return address.startsWith(QLatin1String("127.")) || address == QLatin1String("::1");
 }
 
+QString NetworkPasswordProblem(const QString& password) {
+    if (password.isEmpty()) return QStringLiteral("the administrator password is empty; set one in the settings dialog");
+    if (password == QLatin1String(kFactoryPassword))
+        return QStringLiteral("the administrator password is still the factory one; set another in the settings "
+                              "dialog");
+    return {};
+}
+
 bool ParseWebListen(const QString& text, WebOptions* options, QString* error) {
     const QString t = text.trimmed();
     if (error) error->clear();
@@ -170,6 +178,11 @@ QString WebServer::Url() const {
         .arg(Port());
 }
 
+QString WebServer::Identity() const {
+    return d_->options.tls ? QStringLiteral("(certificate SHA-256 %1)").arg(d_->options.certificateFingerprint)
+                           : QString();
+}
+
 void WebServer::SetPassword(const QString& password) { d_->guard.SetPassword(password); }
 
 bool WebServer::Start(QString* error) {
@@ -193,11 +206,7 @@ bool WebServer::Start(QString* error) {
     d.events.Open();
 
     if (!IsLoopbackAddress(d.options.address) || d.options.networkRules) {
-        if (d.options.password.isEmpty())
-            return fail(QStringLiteral("the administrator password is empty; set one in the settings dialog"));
-        if (d.options.password == QLatin1String(kFactoryPassword))
-            return fail(QStringLiteral("the administrator password is still the factory one; set another in the "
-                                       "settings dialog"));
+        if (const QString problem = NetworkPasswordProblem(d.options.password); !problem.isEmpty()) return fail(problem);
     }
 
     ConnectionGate::Limits limits;

@@ -44,6 +44,10 @@ struct WebOptions {
 // The administrator password that every copy of the program starts with.
 inline constexpr char kFactoryPassword[] = "58316024";
 
+// Why `password` cannot guard a page on the network (empty, or the factory
+// one); empty when it can.
+QString NetworkPasswordProblem(const QString& password);
+
 // "[ADDR:]PORT" as given to --web or in [Web] Listen; port 0 takes any free
 // one. An empty text is false with an empty error (the server stays off).
 bool ParseWebListen(const QString& text, WebOptions* options, QString* error);
@@ -81,6 +85,9 @@ public:
     quint16 Port() const;
     // "http://ADDRESS:PORT/" of the running server ("https://" over TLS).
     QString Url() const;
+    // The text printed after the address: the certificate's SHA-256 over
+    // TLS ("(certificate SHA-256 AB:CD:…)"), else empty.
+    QString Identity() const;
 
     void PublishState(const LiveState& state);
     // `type` is the event name sent to the page ("take", "state", …).
