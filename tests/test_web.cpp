@@ -512,5 +512,10 @@ TEST_F(WebTest, HalfOpenConnectionsAndEventStreamsLeaveRoomForANewClient) {
     auto status = client_->Get("/api/status");
     ASSERT_TRUE(status);
     EXPECT_EQ(status->status, 200);
+    // A head that does not end within its 16 KB is cut off there (sent
+    // whole, so that no unread byte turns the server's close into a reset).
+    std::string endless = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX: ";
+    endless.resize(16 * 1024, 'x');
+    EXPECT_EQ(StatusOf(Raw(port_, endless)), 431);
     for (const int fd : held) ::close(fd);
 }

@@ -221,6 +221,8 @@ struct ConnectionGate::Impl {
     enum class Read { Wait, Ready, Close };
     Read ReadHead(Connection& c);
     void Dispatch(Owned c);
+    // A short answer written without waiting; the connection is closed after it.
+    void Answer(Connection& c, const char* text, size_t size);
     bool Push(Pool& pool, Owned& c, bool bounded);
     void WorkerLoop(Pool& pool);
     void Work(Owned c);
@@ -420,8 +422,19 @@ ConnectionGate::Impl::Read ConnectionGate::Impl::ReadHead(Connection& c) {
         if (c.HeadComplete()) return Read::Ready;
     }
     if (c.HeadComplete()) return Read::Ready;
-    // A head longer than allowed is answered by the library (431 or 400).
-    return c.Buffered() >= limits.headMax ? Read::Ready : Read::Wait;
+    if (c.Buffered() < limits.headMax) return Read::Wait;
+    // A head longer than allowed never reaches a worker.
+    static const char kTooLong[] =
+        "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    Answer(c, kTooLong, sizeof kTooLong - 1);
+    return Read::Close;
+}
+
+void ConnectionGate::Impl::Answer(Connection& c, const char* text, size_t size) {
+    if (c.ssl)
+        SSL_write(c.ssl, text, static_cast<int>(size));
+    else
+        ::send(c.fd, text, size, MSG_NOSIGNAL);
 }
 
 void ConnectionGate::Impl::Dispatch(Owned c) {
@@ -438,10 +451,7 @@ void ConnectionGate::Impl::Dispatch(Owned c) {
     static const char kBusy[] =
         "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nContent-Type: text/plain\r\n"
         "Content-Length: 23\r\nConnection: close\r\n\r\ntoo many event streams\n";
-    if (c->ssl)
-        SSL_write(c->ssl, kBusy, sizeof kBusy - 1);
-    else
-        ::send(c->fd, kBusy, sizeof kBusy - 1, MSG_NOSIGNAL);
+    Answer(*c, kBusy, sizeof kBusy - 1);
 }
 
 bool ConnectionGate::Impl::Push(Pool& pool, Owned& c, bool bounded) {
