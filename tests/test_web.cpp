@@ -39,9 +39,11 @@ namespace {
 
 const char kPassword[] = "s3cret-密码";
 
-// A connection to the server on 127.0.0.1, from the loopback address `from`.
-int Connect(int port, const char* from = nullptr) {
+// A connection to the server on 127.0.0.1, from the loopback address `from`,
+// with a receive buffer of that size when one is given.
+int Connect(int port, const char* from = nullptr, int receiveBuffer = 0) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     if (from) {
         sockaddr_in source{};
         source.sin_family = AF_INET;
@@ -60,13 +62,14 @@ int Connect(int port, const char* from = nullptr) {
 }
 
 // One request as raw bytes; the answer, read until its Content-Length is
-// complete, the server closes, or 5 s pass without a byte. With `halfClose`
+// complete, the server closes, or `patience` seconds pass without a byte. With `halfClose`
 // the end of the request is signalled too (the server then answers nothing
 // but errors, as it takes the client to have gone).
-std::string Raw(int port, const std::string& request, bool halfClose = false, const char* from = nullptr) {
+std::string Raw(int port, const std::string& request, bool halfClose = false, const char* from = nullptr,
+                int patience = 5) {
     const int fd = Connect(port, from);
     if (fd < 0) return "connect failed";
-    timeval timeout{5, 0};
+    timeval timeout{patience, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     if (halfClose) ::shutdown(fd, SHUT_WR);
@@ -518,4 +521,29 @@ TEST_F(WebTest, HalfOpenConnectionsAndEventStreamsLeaveRoomForANewClient) {
     endless.resize(16 * 1024, 'x');
     EXPECT_EQ(StatusOf(Raw(port_, endless)), 431);
     for (const int fd : held) ::close(fd);
+}
+
+TEST_F(WebTest, SlowReadersFromOneAddressLeaveWorkersForOthers) {
+    // A take far larger than the sockets between can hold, asked for by
+    // eight clients of one address that read nothing.
+    ASSERT_TRUE(testing_support::WriteFileBytes(folder_ + "PLEN20261207201500.wav", QByteArray(16 << 20, '\0')));
+    std::vector<int> slow;
+    for (int i = 0; i < 8; ++i) {
+        const int fd = Connect(port_, "127.0.0.2", 4096);
+        ASSERT_GE(fd, 0);
+        const std::string request = "GET /takes/PLEN20261207201500.wav HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        slow.push_back(fd);
+    }
+    auto served = [&] {
+        int n = 0;
+        char byte;
+        for (const int fd : slow) n += ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 1;
+        return n;
+    };
+    EXPECT_TRUE(WaitUntil([&] { return served() >= 4; }, 5000));
+    // Another address is served while they stall, well before the server
+    // gives up on them.
+    EXPECT_EQ(StatusOf(Raw(port_, "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", false, "127.0.0.3", 2)), 200);
+    for (const int fd : slow) ::close(fd);
 }

@@ -198,6 +198,10 @@ struct ConnectionGate::Impl {
         std::vector<std::thread> threads;
         int busy = 0;
         bool stop = false;
+        // Requests in service by client address, and how many one address
+        // may have: its further requests wait while others are served.
+        std::unordered_map<std::string, int> byAddress;
+        int perAddress = INT_MAX;
     };
     Pool general, events;
 
@@ -223,7 +227,8 @@ struct ConnectionGate::Impl {
     void Dispatch(Owned c);
     // A short answer written without waiting; the connection is closed after it.
     void Answer(Connection& c, const char* text, size_t size);
-    bool Push(Pool& pool, Owned& c, bool bounded);
+    // False when the pool already has `limit` requests in service or queued.
+    bool Push(Pool& pool, Owned& c, size_t limit);
     void WorkerLoop(Pool& pool);
     void Work(Owned c);
 };
@@ -250,6 +255,7 @@ bool ConnectionGate::Start() {
     e.data.fd = d.wake;
     if (::epoll_ctl(d.epoll, EPOLL_CTL_ADD, d.wake, &e) != 0) return false;
     d.door = std::thread([&d] { d.DoorLoop(); });
+    d.general.perAddress = std::max(1, d.limits.workers / 2);
     for (int i = 0; i < std::max(1, d.limits.workers); ++i)
         d.general.threads.emplace_back([&d] { d.WorkerLoop(d.general); });
     for (int i = 0; i < std::max(1, d.limits.eventWorkers); ++i)
@@ -443,10 +449,13 @@ void ConnectionGate::Impl::Dispatch(Owned c) {
     const bool stream = head.size() > kEvents.size() && head.compare(0, kEvents.size(), kEvents) == 0 &&
                         (head[kEvents.size()] == ' ' || head[kEvents.size()] == '?');
     if (!stream) {
-        Push(general, c, false);
+        if (Push(general, c, static_cast<size_t>(limits.workers + limits.maxWaiting))) return;
+        static const char kFull[] =
+            "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        Answer(*c, kFull, sizeof kFull - 1);
         return;
     }
-    if (Push(events, c, true)) return;
+    if (Push(events, c, static_cast<size_t>(limits.eventWorkers))) return;
     // Every stream worker is taken: a short answer, and the connection ends.
     static const char kBusy[] =
         "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nContent-Type: text/plain\r\n"
@@ -454,12 +463,11 @@ void ConnectionGate::Impl::Dispatch(Owned c) {
     Answer(*c, kBusy, sizeof kBusy - 1);
 }
 
-bool ConnectionGate::Impl::Push(Pool& pool, Owned& c, bool bounded) {
+bool ConnectionGate::Impl::Push(Pool& pool, Owned& c, size_t limit) {
     {
         std::lock_guard lock(pool.mutex);
         if (pool.stop) return true;  // dropped, and closed
-        if (bounded && pool.busy + static_cast<int>(pool.jobs.size()) >= static_cast<int>(pool.threads.size()))
-            return false;
+        if (static_cast<size_t>(pool.busy) + pool.jobs.size() >= limit) return false;
         pool.jobs.push_back(std::move(c));
     }
     pool.ready.notify_one();
@@ -470,17 +478,32 @@ void ConnectionGate::Impl::WorkerLoop(Pool& pool) {
     BlockSigpipe();
     for (;;) {
         Owned c;
+        std::string address;
         {
             std::unique_lock lock(pool.mutex);
-            pool.ready.wait(lock, [&] { return pool.stop || !pool.jobs.empty(); });
+            auto next = pool.jobs.end();
+            pool.ready.wait(lock, [&] {
+                if (pool.stop) return true;
+                next = std::find_if(pool.jobs.begin(), pool.jobs.end(), [&](const Owned& job) {
+                    const auto it = pool.byAddress.find(job->address);
+                    return it == pool.byAddress.end() || it->second < pool.perAddress;
+                });
+                return next != pool.jobs.end();
+            });
             if (pool.stop) return;
-            c = std::move(pool.jobs.front());
-            pool.jobs.pop_front();
+            c = std::move(*next);
+            pool.jobs.erase(next);
+            address = c->address;
+            ++pool.byAddress[address];
             ++pool.busy;
         }
         Work(std::move(c));
-        std::lock_guard lock(pool.mutex);
-        --pool.busy;
+        {
+            std::lock_guard lock(pool.mutex);
+            --pool.busy;
+            if (--pool.byAddress[address] == 0) pool.byAddress.erase(address);
+        }
+        pool.ready.notify_one();
     }
 }
 

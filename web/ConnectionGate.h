@@ -6,7 +6,8 @@
 // the other clients nothing. Event streams have workers of their own, as
 // many as may be open at once; one more is answered 503. The number of
 // waiting connections is bounded in all and per client address: beyond it
-// the oldest waiting one is closed, so a new client always gets in. With a
+// the oldest waiting one is closed, so a new client always gets in. One
+// client address is served by at most half the workers at once. With a
 // TLS context the handshake happens here too, without blocking.
 #include <chrono>
 #include <cstddef>
@@ -23,7 +24,7 @@ class Stream;
 class ConnectionGate {
 public:
     struct Limits {
-        int workers = 8;            // for every request but event streams
+        int workers = 8;            // for every request but event streams, half of them for one address
         int eventWorkers = 4;       // event streams open at once
         int maxWaiting = 512;       // connections waiting for a request head
         int maxWaitingPerAddress = 128;
