@@ -75,8 +75,11 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     if (!StartWeb(*session, webListen, session, &webError, [](const QString&) {
             if (Form1 && FRecord && !FRecord->Recording) Form1->RebuildStrip();
         }) &&
-        !webError.isEmpty())
+        !webError.isEmpty()) {
         std::fprintf(stderr, "Somorabox: %s\n", webError.toLocal8Bit().constData());
+        // Also a hint over the window, where the operator sees it.
+        Form1->setToolTip(webError);
+    }
     Form1->show();
     const int result = QApplication::exec();
 
