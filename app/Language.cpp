@@ -36,6 +36,8 @@ bool InstallWindowLanguage() {
     return true;
 }
 
+bool WindowInEnglish() { return installed != nullptr; }
+
 void RemoveWindowLanguage() {
     if (!installed) return;
     QCoreApplication::removeTranslator(installed);

@@ -16,5 +16,8 @@ bool MessagesLocaleIsEnglish(const QByteArray& lcAll, const QByteArray& lcMessag
 // show the translated texts.
 bool InstallWindowLanguage();
 
+// Whether the English translation is installed.
+bool WindowInEnglish();
+
 // Takes the installed translation out again (the tests switch languages).
 void RemoveWindowLanguage();

@@ -15,6 +15,7 @@
 #include <exception>
 
 #include "resources/Pictures.h"
+#include "app/Language.h"
 #include "app/password.h"
 #include "settings/publicunit.h"
 
@@ -88,7 +89,7 @@ void TForm3::CreateControls() {
 
     Image1 = Place(new QLabel(this), "Image1", 0, 0, kWidth, kHeight);
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    const QImage background = Pictures::SettingsBackground();
+    const QImage background = Pictures::SettingsBackground(WindowInEnglish());
     if (!background.isNull()) Image1->setPixmap(QPixmap::fromImage(background));
 
     Label1 = MakeLabel(this, "Label1", tr("采样频率"), 48, 237, 57, 17, false);
