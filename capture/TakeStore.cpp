@@ -154,3 +154,32 @@ void TakeStore::ListAndCleanUp() {
     }
     emit listed(takes);
 }
+
+QList<platform::TakeFileInfo> TakeStore::ListTakes() const {
+    platform::Files* files = platform::Services().files;
+    return files ? files->ListTakes(folder_) : QList<platform::TakeFileInfo>();
+}
+
+std::unique_ptr<platform::TakeReader> TakeStore::OpenTake(const QString& name, platform::TakeOpen* result) const {
+    platform::Files* files = platform::Services().files;
+    if (!files || name.contains('/')) {
+        if (result) *result = platform::TakeOpen::Missing;
+        return nullptr;
+    }
+    return files->OpenTake(folder_ + name, result);
+}
+
+int64_t TakeStore::ReadHead(const QString& name, void* data, int64_t size) const {
+    platform::Files* files = platform::Services().files;
+    return files && !name.contains('/') ? files->ReadHead(folder_ + name, data, size) : -1;
+}
+
+int64_t TakeStore::FreeBytes() const {
+    platform::Files* files = platform::Services().files;
+    return files ? files->FreeBytes(folder_) : -1;
+}
+
+bool TakeStore::Remove(const QString& name) const {
+    platform::Files* files = platform::Services().files;
+    return files && !name.contains('/') && files->Remove(folder_ + name);
+}

@@ -17,6 +17,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "platform/Platform.h"
+
 class QThread;
 
 struct TakeInfo {
@@ -66,6 +68,15 @@ public:
     void Delete(const QString& name);
     // Repairs the takes a stop left open; answered by `repaired`.
     void Repair();
+
+    // For servers on threads of their own: done on the caller's thread, safe
+    // from any thread. `name` is a file name in the folder.
+    QList<platform::TakeFileInfo> ListTakes() const;
+    std::unique_ptr<platform::TakeReader> OpenTake(const QString& name, platform::TakeOpen* result) const;
+    int64_t ReadHead(const QString& name, void* data, int64_t size) const;
+    int64_t FreeBytes() const;
+    // Removes a take unless it is being written or read.
+    bool Remove(const QString& name) const;
 
     // Waits until every request so far has been done (for the end and for tests).
     void WaitIdle();

@@ -102,6 +102,25 @@ struct DirEntry {
     QDateTime lastWrite;     // local time
 };
 
+// A take as the servers list it.
+struct TakeFileInfo {
+    QString name;        // file name without folder
+    int64_t bytes = 0;
+    int64_t modifiedNs = 0;  // last write, nanoseconds since the epoch
+};
+
+// A take open for reading at any offset. It holds a shared lock, so the file
+// can be neither written nor deleted through Files while it is open.
+class TakeReader {
+public:
+    virtual ~TakeReader() = default;
+    virtual int64_t Size() = 0;
+    // Reads up to `size` bytes at `offset`; the bytes read, 0 at the end, -1 on error.
+    virtual int64_t ReadAt(int64_t offset, void* data, int64_t size) = 0;
+};
+
+enum class TakeOpen { Ok, Missing, NotRegular, Busy, Failed };
+
 // Files and folders of recordings.
 class Files {
 public:
@@ -132,6 +151,29 @@ public:
     // The regular files of `dir` whose names end with `suffix`
     // (case-insensitive), in the order the directory lists them.
     virtual QList<DirEntry> List(const QString& dir, const QString& suffix) = 0;
+
+    // For servers on threads of their own; safe from any thread.
+    // The regular files of `dir` (no links, FIFOs or folders) whose names
+    // end with ".wav", with their sizes. Empty when `dir` cannot be read.
+    virtual QList<TakeFileInfo> ListTakes(const QString& dir) {
+        (void)dir;
+        return {};
+    }
+    // Opens a regular file without following a link and without blocking on
+    // a FIFO; `result` tells why it failed (Busy: being written).
+    virtual std::unique_ptr<TakeReader> OpenTake(const QString& path, TakeOpen* result) {
+        (void)path;
+        if (result) *result = TakeOpen::Failed;
+        return nullptr;
+    }
+    // The first `size` bytes of a regular file, whether or not it is being
+    // written; the bytes read or -1.
+    virtual int64_t ReadHead(const QString& path, void* data, int64_t size) {
+        (void)path;
+        (void)data;
+        (void)size;
+        return -1;
+    }
 };
 
 class WaveInDevice;

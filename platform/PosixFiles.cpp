@@ -1,12 +1,18 @@
+// Files with POSIX calls: a take being written holds an exclusive flock
+// that readers and deleters test without waiting; servers list, read at
+// offsets and read headers without following links or blocking on FIFOs.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include "platform/Defaults.h"
@@ -106,6 +112,41 @@ public:
 private:
     int fd_;
 };
+
+class PosixTakeReader final : public TakeReader {
+public:
+    PosixTakeReader(int fd, int64_t size) : fd_(fd), size_(size) {}
+    ~PosixTakeReader() override { ::close(fd_); }
+    int64_t Size() override { return size_; }
+    int64_t ReadAt(int64_t offset, void* data, int64_t size) override {
+        for (;;) {
+            const ssize_t n = ::pread(fd_, data, static_cast<size_t>(size), offset);
+            if (n < 0 && errno == EINTR) continue;
+            return n;
+        }
+    }
+
+private:
+    int fd_;
+    int64_t size_;
+};
+
+// Opens `path` read-only: never a link, never waiting on a FIFO; -1 with
+// `result` set when it is missing or no regular file.
+int OpenRegular(const QString& path, TakeOpen* result, struct stat* st) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        *result = errno == ENOENT ? TakeOpen::Missing : errno == ELOOP ? TakeOpen::NotRegular : TakeOpen::Failed;
+        return -1;
+    }
+    if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
+        ::close(fd);
+        *result = TakeOpen::NotRegular;
+        return -1;
+    }
+    *result = TakeOpen::Ok;
+    return fd;
+}
 
 }  // namespace
 
@@ -213,6 +254,52 @@ int64_t PosixFiles::FreeBytes(const QString& dir) {
     struct statvfs info {};
     if (::statvfs(QFile::encodeName(dir).constData(), &info) != 0) return -1;
     return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
+}
+
+QList<TakeFileInfo> PosixFiles::ListTakes(const QString& dir) {
+    QList<TakeFileInfo> entries;
+    DIR* d = ::opendir(QFile::encodeName(dir).constData());
+    if (!d) return entries;
+    const int dfd = ::dirfd(d);
+    while (const dirent* e = ::readdir(d)) {
+        const size_t len = std::strlen(e->d_name);
+        if (len < 4 || ::strcasecmp(e->d_name + len - 4, ".wav") != 0) continue;
+        if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
+        struct stat st {};
+        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        entries.append({QFile::decodeName(e->d_name), static_cast<int64_t>(st.st_size),
+                        static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
+    }
+    ::closedir(d);
+    return entries;
+}
+
+std::unique_ptr<TakeReader> PosixFiles::OpenTake(const QString& path, TakeOpen* result) {
+    TakeOpen ignored;
+    if (!result) result = &ignored;
+    struct stat st {};
+    const int fd = OpenRegular(path, result, &st);
+    if (fd < 0) return nullptr;
+    // The writer holds an exclusive lock until the take is closed.
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+        *result = errno == EWOULDBLOCK ? TakeOpen::Busy : TakeOpen::Failed;
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<PosixTakeReader>(fd, static_cast<int64_t>(st.st_size));
+}
+
+int64_t PosixFiles::ReadHead(const QString& path, void* data, int64_t size) {
+    TakeOpen result;
+    struct stat st {};
+    const int fd = OpenRegular(path, &result, &st);
+    if (fd < 0) return -1;
+    ssize_t n;
+    do {
+        n = ::pread(fd, data, static_cast<size_t>(size), 0);
+    } while (n < 0 && errno == EINTR);
+    ::close(fd);
+    return n;
 }
 
 }  // namespace platform

@@ -12,7 +12,7 @@
 
 #include "capture/WaveFile.h"
 #include "platform/Platform.h"
-#include "platform/TakeFiles.h"
+#include "capture/TakeStore.h"
 #include "web/WebServer.h"
 
 namespace {
@@ -69,22 +69,25 @@ bool IsTakeName(const QString& name) {
     return IsDigits(name, 19, rest - 1);
 }
 
-TakeCatalogue::TakeCatalogue(QString recordFolder) : folder_(std::move(recordFolder)) {}
+TakeCatalogue::TakeCatalogue(QString recordFolder, TakeStore* store)
+    : folder_(std::move(recordFolder)), store_(store) {}
 TakeCatalogue::~TakeCatalogue() = default;
 
 bool TakeCatalogue::Open(QString* error) {
-    remover_ = platform::Services().files;
-    if (!remover_) {
+    if (!platform::Services().files) {
         if (error) *error = QStringLiteral("no file service");
         return false;
     }
-    if (!files_) files_ = platform::MakePosixTakeFiles();
+    if (!store_) {
+        ownStore_ = std::make_unique<TakeStore>(folder_);
+        store_ = ownStore_.get();
+    }
     return true;
 }
 
-void TakeCatalogue::WarmUp() { ByteRates(files_->List(folder_)); }
+void TakeCatalogue::WarmUp() { ByteRates(store_->ListTakes()); }
 
-int64_t TakeCatalogue::FreeBytes() const { return files_->FreeBytes(folder_); }
+int64_t TakeCatalogue::FreeBytes() const { return store_->FreeBytes(); }
 
 void TakeCatalogue::Forget(const QString& name) {
     std::lock_guard lock(cacheMutex_);
@@ -110,7 +113,7 @@ std::vector<int32_t> TakeCatalogue::ByteRates(const QList<platform::TakeFileInfo
         for (const qsizetype i : unknown) {
             if (cancelled_) break;
             uint8_t head[kWaveHeaderBytes];
-            const int64_t n = files_->ReadHead(Path(list[i].name), head, kWaveHeaderBytes);
+            const int64_t n = store_->ReadHead(list[i].name, head, kWaveHeaderBytes);
             rates[static_cast<size_t>(i)] = ByteRateOf(head, n);
             // A header still too short to tell is read again next time.
             if (n >= kWaveHeaderBytes) found.insert(list[i].name, rates[static_cast<size_t>(i)]);
@@ -123,7 +126,7 @@ std::vector<int32_t> TakeCatalogue::ByteRates(const QList<platform::TakeFileInfo
 }
 
 void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
-    QList<platform::TakeFileInfo> all = files_->List(folder_);
+    QList<platform::TakeFileInfo> all = store_->ListTakes();
     // Newest first: the 14 digits of the start, then the higher "-N".
     struct Key {
         std::string time;
@@ -172,7 +175,7 @@ void TakeCatalogue::Serve(const httplib::Request& req, const QString& name, http
         return;
     }
     platform::TakeOpen result = platform::TakeOpen::Failed;
-    std::shared_ptr<platform::TakeReader> reader = files_->Open(Path(name), &result);
+    std::shared_ptr<platform::TakeReader> reader = store_->OpenTake(name, &result);
     if (!reader) {
         res.status = RefusalOf(result);
         if (res.status == 409) res.set_content("the take is being recorded\n", "text/plain");
@@ -210,7 +213,7 @@ void TakeCatalogue::Peaks(const QString& name, httplib::Response& res) {
         return;
     }
     platform::TakeOpen result = platform::TakeOpen::Failed;
-    std::unique_ptr<platform::TakeReader> reader = files_->Open(Path(name), &result);
+    std::unique_ptr<platform::TakeReader> reader = store_->OpenTake(name, &result);
     if (!reader) {
         res.status = RefusalOf(result);
         return;
@@ -268,15 +271,14 @@ bool TakeCatalogue::Delete(const QString& name, httplib::Response& res) {
         res.status = 404;
         return false;
     }
-    const QString path = Path(name);
     unsigned char probe[1];
-    if (files_->ReadHead(path, probe, 0) < 0) {  // missing, or no regular file
+    if (store_->ReadHead(name, probe, 0) < 0) {  // missing, or no regular file
         res.status = 404;
         return false;
     }
-    if (!remover_->Remove(path)) {
+    if (!store_->Remove(name)) {
         // The writer's lock (or a reader's) keeps the file.
-        res.status = files_->ReadHead(path, probe, 0) < 0 ? 404 : 409;
+        res.status = store_->ReadHead(name, probe, 0) < 0 ? 404 : 409;
         if (res.status == 409) res.set_content("the take is being recorded or played\n", "text/plain");
         return false;
     }

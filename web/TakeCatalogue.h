@@ -19,14 +19,15 @@ struct Response;
 }  // namespace httplib
 
 namespace platform {
-class Files;
-class TakeFiles;
 struct TakeFileInfo;
 }  // namespace platform
+class TakeStore;
 
 class TakeCatalogue {
 public:
-    explicit TakeCatalogue(QString recordFolder);
+    // Reads the takes through `store`; without one, through a store of its
+    // own over `recordFolder`.
+    TakeCatalogue(QString recordFolder, TakeStore* store);
     ~TakeCatalogue();
 
     // Finds the file services; false with a reason when there are none.
@@ -49,11 +50,9 @@ public:
 
 private:
     std::vector<int32_t> ByteRates(const QList<platform::TakeFileInfo>& list);
-    QString Path(const QString& name) const { return folder_ + name; }
-
     const QString folder_;
-    std::unique_ptr<platform::TakeFiles> files_;
-    platform::Files* remover_ = nullptr;
+    TakeStore* store_ = nullptr;
+    std::unique_ptr<TakeStore> ownStore_;
     std::atomic<bool> cancelled_{false};
 
     std::mutex cacheMutex_;

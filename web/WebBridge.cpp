@@ -8,6 +8,7 @@
 #include <cmath>
 #include <memory>
 
+#include "capture/TakeStore.h"
 #include "capture/Unit2.h"
 #include "session/RecorderSession.h"
 #include "platform/Platform.h"
@@ -60,6 +61,7 @@ WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* pa
         return nullptr;
     }
     options.recordFolder = RecordFolder();
+    options.store = &session.Store();
     options.password = AppSettings.password;
     auto refuse = [error](const QString& reason) -> WebServer* {
         if (error) *error = QStringLiteral("web page not started: ") + reason;

@@ -13,14 +13,15 @@
 #include <memory>
 #include <string>
 
-namespace platform {
-class TakeFiles;
-}
+class TakeStore;
 
 struct WebOptions {
     QString address = QStringLiteral("127.0.0.1");
     quint16 port = 0;        // 0: any free port (see WebServer::Port)
     QString recordFolder;    // ends with "/"
+    // The store the takes are read and deleted through (the session's);
+    // without one, the server makes its own over recordFolder.
+    TakeStore* store = nullptr;
     QString password;        // the administrator password
     // Reading needs the password too. Always so on an address other than a
     // loopback one; on loopback reading is open unless this is set.
