@@ -13,7 +13,7 @@ PACKAGES=(
   pipewire pipewire-pulse wireplumber dbus
   espeak-ng sox xvfb xauth x11-utils xdotool imagemagick time
   libcpp-httplib-dev chromium chromium-driver curl jq e2fsprogs
-  libssl-dev openssl
+  libssl-dev openssl strace
   lintian appstream
 )
 
