@@ -15,6 +15,7 @@
 #include <chrono>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -206,7 +207,12 @@ public:
         unreadAtLastRead_ = 0;
         heard_ = false;
         timeline_ = false;
-        snd_pcm_start(pcm_);
+        // A device that will not start is reported, and the capture is left
+        // stopped for its owner to try again.
+        if (const int err = snd_pcm_start(pcm_); err < 0 && snd_pcm_state(pcm_) != SND_PCM_STATE_RUNNING) {
+            std::fprintf(stderr, "capture device: cannot start: %s\n", snd_strerror(err));
+            return kWaveError;
+        }
         reader_ = std::thread([this] { ReadLoop(); });
         return kWaveOk;
     }
@@ -215,7 +221,10 @@ public:
         if (!pcm_) return kWaveError;
         StopReader();
         snd_pcm_drop(pcm_);
-        snd_pcm_prepare(pcm_);
+        // Not ready again: the next start reports it, and the buffers still
+        // come back below.
+        const int prepared = snd_pcm_prepare(pcm_);
+        if (prepared < 0) std::fprintf(stderr, "capture device: cannot prepare after a reset: %s\n", snd_strerror(prepared));
         {
             std::lock_guard<std::mutex> lock(mutex_);
             while (!empty_.empty()) empty_.pop()->bytesRecorded = 0;
@@ -225,7 +234,7 @@ public:
         }
         Drain(readyFd_);
         ++generation_;
-        return kWaveOk;
+        return prepared < 0 ? kWaveError : kWaveOk;
     }
 
     WaveResult Close() override {
