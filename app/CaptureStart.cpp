@@ -18,11 +18,13 @@ void TForm1::SettingsApplied() {
 }
 
 void TForm1::RecordingChanged() {
-    if (FRecord && !FRecord->Recording) RebuildStrip();
+    if (!Capture || !Capture->Recording) RebuildStrip();
 }
 
 void TForm1::UseSession(RecorderSession* session) {
     Session = session;
+    Capture = session ? &session->Record() : nullptr;
+    Playback = session ? &session->Play() : nullptr;
     if (!Session) return;
     connect(Session, &RecorderSession::recordingChanged, this, &TForm1::RecordingChanged);
     // What the operator sees at a glance: a notice over the waveform and the

@@ -108,8 +108,9 @@ int RunHeadless(int argc, char** argv) {
     if (repaired > 0) PrintLine(QStringLiteral("repaired the header of %1 recording(s) left open").arg(repaired));
     RemoveExpiredRecordings(records);
 
-    RecorderSession session({.recordFolder = records});
-    TFRecord& record = session.Record();
+    // Nothing shows the bands or the waveform without a window.
+    RecorderSession session({.recordFolder = records, .bandsShown = false});
+    const TFRecord& record = session.Record();
     QObject::connect(&session, &RecorderSession::takeEvent,
                      [&record, &records](TakeEvent event, const QString& fileName, qint64 frames) {
                          PrintTake(event, fileName, frames, record.SampleRate);
@@ -123,11 +124,10 @@ int RunHeadless(int argc, char** argv) {
     // and stop commands.
     const auto signalNumbers = {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2};
     const bool watching = platform::WatchSignals(&session, signalNumbers, [&session](int signal) {
-        TFRecord& r = session.Record();
         if (signal == SIGUSR1) {
-            if (r.Manual) r.ManualRequest = true;
+            session.RequestManualStart();
         } else if (signal == SIGUSR2) {
-            r.ManualRequest = false;
+            session.RequestManualStop();
         } else {
             session.Close();
             QCoreApplication::quit();
