@@ -94,10 +94,10 @@ int RunHeadless(int argc, char** argv) {
     SetProgramFolders();
     LoadSettings();
     Playing = false;
-    // Nothing shows the blocks as they come: the input wakes about five
-    // times a second and hands on the blocks of that time together.
+    // Nothing shows the blocks as they come: the input wakes about two or
+    // three times a second and hands on the blocks of that time together.
     const int blocksPerWake =
-        std::max(1, static_cast<int>(std::lrint(0.2 * AppSettings.SamplingRate / TFRecord::kBlockFrames)));
+        std::max(1, static_cast<int>(std::lrint(0.4 * AppSettings.SamplingRate / TFRecord::kBlockFrames)));
     delete platform::Services().waveIn;  // the default one, never opened
     platform::Services().waveIn = platform::MakeAlsaWaveIn(blocksPerWake).release();
     const QString records = AppPath + "record/";

@@ -250,10 +250,11 @@ public:
     }
 
 private:
+    // One read takes an eventfd's whole count.
     static void Drain(int fd) {
         uint64_t value = 0;
-        while (fd >= 0 && read(fd, &value, sizeof value) == static_cast<ssize_t>(sizeof value)) {
-        }
+        if (fd < 0) return;
+        [[maybe_unused]] ssize_t n = read(fd, &value, sizeof value);
     }
     static void Signal(int fd) {
         const uint64_t one = 1;
@@ -348,7 +349,11 @@ private:
         snd_pcm_uframes_t done = 0;
         while (done < frames) {
             if (stop_) return false;
-            const snd_pcm_sframes_t avail = snd_pcm_avail(pcm_);
+            // The frames left unread by the last read are still there: each
+            // call into the sound server's plugin costs, so the device is
+            // only asked again once they are used up.
+            const snd_pcm_sframes_t avail =
+                unreadAtLastRead_ > 0 ? static_cast<snd_pcm_sframes_t>(unreadAtLastRead_) : snd_pcm_avail(pcm_);
             snd_pcm_sframes_t n = avail;
             if (avail > 0) {
                 const auto want = std::min<snd_pcm_uframes_t>(static_cast<snd_pcm_uframes_t>(avail), frames - done);
@@ -361,6 +366,7 @@ private:
                 heard_ = true;
                 FollowTimeline(n);
             } else if (n == 0 || n == -EAGAIN) {
+                unreadAtLastRead_ = 0;  // the device is asked again
                 const auto limit = heard_ ? std::chrono::milliseconds(kWaveInSilenceLimitMs)
                                           : std::chrono::milliseconds(kFirstSoundLimit);
                 if (Clock::now() - lastSound_ > limit) {
