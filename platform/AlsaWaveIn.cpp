@@ -205,6 +205,7 @@ public:
         unannounced_ = false;
         lastSound_ = lastRead_ = Clock::now();
         unreadAtLastRead_ = 0;
+        knownAvail_ = 0;
         heard_ = false;
         timeline_ = false;
         // A device that will not start is reported, and the capture is left
@@ -316,7 +317,12 @@ private:
     // device, the frames read are set against the time since the first such
     // moment; the shortfall stays about the same, following slowly what the
     // two clocks drift apart, and grows at once by what was dropped.
-    void FollowTimeline(snd_pcm_sframes_t n) {
+    // Only a read after asking the device (`fresh`) knows the backlog.
+    void FollowTimeline(snd_pcm_sframes_t n, bool fresh) {
+        if (!fresh) {
+            if (timeline_) timelineFrames_ += n;
+            return;
+        }
         const Clock::time_point now = lastRead_;
         if (!timeline_) {
             if (unreadAtLastRead_ >= static_cast<int64_t>(period_)) return;
@@ -349,11 +355,11 @@ private:
         snd_pcm_uframes_t done = 0;
         while (done < frames) {
             if (stop_) return false;
-            // The frames left unread by the last read are still there: each
-            // call into the sound server's plugin costs, so the device is
-            // only asked again once they are used up.
-            const snd_pcm_sframes_t avail =
-                unreadAtLastRead_ > 0 ? static_cast<snd_pcm_sframes_t>(unreadAtLastRead_) : snd_pcm_avail(pcm_);
+            // The frames the device reported and the reader has not read yet
+            // are still there: each call into the sound server's plugin
+            // costs, so the device is only asked again once they are read.
+            const bool fresh = knownAvail_ <= 0;
+            const snd_pcm_sframes_t avail = fresh ? snd_pcm_avail(pcm_) : static_cast<snd_pcm_sframes_t>(knownAvail_);
             snd_pcm_sframes_t n = avail;
             if (avail > 0) {
                 const auto want = std::min<snd_pcm_uframes_t>(static_cast<snd_pcm_uframes_t>(avail), frames - done);
@@ -362,11 +368,11 @@ private:
             if (n > 0) {
                 done += static_cast<snd_pcm_uframes_t>(n);
                 lastSound_ = lastRead_ = Clock::now();
-                unreadAtLastRead_ = std::max<int64_t>(0, avail - n);
+                unreadAtLastRead_ = knownAvail_ = std::max<int64_t>(0, avail - n);
                 heard_ = true;
-                FollowTimeline(n);
+                FollowTimeline(n, fresh);
             } else if (n == 0 || n == -EAGAIN) {
-                unreadAtLastRead_ = 0;  // the device is asked again
+                knownAvail_ = 0;
                 const auto limit = heard_ ? std::chrono::milliseconds(kWaveInSilenceLimitMs)
                                           : std::chrono::milliseconds(kFirstSoundLimit);
                 if (Clock::now() - lastSound_ > limit) {
@@ -390,7 +396,7 @@ private:
                 }
                 if (n == -EPIPE) Queue(WaveInEvent::Overrun, FramesLostSinceLastRead());
                 lastSound_ = lastRead_ = Clock::now();
-                unreadAtLastRead_ = 0;
+                unreadAtLastRead_ = knownAvail_ = 0;
                 timeline_ = false;
             }
         }
@@ -410,6 +416,7 @@ private:
                 }
                 waitingForBuffer_ = true;
                 if (empty_.empty()) {
+                    knownAvail_ = 0;
                     bufferAdded_.wait(lock, [this] { return stop_ || !empty_.empty(); });
                     // Time spent without a buffer is no silence of the device.
                     lastSound_ = Clock::now();
@@ -485,6 +492,9 @@ private:
     Clock::time_point lastSound_;  // the last frames read (or Start)
     Clock::time_point lastRead_;
     int64_t unreadAtLastRead_ = 0;
+    // Frames the device reported that the reader has not read yet; 0 once
+    // the reader has waited (for sound or for a buffer) and must ask again.
+    int64_t knownAvail_ = 0;
     bool heard_ = false;  // sound arrived since Start
     bool timeline_ = false;  // FollowTimeline has its starting point
     Clock::time_point timelineStart_;
