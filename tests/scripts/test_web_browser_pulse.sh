@@ -7,6 +7,7 @@
 #
 # $1 = the built Somorabox. Runs inside scripts/with-pulse.sh.
 . "$(dirname "$0")/lib/program.sh"
+. "$(dirname "$0")/lib/wait.sh"
 set -uo pipefail
 
 exe=${1:?usage: test_web_browser_pulse.sh path/to/Somorabox}
@@ -22,10 +23,7 @@ cleanup() {
   [ -n "$player" ] && kill "$player" 2>/dev/null && wait "$player" 2>/dev/null
   [ -n "$driver" ] && kill "$driver" 2>/dev/null && wait "$driver" 2>/dev/null
   if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -TERM "$pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    stop_pid "$pid" 50
   fi
   rm -rf "$work"
 }
@@ -80,10 +78,8 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 [ -n "$url" ] || fail "the recorder announced no web page"
-for _ in $(seq 100); do
-  [ "$(pactl list short source-outputs | wc -l)" -ge 1 ] && break
-  sleep 0.1
-done
+listening() { [ "$(capture_streams)" -ge 1 ]; }
+wait_for 100 listening
 
 # --- The browser, through chromedriver on a free loopback port.
 for _ in $(seq 20); do
@@ -167,17 +163,8 @@ player=""
 
 # With the page still connected, SIGTERM ends the recorder cleanly.
 kill -TERM "$pid"
-code=""
-for _ in $(seq 150); do
-  if ! kill -0 "$pid" 2>/dev/null; then
-    wait "$pid"
-    code=$?
-    break
-  fi
-  sleep 0.1
-done
-[ -n "$code" ] || fail "the recorder did not end within 15 s of SIGTERM"
+wait_exit "$pid" 150 || fail "the recorder did not end within 15 s of SIGTERM"
 pid=""
-[ "$code" -eq 0 ] || fail "exit code $code after SIGTERM"
+[ "$exit_code" -eq 0 ] || fail "exit code $exit_code after SIGTERM"
 [ ! -s "$work/err.log" ] || fail "the recorder wrote to standard error"
 echo "test_web_browser_pulse: ok (listed ${replayed[*]}, played one, live take $live, deleted $older)"
