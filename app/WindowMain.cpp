@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "app/Language.h"
 #include "app/Unit1.h"
 #include "capture/Unit2.h"
 #include "platform/Platform.h"
@@ -50,6 +51,7 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     if (!platform::Services().instance->TryAcquire(TForm1::kCaption)) return 0;
     QApplication::setApplicationName(TForm1::kApplicationTitle);
     SubstituteFonts();
+    InstallWindowLanguage();
 
     auto* form = new TForm1();  // sets AppPath and loads the settings
     // The session owns the capture and playback windows' engines.
@@ -71,8 +73,11 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     if (!StartWeb(*session, webListen, session, &webError, [form, session](const QString&) {
             if (!session->Record().Recording) form->RebuildStrip();
         }) &&
-        !webError.isEmpty())
+        !webError.isEmpty()) {
         std::fprintf(stderr, "Somorabox: %s\n", webError.toLocal8Bit().constData());
+        // Also a hint over the window, where the operator sees it.
+        form->setToolTip(webError);
+    }
     form->show();
     const int result = QApplication::exec();
 
@@ -81,6 +86,7 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     form->UseSession(nullptr);
     delete session;
     delete form;
+    RemoveWindowLanguage();
     return result;
 }
 

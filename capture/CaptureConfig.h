@@ -18,5 +18,6 @@ struct CaptureConfig {
     bool agc = false;            // automatic gain while a take is open
     bool endRecordingIfPlaying = false;
     int32_t recordingVolume = 0; // where the automatic gain starts each take
+    int32_t preRollMs = 0;       // sound kept before a voice take's first block
     WaveDisplay* display = nullptr;  // shows the waveform; null: no points computed
 };
