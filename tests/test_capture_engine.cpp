@@ -118,7 +118,7 @@ TEST_F(CaptureEngine, NoMatchingDeviceOpensNothingAndReportsNothing) {
     EXPECT_EQ(record.Level, 0);
 }
 
-TEST_F(CaptureEngine, DeviceThatFailsToOpenLeavesTheCaptureStopped) {
+TEST_F(CaptureEngine, DeviceThatFailsToOpenOrStartLeavesTheCaptureStopped) {
     // Its owner sees that nothing listens and opens the device again later.
     device.openResult = platform::kWaveError;
     record.StartInput();
@@ -126,6 +126,17 @@ TEST_F(CaptureEngine, DeviceThatFailsToOpenLeavesTheCaptureStopped) {
     EXPECT_FALSE(device.Feed(Square(1000)));
     record.StopInput();
     EXPECT_FALSE(record.Capturing);
+
+    // Opened but not started: closed again, and the next start works.
+    device.openResult = platform::kWaveOk;
+    device.startResult = platform::kWaveError;
+    record.StartInput();
+    EXPECT_FALSE(record.Capturing);
+    EXPECT_FALSE(device.open);
+    device.startResult = platform::kWaveOk;
+    record.StartInput();
+    EXPECT_TRUE(record.Capturing);
+    EXPECT_TRUE(device.Feed(Square(1000)));
 }
 
 TEST_F(CaptureEngine, EveryBlockIsAnalysedDrawnAndHandedBack) {

@@ -262,7 +262,10 @@ TEST_F(MixerOperationsTest, PlayingVolumeSetsHeadphonesWhenPresentEvenAfterASpea
     FakeMixer::Control& phoneVolume = fake.AddControl(phones, pf::kCtlVolume, 0);
     speakerVolume->writeResult = pf::kMixerError;
     mixer->InitMixers();
+    testing::internal::CaptureStderr();
     mixer->SetPlayingVolume(50);
+    // The refused write is said, once per channel, and the headphones still get theirs.
+    EXPECT_EQ(QString::fromStdString(testing::internal::GetCapturedStderr()).count("mixer: cannot set the playing volume"), 2);
     EXPECT_EQ(phoneVolume.values, (std::vector<uint32_t>{32768, 32768}));
     EXPECT_EQ(mixer->MixerSystem()->GetMixer(0)->GetDestination(0)->GetControl(0)->LastResult, pf::kMixerError);
 }
