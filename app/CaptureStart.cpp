@@ -19,11 +19,15 @@ void TForm1::SettingsApplied() {
 }
 
 void TForm1::RecordingChanged() {
-    if (FRecord && !FRecord->Recording) RebuildStrip();
+    if (!Capture || !Capture->Recording) RebuildStrip();
 }
 
 void TForm1::UseSession(RecorderSession* session) {
+    // Nothing more from the session given before.
+    if (Session) disconnect(Session, nullptr, this, nullptr);
     Session = session;
+    Capture = session ? &session->Record() : nullptr;
+    Playback = session ? &session->Play() : nullptr;
     if (!Session) return;
     UseStore(&Session->Store());
     // The takes a stop left open are repaired before the first listing.
@@ -31,7 +35,7 @@ void TForm1::UseSession(RecorderSession* session) {
     // Takes the clean-up removed go from the strip; during a take the strip
     // is rebuilt when it ends anyway.
     connect(&Session->Store(), &TakeStore::removed, this, [this] {
-        if (FRecord && !FRecord->Recording) RebuildStrip();
+        if (!Capture || !Capture->Recording) RebuildStrip();
     });
     connect(Session, &RecorderSession::recordingChanged, this, &TForm1::RecordingChanged);
     // What the operator sees at a glance: a notice over the waveform and the

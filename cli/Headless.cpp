@@ -82,16 +82,17 @@ int RunHeadless(int argc, char** argv) {
     SetProgramFolders();
     LoadSettings();
     Playing = false;
-    // Nothing shows the blocks as they come: the input wakes about five
-    // times a second and hands on the blocks of that time together.
+    // Nothing shows the blocks as they come: the input wakes about two or
+    // three times a second and hands on the blocks of that time together.
     const int blocksPerWake =
-        std::max(1, static_cast<int>(std::lrint(0.2 * AppSettings.SamplingRate / TFRecord::kBlockFrames)));
+        std::max(1, static_cast<int>(std::lrint(0.4 * AppSettings.SamplingRate / TFRecord::kBlockFrames)));
     delete platform::Services().waveIn;  // the default one, never opened
     platform::Services().waveIn = platform::MakeAlsaWaveIn(blocksPerWake).release();
     platform::Services().priority->Raise();
 
-    RecorderSession session({.recordFolder = RecordFolder()});
-    TFRecord& record = session.Record();
+    // Nothing shows the bands or the waveform without a window.
+    RecorderSession session({.recordFolder = RecordFolder(), .bandsShown = false});
+    const TFRecord& record = session.Record();
     // The store makes the folder, repairs what a stop left open and cleans
     // up as takes open and end, on its own thread.
     TakeStore& store = session.Store();
@@ -117,11 +118,10 @@ int RunHeadless(int argc, char** argv) {
     // and stop commands.
     const auto signalNumbers = {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2};
     const bool watching = platform::WatchSignals(&session, signalNumbers, [&session](int signal) {
-        TFRecord& r = session.Record();
         if (signal == SIGUSR1) {
-            if (r.Manual) r.ManualRequest = true;
+            session.RequestManualStart();
         } else if (signal == SIGUSR2) {
-            r.ManualRequest = false;
+            session.RequestManualStop();
         } else {
             session.Close();
             QCoreApplication::quit();

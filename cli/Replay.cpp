@@ -280,9 +280,10 @@ int RunReplay(int argc, char** argv) {
                              // A replay waits for the disk anyway: a few
                              // seconds of sound in the writer keep it busy,
                              // and the memory small.
-                             .writerBlocks = 128});
-    TFRecord& record = session.Record();
-    record.BandsShown = false;  // nothing shows them, and the takes do not depend on them
+                             .writerBlocks = 128,
+                             // Nothing shows them, and the takes do not depend on them.
+                             .bandsShown = false});
+    const TFRecord& record = session.Record();
 
     Progress progress(device.TotalFrames());
     int kept = 0;

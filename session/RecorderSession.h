@@ -21,6 +21,7 @@
 #include "capture/Unit2.h"
 #include "settings/publicunit.h"
 
+class MixerControl;
 class TFPlay;
 class TakeStore;
 class TakeWriter;
@@ -44,16 +45,22 @@ public:
         bool waitForDisk = false;     // true: a full writer queue waits instead of ending the take (replay)
         int sampleRate = 0;           // 0: the setting SamplingRate
         int writerBlocks = 0;         // blocks the writer may hold; 0: a minute at 48 kHz
+        bool bandsShown = true;       // false: nothing shows the 20 bands, they are not computed
     };
 
     explicit RecorderSession(Options options, QObject* parent = nullptr);
     ~RecorderSession() override;  // closes like the window: playback, capture, writer
 
-    TFRecord& Record() { return *record_; }
-    TFPlay& Play() { return *play_; }
+    // The engines, for reading their state; they are configured and
+    // commanded through the session.
+    const TFRecord& Record() const { return *record_; }
+    const TFPlay& Play() const { return *play_; }
     TakeWriter& Writer() { return *writer_; }
     // The takes folder: listing, clean-up, deletes, start-up repair.
     TakeStore& Store() { return *store_; }
+    // The mixer state of this recorder (the knobs and the settings dialog set
+    // volumes and the source through it).
+    MixerControl& Mixer() { return *mixer_; }
     // The settings the capture was started with (taken at each start).
     const TAppSettings& Settings() const { return settings_; }
     const Options& SessionOptions() const { return options_; }
@@ -72,6 +79,17 @@ public:
     // The end of the program: playback and capture stop, an open take is
     // closed and kept, and everything handed to the writer reaches the disk.
     void Close();
+
+    // The manual commands: record starts a take in manual mode (false in
+    // voice mode, where nothing changes), stop ends it.
+    bool RequestManualStart();
+    void RequestManualStop();
+    // Switches between manual and voice mode at once (the setting itself is
+    // the window's to write).
+    void SetManualMode(bool manual);
+    // Plays a take, showing its waveform on `display`; stops the playback.
+    void PlayTake(const QString& path, WaveDisplay* display);
+    void StopPlayback();
 
     InputState Input() const { return input_; }
     DiskState Disk() const { return disk_; }
@@ -97,7 +115,7 @@ signals:
     void problem(const QString& line);
 
 private:
-    void ConfigureRecord(WaveDisplay* display);
+    CaptureConfig BuildCaptureConfig() const;
     void StartEngine();
     void SetInput(InputState state, const QString& detail);
     void SetDisk(DiskState state, const QString& detail);
@@ -116,6 +134,7 @@ private:
     std::unique_ptr<TakeWriter> writer_;
     std::unique_ptr<TFRecord> record_;
     std::unique_ptr<TFPlay> play_;
+    std::unique_ptr<MixerControl> mixer_;
     WaveDisplay* display_ = nullptr;
     InputState input_ = InputState::Stopped;
     DiskState disk_ = DiskState::Ok;
