@@ -111,8 +111,12 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
 RecorderSession::~RecorderSession() {
     Close();
     // A writer still waiting for the disk is not waited for: it stays, with
-    // its thread, until the process ends.
-    if (writerAbandoned_) (void)writer_.release();
+    // its thread, until the process ends, and so does the store.
+    if (writerAbandoned_) {
+        (void)writer_.release();
+        // The store's thread may be held by the same disk.
+        (void)store_.release();
+    }
     if (platform::WaveInDevice* device = platform::Services().waveIn) device->SetEventHandler({});
 }
 
