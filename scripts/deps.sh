@@ -13,6 +13,8 @@ PACKAGES=(
   pipewire pipewire-pulse wireplumber dbus
   espeak-ng sox xvfb xauth x11-utils xdotool imagemagick time
   libcpp-httplib-dev chromium chromium-driver curl jq e2fsprogs
+  libcurl4-openssl-dev libssl-dev flac
+  ceph-mon ceph-osd radosgw ceph-common s3cmd iproute2
 )
 
 missing=()
