@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "session/RecorderSession.h"
 #include "session/RecordingAge.h"
 #include "app/Unit1.h"
 #include "platform/Platform.h"
@@ -75,7 +76,8 @@ void TForm1::RebuildStrip() {
     std::vector<Found> found;
     for (const platform::DirEntry& file : files.List(folder, QStringLiteral(".wav"))) {
         const QDateTime time = ToTwoSeconds(file.lastWrite);
-        if (AppSettings.ManageFile && RecordingExpired(file.name, file.lastWrite, now)) {
+        if (AppSettings.ManageFile && RecordingExpired(file.name, file.lastWrite, now) &&
+            !(Session && Session->KeepForArchive(file.name))) {
             files.Remove(folder + file.name);  // a file that stays is simply not listed now
             continue;
         }

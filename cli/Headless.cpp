@@ -8,6 +8,7 @@
 #include <csignal>
 #include <memory>
 
+#include "archive/Archiver.h"
 #include "cli/CliSupport.h"
 #include "cli/Modes.h"
 #include "capture/RecordingFile.h"
@@ -23,13 +24,15 @@
 namespace {
 
 // The 24-hour clean-up of the window's strip, for the recorder without one:
-// recordings older than a day go when the setting ManageFile is on.
-void RemoveExpiredRecordings(const QString& folder) {
+// recordings older than a day go when the setting ManageFile is on (with an
+// archive, only those it has).
+void RemoveExpiredRecordings(const QString& folder, const RecorderSession& session) {
     if (!AppSettings.ManageFile) return;
     platform::Files& files = *platform::Services().files;
     const qint64 now = WallMs(platform::Services().clock->LocalNow());
     for (const platform::DirEntry& file : files.List(folder, QStringLiteral(".wav")))
-        if (RecordingExpired(file.name, file.lastWrite, now) && files.Remove(folder + file.name))
+        if (RecordingExpired(file.name, file.lastWrite, now) && !session.KeepForArchive(file.name) &&
+            files.Remove(folder + file.name))
             PrintLine("removed " + file.name + " (older than 24 hours)");
 }
 
@@ -57,6 +60,34 @@ void ConnectStateLines(RecorderSession& session) {
             case DiskState::Unwritable: PrintLine("disk unwritable: " + detail); break;
         }
     });
+}
+
+// The archive's lines.
+void ConnectArchiveLines(RecorderSession& session, const QString& records) {
+    Archiver* archive = session.Archive();
+    if (!archive) return;
+    QObject::connect(archive, &Archiver::archived,
+                     [](const QString& name, const QString& bucket, const QString& key, qint64 bytes) {
+                         PrintLine(QStringLiteral("archived %1 -> %2/%3 (%4 bytes)").arg(name, bucket, key).arg(bytes));
+                     });
+    QObject::connect(archive, &Archiver::stateChanged, [](ArchiveState state, const QString& detail) {
+        switch (state) {
+            case ArchiveState::Ok: PrintLine(QStringLiteral("archive reachable again")); break;
+            case ArchiveState::Unreachable: PrintLine("archive unreachable: " + detail); break;
+            case ArchiveState::Refused: PrintLine("archive refused: " + detail); break;
+        }
+    });
+    QObject::connect(archive, &Archiver::behind, [](int takes, qint64 bytes, const QString& oldest) {
+        PrintLine(QStringLiteral("archive behind: %1 takes, %2 MB, oldest %3")
+                      .arg(takes)
+                      .arg(static_cast<double>(bytes) / 1e6, 0, 'f', 1)
+                      .arg(oldest));
+    });
+    QObject::connect(archive, &Archiver::skipped, [](const QString& name, const QString& reason) {
+        PrintLine(name.isEmpty() ? "archive: " + reason : "archive skipped " + name + ": " + reason);
+    });
+    // Once the archive knows what it has, the clean-up may remove those takes.
+    QObject::connect(archive, &Archiver::journalLoaded, [&session, records] { RemoveExpiredRecordings(records, session); });
 }
 
 }  // namespace
@@ -106,17 +137,18 @@ int RunHeadless(int argc, char** argv) {
     platform::Services().priority->Raise();
     const int repaired = RepairRecordings(records);
     if (repaired > 0) PrintLine(QStringLiteral("repaired the header of %1 recording(s) left open").arg(repaired));
-    RemoveExpiredRecordings(records);
 
     RecorderSession session({.recordFolder = records});
+    RemoveExpiredRecordings(records, session);
     TFRecord& record = session.Record();
     QObject::connect(&session, &RecorderSession::takeEvent,
-                     [&record, &records](TakeEvent event, const QString& fileName, qint64 frames) {
+                     [&record, &records, &session](TakeEvent event, const QString& fileName, qint64 frames) {
                          PrintTake(event, fileName, frames, record.SampleRate);
                          // Where the window rebuilds its strip, this recorder cleans up.
-                         if (event == TakeEvent::Kept) RemoveExpiredRecordings(records);
+                         if (event == TakeEvent::Kept) RemoveExpiredRecordings(records, session);
                      });
     ConnectStateLines(session);
+    ConnectArchiveLines(session, records);
 
     // SIGINT, SIGTERM and SIGHUP end it like closing the window: an open take
     // is closed and kept. In manual mode SIGUSR1 and SIGUSR2 are the record

@@ -275,7 +275,9 @@ int RunReplay(int argc, char** argv) {
                              // A replay waits for the disk anyway: a few
                              // seconds of sound in the writer keep it busy,
                              // and the memory small.
-                             .writerBlocks = 128});
+                             .writerBlocks = 128,
+                             // Replayed takes are not sent to an archive.
+                             .archive = false});
     TFRecord& record = session.Record();
     record.BandsShown = false;  // nothing shows them, and the takes do not depend on them
 

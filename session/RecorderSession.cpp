@@ -2,6 +2,9 @@
 
 #include <QFileInfo>
 
+#include "archive/Alerts.h"
+#include "archive/ArchiveSetup.h"
+#include "archive/Archiver.h"
 #include "capture/RecordingControl.h"
 #include "capture/TakeWriter.h"
 #include "mixer/MixerControl.h"
@@ -52,6 +55,15 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
     writer_->SetWaitWhenFull(options_.waitForDisk);
     record_->OnTakeEvent = [this](TakeEvent event, const QString& fileName, int32_t frames) {
         if (event == TakeEvent::Opened && disk_ == DiskState::Unwritable) SetDisk(DiskState::Ok, fileName);
+        if (archiver_) {
+            const QString name = QFileInfo(fileName).fileName();
+            switch (event) {
+                case TakeEvent::Opened: archiver_->SetOpenTake(name); break;
+                // 16-bit stereo after the 44-byte header.
+                case TakeEvent::Kept: archiver_->TakeKept(name, int64_t{frames} * 4 + 44); break;
+                case TakeEvent::Deleted: archiver_->TakeRemoved(name); break;
+            }
+        }
         emit takeEvent(event, fileName, frames);
     };
     record_->OnRecordingEvent = [this](QObject*, const QString& fileName) { emit recordingChanged(fileName); };
@@ -82,6 +94,42 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
     diskCheck_.setInterval(kRetryMs);
     connect(&diskCheck_, &QTimer::timeout, this, &RecorderSession::CheckDisk);
     if (!options_.mixer) RecordingVolumeApplier = &NoVolumeChange;
+    if (options_.archive) {
+        archiver_ = MakeArchiver(AppPath, options_.recordFolder);
+        alerts_ = MakeAlertWatch(AppPath);
+        ConnectAlerts();
+    }
+}
+
+void RecorderSession::ConnectAlerts() {
+    if (!alerts_) return;
+    AlertWatch* alerts = alerts_.get();
+    connect(this, &RecorderSession::inputStateChanged, alerts, [alerts](InputState state, const QString& detail) {
+        if (state == InputState::Lost) alerts->InputLost(detail);
+        if (state == InputState::Listening) alerts->InputListening(detail);
+    });
+    connect(this, &RecorderSession::diskStateChanged, alerts, [alerts](DiskState state, const QString& detail) {
+        switch (state) {
+            case DiskState::Ok: alerts->DiskWritable(detail); break;
+            case DiskState::Full: alerts->DiskFull(detail); break;
+            case DiskState::Unwritable: alerts->DiskFull(QStringLiteral("cannot write there: ") + detail); break;
+            case DiskState::Behind: alerts->DiskTooSlow(detail); break;
+        }
+    });
+    if (!archiver_) return;
+    connect(archiver_.get(), &Archiver::stateChanged, alerts, [alerts](ArchiveState state, const QString& detail) {
+        if (state == ArchiveState::Refused) alerts->ArchiveRefused(detail);
+        if (state == ArchiveState::Ok) alerts->ArchiveOk();
+    }, Qt::QueuedConnection);
+    archiveBacklog_.setInterval(30000);
+    connect(&archiveBacklog_, &QTimer::timeout, alerts, [this, alerts] {
+        const Archiver::Status s = archiver_->CurrentStatus();
+        alerts->ArchiveBacklog(s.behindMs, s.queued, s.queuedBytes, s.oldest);
+    });
+}
+
+bool RecorderSession::KeepForArchive(const QString& name) const {
+    return archiver_ && !archiver_->IsArchived(name);
 }
 
 RecorderSession::~RecorderSession() {
@@ -106,6 +154,11 @@ void RecorderSession::StartCapture(WaveDisplay* display) {
     display_ = display;
     WaveBackColor = RGB(0, 204, 255);
     ConfigureRecord(display);
+    if (!started_) {
+        if (archiver_) archiver_->Start();
+        if (alerts_) alerts_->Started();
+        if (alerts_ && archiver_) archiveBacklog_.start();
+    }
     started_ = true;
     StartEngine();
 }
@@ -167,6 +220,9 @@ void RecorderSession::Close() {
     record_->StopInput();
     writer_->WaitIdle();
     if (started_) SetInput(InputState::Stopped, QString());
+    archiveBacklog_.stop();
+    if (archiver_) archiver_->Stop();
+    if (alerts_ && started_) alerts_->Stopped();
 }
 
 void RecorderSession::SetInput(InputState state, const QString& detail) {

@@ -20,6 +20,8 @@
 #include "capture/Unit2.h"
 #include "settings/publicunit.h"
 
+class AlertWatch;
+class Archiver;
 class TFPlay;
 class TakeWriter;
 class WaveDisplay;
@@ -42,6 +44,7 @@ public:
         bool waitForDisk = false;     // true: a full writer queue waits instead of ending the take (replay)
         int sampleRate = 0;           // 0: the setting SamplingRate
         int writerBlocks = 0;         // blocks the writer may hold; 0: a minute at 48 kHz
+        bool archive = true;          // false: no archive and no alerts, whatever config.ini says
     };
 
     explicit RecorderSession(Options options, QObject* parent = nullptr);
@@ -70,6 +73,12 @@ public:
     // Frames of sound lost to overruns since the start.
     int64_t FramesLost() const { return framesLost_; }
 
+    // The archive ([Archive] in config.ini), null when there is none.
+    Archiver* Archive() const { return archiver_.get(); }
+    // True while an archive is configured and has not confirmed this take
+    // (a file name): the 24-hour clean-up leaves it. Safe from any thread.
+    bool KeepForArchive(const QString& name) const;
+
     // How often a lost input and a full disk are tried again.
     static constexpr int kRetryMs = 2000;
 
@@ -92,6 +101,7 @@ private:
     void OnWriteFailed(const QString& reason);
     void RetryInput();
     void CheckDisk();
+    void ConnectAlerts();
 
     Options options_;
     TAppSettings settings_;
@@ -106,4 +116,7 @@ private:
     bool closed_ = false;
     QTimer inputRetry_;
     QTimer diskCheck_;
+    std::unique_ptr<Archiver> archiver_;
+    std::unique_ptr<AlertWatch> alerts_;
+    QTimer archiveBacklog_;
 };
