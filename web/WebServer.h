@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace platform {
@@ -29,6 +30,9 @@ struct WebOptions {
     int authDelayMs = 1000;
     int workerThreads = 12;
     int maxEventClients = 4;
+    // Whether the archive has a take (by file name), asked from the server's
+    // threads; empty: no archive, and the listing says nothing of it.
+    std::function<bool(const QString&)> archived;
 };
 
 // "[ADDR:]PORT" as given to --web or in [Web] Listen; port 0 takes any free
@@ -50,6 +54,9 @@ struct LiveState {
     int level = 0;           // 0-100
     QString input;           // input state text, e.g. "listening", "stopped"
     QString disk;            // disk state text, e.g. "ok"
+    QString archive;         // archive state text, e.g. "ok", "refused: CODE"; empty: no archive
+    int archiveQueued = 0;
+    qint64 archiveQueuedBytes = 0;
 };
 
 class WebServer : public QObject {

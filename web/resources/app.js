@@ -36,6 +36,13 @@ function showState(s) {
   live = { recording: s.recording, seconds: s.recording_seconds || 0, at: Date.now() };
   $('input').textContent = s.input || '–';
   $('disk').textContent = s.disk || '–';
+  const archive = $('archive');
+  archive.hidden = !s.archive;
+  if (s.archive) {
+    archive.querySelector('b').textContent = s.archive.state +
+      (s.archive.queued ? ' · ' + s.archive.queued + ' 待传 queued (' + bytesText(s.archive.queued_bytes) + ')' : '');
+    archive.classList.toggle('bad', s.archive.state !== 'ok');
+  }
   if ('free_bytes' in s) $('free').textContent = bytesText(s.free_bytes);
   showLevel(s.level);
   tick();
@@ -120,7 +127,7 @@ function makeRow(t) {
   const row = document.createElement('article');
   row.className = 'take';
   row.dataset.name = t.name;
-  row.innerHTML = '<div class="top"><span class="time"></span><span class="len"></span><span class="rec"></span>' +
+  row.innerHTML = '<div class="top"><span class="time"></span><span class="len"></span><span class="rec"></span><span class="archived"></span>' +
     '<span class="actions"><a class="download">下载 download</a><button class="delete" type="button">删除 delete</button></span></div>' +
     '<div class="player"></div>';
   row.querySelector('.time').textContent = t.start.slice(11, 19);
@@ -134,6 +141,7 @@ function makeRow(t) {
 function updateRow(row, t) {
   row.querySelector('.len').textContent = duration(t.seconds);
   row.querySelector('.rec').textContent = t.recording ? '● 录音中 REC' : '';
+  row.querySelector('.archived').textContent = t.archived ? '✓ 已归档 archived' : '';
   row.classList.toggle('recording', t.recording);
   row.querySelector('.actions').hidden = t.recording;
   const wasRecording = row.dataset.recording === '1';
