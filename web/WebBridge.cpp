@@ -69,7 +69,7 @@ WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* pa
     options.recordFolder = AppPath + "record/";
     options.password = AppSettings.password;
     if (Archiver* archive = session.Archive())
-        options.archived = [archive](const QString& name) { return archive->IsArchived(name); };
+        options.archived = [archived = archive->Archived()](const QString& name) { return archived->Contains(name); };
     auto* server = new WebServer(options, parent);
     if (!server->Start(&why)) {
         if (error) *error = QStringLiteral("web: ") + why;

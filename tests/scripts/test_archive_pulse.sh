@@ -196,6 +196,7 @@ start_program
 wait_line "^archived $big -> " 1 60
 [ "$(journal_count "$big")" = 1 ] || fail "$big is in the journal $(journal_count "$big") times"
 check_object "$big"
+[ -z "$(ls -A "$work/app/archive-upload" 2>/dev/null)" ] || fail "copies for the upload were left behind"
 stop_program
 
 # --- 5. The webhook hears of a lost input once, and of its return.
