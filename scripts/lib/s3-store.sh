@@ -43,7 +43,20 @@ s3_gateway_stop() {
   rm -f "$SOMORA_S3_DIR/rgw.pid"
 }
 
+# Starts the store; a start that fails (a port taken meanwhile, a monitor
+# that does not answer) is stopped and tried again with other ports.
 s3_store_start() {
+  local try
+  for try in 1 2 3; do
+    s3_store_start_once && return 0
+    echo "s3-store: start $try failed; trying again" >>"$SOMORA_S3_DIR/setup.log"
+    s3_store_stop
+    find "$SOMORA_S3_DIR" -mindepth 1 -maxdepth 1 ! -name setup.log -exec rm -rf {} +
+  done
+  return 1
+}
+
+s3_store_start_once() {
   local dir=$SOMORA_S3_DIR fsid uuid monport rgwport
   fsid=$(cat /proc/sys/kernel/random/uuid)
   monport=$(s3_free_port) || return 1
@@ -84,12 +97,12 @@ CONF
   export SOMORA_S3_BUCKET=somora-takes
   export SOMORA_S3_ACCESS_KEY=SOMORATESTACCESS
   export SOMORA_S3_SECRET_KEY=somora-test-secret-key-0123456789
-  monmaptool --create --fsid "$fsid" --addv a "[v2:127.0.0.1:$monport]" "$dir/monmap" >"$dir/setup.log" 2>&1 || return 1
+  monmaptool --create --fsid "$fsid" --addv a "[v2:127.0.0.1:$monport]" "$dir/monmap" >>"$dir/setup.log" 2>&1 || return 1
   ceph-mon -c "$dir/ceph.conf" --mkfs -i a --monmap "$dir/monmap" >>"$dir/setup.log" 2>&1 || return 1
   s3_daemon mon ceph-mon -c "$dir/ceph.conf" -f -i a
   uuid=$(cat /proc/sys/kernel/random/uuid)
   local id
-  id=$(timeout 30 ceph -c "$dir/ceph.conf" osd new "$uuid" 2>>"$dir/setup.log") || return 1
+  id=$(timeout 20 ceph -c "$dir/ceph.conf" osd new "$uuid" 2>>"$dir/setup.log") || return 1
   ceph-osd -c "$dir/ceph.conf" --mkfs -i "$id" --osd-uuid "$uuid" >>"$dir/setup.log" 2>&1 || return 1
   s3_daemon osd ceph-osd -c "$dir/ceph.conf" -f -i "$id"
   local up=""
