@@ -276,10 +276,11 @@ int RunReplay(int argc, char** argv) {
                              // seconds of sound in the writer keep it busy,
                              // and the memory small.
                              .writerBlocks = 128,
+                             // Nothing shows them, and the takes do not depend on them.
+                             .bandsShown = false,
                              // Replayed takes are not sent to an archive.
                              .archive = false});
-    TFRecord& record = session.Record();
-    record.BandsShown = false;  // nothing shows them, and the takes do not depend on them
+    const TFRecord& record = session.Record();
 
     Progress progress(device.TotalFrames());
     int kept = 0;

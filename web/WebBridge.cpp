@@ -55,7 +55,7 @@ LiveState Sample(RecorderSession& session, const QDateTime& takeStart) {
 }  // namespace
 
 WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* parent, QString* error,
-                    void (*onTakeDeleted)(const QString& name)) {
+                    std::function<void(const QString& name)> onTakeDeleted) {
     if (error) error->clear();
     QString text = listen;
     if (text.isEmpty() && platform::Services().profile)
