@@ -25,6 +25,7 @@ void TForm1::RecordingChanged() {
 void TForm1::UseSession(RecorderSession* session) {
     // Nothing more from the session given before.
     if (Session) disconnect(Session, nullptr, this, nullptr);
+    if (Session && Session->Archive()) disconnect(Session->Archive(), nullptr, this, nullptr);
     Session = session;
     Capture = session ? &session->Record() : nullptr;
     Playback = session ? &session->Play() : nullptr;
