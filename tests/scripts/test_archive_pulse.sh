@@ -232,6 +232,7 @@ wait_hook input_back
 grep '"event":"input_lost"' "$work/hook.log" | grep -q "\"host\":\"$(hostname)\"" || fail "no host in the message"
 stop_program
 wait_hook stopped
-[ ! -s "$work/err.log" ] || fail "the program wrote to standard error"
+# The killed sound server is reported by the capture device; nothing else.
+! grep -v '^capture device: ' "$work/err.log" || fail "the program wrote to standard error"
 
 echo "test_archive_pulse: ok (${#kept[@]} spoken takes and 2 made ones archived)"
