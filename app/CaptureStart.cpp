@@ -2,6 +2,7 @@
 // window's side of the recorder session.
 #include "app/Unit1.h"
 #include "capture/TakeStore.h"
+#include "archive/Archiver.h"
 #include "capture/Unit2.h"
 #include "session/RecorderSession.h"
 
@@ -25,6 +26,7 @@ void TForm1::RecordingChanged() {
 void TForm1::UseSession(RecorderSession* session) {
     // Nothing more from the session given before.
     if (Session) disconnect(Session, nullptr, this, nullptr);
+    if (Session && Session->Archive()) disconnect(Session->Archive(), nullptr, this, nullptr);
     Session = session;
     Capture = session ? &session->Record() : nullptr;
     Playback = session ? &session->Play() : nullptr;
@@ -50,10 +52,14 @@ void TForm1::UseSession(RecorderSession* session) {
             notice = tr("未在录音：无法写入录音文件夹");
         else if (Session->Disk() == DiskState::Behind)
             notice = tr("录音中断：磁盘太慢");
+        else if (Session->Archive() && Session->Archive()->CurrentStatus().state == ArchiveState::Refused)
+            // Recording goes on; the takes stay here until the store takes them.
+            notice = tr("归档被拒绝：%1（录音保留在本机）").arg(Session->Archive()->CurrentStatus().detail);
         PaintBox2->ShowNotice(notice);
         PaintBox2->setToolTip(notice);
         Image106->setToolTip(notice.isEmpty() ? tr("正在监听") : notice);
     };
     connect(Session, &RecorderSession::inputStateChanged, this, show);
     connect(Session, &RecorderSession::diskStateChanged, this, show);
+    if (Session->Archive()) connect(Session->Archive(), &Archiver::stateChanged, this, show);
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "capture/TakeStore.h"
+#include "session/RecorderSession.h"
 #include "session/RecordingAge.h"
 #include "app/Unit1.h"
 #include "platform/Platform.h"

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <memory>
 
+#include "archive/Archiver.h"
 #include "cli/CliSupport.h"
 #include "cli/Modes.h"
 #include "capture/TakeStore.h"
@@ -45,6 +46,37 @@ void ConnectStateLines(RecorderSession& session) {
             case DiskState::Unwritable: PrintLine("disk unwritable: " + detail); break;
         }
     });
+}
+
+// The archive's lines. It reports from its own thread: each connection has
+// the session as its context, so the lines are printed on the GUI thread.
+void ConnectArchiveLines(RecorderSession& session) {
+    Archiver* archive = session.Archive();
+    if (!archive) return;
+    QObject::connect(archive, &Archiver::archived, &session,
+                     [&session](const QString& name, const QString& bucket, const QString& key, qint64 bytes) {
+                         PrintLine(QStringLiteral("archived %1 -> %2/%3 (%4 bytes)").arg(name, bucket, key).arg(bytes));
+                         // A take kept only for the archive may go now.
+                         session.Store().Refresh();
+                     });
+    QObject::connect(archive, &Archiver::stateChanged, &session, [](ArchiveState state, const QString& detail) {
+        switch (state) {
+            case ArchiveState::Ok: PrintLine(QStringLiteral("archive reachable again")); break;
+            case ArchiveState::Unreachable: PrintLine("archive unreachable: " + detail); break;
+            case ArchiveState::Refused: PrintLine("archive refused: " + detail); break;
+        }
+    });
+    QObject::connect(archive, &Archiver::behind, &session, [](int takes, qint64 bytes, const QString& oldest) {
+        PrintLine(QStringLiteral("archive behind: %1 takes, %2 MB, oldest %3")
+                      .arg(takes)
+                      .arg(static_cast<double>(bytes) / 1e6, 0, 'f', 1)
+                      .arg(oldest));
+    });
+    QObject::connect(archive, &Archiver::skipped, &session, [](const QString& name, const QString& reason) {
+        PrintLine(name.isEmpty() ? "archive: " + reason : "archive skipped " + name + ": " + reason);
+    });
+    // Once the archive knows what it has, the clean-up may remove those takes.
+    QObject::connect(archive, &Archiver::journalLoaded, &session, [&session] { session.Store().Refresh(); });
 }
 
 }  // namespace
@@ -112,6 +144,7 @@ int RunHeadless(int argc, char** argv) {
                          PrintTake(event, fileName, frames, record.SampleRate);
                      });
     ConnectStateLines(session);
+    ConnectArchiveLines(session);
 
     // SIGINT, SIGTERM and SIGHUP end it like closing the window: an open take
     // is closed and kept. In manual mode SIGUSR1 and SIGUSR2 are the record

@@ -282,7 +282,9 @@ int RunReplay(int argc, char** argv) {
                              // and the memory small.
                              .writerBlocks = 128,
                              // Nothing shows them, and the takes do not depend on them.
-                             .bandsShown = false});
+                             .bandsShown = false,
+                             // Replayed takes are not sent to an archive.
+                             .archive = false});
     const TFRecord& record = session.Record();
 
     Progress progress(device.TotalFrames());

@@ -13,8 +13,9 @@ PACKAGES=(
   pipewire pipewire-pulse wireplumber dbus
   espeak-ng sox xvfb xauth x11-utils xdotool imagemagick time
   libcpp-httplib-dev chromium chromium-driver curl jq e2fsprogs
-  libssl-dev openssl strace
+  libssl-dev openssl libcurl4-openssl-dev flac strace
   lintian appstream
+  ceph-mon ceph-osd radosgw ceph-common s3cmd iproute2
 )
 
 missing=()

@@ -4,6 +4,9 @@
 
 #include <cstdio>
 
+#include "archive/Alerts.h"
+#include "archive/ArchiveSetup.h"
+#include "archive/Archiver.h"
 #include "capture/RecordingControl.h"
 #include "capture/TakeStore.h"
 #include "capture/TakeWriter.h"
@@ -58,6 +61,15 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
         // The clean-up runs as takes open and end, never touching the open one.
         store_->SetOpenTake(event == TakeEvent::Opened ? fileName : QString());
         if (event == TakeEvent::Opened) store_->Refresh();
+        if (archiver_) {
+            const QString name = QFileInfo(fileName).fileName();
+            switch (event) {
+                case TakeEvent::Opened: archiver_->SetOpenTake(name); break;
+                // 16-bit stereo after the 44-byte header.
+                case TakeEvent::Kept: archiver_->TakeKept(name, int64_t{frames} * 4 + 44); break;
+                case TakeEvent::Deleted: archiver_->TakeRemoved(name); break;
+            }
+        }
         emit takeEvent(event, fileName, frames);
     };
     // A kept take is announced once the writer has closed it, so that a
@@ -103,9 +115,50 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
     diskCheck_.setInterval(kRetryMs);
     connect(&diskCheck_, &QTimer::timeout, this, &RecorderSession::CheckDisk);
     if (options_.mixer) record_->OnRecordingVolume = [this](int percent) { mixer_->ApplyRecordingVolume(percent); };
-    // Until the first start, the store cleans up by the settings as they are.
+    if (options_.archive) {
+        archiver_ = MakeArchiver(AppPath, options_.recordFolder);
+        alerts_ = MakeAlertWatch(AppPath);
+        ConnectAlerts();
+    }
+    // Until the first start, the store cleans up by the settings as they
+    // are; with an archive, only what it has ages out.
     settings_ = AppSettings;
+    if (archiver_) {
+        archiveConfigured_ = true;
+        archived_ = [archiver = archiver_.get()](const QString& name) { return archiver->IsArchived(name); };
+    }
     ApplyStorePolicy();
+}
+
+void RecorderSession::ConnectAlerts() {
+    if (!alerts_) return;
+    AlertWatch* alerts = alerts_.get();
+    connect(this, &RecorderSession::inputStateChanged, alerts, [alerts](InputState state, const QString& detail) {
+        if (state == InputState::Lost) alerts->InputLost(detail);
+        if (state == InputState::Listening) alerts->InputListening(detail);
+    });
+    connect(this, &RecorderSession::diskStateChanged, alerts, [alerts](DiskState state, const QString& detail) {
+        switch (state) {
+            case DiskState::Ok: alerts->DiskWritable(detail); break;
+            case DiskState::Full: alerts->DiskFull(detail); break;
+            case DiskState::Unwritable: alerts->DiskFull(QStringLiteral("cannot write there: ") + detail); break;
+            case DiskState::Behind: alerts->DiskTooSlow(detail); break;
+        }
+    });
+    if (!archiver_) return;
+    connect(archiver_.get(), &Archiver::stateChanged, alerts, [alerts](ArchiveState state, const QString& detail) {
+        if (state == ArchiveState::Refused) alerts->ArchiveRefused(detail);
+        if (state == ArchiveState::Ok) alerts->ArchiveOk();
+    }, Qt::QueuedConnection);
+    archiveBacklog_.setInterval(30000);
+    connect(&archiveBacklog_, &QTimer::timeout, alerts, [this, alerts] {
+        const Archiver::Status s = archiver_->CurrentStatus();
+        alerts->ArchiveBacklog(s.behindMs, s.queued, s.queuedBytes, s.oldest);
+    });
+}
+
+bool RecorderSession::KeepForArchive(const QString& name) const {
+    return archiver_ && !archiver_->IsArchived(name);
 }
 
 RecorderSession::~RecorderSession() {
@@ -148,6 +201,11 @@ void RecorderSession::StartCapture(WaveDisplay* display) {
     display_ = display;
     WaveBackColor = RGB(0, 204, 255);
     ApplyStorePolicy();
+    if (!started_) {
+        if (archiver_) archiver_->Start();
+        if (alerts_) alerts_->Started();
+        if (alerts_ && archiver_) archiveBacklog_.start();
+    }
     started_ = true;
     StartEngine();
 }
@@ -230,6 +288,9 @@ void RecorderSession::Close() {
         writerAbandoned_ = true;
     }
     if (started_) SetInput(InputState::Stopped, QString());
+    archiveBacklog_.stop();
+    if (archiver_) archiver_->Stop();
+    if (alerts_ && started_) alerts_->Stopped();
 }
 
 void RecorderSession::ReportProblem(const QString& line) {

@@ -21,6 +21,8 @@
 #include "capture/Unit2.h"
 #include "settings/publicunit.h"
 
+class AlertWatch;
+class Archiver;
 class MixerControl;
 class TFPlay;
 class TakeStore;
@@ -46,6 +48,7 @@ public:
         int sampleRate = 0;           // 0: the setting SamplingRate
         int writerBlocks = 0;         // blocks the writer may hold; 0: a minute at 48 kHz
         bool bandsShown = true;       // false: nothing shows the 20 bands, they are not computed
+        bool archive = true;          // false: no archive and no alerts, whatever config.ini says
     };
 
     explicit RecorderSession(Options options, QObject* parent = nullptr);
@@ -96,6 +99,12 @@ public:
     // Frames of sound lost to overruns since the start.
     int64_t FramesLost() const { return framesLost_; }
 
+    // The archive ([Archive] in config.ini), null when there is none.
+    Archiver* Archive() const { return archiver_.get(); }
+    // True while an archive is configured and has not confirmed this take
+    // (a file name): the 24-hour clean-up leaves it. Safe from any thread.
+    bool KeepForArchive(const QString& name) const;
+
     // How often a lost input and a full disk are tried again.
     static constexpr int kRetryMs = 2000;
     // How long the end of the program waits for the disk.
@@ -126,6 +135,7 @@ private:
     void CheckDisk();
     void ReportProblem(const QString& line);
     void ApplyStorePolicy();
+    void ConnectAlerts();
 
     Options options_;
     TAppSettings settings_;
@@ -147,4 +157,7 @@ private:
     std::function<bool(const QString&)> archived_;
     QTimer inputRetry_;
     QTimer diskCheck_;
+    std::unique_ptr<Archiver> archiver_;
+    std::unique_ptr<AlertWatch> alerts_;
+    QTimer archiveBacklog_;
 };

@@ -325,7 +325,7 @@ TEST_F(Control, NoFolderMeansTheWriterReportsTheTakeAndTheNextLoudBlockTriesAgai
     testing_support::CoreApp();
     QDir(Folder()).removeRecursively();
     QStringList failed;
-    QObject::connect(rec.Writer, &TakeWriter::openFailed, [&](const QString& path) {
+    QObject::connect(rec.Writer, &TakeWriter::openFailed, &rec, [&](const QString& path) {
         failed << path;
         rec.AbandonTake();
     });

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -26,8 +27,9 @@ class TakeStore;
 class TakeCatalogue {
 public:
     // Reads the takes through `store`; without one, through a store of its
-    // own over `recordFolder`.
-    TakeCatalogue(QString recordFolder, TakeStore* store);
+    // own over `recordFolder`. `archived`: whether the archive has a take;
+    // empty without an archive.
+    TakeCatalogue(QString recordFolder, TakeStore* store, std::function<bool(const QString&)> archived = {});
     ~TakeCatalogue();
 
     // Finds the file services; false with a reason when there are none.
@@ -53,6 +55,7 @@ private:
     const QString folder_;
     TakeStore* store_ = nullptr;
     std::unique_ptr<TakeStore> ownStore_;
+    const std::function<bool(const QString&)> archived_;
     std::atomic<bool> cancelled_{false};
 
     std::mutex cacheMutex_;

@@ -133,7 +133,7 @@ bool ParseWebListen(const QString& text, WebOptions* options, QString* error) {
 
 struct WebServer::Impl {
     Impl(WebServer* owner, const WebOptions& o)
-        : q(owner), options(o), guard(o), events(o.maxEventClients), catalogue(o.recordFolder, o.store) {}
+        : q(owner), options(o), guard(o), events(o.maxEventClients), catalogue(o.recordFolder, o.store, o.archived) {}
 
     WebServer* q;
     const WebOptions options;

@@ -1,0 +1,161 @@
+#include "archive/Alerts.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+
+#include "archive/Archiver.h"
+#include "platform/Http.h"
+
+namespace {
+enum Topic { kInput, kDisk, kArchive };
+}
+
+AlertSender::AlertSender(QString url, std::unique_ptr<platform::HttpClient> http, Timing timing)
+    : url_(url.toStdString()), http_(std::move(http)), timing_(timing) {
+    thread_ = std::thread([this] { Run(); });
+}
+
+AlertSender::~AlertSender() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+        deadline_ = std::chrono::steady_clock::now() + timing_.drainOnStop;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void AlertSender::Post(const QByteArray& json) {
+    {
+        std::lock_guard lock(mutex_);
+        // A receiver that is away for days does not fill the memory.
+        constexpr size_t kMaxQueued = 1000;
+        if (queue_.size() >= kMaxQueued) queue_.pop_front();
+        queue_.push_back(json);
+    }
+    wake_.notify_all();
+}
+
+void AlertSender::Run() {
+    auto delay = timing_.firstRetry;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+        if (queue_.empty() || (stop_ && std::chrono::steady_clock::now() >= deadline_)) return;
+        const QByteArray body = queue_.front();
+        lock.unlock();
+        platform::HttpRequest request;
+        request.method = "POST";
+        request.url = url_;
+        request.body = body;
+        request.headers.push_back("Content-Type: application/json");
+        request.connectTimeoutSeconds = 5;
+        request.stallSeconds = 10;
+        request.cancelled = [this] {
+            std::lock_guard guard(mutex_);
+            return stop_ && std::chrono::steady_clock::now() >= deadline_;
+        };
+        const platform::HttpResponse response = http_->Send(request);
+        lock.lock();
+        // A receiver that refuses the message (4xx) will refuse it again.
+        if (response.status >= 200 && response.status < 500 && response.status != 408 && response.status != 429) {
+            queue_.pop_front();
+            delay = timing_.firstRetry;
+            continue;
+        }
+        auto until = std::chrono::steady_clock::now() + delay;
+        delay = std::min(delay * 2, timing_.maxRetry);
+        if (stop_) until = std::min(until, deadline_);
+        // The end of the program cuts a long wait short.
+        wake_.wait_until(lock, until, [this, until] { return stop_ && until > deadline_; });
+        if (stop_ && std::chrono::steady_clock::now() >= deadline_) return;
+    }
+}
+
+AlertWatch::AlertWatch(AlertConfig config, QString host, std::unique_ptr<AlertSender> sender, QObject* parent)
+    : QObject(parent), config_(std::move(config)), host_(std::move(host)), sender_(std::move(sender)) {
+    // Until told otherwise, all is well: the first "back" follows a loss.
+    last_[kInput] = QStringLiteral("input_back");
+    last_[kDisk] = QStringLiteral("disk_writable");
+    last_[kArchive] = QStringLiteral("archive_caught_up");
+    inputLost_.setSingleShot(true);
+    inputLost_.setInterval(config_.inputLostSeconds * 1000);
+    connect(&inputLost_, &QTimer::timeout, this, [this] {
+        Send(kInput, QStringLiteral("input_lost"),
+             QStringLiteral("No sound has come in for %1 s: %2").arg(config_.inputLostSeconds).arg(lostDetail_));
+    });
+}
+
+AlertWatch::~AlertWatch() = default;
+
+QByteArray AlertWatch::Message(const QString& host, const QString& event, const QString& detail, const QDateTime& time) {
+    const QJsonObject o{{"host", host},
+                        {"event", event},
+                        {"detail", detail},
+                        {"time", IsoWithOffset(time)}};
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+void AlertWatch::Send(int topic, const QString& event, const QString& detail) {
+    if (topic >= 0) {
+        if (last_[topic] == event) return;
+        last_[topic] = event;
+    }
+    sender_->Post(Message(host_, event, detail, QDateTime::currentDateTime()));
+}
+
+void AlertWatch::Started() { Send(-1, QStringLiteral("started"), QStringLiteral("The recorder on %1 started.").arg(host_)); }
+
+void AlertWatch::Stopped() {
+    inputLost_.stop();
+    Send(-1, QStringLiteral("stopped"), QStringLiteral("The recorder on %1 stopped.").arg(host_));
+}
+
+void AlertWatch::InputLost(const QString& detail) {
+    lostDetail_ = detail;
+    if (!inputLost_.isActive() && last_[kInput] != QLatin1String("input_lost")) inputLost_.start();
+}
+
+void AlertWatch::InputListening(const QString& detail) {
+    inputLost_.stop();
+    Send(kInput, QStringLiteral("input_back"), QStringLiteral("Sound comes in again from %1.").arg(detail));
+}
+
+void AlertWatch::DiskFull(const QString& detail) {
+    Send(kDisk, QStringLiteral("disk_full"), QStringLiteral("The disk takes no more sound: %1").arg(detail));
+}
+
+void AlertWatch::DiskTooSlow(const QString& detail) {
+    Send(kDisk, QStringLiteral("disk_too_slow"), QStringLiteral("The disk is too slow: %1").arg(detail));
+}
+
+void AlertWatch::DiskWritable(const QString& detail) {
+    Send(kDisk, QStringLiteral("disk_writable"), QStringLiteral("The disk takes sound again: %1").arg(detail));
+}
+
+void AlertWatch::ArchiveRefused(const QString& code) {
+    Send(kArchive, QStringLiteral("archive_refused"),
+         QStringLiteral("The archive refuses the takes (%1); they stay on this machine.").arg(code));
+}
+
+void AlertWatch::ArchiveOk() {
+    if (last_[kArchive] == QLatin1String("archive_refused"))
+        Send(kArchive, QStringLiteral("archive_caught_up"), QStringLiteral("The archive takes the takes again."));
+}
+
+void AlertWatch::ArchiveBacklog(int64_t behindMs, int takes, int64_t bytes, const QString& oldest) {
+    if (takes == 0 || behindMs == 0) {
+        if (last_[kArchive] == QLatin1String("archive_behind"))
+            Send(kArchive, QStringLiteral("archive_caught_up"), QStringLiteral("Every take is in the archive."));
+        return;
+    }
+    if (behindMs > int64_t{config_.archiveBehindMinutes} * 60 * 1000 && last_[kArchive] != QLatin1String("archive_refused"))
+        Send(kArchive, QStringLiteral("archive_behind"),
+             QStringLiteral("%1 takes (%2 MB) have waited for the archive for over %3 minutes; the oldest is %4.")
+                 .arg(takes)
+                 .arg(static_cast<double>(bytes) / 1e6, 0, 'f', 1)
+                 .arg(config_.archiveBehindMinutes)
+                 .arg(oldest));
+}

@@ -1,0 +1,35 @@
+#pragma once
+// The [Archive] and [Alerts] sections of config.ini.
+#include <QString>
+
+#include <cstdint>
+
+struct ArchiveConfig {
+    bool enabled = false;  // Endpoint set
+    QString endpoint;      // http://host:port or https://host:port
+    QString bucket;
+    QString region = QStringLiteral("us-east-1");
+    QString prefix;        // the room's folder in the bucket
+    QString host;          // this machine's name, sent with each take
+    QString accessKey;
+    QString secretKey;
+    QString credentialsFile;  // read by the archive's thread, only when private
+    bool flac = true;
+    int64_t maxKBps = 0;
+    QString caFile;
+    // A setting that stops every upload; shown as the refused state.
+    QString problem;
+};
+
+struct AlertConfig {
+    QString webhook;  // empty: no alerts
+    int inputLostSeconds = 300;
+    int archiveBehindMinutes = 60;
+};
+
+ArchiveConfig LoadArchiveConfig(const QString& configPath, const QString& hostName);
+AlertConfig LoadAlertConfig(const QString& configPath);
+
+// "AccessKey=" and "SecretKey=" lines of a credentials file; false with
+// `error` when either is missing.
+bool ParseCredentials(const QByteArray& text, QString* accessKey, QString* secretKey, QString* error);

@@ -1,0 +1,30 @@
+#include "archive/ArchiveSetup.h"
+
+#include <QSysInfo>
+
+#include "archive/Alerts.h"
+#include "archive/Archiver.h"
+#include "platform/AppendLog.h"
+#include "platform/Http.h"
+#include "platform/TakeEncoder.h"
+#include "platform/Platform.h"
+#include "settings/publicunit.h"
+
+std::unique_ptr<Archiver> MakeArchiver(const QString& programFolder, const QString& recordFolder) {
+    ArchiveConfig config = LoadArchiveConfig(programFolder + kConfigFileName, QSysInfo::machineHostName());
+    if (!config.enabled) return nullptr;
+    Archiver::Parts parts;
+    parts.http = platform::MakeCurlHttpClient();
+    parts.encoder = platform::MakeSndfileTakeEncoder();
+    parts.journal = platform::MakePosixAppendLog(programFolder + QStringLiteral("archive.journal"));
+    parts.takeFiles = platform::Services().files;
+    return std::make_unique<Archiver>(std::move(config), recordFolder, programFolder + QStringLiteral("archive-upload/"),
+                                      std::move(parts), Archiver::Timing{});
+}
+
+std::unique_ptr<AlertWatch> MakeAlertWatch(const QString& programFolder) {
+    AlertConfig config = LoadAlertConfig(programFolder + kConfigFileName);
+    if (config.webhook.isEmpty()) return nullptr;
+    auto sender = std::make_unique<AlertSender>(config.webhook, platform::MakeCurlHttpClient(), AlertSender::Timing{});
+    return std::make_unique<AlertWatch>(std::move(config), QSysInfo::machineHostName(), std::move(sender));
+}

@@ -1,0 +1,297 @@
+#include "archive/Archiver.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QList>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "archive/S3Client.h"
+#include "platform/AppendLog.h"
+#include "platform/Http.h"
+#include "platform/PrivateFile.h"
+#include "platform/TakeEncoder.h"
+#include "platform/Platform.h"
+#include "platform/ThreadPriority.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool IsTakeName(const QString& name) {
+    return name.startsWith(QLatin1String("PLEN")) && name.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive);
+}
+
+// The local time a take's name shows (PLENyyyyMMddhhmmss…).
+QDateTime TakeTime(const QString& name) {
+    return QDateTime::fromString(name.mid(4, 14), QStringLiteral("yyyyMMddhhmmss"));
+}
+
+// The journal: one line per confirmed take, "NAME<TAB>KEY<TAB>BYTES".
+QByteArray JournalLine(const QString& name, const QString& key, int64_t bytes) {
+    return name.toUtf8() + '\t' + key.toUtf8() + '\t' + QByteArray::number(static_cast<qlonglong>(bytes));
+}
+
+}  // namespace
+
+QString IsoWithOffset(const QDateTime& time) {
+    const int offset = time.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + (offset < 0 ? '-' : '+') +
+           QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QChar('0')).arg(minutes % 60, 2, 10, QChar('0'));
+}
+
+QString ArchiveStateName(ArchiveState state) {
+    switch (state) {
+        case ArchiveState::Ok: return QStringLiteral("ok");
+        case ArchiveState::Unreachable: return QStringLiteral("unreachable");
+        case ArchiveState::Refused: return QStringLiteral("refused");
+    }
+    return {};
+}
+
+Archiver::Archiver(ArchiveConfig config, QString recordFolder, QString workFolder, Parts parts, Timing timing,
+                   QObject* parent)
+    : QObject(parent),
+      config_(std::move(config)),
+      recordFolder_(std::move(recordFolder)),
+      workFolder_(std::move(workFolder)),
+      parts_(std::move(parts)),
+      timing_(timing),
+      retryDelay_(timing.firstRetry) {}
+
+Archiver::~Archiver() { Stop(); }
+
+void Archiver::Start() {
+    if (thread_.joinable()) return;
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = false;
+    }
+    thread_ = std::thread([this] { Run(); });
+}
+
+void Archiver::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+bool Archiver::Stopping() const {
+    std::lock_guard lock(mutex_);
+    return stop_;
+}
+
+void Archiver::SetOpenTake(const QString& name) {
+    {
+        std::lock_guard lock(mutex_);
+        openTake_ = name;
+    }
+    wake_.notify_all();
+}
+
+void Archiver::TakeKept(const QString& name, int64_t bytes) {
+    {
+        std::lock_guard lock(mutex_);
+        if (openTake_ == name) openTake_.clear();
+        if (archived_->Contains(name) || !IsTakeName(name)) return;
+        if (pending_.empty()) behindSince_ = Clock::now();
+        pending_[name] = bytes;
+        skipped_.erase(name);
+        if (state_ != ArchiveState::Ok) EmitBehind();
+    }
+    wake_.notify_all();
+}
+
+void Archiver::TakeRemoved(const QString& name) {
+    std::lock_guard lock(mutex_);
+    if (openTake_ == name) openTake_.clear();
+    pending_.erase(name);
+}
+
+Archiver::Status Archiver::CurrentStatus() const {
+    std::lock_guard lock(mutex_);
+    Status s;
+    s.state = state_;
+    s.detail = detail_;
+    s.queued = static_cast<int>(pending_.size());
+    for (const auto& [name, bytes] : pending_) s.queuedBytes += bytes;
+    if (!pending_.empty()) {
+        s.oldest = pending_.begin()->first;
+        s.behindMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - behindSince_).count();
+    }
+    return s;
+}
+
+QString Archiver::KeyFor(const QString& name) const {
+    QString base = name;
+    if (base.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive)) base.chop(4);
+    const QDateTime time = TakeTime(name);
+    const QString day = time.isValid() ? time.toString(QStringLiteral("yyyy/MM/dd/")) : QString();
+    return config_.prefix + '/' + day + base + (config_.flac ? QStringLiteral(".flac") : QStringLiteral(".wav"));
+}
+
+void Archiver::SetState(ArchiveState state, const QString& detail) {
+    if (state == state_ && detail == detail_) return;
+    const bool changed = state != state_ || state == ArchiveState::Refused;
+    state_ = state;
+    detail_ = detail;
+    if (changed) emit stateChanged(state, detail);
+}
+
+void Archiver::EmitBehind() {
+    int64_t bytes = 0;
+    for (const auto& [name, size] : pending_) bytes += size;
+    if (!pending_.empty()) emit behind(static_cast<int>(pending_.size()), bytes, pending_.begin()->first);
+}
+
+void Archiver::Run() {
+    if (parts_.lowerPriority) platform::LowerCurrentThreadPriority();
+    // What the store already has, then every take the folder holds besides.
+    QList<QByteArray> lines;
+    QString journalError;
+    const bool journalRead = parts_.journal->Load(&lines, &journalError);
+    parts_.encoder->DiscardAll(workFolder_);
+    QList<platform::TakeFileInfo> files;
+    if (parts_.takeFiles) files = parts_.takeFiles->ListTakes(recordFolder_);
+    {
+        std::lock_guard lock(mutex_);
+        for (const QByteArray& line : lines) {
+            const QString name = QString::fromUtf8(line.left(line.indexOf('\t')));
+            if (IsTakeName(name)) archived_->Add(name);
+        }
+        for (const platform::TakeFileInfo& file : files)
+            if (IsTakeName(file.name) && !archived_->Contains(file.name) && file.name != openTake_)
+                pending_.emplace(file.name, file.bytes);
+        if (!pending_.empty()) {
+            behindSince_ = Clock::now();
+            EmitBehind();
+        }
+    }
+    emit journalLoaded();
+    if (!journalRead) emit skipped(QString(), QStringLiteral("the archive's journal: ") + journalError);
+
+    std::unique_lock lock(mutex_);
+    while (!stop_) {
+        QString name;
+        for (const auto& [candidate, bytes] : pending_)
+            if (candidate != openTake_ && !skipped_.count(candidate)) {
+                name = candidate;
+                break;
+            }
+        if (name.isEmpty()) {
+            wake_.wait(lock);
+            continue;
+        }
+        if (Clock::now() < nextAttempt_) {
+            wake_.wait_until(lock, nextAttempt_);
+            continue;
+        }
+        lock.unlock();
+        QString detail;
+        QString key;
+        int64_t bytes = 0;
+        const Outcome outcome = Upload(name, &detail, &key, &bytes);
+        QString journalFailure;
+        if (outcome == Outcome::Done && !parts_.journal->Append(JournalLine(name, key, bytes), &journalFailure))
+            emit skipped(name, QStringLiteral("archived, but not written to the journal: ") + journalFailure);
+        lock.lock();
+        switch (outcome) {
+            case Outcome::Done:
+                archived_->Add(name);
+                pending_.erase(name);
+                retryDelay_ = timing_.firstRetry;
+                nextAttempt_ = {};
+                emit archived(name, config_.bucket, key, bytes);
+                SetState(ArchiveState::Ok, QString());
+                if (pending_.empty()) behindSince_ = {};
+                break;
+            case Outcome::Gone:
+                pending_.erase(name);
+                if (pending_.empty()) behindSince_ = {};
+                break;
+            case Outcome::Failed:
+                skipped_.insert(name);
+                emit skipped(name, detail);
+                break;
+            case Outcome::Retry: {
+                nextAttempt_ = Clock::now() + retryDelay_;
+                const bool was = state_ == ArchiveState::Unreachable;
+                SetState(ArchiveState::Unreachable,
+                         detail + QStringLiteral("; trying again in %1 s")
+                                      .arg(std::chrono::duration_cast<std::chrono::seconds>(retryDelay_).count()));
+                if (!was) EmitBehind();
+                retryDelay_ = std::min(retryDelay_ * 2, timing_.maxRetry);
+                break;
+            }
+            case Outcome::Refused:
+                nextAttempt_ = Clock::now() + timing_.refusedRetry;
+                retryDelay_ = timing_.firstRetry;
+                SetState(ArchiveState::Refused, detail);
+                break;
+            case Outcome::Cancelled: break;
+        }
+    }
+}
+
+Archiver::Outcome Archiver::Upload(const QString& name, QString* detail, QString* key, int64_t* bytes) {
+    if (!config_.problem.isEmpty()) {
+        *detail = config_.problem;
+        return Outcome::Refused;
+    }
+    S3Settings settings;
+    settings.endpoint = config_.endpoint;
+    settings.bucket = config_.bucket;
+    settings.region = config_.region;
+    settings.accessKey = config_.accessKey;
+    settings.secretKey = config_.secretKey;
+    settings.caFile = config_.caFile;
+    settings.maxSendBytesPerSecond = config_.maxKBps * 1024;
+    if (!config_.credentialsFile.isEmpty()) {
+        QByteArray text;
+        QString error;
+        if (!platform::ReadPrivateFile(config_.credentialsFile, &text, &error) ||
+            !ParseCredentials(text, &settings.accessKey, &settings.secretKey, &error)) {
+            *detail = error;
+            return Outcome::Refused;
+        }
+    }
+    const auto cancelled = [this] { return Stopping(); };
+    platform::PreparedTake take;
+    QString error;
+    const platform::PrepareResult prepared = parts_.encoder->Prepare(
+        recordFolder_ + name, config_.flac, workFolder_ + name + QStringLiteral(".flac"), &take, &error, cancelled);
+    switch (prepared) {
+        case platform::PrepareResult::Ok: break;
+        case platform::PrepareResult::Missing: return Outcome::Gone;
+        case platform::PrepareResult::Cancelled: return Outcome::Cancelled;
+        case platform::PrepareResult::Failed: *detail = error; return Outcome::Failed;
+    }
+    *key = KeyFor(name);
+    *bytes = take.bytes;
+    std::vector<std::pair<QString, QString>> meta;
+    const QDateTime start = TakeTime(name);
+    if (start.isValid()) meta.emplace_back(QStringLiteral("start"), IsoWithOffset(start));
+    if (take.rate > 0) {
+        meta.emplace_back(QStringLiteral("length"), QString::number(static_cast<double>(take.frames) / take.rate, 'f', 3));
+        meta.emplace_back(QStringLiteral("rate"), QString::number(take.rate));
+    }
+    meta.emplace_back(QStringLiteral("host"), config_.host);
+    S3Client client(settings, *parts_.http);
+    const S3Result result = client.PutFile(*key, take.path, take.md5, take.sha256,
+                                           config_.flac ? QStringLiteral("audio/flac") : QStringLiteral("audio/wav"),
+                                           meta, cancelled);
+    parts_.encoder->Discard(take);
+    *detail = result.detail;
+    switch (result.kind) {
+        case S3Result::Kind::Ok: return Outcome::Done;
+        case S3Result::Kind::Retry: return Outcome::Retry;
+        case S3Result::Kind::Cancelled: return Outcome::Cancelled;
+        case S3Result::Kind::Refused: *detail = result.code; return Outcome::Refused;
+    }
+    return Outcome::Retry;
+}

@@ -1,0 +1,146 @@
+#pragma once
+// The archive: every kept take goes to the object store once, oldest first,
+// never the take being written, on a thread of its own at the lowest
+// priority. What the store confirmed is written to a journal that survives
+// restarts and crashes; on start every take in the folder that the journal
+// does not name is queued again.
+//
+// Failures: no answer, a timeout or a 5xx is tried again after 5 s, doubling
+// up to 5 minutes; a refusal (403 and the like, or a setting that stops
+// every upload) is the state Refused and is tried again every 5 minutes.
+//
+// The GUI thread calls the public functions (each only takes a mutex) and
+// gets the signals queued.
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "archive/ArchiveConfig.h"
+
+namespace platform {
+class AppendLog;
+class HttpClient;
+class TakeEncoder;
+class Files;
+}  // namespace platform
+
+enum class ArchiveState { Ok, Unreachable, Refused };
+QString ArchiveStateName(ArchiveState state);  // "ok", "unreachable", "refused"
+// ISO 8601 with the offset from UTC always written out: 2026-12-07T10:00:00+01:00.
+QString IsoWithOffset(const QDateTime& time);
+
+// The takes the store has confirmed, by file name; safe from any thread. It
+// may outlive its archive (a server thread may still ask while the program
+// ends).
+class ArchivedTakes {
+public:
+    bool Contains(const QString& name) const {
+        std::lock_guard lock(mutex_);
+        return names_.count(name) > 0;
+    }
+    void Add(const QString& name) {
+        std::lock_guard lock(mutex_);
+        names_.insert(name);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::set<QString> names_;
+};
+
+class Archiver : public QObject {
+    Q_OBJECT
+public:
+    struct Parts {
+        std::unique_ptr<platform::HttpClient> http;
+        std::unique_ptr<platform::TakeEncoder> encoder;
+        std::unique_ptr<platform::AppendLog> journal;
+        platform::Files* takeFiles = nullptr;  // the takes' listing (not owned)
+        bool lowerPriority = true;
+    };
+    struct Timing {
+        std::chrono::milliseconds firstRetry{5000};
+        std::chrono::milliseconds maxRetry{300000};
+        std::chrono::milliseconds refusedRetry{300000};
+    };
+    struct Status {
+        ArchiveState state = ArchiveState::Ok;
+        QString detail;
+        int queued = 0;
+        int64_t queuedBytes = 0;
+        QString oldest;
+        // How long the queue has not been empty; 0 when it is.
+        int64_t behindMs = 0;
+    };
+
+    // `recordFolder` and `workFolder` end with "/"; the FLAC copies are made
+    // in `workFolder`.
+    Archiver(ArchiveConfig config, QString recordFolder, QString workFolder, Parts parts, Timing timing,
+             QObject* parent = nullptr);
+    ~Archiver() override;
+
+    const ArchiveConfig& Config() const { return config_; }
+    // Starts the thread: the journal is read and the folder listed there.
+    void Start();
+    // Ends the thread; an upload under way is cut off (sent again next time).
+    void Stop();
+
+    // The take being written (never sent), by file name; empty: none.
+    void SetOpenTake(const QString& name);
+    // A take closed and kept: queued.
+    void TakeKept(const QString& name, int64_t bytes);
+    // A take deleted here (the ten-second rule, the strip, the web page).
+    void TakeRemoved(const QString& name);
+
+    // Whether the store has confirmed this take (file name); any thread.
+    bool IsArchived(const QString& name) const { return archived_->Contains(name); }
+    std::shared_ptr<const ArchivedTakes> Archived() const { return archived_; }
+    Status CurrentStatus() const;
+    // The object key of a take: PREFIX/yyyy/mm/dd/NAME.flac (or .wav).
+    QString KeyFor(const QString& name) const;
+
+signals:
+    void archived(const QString& name, const QString& bucket, const QString& key, qint64 bytes);
+    void stateChanged(ArchiveState state, const QString& detail);
+    void behind(int takes, qint64 bytes, const QString& oldest);
+    void skipped(const QString& name, const QString& reason);
+    // The journal was read: IsArchived answers for every earlier take.
+    void journalLoaded();
+
+private:
+    enum class Outcome { Done, Gone, Failed, Retry, Refused, Cancelled };
+    void Run();
+    Outcome Upload(const QString& name, QString* detail, QString* key, int64_t* bytes);
+    void SetState(ArchiveState state, const QString& detail);  // with mutex_ held
+    void EmitBehind();                                         // with mutex_ held
+    bool Stopping() const;
+
+    const ArchiveConfig config_;
+    const QString recordFolder_;
+    const QString workFolder_;
+    Parts parts_;
+    const Timing timing_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    const std::shared_ptr<ArchivedTakes> archived_ = std::make_shared<ArchivedTakes>();
+    std::map<QString, int64_t> pending_;  // take name → bytes; names sort by time
+    std::set<QString> skipped_;           // failed for good this run
+    QString openTake_;
+    ArchiveState state_ = ArchiveState::Ok;
+    QString detail_;
+    std::chrono::steady_clock::time_point nextAttempt_{};
+    std::chrono::steady_clock::time_point behindSince_{};
+    std::chrono::milliseconds retryDelay_{};
+    std::thread thread_;
+};

@@ -1,0 +1,34 @@
+#include "platform/PrivateFile.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace platform {
+
+bool ReadPrivateFile(const QString& path, QByteArray* text, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1").arg(path);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(file.handle(), &st) != 0) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = QStringLiteral("%1 is no regular file").arg(path);
+        return false;
+    }
+    if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        *error = QStringLiteral("%1 may be read by others (chmod 600 it)").arg(path);
+        return false;
+    }
+    *text = file.readAll();
+    return true;
+}
+
+}  // namespace platform
