@@ -1,6 +1,8 @@
 // Voice-activated and manual recording control.
 #include "capture/RecordingControl.h"
 
+#include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "capture/RecordingFile.h"
@@ -31,7 +33,7 @@ void CountOn(int32_t& counter) {
 }
 
 void Report(TFRecord& w, TakeEvent event) {
-    if (w.OnTakeEvent) w.OnTakeEvent(event, w.FileName, w.FramesWritten);
+    if (w.OnTakeEvent) w.OnTakeEvent(event, w.FileName, w.TakeFrames());
 }
 
 void RaiseRecordingEvent(TFRecord& w) {
@@ -48,6 +50,34 @@ void KeepTake(TFRecord& w) {
 }
 
 }  // namespace
+
+int32_t TFRecord::TakeFrames() const {
+    return static_cast<int32_t>(std::min<int64_t>(int64_t{FramesWritten} + preRollTaken_,
+                                                  std::numeric_limits<int32_t>::max()));
+}
+
+void TFRecord::KeepForPreRoll(const int16_t* block) {
+    if (preRollBlocks_ == 0) return;
+    std::memcpy(preRoll_.data() + static_cast<size_t>(preRollNext_) * 2 * kBlockFrames, block, kBlockBytes);
+    preRollNext_ = (preRollNext_ + 1) % preRollBlocks_;
+    preRollCount_ = std::min(preRollCount_ + 1, preRollBlocks_);
+}
+
+bool TFRecord::AppendPreRoll(int32_t frames) {
+    // Skips the older part of the oldest block that the pre-roll needs.
+    int32_t skip = preRollCount_ * kBlockFrames - frames;
+    for (int i = 0; i < preRollCount_; ++i) {
+        const int slot = (preRollNext_ - preRollCount_ + i + preRollBlocks_) % preRollBlocks_;
+        if (skip >= kBlockFrames) {
+            skip -= kBlockFrames;
+            continue;
+        }
+        const int16_t* from = preRoll_.data() + (static_cast<size_t>(slot) * kBlockFrames + skip) * 2;
+        if (!Writer->Append(from, (kBlockFrames - skip) * 4)) return false;
+        skip = 0;
+    }
+    return true;
+}
 
 void TFRecord::ControlStep(double L, const int16_t* block) {
     // The threshold in 64 bits: the margin comes from the settings file.
@@ -66,7 +96,12 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
     if (!Recording && ((!Manual && LoudCount >= 1) || (Manual && ManualRequest)) && !HoldTakes &&
         !Writer->Behind()) {
         platform::Clock* clock = platform::Services().clock;
-        const QDateTime now = clock ? clock->LocalNow() : QDateTime::currentDateTime();
+        // A voice take begins with the sound kept since the capture started
+        // or the last take opened, up to the pre-roll, and is named from its
+        // first sample.
+        const int32_t preRoll = Manual ? 0 : std::min(preRollWanted_, preRollCount_ * kBlockFrames);
+        QDateTime now = clock ? clock->LocalNow() : QDateTime::currentDateTime();
+        if (preRoll > 0) now = now.addMSecs(-(int64_t{preRoll} * 1000 / std::max(1, SampleRate)));
         bool opened = false;
         if (Writer->WriterMode() == TakeWriter::Mode::Threaded) {
             // The name is chosen here; the writer creates the file, so that a
@@ -86,6 +121,7 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
             QuietCount = 0;
             LoudCount = 0;
             FramesWritten = 0;
+            preRollTaken_ = preRoll;
             if (AppSettings.AGC) ResetAgc();
             Report(*this, TakeEvent::Opened);
             RaiseRecordingEvent(*this);
@@ -94,9 +130,17 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
         }
     }
 
-    // 3. Recording (the block that started a take is its first block).
+    // 3. Recording (the block that started a take is its first block after
+    // the pre-roll; the stop delay and the ten-second rule count from it).
     if (Recording) {
-        if (!Writer->Append(block, kBlockBytes)) {
+        bool appended = true;
+        if (preRollCount_ > 0) {
+            // The take has just opened: its pre-roll goes first, and the
+            // ring starts again after the take.
+            if (preRollTaken_ > 0) appended = AppendPreRoll(preRollTaken_);
+            preRollCount_ = 0;
+        }
+        if (!appended || !Writer->Append(block, kBlockBytes)) {
             // The disk has fallen a minute behind: the take ends here and is
             // kept with what the writer holds; nothing waits for the disk.
             CloseTake(*this);
@@ -127,9 +171,10 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
                 Report(*this, TakeEvent::Deleted);
             }
         }
-    } else if (LoudCount == 0) {
+    } else {
+        KeepForPreRoll(block);
         // 4. Idle and quiet: the level of this block is the new reference.
-        NoiseFloor = Level;
+        if (LoudCount == 0) NoiseFloor = Level;
     }
 }
 
@@ -142,6 +187,8 @@ void TFRecord::AbandonTake() {
 }
 
 void TFRecord::PlaybackCheck() {
+    // The sound discarded meanwhile leaves a gap that no pre-roll spans.
+    preRollCount_ = 0;
     if (!Recording) return;
     CloseTake(*this);
     Recording = false;

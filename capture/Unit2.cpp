@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "capture/BlockAnalysis.h"
 #include "capture/TakeWriter.h"
@@ -28,6 +29,15 @@ void TFRecord::StartInput() {
     Recording = false;
     NoiseFloor = 100;
     LoudCount = 0;
+    // A take never reaches back before the capture's start.
+    preRollWanted_ = static_cast<int32_t>(std::clamp<int64_t>(
+        int64_t{std::clamp(PreRollMs, 0, kMaxPreRollMs)} * std::max(0, SampleRate) / 1000, 0,
+        int64_t{std::numeric_limits<int32_t>::max() / 2}));
+    preRollBlocks_ = (preRollWanted_ + kBlockFrames - 1) / kBlockFrames;
+    preRoll_.assign(static_cast<size_t>(preRollBlocks_) * 2 * kBlockFrames, 0);
+    preRoll_.shrink_to_fit();
+    preRollCount_ = 0;
+    preRollNext_ = 0;
 
     platform::WaveInDevice* device = platform::Services().waveIn;
     if (!device || DeviceName.isEmpty()) return;

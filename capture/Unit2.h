@@ -55,6 +55,12 @@ public:
     int32_t Level = 0;
     bool Recording = false;
     int32_t FramesWritten = 0;
+    // Sound kept before the block that starts a voice take, in milliseconds
+    // (0: none); takes effect at StartInput.
+    int32_t PreRollMs = 0;
+    // Frames in the open (or last) take's file: its pre-roll, then
+    // FramesWritten from the block that started it.
+    int32_t TakeFrames() const;
 
     // False where nothing shows the band levels (the replay): the 20 band
     // filters, the larger part of a block's analysis, are then skipped and
@@ -101,6 +107,19 @@ private:
     std::unique_ptr<TakeWriter> ownWriter_;
     // The name given to the last take, which its writer may not have created yet.
     QString lastTakeName_;
+
+    // The pre-roll ring: the corrected blocks handled while no take was open,
+    // since the capture started or the last take opened, at most
+    // preRollBlocks_ of them; the oldest is at preRollNext_ − preRollCount_.
+    void KeepForPreRoll(const int16_t* block);
+    // The last `frames` frames of the ring to the writer, oldest first.
+    bool AppendPreRoll(int32_t frames);
+    std::vector<int16_t> preRoll_;
+    int preRollBlocks_ = 0;
+    int preRollCount_ = 0;
+    int preRollNext_ = 0;
+    int32_t preRollWanted_ = 0;  // PreRollMs in frames
+    int32_t preRollTaken_ = 0;   // frames of pre-roll in the open take
 };
 
 // The one capture window, created at start-up.

@@ -146,11 +146,13 @@ void RecorderSession::ConfigureRecord(WaveDisplay* display) {
     r.SampleRate = options_.sampleRate > 0 ? options_.sampleRate : settings_.SamplingRate;
     r.RecordFolder = options_.recordFolder;
     r.Manual = options_.voiceOnly ? false : settings_.ManualMode;
+    r.PreRollMs = recordingOptions_.PreRollMs;
 }
 
 void RecorderSession::StartCapture(WaveDisplay* display) {
     closed_ = false;
     settings_ = AppSettings;
+    recordingOptions_ = RecordingOptions;
     display_ = display;
     WaveBackColor = RGB(0, 204, 255);
     ConfigureRecord(display);

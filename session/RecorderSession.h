@@ -105,6 +105,7 @@ private:
 
     Options options_;
     TAppSettings settings_;
+    TRecordingOptions recordingOptions_;
     std::unique_ptr<TakeWriter> writer_;
     std::unique_ptr<TFRecord> record_;
     std::unique_ptr<TFPlay> play_;

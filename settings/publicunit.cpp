@@ -1,10 +1,13 @@
 #include "settings/publicunit.h"
 
+#include <algorithm>
+
 #include "platform/Platform.h"
 
 QString AppPath;
 QString ExecutableFile;
 TAppSettings AppSettings;
+TRecordingOptions RecordingOptions;
 bool Playing = false;
 int32_t BandLevels[20] = {};
 TColor WaveBackColor = 0;
@@ -24,9 +27,8 @@ int HexDigit(QChar c) {
     return -1;
 }
 
-int32_t ReadInteger(const QString& key, int32_t fallback) {
-    const QString text =
-        platform::Services().profile->ReadString(ConfigPath(), kSettingsSection, key, QString());
+int32_t ReadInteger(const QString& key, int32_t fallback, const QString& section = kSettingsSection) {
+    const QString text = platform::Services().profile->ReadString(ConfigPath(), section, key, QString());
     int32_t value = 0;
     return TryStrToInt(text, value) ? value : fallback;
 }
@@ -107,6 +109,8 @@ void LoadSettings() {
     const QString pw =
         platform::Services().profile->ReadString(ConfigPath(), kSettingsSection, "password", missing);
     AppSettings.password = pw == missing ? QStringLiteral("58316024") : pw;
+    RecordingOptions.PreRollMs =
+        std::clamp<int32_t>(ReadInteger("PreRollMs", 0, QStringLiteral("Recording")), 0, kMaxPreRollMs);
 }
 
 void SaveSettings() {

@@ -22,6 +22,15 @@ struct TAppSettings {
     QString password;
 };
 
+// Keys of config.ini that the settings dialog does not show, read with the
+// settings at start-up and never written by the program.
+struct TRecordingOptions {
+    // [Recording] PreRollMs: sound kept before the block that starts a voice
+    // take, in milliseconds; 0 (off) .. kMaxPreRollMs.
+    int32_t PreRollMs = 0;
+};
+constexpr int32_t kMaxPreRollMs = 5000;
+
 // A colour as 0x00RRGGBB.
 using TColor = uint32_t;
 constexpr TColor RGB(int r, int g, int b) {
@@ -35,6 +44,7 @@ extern QString AppPath;
 // program keeps its data in the user's data folder); empty otherwise.
 extern QString ExecutableFile;
 extern TAppSettings AppSettings;
+extern TRecordingOptions RecordingOptions;
 
 // Shared state, each written by the unit named.
 extern bool Playing;                   // playback engine

@@ -227,6 +227,52 @@ TEST_F(Control, PlaybackAndStopEndsKeepTheTakeWhateverItsLength) {
     EXPECT_EQ(events.size(), 4u);
 }
 
+TEST_F(Control, PreRollBeginsVoiceTakesOnlyWithTheSoundSinceTheLastTakeOrGap) {
+    rec.PreRollMs = 500;  // 11025 frames at 22050 Hz: five blocks and 785 frames
+    rec.StartInput();     // without a device it only makes the ring ready
+    int32_t frames = 0;
+    rec.OnTakeEvent = [&](TakeEvent, const QString&, int32_t f) { frames = f; };
+    Steps(8, 0.0);
+    Step(3.0);  // block 9 starts the take
+    ASSERT_TRUE(rec.Recording);
+    EXPECT_EQ(rec.FileName, Folder() + "PLEN20261207090459.wav");  // named from its first sample
+    QByteArray data = Data(rec.FileName);
+    ASSERT_EQ(data.size(), 44 + 11025 * 4 + 8192);
+    EXPECT_EQ(data[44], 3);  // the last 785 frames of block 3, then blocks 4 to 8
+    EXPECT_EQ(data[44 + 785 * 4 - 2], 3);
+    EXPECT_EQ(data[44 + 785 * 4], 4);
+    EXPECT_EQ(data[44 + 11025 * 4], 9);
+    Steps(33, 0.0);  // the stop delay and the ten-second rule count from block 9
+    EXPECT_FALSE(rec.Recording);
+    EXPECT_EQ(frames, 11025 + 34 * 2048);  // the length reported is the file's
+    EXPECT_TRUE(Files().isEmpty());
+
+    // Two blocks after that take: the next one reaches back no further.
+    Steps(2, 0.0);
+    Step(3.0);
+    ASSERT_TRUE(rec.Recording);
+    data = Data(rec.FileName);
+    ASSERT_EQ(data.size(), 44 + 3 * 8192);
+    EXPECT_EQ(data[44], blockNo - 2);
+
+    // Sound discarded during playback breaks the pre-roll.
+    rec.PlaybackCheck();
+    Steps(3, 0.0);
+    rec.PlaybackCheck();
+    Step(0.0);
+    Step(3.0);
+    ASSERT_TRUE(rec.Recording);
+    EXPECT_EQ(Data(rec.FileName).size(), 44 + 2 * 8192);
+
+    // A manual take has none.
+    rec.PlaybackCheck();
+    Steps(6, 0.0);
+    rec.Manual = rec.ManualRequest = true;
+    Step(0.0);
+    ASSERT_TRUE(rec.Recording);
+    EXPECT_EQ(Data(rec.FileName).size(), 44 + 8192);
+}
+
 TEST_F(Control, AutomaticGainStepsDownWhileLoudAndRestoresAtANormalEnd) {
     AppSettings.AGC = true;
     for (int start : {25, 24}) {

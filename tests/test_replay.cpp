@@ -179,9 +179,14 @@ std::vector<Take> VoiceTakes(const std::vector<double>& levels, int margin, int 
     return takes;
 }
 
-QString NameOf(const QDateTime& start, const Take& t, int rate) {
-    // Named when the opening block would have been complete.
-    return "PLEN" + start.addMSecs((t.first + 1) * kFrames * 1000 / rate).toString("yyyyMMddHHmmss") + ".wav";
+// Named when the opening block would have been complete, less the pre-roll
+// of `preRoll` frames that the take begins with.
+QString NameOf(const QDateTime& start, const Take& t, int rate, int64_t preRoll = 0) {
+    return "PLEN" +
+           start.addMSecs((t.first + 1) * kFrames * 1000 / rate)
+               .addMSecs(-(preRoll * 1000 / rate))
+               .toString("yyyyMMddHHmmss") +
+           ".wav";
 }
 
 uint32_t U32(const QByteArray& b, int at) { return qFromLittleEndian<uint32_t>(b.constData() + at); }
@@ -232,17 +237,23 @@ protected:
         return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     }
 
-    // The output of a replay of `sound` that made `expected` takes.
+    // The output of a replay of `sound` that made `expected` takes, each
+    // preceded by up to `preRollMs` of the sound since the previous take.
     void ExpectTakes(const Outcome& run, const QString& out, const Sound& sound, const QDateTime& start,
-                     const std::vector<Take>& expected) {
+                     const std::vector<Take>& expected, int preRollMs = 0) {
         ASSERT_EQ(run.code, 0) << run.err.toStdString();
         const Blocks blocks = Correct(sound);
         QStringList lines;
         QStringList keptNames;
         int kept = 0;
+        int64_t previousEnd = 0;
         for (const Take& t : expected) {
-            const QString name = NameOf(start, t, sound.rate);
-            const QString seconds = QString::number(static_cast<double>(t.blocks * kFrames) / sound.rate, 'f', 1);
+            const int64_t pre = std::min<int64_t>(int64_t{preRollMs} * sound.rate / 1000,
+                                                  (t.first - previousEnd) * kFrames);
+            previousEnd = t.first + t.blocks;
+            const QString name = NameOf(start, t, sound.rate, pre);
+            const QString seconds =
+                QString::number(static_cast<double>(pre + t.blocks * kFrames) / sound.rate, 'f', 1);
             lines << "opened " + name << (t.kept ? "kept " : "deleted ") + name + " " + seconds + " s";
             if (!t.kept) continue;
             ++kept;
@@ -250,7 +261,7 @@ protected:
             QFile f(out + "/" + name);
             ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << name.toStdString();
             const QByteArray bytes = f.readAll();
-            ASSERT_EQ(bytes.size(), 44 + t.blocks * 8192) << name.toStdString();
+            ASSERT_EQ(bytes.size(), 44 + pre * 4 + t.blocks * 8192) << name.toStdString();
             EXPECT_EQ(bytes.left(4), "RIFF");
             EXPECT_EQ(U32(bytes, 4), static_cast<uint32_t>(bytes.size() - 8));
             EXPECT_EQ(U16(bytes, 20), 1);
@@ -259,10 +270,17 @@ protected:
             EXPECT_EQ(U32(bytes, 28), static_cast<uint32_t>(4 * sound.rate));
             EXPECT_EQ(U16(bytes, 34), 16);
             EXPECT_EQ(U32(bytes, 40), static_cast<uint32_t>(bytes.size() - 44));
-            for (int64_t b = 0; b < t.blocks; ++b) {
-                const auto& want = blocks.corrected[static_cast<size_t>(t.first + b)];
-                ASSERT_EQ(std::memcmp(bytes.constData() + 44 + b * 8192, want.data(), 8192), 0)
-                    << name.toStdString() << " block " << b;
+            // The frames of the corrected sound from the pre-roll's start on.
+            const int64_t from = t.first * kFrames - pre;
+            for (int64_t f = 0, total = pre + t.blocks * kFrames; f < total;) {
+                const int64_t frame = from + f;
+                const int64_t n = std::min<int64_t>(kFrames - frame % kFrames, total - f);
+                const auto& want = blocks.corrected[static_cast<size_t>(frame / kFrames)];
+                ASSERT_EQ(std::memcmp(bytes.constData() + 44 + f * 4, want.data() + frame % kFrames * 2,
+                                      static_cast<size_t>(n * 4)),
+                          0)
+                    << name.toStdString() << " frame " << f;
+                f += n;
             }
         }
         QStringList printed = run.out.split('\n', Qt::SkipEmptyParts);
@@ -339,6 +357,36 @@ TEST_F(ReplayTest, NoisyMonoAt11025WithTheSettingsMargin) {
     WriteFile(wav, WavBytes(s));
     const QString out = work.filePath("takes");
     ExpectTakes(Replay({wav, "--out", out, "--start", kStartText}), out, s, kStart, expected);
+}
+
+TEST_F(ReplayTest, PreRollPrecedesTheSameTakesWithTheSoundSinceThePreviousOne) {
+    Sound s;
+    s.rate = 11025;
+    s.dc = {800, -1200};
+    s.Quiet(3 * kFrames);   // the first take can reach back only to the start
+    s.Tone(60 * kFrames);
+    s.Quiet(21 * kFrames);  // 17 end the take; 4 before the next one
+    s.Tone(60 * kFrames);
+    s.Quiet(50 * kFrames);
+    s.Tone(30 * kFrames);   // under ten seconds from its start: deleted, pre-roll or not
+    s.Quiet(50 * kFrames);
+    s.Tone(70 * kFrames);
+    s.Quiet(20 * kFrames);
+    const std::vector<Take> expected = VoiceTakes(Correct(s).levels, 2, s.rate);
+    ASSERT_EQ(expected.size(), 4u);
+    EXPECT_EQ(expected[0].first, 3);
+    EXPECT_EQ(expected[1].first - (expected[0].first + expected[0].blocks), 4);
+    EXPECT_FALSE(expected[2].kept);
+
+    const QString wav = work.filePath("in.wav");
+    WriteFile(wav, WavBytes(s));
+    // 1.5 s is eight blocks and part of a ninth; a value above the largest
+    // (5 s, 27 blocks) counts as the largest.
+    for (const auto& [text, ms] : {std::pair{"1500", 1500}, std::pair{"99999", 5000}}) {
+        Config(QByteArray("[Settings]\nRecordingLevel=2\n[Recording]\nPreRollMs=") + text + "\n");
+        const QString out = work.filePath(QStringLiteral("out%1").arg(ms));
+        ExpectTakes(Replay({wav, "--out", out, "--start", kStartText}), out, s, kStart, expected, ms);
+    }
 }
 
 // One second of quiet, two of tone, running to the end of the file.

@@ -38,6 +38,9 @@ bool ParseWebListen(const QString& text, WebOptions* options, QString* error);
 // "PLEN" + 14 digits, optionally "-" + digits, + ".wav".
 bool IsTakeName(const QString& name);
 
+// 127.x.x.x and ::1: addresses only this machine reaches.
+bool IsLoopbackAddress(const QString& address);
+
 // What the page shows at its top.
 struct LiveState {
     bool listening = false;

@@ -1,0 +1,123 @@
+// The request guard and the administrator password.
+#include "web/RequestGuard.h"
+
+#include <algorithm>
+#include <string>
+
+#include <httplib.h>
+
+#include "web/WebServer.h"
+
+namespace {
+
+bool ConstantTimeEqual(const QByteArray& a, const QByteArray& b) {
+    unsigned char diff = a.size() == b.size() ? 0 : 1;
+    const qsizetype n = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return diff == 0;
+}
+
+std::string HostName(const QString& address) {
+    return address.contains(QLatin1Char(':')) ? "[" + address.toStdString() + "]" : address.toStdString();
+}
+
+}  // namespace
+
+RequestGuard::RequestGuard(const WebOptions& options)
+    : address_(HostName(options.address)),
+      loopback_(IsLoopbackAddress(options.address)),
+      openReading_(loopback_ && !options.passwordForReading),
+      authDelayMs_(options.authDelayMs),
+      password_(options.password.toUtf8()) {}
+
+void RequestGuard::SetPassword(const QString& password) {
+    std::lock_guard lock(mutex_);
+    password_ = password.toUtf8();
+}
+
+bool RequestGuard::Admit(const httplib::Request& req, httplib::Response& res) {
+    // No request here has a body. One announced anyway is refused and the
+    // connection closed, so its bytes are never read as a next request.
+    const std::string length = req.get_header_value("Content-Length");
+    if (req.has_header("Transfer-Encoding") || (!length.empty() && length != "0")) {
+        res.status = length.find_first_not_of("0123456789") == std::string::npos && !length.empty() ? 413 : 400;
+        res.set_header("Connection", "close");
+        res.set_content("no request body is accepted here\n", "text/plain");
+        return false;
+    }
+    const std::string host = req.get_header_value("Host");
+    const std::string p = std::to_string(port_.load());
+    if (loopback_ && req.has_header("Host")) {
+        // The name, without the port when it is ours.
+        std::string name = host;
+        if (name.size() > p.size() + 1 && name.compare(name.size() - p.size() - 1, std::string::npos, ":" + p) == 0)
+            name.resize(name.size() - p.size() - 1);
+        const std::string allowed[] = {"127.0.0.1", "localhost", "[::1]", address_};
+        if (std::find(std::begin(allowed), std::end(allowed), name) == std::end(allowed)) {
+            res.status = 403;
+            res.set_content("unknown host\n", "text/plain");
+            return false;
+        }
+    }
+    if (req.has_header("Origin") && req.get_header_value("Origin") != "http://" + host) {
+        res.status = 403;
+        res.set_content("cross-origin requests are refused\n", "text/plain");
+        return false;
+    }
+    const std::string site = req.get_header_value("Sec-Fetch-Site");
+    if (site == "cross-site" || site == "same-site") {
+        res.status = 403;
+        res.set_content("cross-origin requests are refused\n", "text/plain");
+        return false;
+    }
+    if (!openReading_ && !RequirePassword(req, res, req.method == "GET" || req.method == "HEAD")) return false;
+    return true;
+}
+
+RequestGuard::Auth RequestGuard::CheckPassword(const httplib::Request& req, int* retryAfter) {
+    const std::string header = req.get_header_value("Authorization");
+    if (header.empty()) return Auth::Missing;
+    std::lock_guard lock(mutex_);
+    const Clock::time_point now = Clock::now();
+    if (now < lockedUntil_) {
+        *retryAfter =
+            static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(lockedUntil_ - now).count() + 1);
+        return Auth::Locked;
+    }
+    bool ok = false;
+    if (header.size() > 6 && header.compare(0, 6, "Basic ") == 0) {
+        const auto decoded = QByteArray::fromBase64Encoding(QByteArray::fromStdString(header.substr(6)),
+                                                             QByteArray::AbortOnBase64DecodingErrors);
+        const qsizetype colon = decoded ? decoded.decoded.indexOf(':') : -1;
+        // An empty administrator password opens nothing.
+        ok = colon >= 0 && !password_.isEmpty() && ConstantTimeEqual(decoded.decoded.mid(colon + 1), password_);
+    }
+    if (ok) {
+        failures_ = 0;
+        return Auth::Ok;
+    }
+    failures_ = std::min(failures_ + 1, 5);
+    lockedUntil_ = now + std::chrono::milliseconds(int64_t{authDelayMs_} << (failures_ - 1));
+    return Auth::Wrong;
+}
+
+bool RequestGuard::RequirePassword(const httplib::Request& req, httplib::Response& res, bool challenge) {
+    int retryAfter = 1;
+    switch (CheckPassword(req, &retryAfter)) {
+        case Auth::Ok: return true;
+        case Auth::Locked:
+            res.status = 429;
+            res.set_header("Retry-After", std::to_string(retryAfter));
+            res.set_content("too many wrong passwords, try again later\n", "text/plain");
+            return false;
+        case Auth::Missing:
+        case Auth::Wrong:
+            res.status = 401;
+            // A page's own requests handle the refusal themselves; a
+            // challenge would make the browser ask in a dialog of its own.
+            if (challenge) res.set_header("WWW-Authenticate", "Basic realm=\"Somorabox\", charset=\"UTF-8\"");
+            res.set_content("the administrator password is needed\n", "text/plain");
+            return false;
+    }
+    return false;
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The checks every request passes before it is routed: no request body, the
+// Host of a loopback server (no DNS rebinding), no cross-origin callers, and
+// the administrator password where reading needs it, with a back-off after
+// wrong passwords.
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+
+namespace httplib {
+struct Request;
+struct Response;
+}  // namespace httplib
+
+struct WebOptions;
+
+class RequestGuard {
+public:
+    explicit RequestGuard(const WebOptions& options);
+
+    void SetPassword(const QString& password);
+    void SetPort(int port) { port_ = port; }
+    // Reading needs no password (a loopback server that was not asked for one).
+    bool OpenReading() const { return openReading_; }
+
+    // False with the refusal written to `res`.
+    bool Admit(const httplib::Request& req, httplib::Response& res);
+    // The administrator password, whatever reading needs. `challenge` asks
+    // the browser for it in its own dialog.
+    bool RequirePassword(const httplib::Request& req, httplib::Response& res, bool challenge);
+
+private:
+    enum class Auth { Ok, Missing, Wrong, Locked };
+    Auth CheckPassword(const httplib::Request& req, int* retryAfter);
+
+    using Clock = std::chrono::steady_clock;
+    const std::string address_;  // as a Host header names it
+    const bool loopback_;
+    const bool openReading_;
+    const int authDelayMs_;
+    std::atomic<int> port_{0};
+
+    std::mutex mutex_;
+    QByteArray password_;
+    int failures_ = 0;
+    Clock::time_point lockedUntil_{};
+};

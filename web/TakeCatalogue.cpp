@@ -1,0 +1,285 @@
+// The take catalogue: listing, bytes with ranges, peaks and deleting.
+#include "web/TakeCatalogue.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <cstdio>
+
+#include <httplib.h>
+
+#include "capture/WaveFile.h"
+#include "platform/Platform.h"
+#include "platform/TakeFiles.h"
+#include "web/WebServer.h"
+
+namespace {
+
+constexpr int kPeakCount = 240;
+constexpr size_t kChunk = 64 * 1024;
+constexpr int kPeakCacheEntries = 2000;
+
+bool IsDigits(const QString& s, qsizetype from, qsizetype count) {
+    if (from + count > s.size()) return false;
+    for (qsizetype i = from; i < from + count; ++i)
+        if (s[i] < QLatin1Char('0') || s[i] > QLatin1Char('9')) return false;
+    return true;
+}
+
+// Newest first: the start time in the name, then the higher "-N".
+int SuffixOf(const QString& name) {
+    const qsizetype dash = name.indexOf(QLatin1Char('-'));
+    return dash < 0 ? 1 : name.mid(dash + 1, name.size() - dash - 5).toInt();
+}
+
+// "PLEN20261207201500.wav" -> "2026-12-07T20:15:00".
+QString StartOf(const QString& name) {
+    const QStringView d = QStringView(name).mid(4, 14);
+    QString out;
+    out.reserve(19);
+    out.append(d.mid(0, 4)).append(QLatin1Char('-')).append(d.mid(4, 2)).append(QLatin1Char('-'));
+    out.append(d.mid(6, 2)).append(QLatin1Char('T')).append(d.mid(8, 2)).append(QLatin1Char(':'));
+    out.append(d.mid(10, 2)).append(QLatin1Char(':')).append(d.mid(12, 2));
+    return out;
+}
+
+// Bytes per second of a PCM take's header, 0 when it is none.
+int32_t ByteRateOf(const uint8_t* header, int64_t n) {
+    if (n < kWaveHeaderBytes || !IsCanonicalPcmHeader(header)) return 0;
+    const uint32_t rate = WaveFormatOf(header).avgBytesPerSec;
+    return rate < (1u << 30) ? static_cast<int32_t>(rate) : 0;
+}
+
+// The status of a take that could not be opened.
+int RefusalOf(platform::TakeOpen result) {
+    return result == platform::TakeOpen::Busy ? 409 : result == platform::TakeOpen::Failed ? 500 : 404;
+}
+
+}  // namespace
+
+bool IsTakeName(const QString& name) {
+    // PLEN + 14 digits (+ "-" + 1 to 6 digits) + ".wav"
+    if (!name.startsWith(QLatin1String("PLEN")) || !name.endsWith(QLatin1String(".wav"))) return false;
+    if (!IsDigits(name, 4, 14)) return false;
+    const qsizetype rest = name.size() - 18 - 4;
+    if (rest == 0) return true;
+    if (rest < 2 || rest > 7 || name[18] != QLatin1Char('-')) return false;
+    return IsDigits(name, 19, rest - 1);
+}
+
+TakeCatalogue::TakeCatalogue(QString recordFolder) : folder_(std::move(recordFolder)) {}
+TakeCatalogue::~TakeCatalogue() = default;
+
+bool TakeCatalogue::Open(QString* error) {
+    remover_ = platform::Services().files;
+    if (!remover_) {
+        if (error) *error = QStringLiteral("no file service");
+        return false;
+    }
+    if (!files_) files_ = platform::MakePosixTakeFiles();
+    return true;
+}
+
+void TakeCatalogue::WarmUp() { ByteRates(files_->List(folder_)); }
+
+int64_t TakeCatalogue::FreeBytes() const { return files_->FreeBytes(folder_); }
+
+void TakeCatalogue::Forget(const QString& name) {
+    std::lock_guard lock(cacheMutex_);
+    byteRates_.remove(name);
+    peaks_.remove(name);
+}
+
+std::vector<int32_t> TakeCatalogue::ByteRates(const QList<platform::TakeFileInfo>& list) {
+    std::vector<int32_t> rates(static_cast<size_t>(list.size()), 0);
+    std::vector<qsizetype> unknown;
+    {
+        std::lock_guard lock(cacheMutex_);
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            const auto it = byteRates_.constFind(list[i].name);
+            if (it != byteRates_.constEnd())
+                rates[static_cast<size_t>(i)] = *it;
+            else
+                unknown.push_back(i);
+        }
+    }
+    if (!unknown.empty()) {
+        QHash<QString, int32_t> found;
+        for (const qsizetype i : unknown) {
+            if (cancelled_) break;
+            uint8_t head[kWaveHeaderBytes];
+            const int64_t n = files_->ReadHead(Path(list[i].name), head, kWaveHeaderBytes);
+            rates[static_cast<size_t>(i)] = ByteRateOf(head, n);
+            // A header still too short to tell is read again next time.
+            if (n >= kWaveHeaderBytes) found.insert(list[i].name, rates[static_cast<size_t>(i)]);
+        }
+        std::lock_guard lock(cacheMutex_);
+        if (byteRates_.size() > 2 * list.size() + 1000) byteRates_.clear();
+        byteRates_.insert(found);
+    }
+    return rates;
+}
+
+void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
+    QList<platform::TakeFileInfo> all = files_->List(folder_);
+    // Newest first: the 14 digits of the start, then the higher "-N".
+    struct Key {
+        std::string time;
+        int suffix;
+        qsizetype index;
+    };
+    std::vector<Key> keys;
+    keys.reserve(static_cast<size_t>(all.size()));
+    for (qsizetype i = 0; i < all.size(); ++i)
+        if (IsTakeName(all[i].name)) keys.push_back({all[i].name.mid(4, 14).toStdString(), SuffixOf(all[i].name), i});
+    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+        return a.time != b.time ? a.time > b.time : a.suffix > b.suffix;
+    });
+    QList<platform::TakeFileInfo> list;
+    list.reserve(static_cast<qsizetype>(keys.size()));
+    for (const Key& k : keys) list.append(std::move(all[k.index]));
+    const std::vector<int32_t> rates = ByteRates(list);
+    // Written directly: every name passed IsTakeName, so nothing needs escaping.
+    std::string out;
+    out.reserve(static_cast<size_t>(list.size()) * 120 + 2);
+    out += '[';
+    char number[64];
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        const platform::TakeFileInfo& t = list[i];
+        const int32_t rate = rates[static_cast<size_t>(i)];
+        const double seconds =
+            rate > 0 ? static_cast<double>(std::max<int64_t>(0, t.bytes - kWaveHeaderBytes)) / rate : 0;
+        if (i > 0) out += ',';
+        out += "{\"name\":\"";
+        out += t.name.toStdString();
+        out += "\",\"start\":\"";
+        out += StartOf(t.name).toStdString();
+        std::snprintf(number, sizeof number, "\",\"seconds\":%.1f,\"bytes\":%lld", seconds,
+                      static_cast<long long>(t.bytes));
+        out += number;
+        out += t.name == writing ? ",\"recording\":true}" : ",\"recording\":false}";
+    }
+    out += ']';
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(out, "application/json");
+}
+
+void TakeCatalogue::Serve(const httplib::Request& req, const QString& name, httplib::Response& res) {
+    if (!IsTakeName(name)) {
+        res.status = 404;
+        return;
+    }
+    platform::TakeOpen result = platform::TakeOpen::Failed;
+    std::shared_ptr<platform::TakeReader> reader = files_->Open(Path(name), &result);
+    if (!reader) {
+        res.status = RefusalOf(result);
+        if (res.status == 409) res.set_content("the take is being recorded\n", "text/plain");
+        return;
+    }
+    const int64_t size = reader->Size();
+    res.set_header("Accept-Ranges", "bytes");
+    // Every range must lie in the file, or the answer is 416.
+    for (const auto& [first, last] : req.ranges) {
+        const bool fits = first < 0 ? last > 0 : first < size && (last < 0 || last >= first);
+        if (!fits) {
+            res.status = 416;
+            res.set_header("Content-Range", "bytes */" + std::to_string(size));
+            res.set_content("range not satisfiable\n", "text/plain");
+            return;
+        }
+    }
+    res.set_header("Cache-Control", "no-cache");
+    res.set_header("Content-Disposition", "inline; filename=\"" + name.toStdString() + "\"");
+    auto buffer = std::make_shared<std::vector<char>>();
+    res.set_content_provider(static_cast<size_t>(size), "audio/wav",
+                             [reader, buffer](size_t offset, size_t length, httplib::DataSink& sink) {
+                                 if (buffer->empty()) buffer->resize(kChunk);
+                                 const int64_t n = reader->ReadAt(static_cast<int64_t>(offset), buffer->data(),
+                                                                  static_cast<int64_t>(std::min(length, kChunk)));
+                                 // A file that shrank or failed ends the response early.
+                                 if (n <= 0) return false;
+                                 return sink.write(buffer->data(), static_cast<size_t>(n));
+                             });
+}
+
+void TakeCatalogue::Peaks(const QString& name, httplib::Response& res) {
+    if (!IsTakeName(name)) {
+        res.status = 404;
+        return;
+    }
+    platform::TakeOpen result = platform::TakeOpen::Failed;
+    std::unique_ptr<platform::TakeReader> reader = files_->Open(Path(name), &result);
+    if (!reader) {
+        res.status = RefusalOf(result);
+        return;
+    }
+    const int64_t size = reader->Size();
+    res.set_header("Cache-Control", "no-cache");
+    {
+        std::lock_guard lock(cacheMutex_);
+        const auto it = peaks_.constFind(name);
+        if (it != peaks_.constEnd() && it->bytes == size) {
+            res.set_content(it->json, "application/json");
+            return;
+        }
+    }
+    uint8_t head[kWaveHeaderBytes];
+    std::vector<int> values(kPeakCount, 0);
+    const int64_t got = reader->ReadAt(0, head, kWaveHeaderBytes);
+    const platform::WaveFormat format = got == kWaveHeaderBytes ? WaveFormatOf(head) : platform::WaveFormat{};
+    const int channels = format.channels;
+    // Peaks of 16-bit PCM only; anything else gets a flat line.
+    if (ByteRateOf(head, got) > 0 && format.bitsPerSample == 16 && channels >= 1 && channels <= 8) {
+        const int64_t frameBytes = 2 * channels;
+        const int64_t frames = (size - kWaveHeaderBytes) / frameBytes;
+        std::vector<char> buffer(kChunk - kChunk % static_cast<size_t>(frameBytes));
+        int64_t frame = 0;
+        while (frame < frames) {
+            const int64_t want = std::min<int64_t>(static_cast<int64_t>(buffer.size()), (frames - frame) * frameBytes);
+            const int64_t n = reader->ReadAt(kWaveHeaderBytes + frame * frameBytes, buffer.data(), want);
+            if (n < frameBytes) break;
+            for (int64_t off = 0; off + frameBytes <= n; off += frameBytes, ++frame) {
+                int peak = 0;
+                for (int c = 0; c < channels; ++c) {
+                    const auto* p = reinterpret_cast<const unsigned char*>(buffer.data() + off + 2 * c);
+                    const int v = static_cast<int16_t>(p[0] | p[1] << 8);
+                    peak = std::max(peak, v < 0 ? -v : v);
+                }
+                int& slot = values[static_cast<size_t>(frame * kPeakCount / frames)];
+                slot = std::max(slot, peak);
+            }
+        }
+    }
+    QJsonArray array;
+    for (const int v : values) array.append((v * 100 + 16384) / 32768);
+    const std::string json = QJsonDocument(QJsonObject{{"peaks", array}}).toJson(QJsonDocument::Compact).toStdString();
+    {
+        std::lock_guard lock(cacheMutex_);
+        if (peaks_.size() >= kPeakCacheEntries) peaks_.clear();
+        peaks_.insert(name, PeakLine{size, json});
+    }
+    res.set_content(json, "application/json");
+}
+
+bool TakeCatalogue::Delete(const QString& name, httplib::Response& res) {
+    if (!IsTakeName(name)) {
+        res.status = 404;
+        return false;
+    }
+    const QString path = Path(name);
+    unsigned char probe[1];
+    if (files_->ReadHead(path, probe, 0) < 0) {  // missing, or no regular file
+        res.status = 404;
+        return false;
+    }
+    if (!remover_->Remove(path)) {
+        // The writer's lock (or a reader's) keeps the file.
+        res.status = files_->ReadHead(path, probe, 0) < 0 ? 404 : 409;
+        if (res.status == 409) res.set_content("the take is being recorded or played\n", "text/plain");
+        return false;
+    }
+    res.status = 204;
+    return true;
+}
