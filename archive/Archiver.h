@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "archive/ArchiveConfig.h"
+#include "archive/S3Client.h"
 
 namespace platform {
 class AppendLog;
@@ -82,6 +83,11 @@ public:
     // Whether the store has confirmed this take (file name); any thread.
     bool IsArchived(const QString& name) const;
     Status CurrentStatus() const;
+    // The answer to another request on the store (the heartbeat): a failure
+    // becomes the archive's state unless the uploads' own failure stands; a
+    // success ends a state that only such a failure set. Any thread.
+    void OtherRequestResult(S3Result::Kind kind, const QString& detail);
+
     // The object key of a take: PREFIX/yyyy/mm/dd/NAME.flac (or .wav).
     QString KeyFor(const QString& name) const;
 
@@ -116,6 +122,7 @@ private:
     QString openTake_;
     ArchiveState state_ = ArchiveState::Ok;
     QString detail_;
+    bool otherFailed_ = false;  // the state is another request's failure
     std::chrono::steady_clock::time_point nextAttempt_{};
     std::chrono::steady_clock::time_point behindSince_{};
     std::chrono::milliseconds retryDelay_{};
