@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "archive/Archiver.h"
 #include "platform/Http.h"
 
 namespace {
@@ -93,7 +94,7 @@ QByteArray AlertWatch::Message(const QString& host, const QString& event, const 
     const QJsonObject o{{"host", host},
                         {"event", event},
                         {"detail", detail},
-                        {"time", time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate)}};
+                        {"time", IsoWithOffset(time)}};
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 

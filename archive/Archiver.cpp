@@ -5,6 +5,7 @@
 #include <QList>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "archive/S3Client.h"
 #include "platform/AppendLog.h"
@@ -33,6 +34,13 @@ QByteArray JournalLine(const QString& name, const QString& key, int64_t bytes) {
 }
 
 }  // namespace
+
+QString IsoWithOffset(const QDateTime& time) {
+    const int offset = time.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + (offset < 0 ? '-' : '+') +
+           QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QChar('0')).arg(minutes % 60, 2, 10, QChar('0'));
+}
 
 QString ArchiveStateName(ArchiveState state) {
     switch (state) {
@@ -287,7 +295,7 @@ Archiver::Outcome Archiver::Upload(const QString& name, QString* detail, QString
     *bytes = take.bytes;
     std::vector<std::pair<QString, QString>> meta;
     const QDateTime start = TakeTime(name);
-    if (start.isValid()) meta.emplace_back(QStringLiteral("start"), start.toOffsetFromUtc(start.offsetFromUtc()).toString(Qt::ISODate));
+    if (start.isValid()) meta.emplace_back(QStringLiteral("start"), IsoWithOffset(start));
     if (take.rate > 0) {
         meta.emplace_back(QStringLiteral("length"), QString::number(static_cast<double>(take.frames) / take.rate, 'f', 3));
         meta.emplace_back(QStringLiteral("rate"), QString::number(take.rate));

@@ -11,6 +11,7 @@
 //
 // The GUI thread calls the public functions (each only takes a mutex) and
 // gets the signals queued.
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -35,6 +36,8 @@ class TakeFiles;
 
 enum class ArchiveState { Ok, Unreachable, Refused };
 QString ArchiveStateName(ArchiveState state);  // "ok", "unreachable", "refused"
+// ISO 8601 with the offset from UTC always written out: 2026-12-07T10:00:00+01:00.
+QString IsoWithOffset(const QDateTime& time);
 
 class Archiver : public QObject {
     Q_OBJECT

@@ -62,32 +62,35 @@ void ConnectStateLines(RecorderSession& session) {
     });
 }
 
-// The archive's lines.
+// The archive's lines. It reports from its own thread: each connection has
+// the session as its context, so the lines are printed on the GUI thread.
 void ConnectArchiveLines(RecorderSession& session, const QString& records) {
     Archiver* archive = session.Archive();
     if (!archive) return;
-    QObject::connect(archive, &Archiver::archived,
-                     [](const QString& name, const QString& bucket, const QString& key, qint64 bytes) {
+    QObject::connect(archive, &Archiver::archived, &session,
+                     [&session, records](const QString& name, const QString& bucket, const QString& key, qint64 bytes) {
                          PrintLine(QStringLiteral("archived %1 -> %2/%3 (%4 bytes)").arg(name, bucket, key).arg(bytes));
+                         // A take kept only for the archive may go now.
+                         RemoveExpiredRecordings(records, session);
                      });
-    QObject::connect(archive, &Archiver::stateChanged, [](ArchiveState state, const QString& detail) {
+    QObject::connect(archive, &Archiver::stateChanged, &session, [](ArchiveState state, const QString& detail) {
         switch (state) {
             case ArchiveState::Ok: PrintLine(QStringLiteral("archive reachable again")); break;
             case ArchiveState::Unreachable: PrintLine("archive unreachable: " + detail); break;
             case ArchiveState::Refused: PrintLine("archive refused: " + detail); break;
         }
     });
-    QObject::connect(archive, &Archiver::behind, [](int takes, qint64 bytes, const QString& oldest) {
+    QObject::connect(archive, &Archiver::behind, &session, [](int takes, qint64 bytes, const QString& oldest) {
         PrintLine(QStringLiteral("archive behind: %1 takes, %2 MB, oldest %3")
                       .arg(takes)
                       .arg(static_cast<double>(bytes) / 1e6, 0, 'f', 1)
                       .arg(oldest));
     });
-    QObject::connect(archive, &Archiver::skipped, [](const QString& name, const QString& reason) {
+    QObject::connect(archive, &Archiver::skipped, &session, [](const QString& name, const QString& reason) {
         PrintLine(name.isEmpty() ? "archive: " + reason : "archive skipped " + name + ": " + reason);
     });
     // Once the archive knows what it has, the clean-up may remove those takes.
-    QObject::connect(archive, &Archiver::journalLoaded, [&session, records] { RemoveExpiredRecordings(records, session); });
+    QObject::connect(archive, &Archiver::journalLoaded, &session, [&session, records] { RemoveExpiredRecordings(records, session); });
 }
 
 }  // namespace

@@ -113,8 +113,8 @@ public:
         }
         curl_slist* headers = nullptr;
         for (const std::string& h : request.headers) headers = curl_slist_append(headers, h.c_str());
-        // No "Expect: 100-continue" round trip before a body.
-        headers = curl_slist_append(headers, "Expect:");
+        // (No "Expect:" header to turn off 100-continue: the signature would
+        // name a header that is never sent.)
 
         curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
         curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);

@@ -1,0 +1,332 @@
+// The archive's S3 requests, journal, queue and failure states, and the
+// alerts, over a scripted HTTP client (the real store is in
+// tests/scripts/test_archive_pulse.sh).
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "archive/Alerts.h"
+#include "archive/ArchiveConfig.h"
+#include "archive/Archiver.h"
+#include "archive/S3Client.h"
+#include "platform/AppendLog.h"
+#include "platform/Http.h"
+#include "platform/PrivateFile.h"
+#include "platform/TakeEncoder.h"
+#include "platform/TakeFiles.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using testing_support::WaitUntil;
+
+// Answers each request with `answer` and keeps a copy of every request.
+class ScriptedHttp final : public platform::HttpClient {
+public:
+    std::function<platform::HttpResponse(const platform::HttpRequest&)> answer;
+
+    platform::HttpResponse Send(const platform::HttpRequest& request) override {
+        std::lock_guard lock(mutex_);
+        requests_.push_back(request);
+        return answer(request);
+    }
+    std::vector<platform::HttpRequest> Requests() {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<platform::HttpRequest> requests_;
+};
+
+// Hands every request to a ScriptedHttp that outlives it.
+class Forward final : public platform::HttpClient {
+public:
+    explicit Forward(std::shared_ptr<ScriptedHttp> to) : to_(std::move(to)) {}
+    platform::HttpResponse Send(const platform::HttpRequest& request) override { return to_->Send(request); }
+
+private:
+    std::shared_ptr<ScriptedHttp> to_;
+};
+
+platform::HttpResponse Answer(int status, const QByteArray& body = {}, const std::string& etag = {}) {
+    platform::HttpResponse r;
+    r.status = status;
+    r.body = body;
+    if (!etag.empty()) r.headers["etag"] = etag;
+    return r;
+}
+
+QByteArray S3Error(const char* code) {
+    return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><Error><Code>") + code +
+           "</Code><Message>no</Message><RequestId>1</RequestId></Error>";
+}
+
+std::string Header(const platform::HttpRequest& request, const std::string& name) {
+    for (const std::string& h : request.headers)
+        if (h.rfind(name + ": ", 0) == 0) return h.substr(name.size() + 2);
+    return "<none>";
+}
+
+// The MD5 the store would give as ETag for the file a PUT sends.
+std::string EtagOf(const platform::HttpRequest& request) {
+    QFile file(request.bodyFile);
+    if (!file.open(QIODevice::ReadOnly)) return "\"\"";
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    md5.addData(&file);
+    return "\"" + md5.result().toHex().toStdString() + "\"";
+}
+
+void WriteTake(const QString& path, int frames) {
+    SF_INFO info{};
+    info.samplerate = 22050;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    std::vector<short> samples(static_cast<size_t>(frames) * 2);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<short>((i * 7919) % 65536 - 32768);
+    sf_writef_short(f, samples.data(), frames);
+    sf_close(f);
+}
+
+TEST(S3ClientTest, AddressesSignsAndChecksTheUpload) {
+    ScriptedHttp http;
+    S3Client client({.endpoint = "http://127.0.0.1:9000", .bucket = "takes", .region = "eu-1", .accessKey = "AK",
+                     .secretKey = "SK", .caFile = {}, .maxSendBytesPerSecond = 0},
+                    http);
+    // Each part of the key encoded, "/" kept; the query sorted by name and encoded.
+    EXPECT_EQ(client.Url("room a/2026/x+y.flac", {{"prefix", "room a/"}, {"list-type", "2"}}),
+              "http://127.0.0.1:9000/takes/room%20a/2026/x%2By.flac?list-type=2&prefix=room%20a%2F");
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("body");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("sound");
+    file.close();
+    const QByteArray md5 = QCryptographicHash::hash("sound", QCryptographicHash::Md5);
+    const QByteArray sha = QCryptographicHash::hash("sound", QCryptographicHash::Sha256);
+
+    http.answer = [&](const platform::HttpRequest&) { return Answer(200, {}, "\"" + md5.toHex().toStdString() + "\""); };
+    S3Result ok = client.PutFile("k.flac", path, md5, sha, "audio/flac", {{"Start", "2026-12-07T10:00:00+01:00"}}, {});
+    EXPECT_EQ(ok.kind, S3Result::Kind::Ok);
+    const platform::HttpRequest put = http.Requests().back();
+    EXPECT_EQ(put.method, "PUT");
+    EXPECT_EQ(put.awsSigV4, "aws:amz:eu-1:s3");
+    EXPECT_EQ(put.user, "AK");
+    EXPECT_EQ(put.password, "SK");
+    EXPECT_EQ(Header(put, "Content-MD5"), md5.toBase64().toStdString());
+    EXPECT_EQ(Header(put, "x-amz-content-sha256"), sha.toHex().toStdString());
+    EXPECT_EQ(Header(put, "x-amz-meta-start"), "2026-12-07T10:00:00+01:00");
+
+    // An ETag that is not the MD5 of what was sent: sent again.
+    http.answer = [](const platform::HttpRequest&) { return Answer(200, {}, "\"0123\""); };
+    EXPECT_EQ(client.PutFile("k.flac", path, md5, sha, "audio/flac", {}, {}).kind, S3Result::Kind::Retry);
+}
+
+TEST(S3ClientTest, ClassifiesAnswers) {
+    auto classify = [](platform::HttpResponse r) { return S3Client::Classify(std::move(r)); };
+    S3Result refused = classify(Answer(403, S3Error("SignatureDoesNotMatch")));
+    EXPECT_EQ(refused.kind, S3Result::Kind::Refused);
+    EXPECT_EQ(refused.code, "SignatureDoesNotMatch");
+    EXPECT_EQ(classify(Answer(404, S3Error("NoSuchBucket"))).kind, S3Result::Kind::Refused);
+    EXPECT_EQ(classify(Answer(503, S3Error("SlowDown"))).kind, S3Result::Kind::Retry);
+    EXPECT_EQ(classify(Answer(400, S3Error("RequestTimeout"))).kind, S3Result::Kind::Retry);
+    EXPECT_EQ(classify(Answer(500)).kind, S3Result::Kind::Retry);
+    EXPECT_EQ(classify(Answer(403, "not xml <")).code, "HTTP 403");
+    platform::HttpResponse none;
+    none.error = "Connection refused";
+    EXPECT_EQ(classify(none).kind, S3Result::Kind::Retry);
+    // An element named Code deeper than the error's own is not its code.
+    EXPECT_EQ(S3Client::ErrorCode("<Error><Resource><Code>x</Code></Resource><Code>AccessDenied</Code></Error>"),
+              "AccessDenied");
+}
+
+TEST(AppendLogTest, TornLastLineIsDroppedAndTheNextLineStartsClean) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("journal");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("one\ntwo\nthr");
+    file.close();
+    auto log = platform::MakePosixAppendLog(path);
+    QList<QByteArray> lines;
+    ASSERT_TRUE(log->Load(&lines, nullptr));
+    EXPECT_EQ(lines, (QList<QByteArray>{"one", "two"}));
+    ASSERT_TRUE(log->Append("four", nullptr));
+    lines.clear();
+    ASSERT_TRUE(platform::MakePosixAppendLog(path)->Load(&lines, nullptr));
+    EXPECT_EQ(lines, (QList<QByteArray>{"one", "two", "four"}));
+}
+
+TEST(ArchiveConfigTest, CredentialsFileMustBePrivate) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("keys");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("AccessKey = AK\nSecretKey=S=K\n");
+    file.close();
+    QByteArray text;
+    QString error;
+    ::chmod(path.toLocal8Bit().constData(), 0640);
+    EXPECT_FALSE(platform::ReadPrivateFile(path, &text, &error));
+    EXPECT_TRUE(error.contains("may be read by others")) << error.toStdString();
+    ::chmod(path.toLocal8Bit().constData(), 0600);
+    ASSERT_TRUE(platform::ReadPrivateFile(path, &text, &error));
+    QString access, secret;
+    ASSERT_TRUE(ParseCredentials(text, &access, &secret, &error));
+    EXPECT_EQ(access, "AK");
+    EXPECT_EQ(secret, "S=K");
+}
+
+class ArchiverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing_support::CoreApp();
+        record_ = dir_.path() + "/record/";
+        QDir().mkpath(record_);
+        config_.enabled = true;
+        config_.endpoint = "http://127.0.0.1:1";
+        config_.bucket = "takes";
+        config_.prefix = "room";
+        config_.host = "pc";
+        config_.accessKey = "AK";
+        config_.secretKey = "SK";
+    }
+    std::unique_ptr<Archiver> Make(ScriptedHttp** http) {
+        Archiver::Parts parts;
+        auto client = std::make_unique<ScriptedHttp>();
+        *http = client.get();
+        parts.http = std::move(client);
+        parts.encoder = platform::MakeSndfileTakeEncoder();
+        parts.journal = platform::MakePosixAppendLog(dir_.path() + "/archive.journal");
+        parts.takeFiles = platform::MakePosixTakeFiles();
+        parts.lowerPriority = false;
+        Archiver::Timing timing{std::chrono::milliseconds(20), std::chrono::milliseconds(40),
+                                std::chrono::milliseconds(50)};
+        return std::make_unique<Archiver>(config_, record_, dir_.path() + "/upload/", std::move(parts), timing);
+    }
+
+    QTemporaryDir dir_;
+    QString record_;
+    ArchiveConfig config_;
+};
+
+TEST_F(ArchiverTest, SendsOldestFirstNeverTheOpenTakeAndRemembersAcrossRestarts) {
+    WriteTake(record_ + "PLEN20261207100500.wav", 3000);
+    WriteTake(record_ + "PLEN20261207100000.wav", 3000);
+    WriteTake(record_ + "PLEN20261207101000.wav", 3000);  // being written
+    ScriptedHttp* http = nullptr;
+    auto archiver = Make(&http);
+    // The store fails twice, then takes everything.
+    int calls = 0;
+    http->answer = [&](const platform::HttpRequest& r) { return ++calls <= 2 ? Answer(503) : Answer(200, {}, EtagOf(r)); };
+    std::vector<ArchiveState> states;
+    QStringList sent;
+    QObject::connect(archiver.get(), &Archiver::stateChanged, archiver.get(),
+                     [&](ArchiveState s, const QString&) { states.push_back(s); });
+    QObject::connect(archiver.get(), &Archiver::archived, archiver.get(),
+                     [&](const QString& name, const QString&, const QString&, qint64) { sent << name; });
+    archiver->SetOpenTake("PLEN20261207101000.wav");
+    archiver->Start();
+    ASSERT_TRUE(WaitUntil([&] { return sent.size() == 2; }, 5000));
+    EXPECT_EQ(sent, (QStringList{"PLEN20261207100000.wav", "PLEN20261207100500.wav"}));
+    EXPECT_EQ(states, (std::vector<ArchiveState>{ArchiveState::Unreachable, ArchiveState::Ok}));
+    EXPECT_TRUE(archiver->IsArchived("PLEN20261207100000.wav"));
+    EXPECT_FALSE(archiver->IsArchived("PLEN20261207101000.wav"));
+    const platform::HttpRequest put = http->Requests().back();
+    EXPECT_EQ(put.url, "http://127.0.0.1:1/takes/room/2026/12/07/PLEN20261207100500.flac");
+    EXPECT_EQ(Header(put, "x-amz-meta-host"), "pc");
+    EXPECT_EQ(Header(put, "x-amz-meta-rate"), "22050");
+
+    // The open take closes and goes too; nothing else is sent again.
+    archiver->TakeKept("PLEN20261207101000.wav", 12044);
+    ASSERT_TRUE(WaitUntil([&] { return sent.size() == 3; }, 5000));
+    archiver.reset();
+    auto again = Make(&http);
+    http->answer = [](const platform::HttpRequest& r) { return Answer(200, {}, EtagOf(r)); };
+    bool loaded = false;
+    QObject::connect(again.get(), &Archiver::journalLoaded, again.get(), [&] { loaded = true; });
+    again->Start();
+    ASSERT_TRUE(WaitUntil([&] { return loaded; }, 5000));
+    EXPECT_TRUE(again->IsArchived("PLEN20261207101000.wav"));
+    EXPECT_EQ(again->CurrentStatus().queued, 0);
+    EXPECT_TRUE(http->Requests().empty());
+}
+
+TEST_F(ArchiverTest, RefusalIsAStateAndKeepsTheTakeQueued) {
+    WriteTake(record_ + "PLEN20261207100000.wav", 1000);
+    ScriptedHttp* http = nullptr;
+    auto archiver = Make(&http);
+    http->answer = [](const platform::HttpRequest&) { return Answer(403, S3Error("InvalidAccessKeyId")); };
+    QStringList refused;
+    QObject::connect(archiver.get(), &Archiver::stateChanged, archiver.get(), [&](ArchiveState s, const QString& d) {
+        if (s == ArchiveState::Refused) refused << d;
+    });
+    archiver->Start();
+    // Tried again after the refusal's wait, and said once.
+    ASSERT_TRUE(WaitUntil([&] { return http->Requests().size() >= 3 && !refused.isEmpty(); }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(refused, QStringList{"InvalidAccessKeyId"});
+    const Archiver::Status status = archiver->CurrentStatus();
+    EXPECT_EQ(status.state, ArchiveState::Refused);
+    EXPECT_EQ(status.queued, 1);
+    EXPECT_EQ(status.oldest, "PLEN20261207100000.wav");
+    EXPECT_FALSE(archiver->IsArchived("PLEN20261207100000.wav"));
+}
+
+TEST(AlertsTest, EachStateIsSaidOnceUntilItChanges) {
+    testing_support::CoreApp();
+    auto hook = std::make_shared<ScriptedHttp>();
+    hook->answer = [](const platform::HttpRequest&) { return Answer(204); };
+    AlertConfig config;
+    config.inputLostSeconds = 0;
+    config.archiveBehindMinutes = 1;
+    auto events = [hook] {
+        QStringList out;
+        for (const platform::HttpRequest& r : hook->Requests())
+            out << QJsonDocument::fromJson(r.body).object().value("event").toString();
+        return out;
+    };
+    {
+        AlertWatch watch(config, "pc",
+                         std::make_unique<AlertSender>("http://127.0.0.1:1/", std::make_unique<Forward>(hook),
+                                                       AlertSender::Timing{}));
+        watch.Started();
+        watch.InputLost("the input failed");
+        ASSERT_TRUE(WaitUntil([&] { return events().size() == 2; }, 5000));
+        watch.InputLost("the input failed");
+        watch.InputListening("venue");
+        watch.DiskFull("no room");
+        watch.DiskFull("no room");
+        watch.DiskWritable("room again");
+        watch.ArchiveBacklog(30 * 1000, 1, 100, "PLEN1.wav");  // not yet behind long enough
+        watch.ArchiveBacklog(61 * 1000, 2, 100, "PLEN1.wav");
+        watch.ArchiveBacklog(62 * 1000, 3, 100, "PLEN1.wav");
+        watch.ArchiveBacklog(0, 0, 0, QString());
+        watch.ArchiveOk();
+    }  // delivers what is queued before it ends
+    EXPECT_EQ(events(), (QStringList{"started", "input_lost", "input_back", "disk_full", "disk_writable",
+                                     "archive_behind", "archive_caught_up"}));
+    const QJsonObject first = QJsonDocument::fromJson(hook->Requests().front().body).object();
+    EXPECT_EQ(first.value("host").toString(), "pc");
+    EXPECT_FALSE(first.value("detail").toString().isEmpty());
+    EXPECT_TRUE(QDateTime::fromString(first.value("time").toString(), Qt::ISODate).isValid());
+}
+
+}  // namespace
