@@ -30,16 +30,16 @@ void TForm1::UseSession(RecorderSession* session) {
     auto show = [this] {
         QString notice;
         if (Session->Input() == InputState::Lost)
-            notice = QString::fromUtf8("未在录音：输入设备不可用，每 2 秒重试");
+            notice = tr("未在录音：输入设备不可用，每 2 秒重试");
         else if (Session->Disk() == DiskState::Full)
-            notice = QString::fromUtf8("未在录音：磁盘已满");
+            notice = tr("未在录音：磁盘已满");
         else if (Session->Disk() == DiskState::Unwritable)
-            notice = QString::fromUtf8("未在录音：无法写入录音文件夹");
+            notice = tr("未在录音：无法写入录音文件夹");
         else if (Session->Disk() == DiskState::Behind)
-            notice = QString::fromUtf8("录音中断：磁盘太慢");
+            notice = tr("录音中断：磁盘太慢");
         PaintBox2->ShowNotice(notice);
         PaintBox2->setToolTip(notice);
-        Image106->setToolTip(notice.isEmpty() ? QString::fromUtf8("正在监听") : notice);
+        Image106->setToolTip(notice.isEmpty() ? tr("正在监听") : notice);
     };
     connect(Session, &RecorderSession::inputStateChanged, this, show);
     connect(Session, &RecorderSession::diskStateChanged, this, show);

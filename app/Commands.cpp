@@ -14,7 +14,7 @@ void TForm1::Image7Click() {
     } else {
         // A plain box: no icon, one OK button.
         QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(),
-                        QString::fromUtf8("现在是声控录音模式, 只要你唱, 系统将会自动录音。"), QMessageBox::Ok, this);
+                        tr("现在是声控录音模式, 只要你唱, 系统将会自动录音。"), QMessageBox::Ok, this);
         box.exec();
     }
 }

@@ -69,23 +69,23 @@ void TForm1::CreateControls() {
         TImage* image;
         const char* hint;
     } hints[] = {
-        {Image2, "关闭本系统"},
-        {Image3, "向前滚动录音文件窗口"},
-        {Image4, "向后滚动录音文件窗口"},
-        {Image5, "工作参数设置"},
-        {Image6, "播放选中的录音"},
-        {Image7, "在手动录音模式下,开始录音"},
-        {Image8, "删除选中的录音"},
-        {Image9, "停止播放"},
-        {Image10, "停止录音"},
-        {Image11, "上一首"},
-        {Image12, "下一首"},
-        {Image13, "切换录音模式(声控录音/手动录音)"},
-        {Image14, "外观模式"},
-        {Image15, "帮助"},
-        {Image16, "浏览历史录音"},
+        {Image2, QT_TR_NOOP("关闭本系统")},
+        {Image3, QT_TR_NOOP("向前滚动录音文件窗口")},
+        {Image4, QT_TR_NOOP("向后滚动录音文件窗口")},
+        {Image5, QT_TR_NOOP("工作参数设置")},
+        {Image6, QT_TR_NOOP("播放选中的录音")},
+        {Image7, QT_TR_NOOP("在手动录音模式下,开始录音")},
+        {Image8, QT_TR_NOOP("删除选中的录音")},
+        {Image9, QT_TR_NOOP("停止播放")},
+        {Image10, QT_TR_NOOP("停止录音")},
+        {Image11, QT_TR_NOOP("上一首")},
+        {Image12, QT_TR_NOOP("下一首")},
+        {Image13, QT_TR_NOOP("切换录音模式(声控录音/手动录音)")},
+        {Image14, QT_TR_NOOP("外观模式")},
+        {Image15, QT_TR_NOOP("帮助")},
+        {Image16, QT_TR_NOOP("浏览历史录音")},
     };
-    for (const auto& h : hints) h.image->SetHint(QString::fromUtf8(h.hint));
+    for (const auto& h : hints) h.image->SetHint(tr(h.hint));
     Buttons = {Image2, Image3, Image4,  Image5,  Image6,  Image7,  Image8, Image9,
                Image10, Image11, Image12, Image13, Image14, Image15, Image16};
     for (int i = 0; i < 15; ++i) {
@@ -119,12 +119,12 @@ void TForm1::CreateControls() {
     Image108->SetHandPointer(true);
     Image109 = MakeImage(this, "Image109", 194, 88, 20, 20);
     Image109->SetPicture(Pictures::PlayKnob());
-    Image109->SetHint(QString::fromUtf8("播放音量"));
+    Image109->SetHint(tr("播放音量"));
     Image109->SetHandPointer(true);
     Image110 = MakeImage(this, "Image110", 217, 88, 20, 20);
     Image110->SetPicture(Pictures::RecordKnob());
     Image110->SetTransparent(true);
-    Image110->SetHint(QString::fromUtf8("录音音量"));
+    Image110->SetHint(tr("录音音量"));
     Image110->SetHandPointer(true);
 
     Label1 = new QLabel(QStringLiteral("25"), this);

@@ -15,6 +15,7 @@
 #include <exception>
 
 #include "resources/Pictures.h"
+#include "app/Language.h"
 #include "app/password.h"
 #include "settings/publicunit.h"
 
@@ -70,7 +71,7 @@ int SelectedIndex(const QComboBox* box) {
 TForm3::TForm3(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("Form3"));
-    setWindowTitle(QStringLiteral("Somora录音系统设置"));
+    setWindowTitle(tr("Somora录音系统设置"));
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     setFont(font);
@@ -88,31 +89,31 @@ void TForm3::CreateControls() {
 
     Image1 = Place(new QLabel(this), "Image1", 0, 0, kWidth, kHeight);
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    const QImage background = Pictures::SettingsBackground();
+    const QImage background = Pictures::SettingsBackground(WindowInEnglish());
     if (!background.isNull()) Image1->setPixmap(QPixmap::fromImage(background));
 
-    Label1 = MakeLabel(this, "Label1", QStringLiteral("采样频率"), 48, 237, 57, 17, false);
+    Label1 = MakeLabel(this, "Label1", tr("采样频率"), 48, 237, 57, 17, false);
     ComboBox1 = MakeComboBox(this, "ComboBox1", 104, 232, 121, 20);
-    Label6 = MakeLabel(this, "Label6", QStringLiteral("录音通道"), 48, 272, 57, 13, false);
+    Label6 = MakeLabel(this, "Label6", tr("录音通道"), 48, 272, 57, 13, false);
     ComboBox2 = MakeComboBox(this, "ComboBox2", 104, 268, 121, 20);
-    CheckBox3 = Place(new QCheckBox(QStringLiteral("播放时暂停录音"), this), "CheckBox3", 264, 268, 153, 17);
+    CheckBox3 = Place(new QCheckBox(tr("播放时暂停录音"), this), "CheckBox3", 264, 268, 153, 17);
 
     Panel1 = Place(new QFrame(this), "Panel1", 40, 296, 408, 25);
     Panel1->setFrameShape(QFrame::NoFrame);
     Panel1->setAutoFillBackground(true);
-    Label8 = MakeLabel(Panel1, "Label8", QStringLiteral("声控系统灵敏度"), 8, 5, 113, 13, false);
-    RadioButton3 = Place(new QRadioButton(QStringLiteral("高"), Panel1), "RadioButton3", 136, 5, 65, 14);
-    RadioButton4 = Place(new QRadioButton(QStringLiteral("中"), Panel1), "RadioButton4", 224, 5, 57, 14);
-    RadioButton5 = Place(new QRadioButton(QStringLiteral("低"), Panel1), "RadioButton5", 296, 5, 57, 14);
+    Label8 = MakeLabel(Panel1, "Label8", tr("声控系统灵敏度"), 8, 5, 113, 13, false);
+    RadioButton3 = Place(new QRadioButton(tr("高"), Panel1), "RadioButton3", 136, 5, 65, 14);
+    RadioButton4 = Place(new QRadioButton(tr("中"), Panel1), "RadioButton4", 224, 5, 57, 14);
+    RadioButton5 = Place(new QRadioButton(tr("低"), Panel1), "RadioButton5", 296, 5, 57, 14);
 
-    CheckBox1 = Place(new QCheckBox(QStringLiteral("启用自动增益控制以防止声音失真"), this), "CheckBox1", 48, 328,
+    CheckBox1 = Place(new QCheckBox(tr("启用自动增益控制以防止声音失真"), this), "CheckBox1", 48, 328,
                       217, 17);
-    CheckBox2 = Place(new QCheckBox(QStringLiteral("登录时自动启动录音系统"), this), "CheckBox2", 264,
+    CheckBox2 = Place(new QCheckBox(tr("登录时自动启动录音系统"), this), "CheckBox2", 264,
                       328, 217, 17);
-    Label9 = MakeLabel(this, "Label9", QStringLiteral("录音文件管理"), 48, 360, 89, 17, true);
-    RadioButton1 = Place(new QRadioButton(QStringLiteral("仅保留最近24小时录音"), this), "RadioButton1", 176, 360,
+    Label9 = MakeLabel(this, "Label9", tr("录音文件管理"), 48, 360, 89, 17, true);
+    RadioButton1 = Place(new QRadioButton(tr("仅保留最近24小时录音"), this), "RadioButton1", 176, 360,
                          161, 17);
-    RadioButton2 = Place(new QRadioButton(QStringLiteral("不管理历史录音"), this), "RadioButton2", 336, 360, 121, 17);
+    RadioButton2 = Place(new QRadioButton(tr("不管理历史录音"), this), "RadioButton2", 336, 360, 121, 17);
 
     // Two separate groups: radio buttons left to themselves would count the
     // ones inside Panel1 as siblings of the ones on the window.
@@ -121,9 +122,9 @@ void TForm3::CreateControls() {
     auto* fileManagement = new QButtonGroup(this);
     for (QRadioButton* button : {RadioButton1, RadioButton2}) fileManagement->addButton(button);
 
-    Button2 = Place(new QPushButton(QStringLiteral("确定"), this), "Button2", 232, 512, 57, 25);
-    Button3 = Place(new QPushButton(QStringLiteral("取消"), this), "Button3", 304, 512, 49, 25);
-    Button4 = Place(new QPushButton(QStringLiteral("设为默认值"), this), "Button4", 368, 512, 89, 25);
+    Button2 = Place(new QPushButton(tr("确定"), this), "Button2", 232, 512, 57, 25);
+    Button3 = Place(new QPushButton(tr("取消"), this), "Button3", 304, 512, 49, 25);
+    Button4 = Place(new QPushButton(tr("设为默认值"), this), "Button4", 368, 512, 89, 25);
 
     // Every text in 宋体 except CheckBox3, which keeps the window's typeface.
     for (QWidget* control : std::initializer_list<QWidget*>{
@@ -174,7 +175,7 @@ void TForm3::FormShow() {
     ComboBox2->addItems(RecordingSources);
     if (s.RecordingChannel < 0) {
         ComboBox2->setCurrentIndex(-1);
-        ComboBox2->setEditText(QStringLiteral("自动选择"));
+        ComboBox2->setEditText(tr("自动选择"));
     } else {
         // An index beyond the list selects nothing.
         ComboBox2->setCurrentIndex(s.RecordingChannel < ComboBox2->count() ? s.RecordingChannel : -1);

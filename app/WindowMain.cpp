@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "app/Language.h"
 #include "app/Unit1.h"
 #include "capture/Unit2.h"
 #include "platform/Platform.h"
@@ -50,6 +51,7 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     if (!platform::Services().instance->TryAcquire(TForm1::kCaption)) return 0;
     QApplication::setApplicationName(TForm1::kApplicationTitle);
     SubstituteFonts();
+    InstallWindowLanguage();
 
     Form1 = new TForm1();  // sets AppPath and loads the settings
     // The session owns the capture and playback windows' engines.
@@ -73,8 +75,11 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     if (!StartWeb(*session, webListen, session, &webError, [](const QString&) {
             if (Form1 && FRecord && !FRecord->Recording) Form1->RebuildStrip();
         }) &&
-        !webError.isEmpty())
+        !webError.isEmpty()) {
         std::fprintf(stderr, "Somorabox: %s\n", webError.toLocal8Bit().constData());
+        // Also a hint over the window, where the operator sees it.
+        Form1->setToolTip(webError);
+    }
     Form1->show();
     const int result = QApplication::exec();
 
@@ -87,6 +92,7 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     Form1->Session = nullptr;
     delete session;
     delete Form1;
+    RemoveWindowLanguage();
     return result;
 }
 

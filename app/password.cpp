@@ -38,8 +38,9 @@ QString TrimBlanks(const QString& text) {
 
 namespace {
 
-const QString kWrongPassword = QStringLiteral("密码不正确，请重新输入！");
-const QString kEntriesDiffer = QStringLiteral("二次输入的密码不相同，请重新输入！");
+// The messages, translated where they are shown.
+const char* const kWrongPassword = QT_TRANSLATE_NOOP("TForm5", "密码不正确，请重新输入！");
+const char* const kEntriesDiffer = QT_TRANSLATE_NOOP("TForm5", "二次输入的密码不相同，请重新输入！");
 
 // Password entries show one "*" per character.
 class StarStyle final : public QProxyStyle {
@@ -80,25 +81,25 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
 
 TForm5::TForm5(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("Form5"));
-    setWindowTitle(QStringLiteral("权限管理"));
+    setWindowTitle(tr("权限管理"));
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     setFont(font);
 
-    Label1 = MakeLabel(this, "Label1", QStringLiteral("请输入管理员密码："), 8, 16, 129, 17);
+    Label1 = MakeLabel(this, "Label1", tr("请输入管理员密码："), 8, 16, 129, 17);
     Edit1 = MakeEdit(this, "Edit1", 144, 13, 113, 21);
-    Button1 = MakeButton(this, "Button1", QStringLiteral("确定"), 96, 56, 65, 25);
-    Button2 = MakeButton(this, "Button2", QStringLiteral("取消"), 168, 56, 49, 25);
-    Button3 = MakeButton(this, "Button3", QStringLiteral("修改密码"), 224, 56, 73, 25);
-    GroupBox1 = new QGroupBox(QStringLiteral("修改密码："), this);
+    Button1 = MakeButton(this, "Button1", tr("确定"), 96, 56, 65, 25);
+    Button2 = MakeButton(this, "Button2", tr("取消"), 168, 56, 49, 25);
+    Button3 = MakeButton(this, "Button3", tr("修改密码"), 224, 56, 73, 25);
+    GroupBox1 = new QGroupBox(tr("修改密码："), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(8, 88, 305, 129);
     GroupBox1->hide();
-    Label2 = MakeLabel(GroupBox1, "Label2", QStringLiteral("新密码："), 16, 32, 73, 17);
-    Label3 = MakeLabel(GroupBox1, "Label3", QStringLiteral("再输入一次："), 16, 56, 89, 17);
+    Label2 = MakeLabel(GroupBox1, "Label2", tr("新密码："), 16, 32, 73, 17);
+    Label3 = MakeLabel(GroupBox1, "Label3", tr("再输入一次："), 16, 56, 89, 17);
     Edit2 = MakeEdit(GroupBox1, "Edit2", 136, 20, 113, 21);
     Edit3 = MakeEdit(GroupBox1, "Edit3", 136, 52, 113, 21);
-    Button4 = MakeButton(GroupBox1, "Button4", QStringLiteral("确认修改"), 120, 88, 73, 25);
+    Button4 = MakeButton(GroupBox1, "Button4", tr("确认修改"), 120, 88, 73, 25);
 
     // Created after the entries, so it is destroyed after them.
     auto* stars = new StarStyle();
@@ -184,7 +185,7 @@ void TForm5::Button1Click() {
         accept();
     } else {
         Confirmed = false;
-        ShowMessage(this, kWrongPassword);
+        ShowMessage(this, tr(kWrongPassword));
     }
 }
 
@@ -192,7 +193,7 @@ void TForm5::Button2Click() { reject(); }
 
 void TForm5::Button3Click() {
     if (Edit1->text() != AppSettings.password) {
-        ShowMessage(this, kWrongPassword);
+        ShowMessage(this, tr(kWrongPassword));
         return;
     }
     Button3->setEnabled(false);
@@ -207,7 +208,7 @@ void TForm5::Button4Click() {
     const QString first = TrimBlanks(Edit2->text());
     const QString second = TrimBlanks(Edit3->text());
     if (first != second) {
-        ShowMessage(this, kEntriesDiffer);
+        ShowMessage(this, tr(kEntriesDiffer));
         return;
     }
     Confirmed = true;

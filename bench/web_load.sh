@@ -9,6 +9,11 @@
 #     memory (VmHWM) and the length of the take it made of the tone, against
 #     the tone plus the 3 s of quiet that end a take; a lost block would
 #     shorten it by a block (2048 frames) or more.
+#  3. 200 half-open connections (half a request head each, renewed every 4 s
+#     as the server closes those that stay silent) and 100 event streams
+#     held open while the 20 s tone is recorded: how many streams were
+#     answered and how many refused (503), the time of /api/status from a new
+#     client once a second (median and worst), and the take's length as in 2.
 # Usage: bench/web_load.sh [path/to/Somorabox]   (default build/Somorabox)
 . "$(dirname "$0")/../tests/scripts/lib/program.sh"
 set -euo pipefail
@@ -25,8 +30,10 @@ fi
 dir=$(mktemp -d /tmp/somora-web-load.XXXXXX)
 pid=""
 clients=()
+held=()
 cleanup() {
   touch "$dir/stop"
+  for fd in "${held[@]}"; do exec {fd}>&- 2>/dev/null || true; done
   for c in "${clients[@]}"; do kill "$c" 2>/dev/null || true; wait "$c" 2>/dev/null || true; done
   if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
     kill -TERM "$pid" 2>/dev/null
@@ -132,4 +139,71 @@ awk -v d="$data" -v kb="$peak" -v base="$baseline" -v anon="$anon" -v s="$stream
   printf "4 streaming clients + 1 event stream (%s connections at the end): peak memory %.1f MB (%.1f MB before the clients; anonymous %.1f MB)\n",
     s, kb / 1024, base / 1024, anon / 1024
   printf "take of the 20 s tone: %d blocks (%.2f s); tone + 3 s of quiet = %.1f blocks\n", blocks, d / 88200, expected
+}'
+find "$dir/app/record" -name 'PLEN*.wav' -delete
+rm -f "$dir/stop"
+
+# --- 3. 200 half-open connections and 100 event streams while the tone is recorded.
+start_recorder
+port=${url%/}
+port=${port##*:}
+half_open() {  # closes the connections held and opens 200 new ones
+  local fd
+  for fd in "${held[@]}"; do exec {fd}>&-; done
+  held=()
+  for _ in $(seq 200); do
+    exec {fd}<>"/dev/tcp/127.0.0.1/$port"
+    printf 'GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n' >&"$fd"
+    held+=("$fd")
+  done
+}
+streams=()
+for _ in $(seq 100); do
+  exec {fd}<>"/dev/tcp/127.0.0.1/$port"
+  printf 'GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n' >&"$fd"
+  streams+=("$fd")
+done
+answered=0
+refused=0
+for fd in "${streams[@]}"; do
+  read -r -t 5 -u "$fd" status_line || true
+  case "$status_line" in
+    *" 200 "*) answered=$((answered + 1)) ;;
+    *" 503 "*) refused=$((refused + 1)) ;;
+  esac
+done
+half_open
+: >"$dir/times"
+paplay -d venue "$dir/silence.wav"
+paplay -d venue "$dir/tone.wav" &
+player=$!
+clients+=($player)
+renewed=$SECONDS
+for _ in $(seq 24); do
+  curl -s -o /dev/null -m 10 -w '%{time_total}\n' "${url}api/status" >>"$dir/times"
+  if [ $((SECONDS - renewed)) -ge 4 ]; then
+    half_open
+    renewed=$SECONDS
+  fi
+  sleep 1
+done
+wait "$player" || true
+clients=()
+for _ in $(seq 100); do
+  grep -q '^kept ' "$dir/out.log" && break
+  sleep 0.1
+done
+open_now=$(ss -Htn state established "( sport = :$port )" | wc -l)
+for fd in "${held[@]}" "${streams[@]}"; do exec {fd}>&-; done
+held=()
+stop_recorder
+take=$(sed -n 's/^kept \(PLEN[0-9-]*\.wav\) .*/\1/p' "$dir/out.log" | head -n 1)
+[ -n "$take" ] || { echo "web_load: the tone made no take under load" >&2; cat "$dir/out.log" >&2; exit 1; }
+data=$(($(stat -c %s "$dir/app/record/$take") - 44))
+sort -n "$dir/times" -o "$dir/times"
+awk -v d="$data" -v a="$answered" -v r="$refused" -v c="$open_now" -v n="$(wc -l <"$dir/times")" \
+  -v med="$(sed -n 12p "$dir/times")" -v worst="$(tail -n 1 "$dir/times")" 'BEGIN {
+  printf "200 half-open connections + 100 event streams (%d answered, %d refused with 503; %d connections open at the end):\n", a, r, c
+  printf "  /api/status from a new client, %d times: median %.1f ms, worst %.1f ms\n", n, med * 1000, worst * 1000
+  printf "  take of the 20 s tone: %d blocks (%.2f s); tone + 3 s of quiet = %.1f blocks\n", d / 8192, d / 88200, (20 + 3) * 22050 / 2048
 }'

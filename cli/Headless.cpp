@@ -179,10 +179,12 @@ int RunHeadless(int argc, char** argv) {
     session.StartCapture(nullptr);
     // The web page, when asked for; a server that cannot start is reported
     // and the recorder goes on without it.
-    if (const WebServer* web = StartWeb(session, webListen, &session, &webError))
-        PrintLine(QStringLiteral("web page on %1").arg(web->Url()));
-    else if (!webError.isEmpty())
+    if (const WebServer* web = StartWeb(session, webListen, &session, &webError)) {
+        PrintLine(QStringLiteral("web page on %1 %2").arg(web->Url(), web->Identity()).trimmed());
+    } else if (!webError.isEmpty()) {
+        if (webError.startsWith(QLatin1String("web page not started"))) PrintLine(webError);
         Error(webError);
+    }
     QCoreApplication::exec();
     session.Close();
     return 0;

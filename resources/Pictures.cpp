@@ -41,6 +41,8 @@ QImage RecordingLamp() { return Load(QStringLiteral("recording.bmp")); }
 QImage Banner() { return Load(QStringLiteral("banner.jpg")); }
 QImage PlayKnob() { return Load(QStringLiteral("knob_play.jpg")); }
 QImage RecordKnob() { return Load(QStringLiteral("knob_record.jpg")); }
-QImage SettingsBackground() { return Load(QStringLiteral("settings.jpg")); }
+QImage SettingsBackground(bool english) {
+    return Load(english ? QStringLiteral("settings_en.jpg") : QStringLiteral("settings.jpg"));
+}
 
 }  // namespace Pictures

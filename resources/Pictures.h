@@ -17,7 +17,7 @@ QImage RecordingLamp();   // 28x6: recording indicator (Image106)
 QImage Banner();          // 299x62 JPEG (Image108)
 QImage PlayKnob();        // 20x20 JPEG (Image109)
 QImage RecordKnob();      // 20x20 JPEG (Image110)
-QImage SettingsBackground();  // 500x560 JPEG (settings dialog Image1)
+QImage SettingsBackground(bool english = false);  // 500x560 JPEG (settings dialog Image1)
 
 // Loads one resource by name (":/skin/<name>"), JPEGs through libjpeg.
 QImage Load(const QString& name);

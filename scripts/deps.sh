@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-tools-dev qt6-l10n-tools
   libasound2-dev libjpeg62-turbo-dev libsndfile1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-zenhei fonts-liberation fonts-dejavu-core
@@ -13,8 +13,9 @@ PACKAGES=(
   pipewire pipewire-pulse wireplumber dbus
   espeak-ng sox xvfb xauth x11-utils xdotool imagemagick time
   libcpp-httplib-dev chromium chromium-driver curl jq e2fsprogs
-  libcurl4-openssl-dev libssl-dev flac
+  libcurl4-openssl-dev libssl-dev openssl flac
   ceph-mon ceph-osd radosgw ceph-common s3cmd iproute2
+  lintian appstream python3-boto3
 )
 
 missing=()

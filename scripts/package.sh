@@ -11,7 +11,14 @@ out=$(realpath -m "${1:-.}")
 scripts/deps.sh
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
 dir=build-package
+# Debian's build flags, hardening included (fortified functions, stack
+# protector, read-only relocations, immediate binding).
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
+ldflags=$(dpkg-buildflags --get LDFLAGS)
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
+  -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" -DCMAKE_MODULE_LINKER_FLAGS="$ldflags" \
   -DSOMORA_TESTS=OFF -DSOMORA_BENCH=OFF -DSOMORA_SANITIZE=OFF >/dev/null
 ninja -C "$dir" -j"${SOMORA_JOBS:-2}" >/dev/null
 rm -f "$dir"/somorabox_*.deb

@@ -17,6 +17,7 @@
 #include <ostream>
 #include <memory>
 
+#include "app/Language.h"
 #include "app/Unit3.h"
 #include "app/password.h"
 #include "settings/publicunit.h"
@@ -163,6 +164,48 @@ TEST_F(Dialogs, SettingsWindowAndControls) {
     EXPECT_EQ(order.mid(0, 13), QStringList({"Button2", "Button3", "Button4", "ComboBox1", "ComboBox2", "CheckBox3",
                                               "CheckBox1", "CheckBox2", "RadioButton1", "RadioButton2",
                                               "RadioButton3", "RadioButton4", "RadioButton5"}));
+}
+
+// English under an English messages locale, the program's own texts under
+// any other locale or none; LC_ALL before LC_MESSAGES before LANG.
+TEST(Language, CaptionsFollowTheMessagesLocale) {
+    EXPECT_TRUE(MessagesLocaleIsEnglish("", "", "en_US.UTF-8"));
+    EXPECT_TRUE(MessagesLocaleIsEnglish("", "", "en"));
+    EXPECT_TRUE(MessagesLocaleIsEnglish("", "en_GB.UTF-8", "zh_CN.UTF-8"));
+    EXPECT_FALSE(MessagesLocaleIsEnglish("zh_CN.UTF-8", "", "en_US.UTF-8"));
+    EXPECT_FALSE(MessagesLocaleIsEnglish("", "", ""));
+    EXPECT_FALSE(MessagesLocaleIsEnglish("", "", "C.UTF-8"));
+    EXPECT_FALSE(MessagesLocaleIsEnglish("", "", "enx_XX"));
+
+    const struct {
+        const char* lang;
+        const char* title;
+        const char* rate;
+        const char* defaults;
+        const char* password;
+    } cases[] = {
+        {"en_US.UTF-8", "Somora Recorder Settings", "Rate (Hz)", "Set default", "Administrator"},
+        {"zh_CN.UTF-8", "Somora录音系统设置", "采样频率", "设为默认值", "权限管理"},
+        {nullptr, "Somora录音系统设置", "采样频率", "设为默认值", "权限管理"},
+    };
+    const QByteArray savedLang = qgetenv("LANG");
+    qunsetenv("LC_ALL");
+    qunsetenv("LC_MESSAGES");
+    for (const auto& c : cases) {
+        if (c.lang)
+            qputenv("LANG", c.lang);
+        else
+            qunsetenv("LANG");
+        EXPECT_EQ(InstallWindowLanguage(), c.lang && QByteArray(c.lang).startsWith("en"));
+        TForm3 settings;
+        TForm5 password;
+        EXPECT_EQ(settings.windowTitle(), QString::fromUtf8(c.title));
+        EXPECT_EQ(settings.Label1->text(), QString::fromUtf8(c.rate));
+        EXPECT_EQ(settings.Button4->text(), QString::fromUtf8(c.defaults));
+        EXPECT_EQ(password.windowTitle(), QString::fromUtf8(c.password));
+        RemoveWindowLanguage();
+    }
+    qputenv("LANG", savedLang);
 }
 
 TEST_F(Dialogs, ShowingRefillsAndCancelDiscards) {

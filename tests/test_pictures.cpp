@@ -168,6 +168,9 @@ TEST(Pictures, JpegPicturesDecodeThroughLibjpeg) {
     EXPECT_NE(Pictures::PlayKnob(), Pictures::RecordKnob());
     const QImage settings = Pictures::SettingsBackground();
     ASSERT_EQ(settings.size(), QSize(500, 560));
+    // The English dialog's picture: the same but for its heading.
+    EXPECT_EQ(Pictures::SettingsBackground(true).size(), QSize(500, 560));
+    EXPECT_NE(Pictures::SettingsBackground(true), settings);
     // A coloured banner above, white where the controls stand.
     EXPECT_LT(qBlue(settings.pixel(250, 20)) + qRed(settings.pixel(250, 20)), 300);
     int light = 0, bright = 0;

@@ -1,6 +1,9 @@
 // The web server over HTTP on 127.0.0.1: the takes listing, ranges, names
 // that are no takes, the password, the take being written, cross-origin
-// callers, malformed requests and a bounded fuzz pass over raw requests.
+// callers, malformed requests and a bounded fuzz pass over raw requests; the
+// rules of a network address (a real password, TLS), the back-off per client
+// address, and room for a new client beside half-open connections and
+// event streams.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -26,6 +29,8 @@
 
 #include "support/TestSupport.h"
 #include "support/WaveFiles.h"
+#include "platform/TlsIdentity.h"
+#include "web/PageLanguage.h"
 #include "web/WebServer.h"
 
 using testing_support::WaitUntil;
@@ -35,21 +40,37 @@ namespace {
 
 const char kPassword[] = "s3cret-密码";
 
-// One request as raw bytes; the answer, read until its Content-Length is
-// complete, the server closes, or 5 s pass without a byte. With `halfClose`
-// the end of the request is signalled too (the server then answers nothing
-// but errors, as it takes the client to have gone).
-std::string Raw(int port, const std::string& request, bool halfClose = false) {
+// A connection to the server on 127.0.0.1, from the loopback address `from`,
+// with a receive buffer of that size when one is given.
+int Connect(int port, const char* from = nullptr, int receiveBuffer = 0) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    if (from) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from, &source.sin_addr);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source);
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         ::close(fd);
-        return "connect failed";
+        return -1;
     }
-    timeval timeout{5, 0};
+    return fd;
+}
+
+// One request as raw bytes; the answer, read until its Content-Length is
+// complete, the server closes, or `patience` seconds pass without a byte. With `halfClose`
+// the end of the request is signalled too (the server then answers nothing
+// but errors, as it takes the client to have gone).
+std::string Raw(int port, const std::string& request, bool halfClose = false, const char* from = nullptr,
+                int patience = 5) {
+    const int fd = Connect(port, from);
+    if (fd < 0) return "connect failed";
+    timeval timeout{patience, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     if (halfClose) ::shutdown(fd, SHUT_WR);
@@ -317,6 +338,26 @@ TEST_F(WebTest, RefusesOtherOriginsAndHosts) {
     EXPECT_TRUE(QFile::exists(folder_ + "PLEN20261207201500.wav"));
 }
 
+// English when the browser prefers English most, the Chinese page otherwise.
+TEST(WebNames, PageLanguageFollowsAcceptLanguage) {
+    for (const char* english : {"en", "en-US", "EN-gb", "en-GB,en;q=0.9,zh-CN;q=0.8", "zh;q=0.5, en",
+                                "de;q=0.3,en;q=0.7", "fr;q=bad,en;q=0.1"})
+        EXPECT_EQ(PageLanguage(english), "en") << english;
+    for (const char* chinese : {"", "zh-CN", "zh-CN,zh;q=0.9,en;q=0.8", "de", "*", "en;q=0", "eng", "english",
+                                ",;,", "en;q=2", "en;level=1"})
+        EXPECT_EQ(PageLanguage(chinese), "zh-CN") << chinese;
+}
+
+TEST_F(WebTest, ThePageIsInTheBrowsersLanguage) {
+    Start({});
+    auto english = client_->Get("/", {{"Accept-Language", "en-GB,en;q=0.9"}});
+    ASSERT_EQ(english->status, 200);
+    EXPECT_NE(english->body.find("<html lang=\"en\">"), std::string::npos);
+    EXPECT_EQ(english->get_header_value("Vary"), "Accept-Language");
+    auto chinese = client_->Get("/");
+    EXPECT_NE(chinese->body.find("<html lang=\"zh-CN\">"), std::string::npos);
+}
+
 TEST_F(WebTest, OffLoopbackEveryRequestNeedsThePassword) {
     WebOptions options;
     options.passwordForReading = true;
@@ -406,3 +447,124 @@ TEST_F(WebTest, MalformedRequestsGet400AndAFuzzPassLeavesTheServerUp) {
 }
 
 }  // namespace
+
+TEST_F(WebTest, OnTheNetworkARealPasswordAndTls) {
+    WebOptions options;
+    options.address = QStringLiteral("127.0.0.1");
+    options.recordFolder = folder_;
+    options.networkRules = true;
+    QString error;
+    for (const char* refused : {"", kFactoryPassword}) {
+        options.password = QString::fromUtf8(refused);
+        WebServer server(options);
+        EXPECT_FALSE(server.Start(&error)) << refused;
+        EXPECT_NE(error.indexOf("administrator password"), -1) << error.toStdString();
+    }
+
+    // A pair made once, the key readable by the user alone, and read again
+    // as it is on the next start.
+    const QString certificate = env_.AppDir() + "web-certificate.pem", key = env_.AppDir() + "web-key.pem";
+    platform::TlsIdentity made, again;
+    ASSERT_TRUE(platform::LoadTlsIdentity(certificate, key, true, "test", &made, &error)) << error.toStdString();
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(key).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_TRUE(platform::LoadTlsIdentity(certificate, key, true, "test", &again, &error));
+    EXPECT_EQ(again.fingerprint, made.fingerprint);
+    EXPECT_EQ(made.fingerprint.size(), 32 * 3 - 1);
+    EXPECT_FALSE(platform::LoadTlsIdentity(certificate, certificate, false, "test", &again, &error));
+
+    options.password = QString::fromUtf8(kPassword);
+    options.tls = true;
+    options.certificatePem = made.certificatePem;
+    options.keyPem = made.keyPem;
+    options.certificateFingerprint = made.fingerprint;
+    WebServer server(options);
+    ASSERT_TRUE(server.Start(&error)) << error.toStdString();
+    EXPECT_TRUE(server.Url().startsWith("https://127.0.0.1:"));
+    EXPECT_EQ(server.Identity(), "(certificate SHA-256 " + made.fingerprint + ")");
+    httplib::SSLClient tls("127.0.0.1", server.Port());
+    tls.enable_server_certificate_verification(false);
+    auto refused = tls.Get("/api/status");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 401);
+    auto status = tls.Get("/api/status", {{"Authorization", Basic(kPassword)}});
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->status, 200);
+    EXPECT_NE(status->body.find("\"free_bytes\""), std::string::npos);
+    // Plain HTTP to the TLS port gets no page.
+    EXPECT_EQ(StatusOf(Raw(server.Port(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n")), 0);
+}
+
+TEST_F(WebTest, WrongPasswordsDelayOnlyTheirOwnAddress) {
+    const std::string del = "DELETE /takes/PLEN20261209000000.wav HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: ";
+    EXPECT_EQ(StatusOf(Raw(port_, del + Basic("wrong") + "\r\n\r\n", false, "127.0.0.2")), 401);
+    EXPECT_EQ(StatusOf(Raw(port_, del + Basic(kPassword) + "\r\n\r\n", false, "127.0.0.2")), 429);
+    // Another address is not held up: the take is simply not there.
+    EXPECT_EQ(StatusOf(Raw(port_, del + Basic(kPassword) + "\r\n\r\n", false, "127.0.0.3")), 404);
+    EXPECT_EQ(StatusOf(Raw(port_, del + Basic("wrong") + "\r\n\r\n", false, "127.0.0.3")), 401);
+    EXPECT_EQ(StatusOf(Raw(port_, del + Basic(kPassword) + "\r\n\r\n", false, "127.0.0.4")), 404);
+}
+
+TEST_F(WebTest, HalfOpenConnectionsAndEventStreamsLeaveRoomForANewClient) {
+    std::vector<int> held;
+    for (int i = 0; i < 200; ++i) {
+        const int fd = Connect(port_);
+        ASSERT_GE(fd, 0);
+        const std::string half = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+        ::send(fd, half.data(), half.size(), MSG_NOSIGNAL);
+        held.push_back(fd);
+    }
+    // Event streams up to the cap are answered 200 and stay open; the rest 503.
+    int open = 0, busy = 0;
+    for (int i = 0; i < 12; ++i) {
+        const int fd = Connect(port_);
+        ASSERT_GE(fd, 0);
+        timeval timeout{5, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        const std::string request = "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        char head[12] = {};
+        const ssize_t n = ::recv(fd, head, sizeof head, MSG_WAITALL);
+        const int status = StatusOf(std::string(head, n > 0 ? static_cast<size_t>(n) : 0));
+        open += status == 200;
+        busy += status == 503;
+        held.push_back(fd);
+    }
+    EXPECT_EQ(open, WebOptions().maxEventClients);
+    EXPECT_EQ(busy, 12 - WebOptions().maxEventClients);
+    auto status = client_->Get("/api/status");
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->status, 200);
+    // A head that does not end within its 16 KB is cut off there (sent
+    // whole, so that no unread byte turns the server's close into a reset).
+    std::string endless = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX: ";
+    endless.resize(16 * 1024, 'x');
+    EXPECT_EQ(StatusOf(Raw(port_, endless)), 431);
+    for (const int fd : held) ::close(fd);
+}
+
+TEST_F(WebTest, SlowReadersFromOneAddressLeaveWorkersForOthers) {
+    // A take far larger than the sockets between can hold, asked for by
+    // eight clients of one address that read nothing.
+    ASSERT_TRUE(testing_support::WriteFileBytes(folder_ + "PLEN20261207201500.wav", QByteArray(16 << 20, '\0')));
+    std::vector<int> slow;
+    for (int i = 0; i < 8; ++i) {
+        const int fd = Connect(port_, "127.0.0.2", 4096);
+        ASSERT_GE(fd, 0);
+        const std::string request = "GET /takes/PLEN20261207201500.wav HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        slow.push_back(fd);
+    }
+    auto served = [&] {
+        int n = 0;
+        char byte;
+        for (const int fd : slow) n += ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 1;
+        return n;
+    };
+    EXPECT_TRUE(WaitUntil([&] { return served() >= 4; }, 5000));
+    // Another address is served while they stall, well before the server
+    // gives up on them.
+    EXPECT_EQ(StatusOf(Raw(port_, "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", false, "127.0.0.3", 2)), 200);
+    for (const int fd : slow) ::close(fd);
+}

@@ -25,7 +25,8 @@ std::string HostName(const QString& address) {
 
 RequestGuard::RequestGuard(const WebOptions& options)
     : address_(HostName(options.address)),
-      loopback_(IsLoopbackAddress(options.address)),
+      scheme_(options.tls ? "https://" : "http://"),
+      loopback_(IsLoopbackAddress(options.address) && !options.networkRules),
       openReading_(loopback_ && !options.passwordForReading),
       authDelayMs_(options.authDelayMs),
       password_(options.password.toUtf8()) {}
@@ -59,7 +60,7 @@ bool RequestGuard::Admit(const httplib::Request& req, httplib::Response& res) {
             return false;
         }
     }
-    if (req.has_header("Origin") && req.get_header_value("Origin") != "http://" + host) {
+    if (req.has_header("Origin") && req.get_header_value("Origin") != scheme_ + host) {
         res.status = 403;
         res.set_content("cross-origin requests are refused\n", "text/plain");
         return false;
@@ -75,13 +76,23 @@ bool RequestGuard::Admit(const httplib::Request& req, httplib::Response& res) {
 }
 
 RequestGuard::Auth RequestGuard::CheckPassword(const httplib::Request& req, int* retryAfter) {
+    constexpr size_t kAddresses = 4096;
     const std::string header = req.get_header_value("Authorization");
     if (header.empty()) return Auth::Missing;
     std::lock_guard lock(mutex_);
     const Clock::time_point now = Clock::now();
-    if (now < lockedUntil_) {
-        *retryAfter =
-            static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(lockedUntil_ - now).count() + 1);
+    // Addresses beyond the table's size, after those whose back-off ran out
+    // are dropped, share one entry (the empty address).
+    std::string key = req.remote_addr;
+    if (!backoff_.count(key) && backoff_.size() >= kAddresses) {
+        for (auto it = backoff_.begin(); it != backoff_.end();)
+            it = now >= it->second.lockedUntil && !it->first.empty() ? backoff_.erase(it) : std::next(it);
+        if (backoff_.size() >= kAddresses) key.clear();
+    }
+    const auto known = backoff_.find(key);
+    if (known != backoff_.end() && now < known->second.lockedUntil) {
+        *retryAfter = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::seconds>(known->second.lockedUntil - now).count() + 1);
         return Auth::Locked;
     }
     bool ok = false;
@@ -89,15 +100,18 @@ RequestGuard::Auth RequestGuard::CheckPassword(const httplib::Request& req, int*
         const auto decoded = QByteArray::fromBase64Encoding(QByteArray::fromStdString(header.substr(6)),
                                                              QByteArray::AbortOnBase64DecodingErrors);
         const qsizetype colon = decoded ? decoded.decoded.indexOf(':') : -1;
-        // An empty administrator password opens nothing.
-        ok = colon >= 0 && !password_.isEmpty() && ConstantTimeEqual(decoded.decoded.mid(colon + 1), password_);
+        // An empty administrator password opens nothing, nor does the
+        // factory one on the network.
+        const bool usable = !password_.isEmpty() && (loopback_ || password_ != kFactoryPassword);
+        ok = colon >= 0 && usable && ConstantTimeEqual(decoded.decoded.mid(colon + 1), password_);
     }
     if (ok) {
-        failures_ = 0;
+        if (known != backoff_.end() && !key.empty()) backoff_.erase(known);
         return Auth::Ok;
     }
-    failures_ = std::min(failures_ + 1, 5);
-    lockedUntil_ = now + std::chrono::milliseconds(int64_t{authDelayMs_} << (failures_ - 1));
+    Backoff& b = backoff_[key];
+    b.failures = std::min(b.failures + 1, 5);
+    b.lockedUntil = now + std::chrono::milliseconds(int64_t{authDelayMs_} << (b.failures - 1));
     return Auth::Wrong;
 }
 

@@ -2,13 +2,15 @@
 // The checks every request passes before it is routed: no request body, the
 // Host of a loopback server (no DNS rebinding), no cross-origin callers, and
 // the administrator password where reading needs it, with a back-off after
-// wrong passwords.
+// wrong passwords kept per client address.
 #include <QByteArray>
 #include <QString>
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 
 namespace httplib {
 struct Request;
@@ -38,6 +40,7 @@ private:
 
     using Clock = std::chrono::steady_clock;
     const std::string address_;  // as a Host header names it
+    const std::string scheme_;   // of the page's own origin
     const bool loopback_;
     const bool openReading_;
     const int authDelayMs_;
@@ -45,6 +48,11 @@ private:
 
     std::mutex mutex_;
     QByteArray password_;
-    int failures_ = 0;
-    Clock::time_point lockedUntil_{};
+    struct Backoff {
+        int failures = 0;
+        Clock::time_point lockedUntil{};
+    };
+    // By client address; an address whose back-off has run out is dropped
+    // when the table is full, so a flood of addresses holds little.
+    std::unordered_map<std::string, Backoff> backoff_;
 };

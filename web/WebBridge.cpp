@@ -11,6 +11,7 @@
 #include "capture/Unit2.h"
 #include "session/RecorderSession.h"
 #include "platform/Platform.h"
+#include "platform/TlsIdentity.h"
 #include "settings/publicunit.h"
 #include "web/WebServer.h"
 
@@ -60,11 +61,44 @@ WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* pa
     }
     options.recordFolder = AppPath + "record/";
     options.password = AppSettings.password;
+    auto refuse = [error](const QString& reason) -> WebServer* {
+        if (error) *error = QStringLiteral("web page not started: ") + reason;
+        return nullptr;
+    };
+    // On the network the page is served over TLS unless [Web] Plain=1; a
+    // certificate and key named in config.ini are used, else a pair made on
+    // the first start and kept in the program's folder.
+    if (!IsLoopbackAddress(options.address)) {
+        if (const QString problem = NetworkPasswordProblem(options.password); !problem.isEmpty())
+            return refuse(problem);
+        platform::ProfileFile* profile = platform::Services().profile;
+        auto read = [profile](const char* key) {
+            return profile ? profile->ReadString(AppPath + kConfigFileName, QStringLiteral("Web"),
+                                                 QString::fromLatin1(key), QString())
+                                 .trimmed()
+                           : QString();
+        };
+        if (read("Plain") != QLatin1String("1")) {
+            const QString certificate = read("Certificate"), key = read("Key");
+            if (certificate.isEmpty() != key.isEmpty())
+                return refuse(QStringLiteral("[Web] Certificate and Key must be given together"));
+            auto inFolder = [](const QString& path) { return path.startsWith(QLatin1Char('/')) ? path : AppPath + path; };
+            platform::TlsIdentity identity;
+            const bool made = certificate.isEmpty();
+            if (!platform::LoadTlsIdentity(made ? AppPath + "web-certificate.pem" : inFolder(certificate),
+                                           made ? AppPath + "web-key.pem" : inFolder(key), made,
+                                           QStringLiteral("Somorabox ") + options.address, &identity, &why))
+                return refuse(why);
+            options.tls = true;
+            options.certificatePem = std::move(identity.certificatePem);
+            options.keyPem = std::move(identity.keyPem);
+            options.certificateFingerprint = identity.fingerprint;
+        }
+    }
     auto* server = new WebServer(options, parent);
     if (!server->Start(&why)) {
-        if (error) *error = QStringLiteral("web: ") + why;
         delete server;
-        return nullptr;
+        return refuse(why);
     }
     if (onTakeDeleted) QObject::connect(server, &WebServer::TakeDeleted, server, onTakeDeleted, Qt::QueuedConnection);
 

@@ -1,8 +1,10 @@
-// The web server on cpp-httplib: a listening thread with a small pool of
-// workers, set up here with its routes. The request guard, the event stream
-// and the take catalogue each keep their own state under their own lock; the
-// GUI thread only ever takes the event stream's lock for a copy of a few
-// fields, and no lock is held while a client is read from or written to.
+// The web server on cpp-httplib. Its listening thread hands each connection
+// to the connection gate, which keeps it until a request head has arrived
+// and then has one of its workers serve the request through the library.
+// The request guard, the event stream and the take catalogue each keep
+// their own state under their own lock; the GUI thread only ever takes the
+// event stream's lock for a copy of a few fields, and no lock is held while
+// a client is read from or written to.
 #include "web/WebServer.h"
 
 #include <QFile>
@@ -16,10 +18,62 @@
 #include <thread>
 
 #include <httplib.h>
+#include <openssl/pem.h>
 
+#include "web/ConnectionGate.h"
 #include "web/EventStream.h"
+#include "web/PageLanguage.h"
 #include "web/RequestGuard.h"
 #include "web/TakeCatalogue.h"
+
+namespace {
+
+// A server whose connections go through the gate instead of a worker each.
+template <class Base>
+class GatedServer : public Base {
+public:
+    template <class... Args>
+    explicit GatedServer(Args&&... args) : Base(std::forward<Args>(args)...) {}
+
+    ConnectionGate* gate = nullptr;
+
+    bool ServeOne(httplib::Stream& stream, bool closeConnection, bool& connectionClosed) {
+        return this->process_request(stream, closeConnection, connectionClosed, nullptr);
+    }
+    // A deeper queue of connections not yet accepted than the library's.
+    void WidenBacklog() { ::listen(this->svr_sock_, 256); }
+
+private:
+    bool process_and_close_socket(socket_t sock) override {
+        gate->Admit(sock);
+        return true;
+    }
+};
+
+// The listening thread only hands connections on; nothing is queued here.
+class HandOn : public httplib::TaskQueue {
+public:
+    void enqueue(std::function<void()> fn) override { fn(); }
+    void shutdown() override {}
+};
+
+// The certificate and key from PEM text, for the library's TLS context.
+bool UseIdentity(SSL_CTX& ctx, const std::string& certificatePem, const std::string& keyPem) {
+    BIO* cb = BIO_new_mem_buf(certificatePem.data(), static_cast<int>(certificatePem.size()));
+    X509* certificate = cb ? PEM_read_bio_X509(cb, nullptr, nullptr, nullptr) : nullptr;
+    BIO* kb = BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size()));
+    EVP_PKEY* key = kb ? PEM_read_bio_PrivateKey(kb, nullptr, nullptr, const_cast<char*>("")) : nullptr;
+    const bool ok = certificate && key && SSL_CTX_set_min_proto_version(&ctx, TLS1_2_VERSION) == 1 &&
+                    SSL_CTX_use_certificate(&ctx, certificate) == 1 && SSL_CTX_use_PrivateKey(&ctx, key) == 1 &&
+                    SSL_CTX_check_private_key(&ctx) == 1;
+    X509_free(certificate);
+    EVP_PKEY_free(key);
+    BIO_free(cb);
+    BIO_free(kb);
+    return ok;
+}
+
+}  // namespace
 
 // The page's resources are compiled into this library; a reference to them
 // keeps the linker from dropping them from a static link.
@@ -27,6 +81,14 @@ static void InitPageResources() { Q_INIT_RESOURCE(somora_web_page); }
 
 bool IsLoopbackAddress(const QString& address) {
     return address.startsWith(QLatin1String("127.")) || address == QLatin1String("::1");
+}
+
+QString NetworkPasswordProblem(const QString& password) {
+    if (password.isEmpty()) return QStringLiteral("the administrator password is empty; set one in the settings dialog");
+    if (password == QLatin1String(kFactoryPassword))
+        return QStringLiteral("the administrator password is still the factory one; set another in the settings "
+                              "dialog");
+    return {};
 }
 
 bool ParseWebListen(const QString& text, WebOptions* options, QString* error) {
@@ -78,6 +140,7 @@ struct WebServer::Impl {
     RequestGuard guard;
     EventStream events;
     TakeCatalogue catalogue;
+    std::unique_ptr<ConnectionGate> gate;
     std::unique_ptr<httplib::Server> server;
     std::thread thread;
     std::atomic<int> port{0};
@@ -111,7 +174,14 @@ quint16 WebServer::Port() const { return static_cast<quint16>(d_->port.load()); 
 
 QString WebServer::Url() const {
     const QString& a = d_->options.address;
-    return QStringLiteral("http://%1:%2/").arg(a.contains(QLatin1Char(':')) ? "[" + a + "]" : a).arg(Port());
+    return QStringLiteral("%1://%2:%3/")
+        .arg(d_->options.tls ? "https" : "http", a.contains(QLatin1Char(':')) ? "[" + a + "]" : a)
+        .arg(Port());
+}
+
+QString WebServer::Identity() const {
+    return d_->options.tls ? QStringLiteral("(certificate SHA-256 %1)").arg(d_->options.certificateFingerprint)
+                           : QString();
 }
 
 void WebServer::SetPassword(const QString& password) { d_->guard.SetPassword(password); }
@@ -136,19 +206,40 @@ bool WebServer::Start(QString* error) {
     if (!d.catalogue.Open(&why)) return fail(why);
     d.events.Open();
 
-    d.server = std::make_unique<httplib::Server>();
+    if (!IsLoopbackAddress(d.options.address) || d.options.networkRules) {
+        if (const QString problem = NetworkPasswordProblem(d.options.password); !problem.isEmpty()) return fail(problem);
+    }
+
+    ConnectionGate::Limits limits;
+    limits.workers = std::max(2, d.options.workerThreads);
+    limits.eventWorkers = std::max(1, d.options.maxEventClients);
+    limits.headMs = std::max(100, d.options.headTimeoutMs);
+    ConnectionGate::Serve serve;
+    SSL_CTX* tls = nullptr;
+    if (d.options.tls) {
+        const std::string certificate = d.options.certificatePem, key = d.options.keyPem;
+        auto server = std::make_unique<GatedServer<httplib::SSLServer>>(
+            [certificate, key](SSL_CTX& ctx) { return UseIdentity(ctx, certificate, key); });
+        if (!server->is_valid()) return fail(QStringLiteral("the certificate or its key cannot be used"));
+        tls = server->ssl_context();
+        serve = [s = server.get()](httplib::Stream& st, bool close, bool& closed) { return s->ServeOne(st, close, closed); };
+        d.gate = std::make_unique<ConnectionGate>(limits, tls, serve);
+        server->gate = d.gate.get();
+        d.server = std::move(server);
+    } else {
+        auto server = std::make_unique<GatedServer<httplib::Server>>();
+        serve = [s = server.get()](httplib::Stream& st, bool close, bool& closed) { return s->ServeOne(st, close, closed); };
+        d.gate = std::make_unique<ConnectionGate>(limits, nullptr, serve);
+        server->gate = d.gate.get();
+        d.server = std::move(server);
+    }
     httplib::Server& s = *d.server;
-    const int workers = std::max(2, d.options.workerThreads);
-    s.new_task_queue = [workers] { return new httplib::ThreadPool(static_cast<size_t>(workers)); };
+    s.new_task_queue = [] { return new HandOn; };
     // SO_REUSEADDR only: no second process may share the port.
     s.set_socket_options([](int sock) {
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    s.set_read_timeout(5, 0);
-    s.set_write_timeout(5, 0);
-    s.set_keep_alive_timeout(5);
-    s.set_keep_alive_max_count(100);
     s.set_payload_max_length(8 * 1024);
     d.Routes();
 
@@ -161,10 +252,20 @@ bool WebServer::Start(QString* error) {
     }
     if (bound <= 0) {
         d.server.reset();
+        d.gate.reset();
         return fail(QStringLiteral("cannot listen on %1:%2 (in use, or no address of this machine)")
                         .arg(d.options.address)
                         .arg(d.options.port));
     }
+    if (!d.gate->Start()) {
+        d.server.reset();
+        d.gate.reset();
+        return fail(QStringLiteral("cannot start the web server's threads"));
+    }
+    if (d.options.tls)
+        static_cast<GatedServer<httplib::SSLServer>&>(s).WidenBacklog();
+    else
+        static_cast<GatedServer<httplib::Server>&>(s).WidenBacklog();
     d.port = bound;
     d.guard.SetPort(bound);
     d.running = true;
@@ -188,6 +289,8 @@ void WebServer::Stop() {
     if (d.warmUp.joinable()) d.warmUp.join();
     d.server->stop();
     if (d.thread.joinable()) d.thread.join();
+    d.gate->Stop();
+    d.gate.reset();
     d.server.reset();
     d.running = false;
 }
@@ -227,7 +330,13 @@ void WebServer::Impl::Routes() {
             res.set_content(body, type);
         };
     };
-    s.Get("/", fixed(page, "text/html; charset=utf-8"));
+    // The page in the language the browser prefers.
+    s.Get("/", [this](const httplib::Request& req, httplib::Response& res) {
+        res.set_header("Cache-Control", "no-cache");
+        res.set_header("Vary", "Accept-Language");
+        res.set_content(PageInLanguage(page, PageLanguage(req.get_header_value("Accept-Language"))),
+                        "text/html; charset=utf-8");
+    });
     s.Get("/style.css", fixed(css, "text/css; charset=utf-8"));
     s.Get("/app.js", fixed(script, "text/javascript; charset=utf-8"));
     s.Get("/api/takes", [this](const httplib::Request&, httplib::Response& res) {

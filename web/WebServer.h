@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace platform {
 class TakeFiles;
@@ -27,9 +28,25 @@ struct WebOptions {
     // After a wrong password, further password checks are refused (429) for
     // this long, doubling with each failure up to 16 times as long.
     int authDelayMs = 1000;
-    int workerThreads = 12;
-    int maxEventClients = 4;
+    int workerThreads = 8;
+    int maxEventClients = 8;
+    // A connection that sends no whole request head within this is closed.
+    int headTimeoutMs = 10000;
+    // Served over TLS with this certificate and key (PEM text).
+    bool tls = false;
+    std::string certificatePem, keyPem;
+    QString certificateFingerprint;  // shown with the address
+    // The rules of a network address (the password for reading, and never
+    // an empty or the factory one) on a loopback one, for the tests.
+    bool networkRules = false;
 };
+
+// The administrator password that every copy of the program starts with.
+inline constexpr char kFactoryPassword[] = "58316024";
+
+// Why `password` cannot guard a page on the network (empty, or the factory
+// one); empty when it can.
+QString NetworkPasswordProblem(const QString& password);
 
 // "[ADDR:]PORT" as given to --web or in [Web] Listen; port 0 takes any free
 // one. An empty text is false with an empty error (the server stays off).
@@ -59,14 +76,18 @@ public:
     ~WebServer() override;
 
     // Binds and starts serving; false with a one-line reason when the address
-    // cannot be used or the page's resources are missing.
+    // cannot be used, the page's resources are missing, or a network address
+    // would be guarded by an empty or the factory password.
     bool Start(QString* error);
     void Stop();
     bool Running() const;
     // The port listened on (the chosen one when the options asked for 0).
     quint16 Port() const;
-    // "http://ADDRESS:PORT/" of the running server.
+    // "http://ADDRESS:PORT/" of the running server ("https://" over TLS).
     QString Url() const;
+    // The text printed after the address: the certificate's SHA-256 over
+    // TLS ("(certificate SHA-256 AB:CD:…)"), else empty.
+    QString Identity() const;
 
     void PublishState(const LiveState& state);
     // `type` is the event name sent to the page ("take", "state", …).

@@ -901,7 +901,8 @@ QImage DrawKnob(QColor stripe) {
     return knob;
 }
 
-QImage DrawSettingsBackground() {
+// The heading names the dialog in the window's language.
+QImage DrawSettingsBackground(const QString& heading, const char* family) {
     QImage bg(500, 560, QImage::Format_RGB32);
     bg.fill(Qt::white);
     QPainter p(&bg);
@@ -928,8 +929,8 @@ QImage DrawSettingsBackground() {
     p.setPen(QPen(QColor(0, 204, 255, 120), 1.5));
     p.drawPath(wave);
     p.setPen(Qt::NoPen);
-    Text(p, QRect(28, 18, 200, 60), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("设置"),
-         Font("WenQuanYi Zen Hei", 40, QFont::Bold), Qt::white);
+    Text(p, QRect(28, 18, 200, 60), Qt::AlignLeft | Qt::AlignVCenter, heading,
+         Font(family, 40, QFont::Bold), Qt::white);
     Text(p, QRect(32, 78, 300, 20), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Somora Recorder"),
          Font("Liberation Sans", 14, QFont::Bold), QColor(255, 170, 40));
     // Banner edge and faint rules that frame the controls.
@@ -1013,7 +1014,10 @@ int main(int argc, char** argv) {
     ok &= Save(DrawBanner(), dir, "banner.jpg", "JPEG", png, 92);
     ok &= Save(DrawKnob(QColor(40, 200, 70)), dir, "knob_play.jpg", "JPEG", png, 95);
     ok &= Save(DrawKnob(QColor(225, 40, 30)), dir, "knob_record.jpg", "JPEG", png, 95);
-    ok &= Save(DrawSettingsBackground(), dir, "settings.jpg", "JPEG", png, 92);
+    ok &= Save(DrawSettingsBackground(QStringLiteral("设置"), "WenQuanYi Zen Hei"), dir, "settings.jpg", "JPEG", png,
+               92);
+    ok &= Save(DrawSettingsBackground(QStringLiteral("Settings"), "Liberation Sans"), dir, "settings_en.jpg", "JPEG",
+               png, 92);
     for (int size : {48, 256})
         ok &= DrawIcon(size).save(QDir(dir).filePath(QStringLiteral("somorabox-%1.png").arg(size)), "PNG");
     return ok ? 0 : 1;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package: scripts/package.sh builds it; its file list and control
-# fields are checked (Depends from dpkg-shlibdeps); it is unpacked with
+# fields are checked (Depends from dpkg-shlibdeps); lintian finds no error in
+# it and appstreamcli finds its metainfo valid; it is unpacked with
 # dpkg -x into a throwaway root, and the unpacked program replays a generated
 # FLAC file. It runs where it cannot write beside itself (as nobody, or in a
 # read-only folder), so config.ini and record/ go to $XDG_DATA_HOME/somorabox/.
@@ -34,6 +35,11 @@ for lib in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libasound2 libsndfile1 li
   grep -Eq "(^|, )$lib \(>= [^)]+\)" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 grep -q somorabox <<<"$depends" && fail "Depends names the package's own library: $depends"
+recommends=$(dpkg-deb -f "$deb" Recommends)
+grep -q 'libasound2-plugins | pipewire-alsa' <<<"$recommends" || fail "Recommends: $recommends"
+
+# Debian's own checks: errors fail (README lists the warnings kept).
+lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || fail "lintian: $(grep -v '^running with root' "$work/lintian.log")"
 
 # The file list.
 dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|' >"$work/files"
@@ -41,7 +47,8 @@ for f in /usr/bin/somorabox \
   "/usr/lib/$multiarch/somorabox/libsomorabox_window.so" "/usr/lib/$multiarch/somorabox/libsomorabox_core.so" \
   /usr/share/applications/somorabox.desktop /usr/share/icons/hicolor/256x256/apps/somorabox.png \
   /usr/share/icons/hicolor/48x48/apps/somorabox.png /usr/lib/systemd/user/somorabox.service \
-  /usr/share/man/man1/somorabox.1.gz; do
+  /usr/share/man/man1/somorabox.1.gz /usr/share/metainfo/example.somorabox.Somorabox.metainfo.xml \
+  /usr/share/doc/somorabox/copyright /usr/share/doc/somorabox/changelog.gz; do
   grep -qx "$f" "$work/files" || fail "the package lacks $f"
 done
 grep -E '^/usr/(local|src)|/build' "$work/files" && fail "files outside the system's folders"
@@ -52,6 +59,7 @@ grep -qx 'ExecStart=/usr/bin/somorabox --headless' "$root/usr/lib/systemd/user/s
   fail "the user unit does not start /usr/bin/somorabox --headless"
 grep -qx 'Exec=somorabox' "$root/usr/share/applications/somorabox.desktop" || fail "desktop entry: no Exec=somorabox"
 grep -qx 'Icon=somorabox' "$root/usr/share/applications/somorabox.desktop" || fail "desktop entry: no Icon=somorabox"
+appstreamcli validate-tree --no-net "$root" >"$work/appstream.log" 2>&1 || fail "metainfo: $(cat "$work/appstream.log")"
 zcat "$root/usr/share/man/man1/somorabox.1.gz" | grep -q '^\.SH OPTIONS' || fail "the man page has no options"
 [ "$(identify -format '%wx%h' "$root/usr/share/icons/hicolor/256x256/apps/somorabox.png")" = 256x256 ] || fail "the icon is not 256 x 256"
 

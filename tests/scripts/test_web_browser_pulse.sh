@@ -4,12 +4,23 @@
 # server: the page lists the takes that a replay made, its audio element
 # plays one (the time advances), a take opened by speech on the live input
 # shows up without a reload, and deleting with the password removes the file.
+# The page is served on a network address, so over HTTPS with the certificate
+# that the recorder made on its first start; the browser pins it by its key.
+# The address is one this test adds to the loopback interface of a network
+# namespace of its own, which reaches no real network. Before that, on the
+# same address: the factory password keeps the page off while the recorder
+# records, and [Web] Plain=1 serves it over plain HTTP.
 #
-# $1 = the built Somorabox. Runs inside scripts/with-pulse.sh.
+# $1 = the built Somorabox. Runs inside scripts/with-pulse.sh, as root (for
+# the network namespace).
 . "$(dirname "$0")/lib/program.sh"
 set -uo pipefail
 
 exe=${1:?usage: test_web_browser_pulse.sh path/to/Somorabox}
+address=10.213.7.1
+if [ -z "${SOMORA_WEB_NETNS:-}" ]; then
+  exec unshare -n env SOMORA_WEB_NETNS=1 bash "$0" "$@"
+fi
 work=$(mktemp -d /tmp/somora-webpage.XXXXXX)
 pid=""
 driver=""
@@ -58,32 +69,73 @@ sox "$work/sil5.wav" "$work/speech12.wav" "$work/sil5.wav" "$work/speech12.wav" 
 mkdir -p "$work/app/record" "$work/config" "$work/runtime" "$work/profile"
 chmod 700 "$work/runtime"
 copy_program "$exe" "$work/app" || fail "cannot copy $exe"
-printf '[Settings]\nSamplingRate=22050\nRecordingLevel=2\nRecordingVolume=100\nPlayingVolume=100\nAGC=0\nManualMode=0\nManageFile=0\npassword=page-test-pw\n[Web]\nListen=127.0.0.1:0\n' \
-  >"$work/app/config.ini"
+ip link set lo up && ip addr add "$address/32" dev lo || fail "cannot add $address in the test's network namespace"
+settings='[Settings]\nSamplingRate=22050\nRecordingLevel=2\nRecordingVolume=100\nPlayingVolume=100\nAGC=0\nManualMode=0\nManageFile=0\n'
+printf "${settings}password=page-test-pw\n" >"$work/app/config.ini"
 "$work/app/Somorabox" --replay "$work/replay.wav" --out "$work/app/record" --start "2026-12-07 20:15:00" \
   >"$work/replay.log" 2>&1 || fail "the replay failed: $(cat "$work/replay.log")"
 mapfile -t replayed < <(cd "$work/app/record" && ls PLEN*.wav | sort)
 [ ${#replayed[@]} -eq 2 ] || fail "the replay made ${#replayed[@]} takes, not 2"
 
-(
-  cd "$work/app" &&
-    exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
-      XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" PULSE_SERVER="$server" \
-      ./Somorabox --headless
-) >"$work/out.log" 2>"$work/err.log" &
-pid=$!
-url=""
-for _ in $(seq 100); do
-  url=$(sed -n 's/^web page on \(http:[^ ]*\)$/\1/p' "$work/out.log")
-  [ -n "$url" ] && break
-  kill -0 "$pid" 2>/dev/null || fail "the recorder ended at start-up"
-  sleep 0.1
-done
-[ -n "$url" ] || fail "the recorder announced no web page"
-for _ in $(seq 100); do
-  [ "$(pactl list short source-outputs | wc -l)" -ge 1 ] && break
-  sleep 0.1
-done
+start_recorder() {  # waits for its line about the web page
+  (
+    cd "$work/app" &&
+      exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+        XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" PULSE_SERVER="$server" \
+        ./Somorabox --headless
+  ) >"$work/out.log" 2>"$work/err.log" &
+  pid=$!
+  for _ in $(seq 100); do
+    grep -q '^web page ' "$work/out.log" && break
+    kill -0 "$pid" 2>/dev/null || fail "the recorder ended at start-up"
+    sleep 0.1
+  done
+  grep -q '^web page ' "$work/out.log" || fail "the recorder said nothing of its web page"
+  for _ in $(seq 100); do
+    [ "$(pactl list short source-outputs | wc -l)" -ge 1 ] && break
+    sleep 0.1
+  done
+}
+stop_recorder() {
+  kill -TERM "$pid"
+  wait "$pid" 2>/dev/null
+  pid=""
+}
+
+# --- The factory password on a network address: no page, but recording.
+printf "${settings}password=58316024\n[Web]\nListen=$address:0\n" >"$work/app/config.ini"
+start_recorder
+grep -q '^web page not started: .*factory' "$work/out.log" || fail "no refusal on standard output"
+grep -q 'web page not started: .*factory' "$work/err.log" || fail "no refusal on standard error"
+[ "$(pactl list short source-outputs | wc -l)" -ge 1 ] || fail "the recorder does not listen"
+kill -0 "$pid" 2>/dev/null || fail "the recorder ended"
+stop_recorder
+[ ! -e "$work/app/web-key.pem" ] || fail "a key was made for a page that did not start"
+
+# --- [Web] Plain=1: plain HTTP on the network address, behind the password.
+printf "${settings}password=page-test-pw\n[Web]\nListen=$address:0\nPlain=1\n" >"$work/app/config.ini"
+start_recorder
+url=$(sed -n 's/^web page on \(http:[^ ]*\)$/\1/p' "$work/out.log")
+[ -n "$url" ] || fail "Plain=1 announced $(cat "$work/out.log")"
+[ "$(curl -s -o /dev/null -w '%{http_code}' "${url}api/status")" = 401 ] || fail "Plain=1 reads without the password"
+[ "$(curl -s -o /dev/null -w '%{http_code}' -u admin:page-test-pw "${url}api/status")" = 200 ] ||
+  fail "Plain=1 does not answer with the password"
+stop_recorder
+
+# --- HTTPS with a certificate made on the first start.
+printf "${settings}password=page-test-pw\n[Web]\nListen=$address:0\n" >"$work/app/config.ini"
+start_recorder
+line=$(grep '^web page on https:' "$work/out.log") || fail "no HTTPS: $(cat "$work/out.log")"
+url=$(sed -n 's/^web page on \(https:[^ ]*\) .*/\1/p' <<<"$line")
+printed=$(sed -n 's/.*(certificate SHA-256 \([0-9A-F:]*\))$/\1/p' <<<"$line")
+actual=$(openssl x509 -in "$work/app/web-certificate.pem" -noout -fingerprint -sha256 | sed 's/.*=//')
+[ -n "$printed" ] && [ "$printed" = "$actual" ] || fail "printed fingerprint '$printed', the certificate's '$actual'"
+[ "$(stat -c %a "$work/app/web-key.pem")" = 600 ] || fail "the key is readable by others"
+spki=$(openssl x509 -in "$work/app/web-certificate.pem" -pubkey -noout | openssl pkey -pubin -outform der |
+  openssl dgst -sha256 -binary | base64)
+[ "$(curl -s -o /dev/null -w '%{http_code}' "${url}api/status")" = 000 ] || fail "an unpinned client was served"
+[ "$(curl -sk -o /dev/null -w '%{http_code}' -u admin:page-test-pw "${url}api/status")" = 200 ] ||
+  fail "HTTPS does not answer"
 
 # --- The browser, through chromedriver on a free loopback port.
 for _ in $(seq 20); do
@@ -101,12 +153,13 @@ for _ in $(seq 20); do
 done
 [ -n "$driver" ] || fail "chromedriver did not start"
 
-capabilities=$(jq -nc --arg profile "$work/profile" '{capabilities: {alwaysMatch: {
+capabilities=$(jq -nc --arg profile "$work/profile" --arg spki "$spki" '{capabilities: {alwaysMatch: {
   browserName: "chrome",
   "goog:chromeOptions": {binary: "/usr/bin/chromium", args: [
     "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
     "--disable-component-update", "--disable-sync", "--no-first-run", "--mute-audio",
-    "--autoplay-policy=no-user-gesture-required", ("--user-data-dir=" + $profile)]}}}}')
+    "--autoplay-policy=no-user-gesture-required", ("--user-data-dir=" + $profile),
+    ("--ignore-certificate-errors-spki-list=" + $spki)]}}}}')
 session=$(curl -s -X POST "http://127.0.0.1:$driver_port/session" -H 'Content-Type: application/json' \
   -d "$capabilities" | jq -r '.value.sessionId // empty')
 [ -n "$session" ] || fail "no browser session"
@@ -127,6 +180,10 @@ until_true() {  # EXPRESSION TENTHS-OF-A-SECOND
   return 1
 }
 
+# The password in an address answers the page's challenge, as the browser's
+# own dialog would; the browser keeps it for the page's requests, which are
+# made from the address without it.
+wd POST /url "$(jq -nc --arg u "${url/https:\/\//https://admin:page-test-pw@}" '{url: $u}')" >/dev/null
 wd POST /url "$(jq -nc --arg u "$url" '{url: $u}')" >/dev/null
 # The page lists both takes of the replay, newest first, with the live state on top.
 until_true "document.querySelectorAll('article.take').length === 2" 100 ||
@@ -157,7 +214,7 @@ js "window.confirm = () => true;
     document.getElementById('password').value = 'page-test-pw';
     document.querySelector('article.take[data-name=\"$older\"] button.delete').click(); return true" >/dev/null
 until_true "document.querySelector('article.take[data-name=\"$older\"]') === null" 100 ||
-  fail "the deleted take stays on the page ($(js "return document.getElementById('message').textContent"))"
+  fail "the deleted take stays on the page ($(js "var x=new XMLHttpRequest(); x.open('GET','/api/takes',false); x.send(); return x.status + ' ' + x.responseText.slice(0,100) + ' ' + location.href + ' ' + typeof loadTakes + ' ' + document.scripts.length + ' ' + JSON.stringify(performance.getEntriesByType('resource').map(e => e.name + ':' + e.responseStatus))"))"
 [ ! -e "$work/app/record/$older" ] || fail "$older is still on disk"
 [ -e "$work/app/record/${replayed[1]}" ] || fail "the other take went too"
 

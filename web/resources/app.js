@@ -7,6 +7,41 @@ const rows = new Map();      // take name -> row element
 const days = new Map();      // "yyyy-mm-dd" -> section element
 let live = { recording: false, seconds: 0, at: 0 };
 
+// The page's texts in Chinese and English; the server sets <html lang> from
+// the browser's Accept-Language.
+const english = document.documentElement.lang === 'en';
+const TEXTS = {
+  title: ['Somorabox 录音', 'Somorabox takes'],
+  listening: ['监听中', 'listening'],
+  notListening: ['未监听', 'not listening'],
+  recording: ['● 录音中', '● recording'],
+  idle: ['未录音', 'idle'],
+  level: ['输入电平', 'input level'],
+  input: ['输入', 'input'],
+  disk: ['磁盘', 'disk'],
+  free: ['可用', 'free'],
+  link: ['● 连接', '● link'],
+  adminPassword: ['管理员密码', 'admin password'],
+  noTakes: ['没有录音', 'no takes'],
+  download: ['下载', 'download'],
+  delete: ['删除', 'delete'],
+  rec: ['● 录音中', '● REC'],
+  enterPassword: ['请输入管理员密码', 'enter the admin password'],
+  confirmDelete: ['删除 %s?', 'delete %s?'],
+  noConnection: ['连接失败', 'no connection'],
+  wrongPassword: ['密码错误', 'wrong password'],
+  inUse: ['正在录音或播放', 'the take is in use'],
+  tooMany: ['请稍后再试', 'too many attempts, wait a moment'],
+  notDeleted: ['删除失败', 'not deleted'],
+};
+function text(key) { return TEXTS[key][english ? 1 : 0]; }
+function showTexts(root) {
+  for (const e of root.querySelectorAll('[data-text]')) e.textContent = text(e.dataset.text);
+  for (const e of root.querySelectorAll('[data-title]')) e.title = text(e.dataset.title);
+}
+document.title = text('title');
+showTexts(document);
+
 function pad(n) { return String(n).padStart(2, '0'); }
 function duration(s) {
   s = Math.max(0, Math.round(s));
@@ -28,10 +63,10 @@ function say(text) {
 // --- Live state
 function showState(s) {
   const listening = $('listening');
-  listening.textContent = s.listening ? '监听中 · listening' : '未监听 · not listening';
+  listening.textContent = text(s.listening ? 'listening' : 'notListening');
   listening.className = 'badge ' + (s.listening ? 'on' : 'off');
   const rec = $('recording');
-  rec.textContent = s.recording ? '● 录音中 · recording' : '未录音 · idle';
+  rec.textContent = text(s.recording ? 'recording' : 'idle');
   rec.className = 'badge ' + (s.recording ? 'rec' : 'idle');
   live = { recording: s.recording, seconds: s.recording_seconds || 0, at: Date.now() };
   $('input').textContent = s.input || '–';
@@ -121,8 +156,9 @@ function makeRow(t) {
   row.className = 'take';
   row.dataset.name = t.name;
   row.innerHTML = '<div class="top"><span class="time"></span><span class="len"></span><span class="rec"></span>' +
-    '<span class="actions"><a class="download">下载 download</a><button class="delete" type="button">删除 delete</button></span></div>' +
+    '<span class="actions"><a class="download" data-text="download"></a><button class="delete" type="button" data-text="delete"></button></span></div>' +
     '<div class="player"></div>';
+  showTexts(row);
   row.querySelector('.time').textContent = t.start.slice(11, 19);
   const a = row.querySelector('.download');
   a.href = '/takes/' + encodeURIComponent(t.name);
@@ -133,7 +169,7 @@ function makeRow(t) {
 
 function updateRow(row, t) {
   row.querySelector('.len').textContent = duration(t.seconds);
-  row.querySelector('.rec').textContent = t.recording ? '● 录音中 REC' : '';
+  row.querySelector('.rec').textContent = t.recording ? text('rec') : '';
   row.classList.toggle('recording', t.recording);
   row.querySelector('.actions').hidden = t.recording;
   const wasRecording = row.dataset.recording === '1';
@@ -166,7 +202,12 @@ function showTakes(list) {
   for (const [day, section] of days) if (section.children.length <= 1) { section.remove(); days.delete(day); }
   const empty = container.querySelector('.empty');
   if (list.length && empty) empty.remove();
-  if (!list.length && !empty) container.innerHTML = '<p class="empty">没有录音 · no takes</p>';
+  if (!list.length && !empty) {
+    const p = document.createElement('p');
+    p.className = 'empty';
+    p.textContent = text('noTakes');
+    container.replaceChildren(p);
+  }
 }
 
 let loading = null, again = false;
@@ -185,18 +226,18 @@ async function loadTakes() {
 
 async function removeTake(name) {
   const password = $('password').value;
-  if (!password) { say('请输入管理员密码 · enter the admin password'); $('password').focus(); return; }
-  if (!confirm('删除 ' + name + '? · delete?')) return;
+  if (!password) { say(text('enterPassword')); $('password').focus(); return; }
+  if (!confirm(text('confirmDelete').replace('%s', name))) return;
   const credentials = btoa(String.fromCharCode(...new TextEncoder().encode('admin:' + password)));
   let r;
   try {
     r = await fetch('/takes/' + encodeURIComponent(name), { method: 'DELETE', headers: { Authorization: 'Basic ' + credentials } });
-  } catch (e) { say('连接失败 · no connection'); return; }
+  } catch (e) { say(text('noConnection')); return; }
   if (r.status === 204 || r.status === 404) { say(''); loadTakes(); return; }
-  say(r.status === 401 ? '密码错误 · wrong password'
-    : r.status === 409 ? '正在录音或播放 · the take is in use'
-    : r.status === 429 ? '请稍后再试 · too many attempts, wait a moment'
-    : '删除失败 · not deleted (' + r.status + ')');
+  say(r.status === 401 ? text('wrongPassword')
+    : r.status === 409 ? text('inUse')
+    : r.status === 429 ? text('tooMany')
+    : text('notDeleted') + ' (' + r.status + ')');
 }
 
 // --- Live updates
