@@ -14,6 +14,7 @@
 #include "platform/Http.h"
 #include "platform/Platform.h"
 #include "platform/QuitSignals.h"
+#include "web/WebBridge.h"
 #include "settings/publicunit.h"
 
 int RunFleet(int argc, char** argv) {
@@ -62,12 +63,18 @@ int RunFleet(int argc, char** argv) {
             return (clock ? clock->LocalNow() : QDateTime::currentDateTime()).toUTC();
         });
     options.password = AppSettings.password;
+    if (!ProtectForNetwork(&options, QStringLiteral("Fleet"), QStringLiteral("fleet"), &why)) {
+        Error(QStringLiteral("fleet page not started: ") + why);
+        return 1;
+    }
     FleetServer server(options, store);
     if (!server.Start(&why)) {
         Error(QStringLiteral("fleet page not started: ") + why);
         return 1;
     }
-    PrintLine(QStringLiteral("fleet page on %1 (bucket %2 at %3)").arg(server.Url(), archive.bucket, archive.endpoint));
+    PrintLine(QStringLiteral("fleet page on %1 (bucket %2 at %3)%4")
+                  .arg(server.Url(), archive.bucket, archive.endpoint,
+                       server.Identity().isEmpty() ? QString() : ' ' + server.Identity()));
     const bool watching =
         platform::WatchQuitSignals(&app, [](int) { QCoreApplication::quit(); });
     if (!watching) {

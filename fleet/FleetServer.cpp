@@ -1,18 +1,16 @@
-// The fleet page on cpp-httplib: the same request guard as the recorder's
-// page, a small pool of workers, and take bytes passed from the store to the
-// client as they come, a range at a time.
+// The fleet page on cpp-httplib: the same host (connection gate, TLS) and
+// request guard as the recorder's page, and take bytes passed from the store
+// to the client as they come, a range at a time.
 #include "fleet/FleetServer.h"
 
 #include <QFile>
 #include <QJsonDocument>
 
-#include <atomic>
-#include <chrono>
-#include <sys/socket.h>
-#include <thread>
+#include <algorithm>
 
 #include <httplib.h>
 
+#include "web/HttpHost.h"
 #include "web/RequestGuard.h"
 
 static void InitFleetResources() { Q_INIT_RESOURCE(somora_fleet_page); }
@@ -23,13 +21,10 @@ struct FleetServer::Impl {
     const WebOptions options;
     RequestGuard guard;
     std::shared_ptr<FleetStore> store;
-    std::unique_ptr<httplib::Server> server;
-    std::thread thread;
-    std::atomic<int> port{0};
-    std::atomic<bool> listenEnded{false};
+    HttpHost host;
     std::string page, css, script;
 
-    void Routes();
+    void Routes(httplib::Server& s);
     void Take(const httplib::Request& req, const QString& room, const QString& name, httplib::Response& res);
 };
 
@@ -52,11 +47,18 @@ FleetServer::FleetServer(WebOptions options, std::shared_ptr<FleetStore> store)
 
 FleetServer::~FleetServer() { Stop(); }
 
-quint16 FleetServer::Port() const { return static_cast<quint16>(d_->port.load()); }
+quint16 FleetServer::Port() const { return static_cast<quint16>(d_->host.Port()); }
 
 QString FleetServer::Url() const {
     const QString& a = d_->options.address;
-    return QStringLiteral("http://%1:%2/").arg(a.contains(QLatin1Char(':')) ? "[" + a + "]" : a).arg(Port());
+    return QStringLiteral("%1://%2:%3/")
+        .arg(d_->options.tls ? "https" : "http", a.contains(QLatin1Char(':')) ? "[" + a + "]" : a)
+        .arg(Port());
+}
+
+QString FleetServer::Identity() const {
+    return d_->options.tls ? QStringLiteral("(certificate SHA-256 %1)").arg(d_->options.certificateFingerprint)
+                           : QString();
 }
 
 bool FleetServer::Start(QString* error) {
@@ -65,9 +67,10 @@ bool FleetServer::Start(QString* error) {
         return false;
     };
     Impl& d = *d_;
-    if (d.server) return true;
-    if (!IsLoopbackAddress(d.options.address))
-        return fail(QStringLiteral("the fleet page is served on a loopback address only, until it has HTTPS"));
+    if (d.host.Running()) return true;
+    if (!IsLoopbackAddress(d.options.address) || d.options.networkRules) {
+        if (const QString problem = NetworkPasswordProblem(d.options.password); !problem.isEmpty()) return fail(problem);
+    }
     InitFleetResources();
     auto load = [](const char* path, std::string* out) {
         QFile file(QString::fromLatin1(path));
@@ -78,57 +81,25 @@ bool FleetServer::Start(QString* error) {
     if (!load(":/fleet/index.html", &d.page) || !load(":/fleet/style.css", &d.css) ||
         !load(":/fleet/fleet.js", &d.script))
         return fail(QStringLiteral("the fleet page's resources are missing"));
-
-    d.server = std::make_unique<httplib::Server>();
-    httplib::Server& s = *d.server;
-    const int workers = std::max(2, d.options.workerThreads);
-    s.new_task_queue = [workers] { return new httplib::ThreadPool(static_cast<size_t>(workers)); };
-    s.set_socket_options([](int sock) {
-        int yes = 1;
-        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    s.set_read_timeout(5, 0);
-    s.set_write_timeout(15, 0);
-    s.set_keep_alive_timeout(5);
-    s.set_keep_alive_max_count(100);
-    s.set_payload_max_length(8 * 1024);
-    d.Routes();
-
-    const std::string host = d.options.address.toStdString();
-    int bound = 0;
-    if (d.options.port == 0) {
-        bound = s.bind_to_any_port(host);
-    } else if (s.bind_to_port(host, d.options.port)) {
-        bound = d.options.port;
-    }
-    if (bound <= 0) {
-        d.server.reset();
-        return fail(QStringLiteral("cannot listen on %1:%2 (in use, or no address of this machine)")
-                        .arg(d.options.address)
-                        .arg(d.options.port));
-    }
-    d.port = bound;
-    d.guard.SetPort(bound);
-    d.listenEnded = false;
-    d.thread = std::thread([&d, server = d.server.get()] {
-        server->listen_after_bind();
-        d.listenEnded = true;
-    });
-    // stop() only reaches a server whose loop has begun.
-    while (!d.server->is_running() && !d.listenEnded) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    HttpHost::Settings host;
+    host.address = d.options.address;
+    host.port = d.options.port;
+    host.tls = d.options.tls;
+    host.certificatePem = d.options.certificatePem;
+    host.keyPem = d.options.keyPem;
+    host.limits.workers = std::max(2, d.options.workerThreads);
+    // No event streams here.
+    host.limits.eventWorkers = 1;
+    host.limits.headMs = std::max(100, d.options.headTimeoutMs);
+    QString why;
+    if (!d.host.Start(host, [&d](httplib::Server& s) { d.Routes(s); }, &why)) return fail(why);
+    d.guard.SetPort(d.host.Port());
     return true;
 }
 
-void FleetServer::Stop() {
-    Impl& d = *d_;
-    if (!d.server) return;
-    d.server->stop();
-    if (d.thread.joinable()) d.thread.join();
-    d.server.reset();
-}
+void FleetServer::Stop() { d_->host.Stop(); }
 
-void FleetServer::Impl::Routes() {
-    httplib::Server& s = *server;
+void FleetServer::Impl::Routes(httplib::Server& s) {
     s.set_default_headers({
         {"X-Content-Type-Options", "nosniff"},
         {"Referrer-Policy", "no-referrer"},

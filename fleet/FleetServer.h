@@ -17,12 +17,15 @@ public:
     ~FleetServer();
 
     // False with a one-line reason when the address cannot be used, the
-    // page's resources are missing, or a network address would be served
-    // without the protection it needs.
+    // page's resources are missing, or a network address would be guarded
+    // by an empty or the factory password.
     bool Start(QString* error);
     void Stop();
     quint16 Port() const;
+    // "http://ADDRESS:PORT/" ("https://" over TLS).
     QString Url() const;
+    // "(certificate SHA-256 AB:CD:…)" over TLS, else empty.
+    QString Identity() const;
 
 private:
     struct Impl;
