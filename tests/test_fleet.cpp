@@ -8,6 +8,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <httplib.h>
 
 #include <functional>
 #include <mutex>
@@ -15,11 +18,13 @@
 
 #include "archive/Archiver.h"
 #include "archive/Heartbeat.h"
+#include "fleet/FleetServer.h"
 #include "fleet/FleetStore.h"
 #include "platform/AppendLog.h"
 #include "platform/Http.h"
 #include "platform/TakeEncoder.h"
 #include "platform/TakeFiles.h"
+#include "platform/TlsIdentity.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -221,4 +226,58 @@ TEST(Heartbeat, WritesTheRoomsStateAndItsFailuresAreTheArchives) {
     EXPECT_EQ(o["archive"].toObject()["state"], "ok");
     EXPECT_EQ(o["last_take"].toObject()["seconds"], 12.5);
     EXPECT_TRUE(QDateTime::fromString(o["time"].toString(), Qt::ISODate).isValid());
+}
+
+TEST(FleetServer, OnTheNetworkARealPasswordTlsAndOnlyCheckedNamesReachTheStore) {
+    auto http = std::make_shared<ScriptedHttp>([](const platform::HttpRequest& r) {
+        if (Has(r.url, "list-type=2"))
+            return Answer(200, "<ListBucketResult><CommonPrefixes><Prefix>room-a/</Prefix></CommonPrefixes>"
+                               "</ListBucketResult>");
+        return Answer(404, "<Error><Code>NoSuchKey</Code></Error>");
+    });
+    WebOptions options;
+    options.address = QStringLiteral("127.0.0.1");
+    options.networkRules = true;
+    QString error;
+    for (const char* refused : {"", kFactoryPassword}) {
+        options.password = QString::fromUtf8(refused);
+        FleetServer server(options, MakeStore(http));
+        EXPECT_FALSE(server.Start(&error)) << refused;
+        EXPECT_NE(error.indexOf("administrator password"), -1) << error.toStdString();
+    }
+    QTemporaryDir dir;
+    platform::TlsIdentity identity;
+    ASSERT_TRUE(platform::LoadTlsIdentity(dir.filePath("c.pem"), dir.filePath("k.pem"), true, "test", &identity, &error));
+    options.password = QStringLiteral("fleet-pw");
+    options.passwordForReading = true;
+    options.tls = true;
+    options.certificatePem = identity.certificatePem;
+    options.keyPem = identity.keyPem;
+    options.certificateFingerprint = identity.fingerprint;
+    FleetServer server(options, MakeStore(http));
+    ASSERT_TRUE(server.Start(&error)) << error.toStdString();
+    EXPECT_TRUE(server.Url().startsWith("https://127.0.0.1:"));
+    httplib::SSLClient tls("127.0.0.1", server.Port());
+    tls.enable_server_certificate_verification(false);
+    auto refused = tls.Get("/api/rooms");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 401);
+    const httplib::Headers auth = {{"Authorization", "Basic " + QByteArray("x:fleet-pw").toBase64().toStdString()}};
+    auto rooms = tls.Get("/api/rooms", auth);
+    ASSERT_TRUE(rooms);
+    EXPECT_EQ(rooms->status, 200);
+    EXPECT_NE(rooms->body.find("\"room\":\"room-a\""), std::string::npos) << rooms->body;
+    const size_t before = http->Requests().size();
+    for (const char* path : {"/rooms/..%2Froom-b/takes/PLEN20261207201500.flac",
+                             "/rooms/room-a/takes/room-b%2F2026%2F12%2F07%2FPLEN20261207201500.flac",
+                             "/rooms/room-a/takes/..", "/rooms/room-a/takes/status.json",
+                             "/api/rooms/..%2Froom-b/takes?day=2026-12-07", "/api/rooms/room-a/takes?day=..%2F.."}) {
+        auto r = tls.Get(path, auth);
+        ASSERT_TRUE(r) << path;
+        EXPECT_TRUE(r->status == 400 || r->status == 404) << path << " " << r->status;
+    }
+    EXPECT_EQ(http->Requests().size(), before);
+    auto missing = tls.Get("/rooms/room-a/takes/PLEN20261207201500.flac", auth);
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->status, 404);
 }
