@@ -8,6 +8,7 @@
 #include "archive/StoreAccess.h"
 #include "platform/Http.h"
 #include "platform/Platform.h"
+#include "platform/ThreadPriority.h"
 
 #ifndef SOMORA_VERSION
 #define SOMORA_VERSION "unknown"
@@ -82,6 +83,7 @@ void Heartbeat::Update(const HeartbeatState& state) {
 }
 
 void Heartbeat::Run() {
+    platform::LowerCurrentThreadPriority();
     std::unique_lock lock(mutex_);
     Clock::time_point next = Clock::now();
     while (!stop_) {

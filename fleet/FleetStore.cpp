@@ -12,7 +12,7 @@
 #include "platform/Http.h"
 
 bool IsRoomName(const QString& room) {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9._-]{0,127}$"));
+    static const QRegularExpression pattern(QStringLiteral("^[\\p{L}\\p{N}][\\p{L}\\p{N}._-]{0,127}$"));
     return pattern.match(room).hasMatch() && !room.contains(QLatin1String(".."));
 }
 
@@ -304,7 +304,9 @@ bool FleetStore::Fetch(const QString& key, int64_t offset, int64_t length,
     platform::HttpRequest get;
     get.headers.push_back("Range: bytes=" + std::to_string(offset) + '-' + std::to_string(offset + length - 1));
     int64_t sent = 0;
-    get.onBody = [&](const char* data, size_t size) {
+    get.onBody = [&](int status, const char* data, size_t size) {
+        // A store that ignored the range sends the object from its start.
+        if (status != 206 && offset > 0) return false;
         // Never more than was asked for, whatever the store sends.
         const size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), length - sent));
         if (n > 0 && !sink(data, n)) return false;

@@ -27,8 +27,8 @@ namespace platform {
 class HttpClient;
 }
 
-// A room: letters, digits, '.', '_' and '-', starting with a letter or a
-// digit, at most 128 characters, no "..".
+// A room: letters (any script), digits, '.', '_' and '-', starting with a
+// letter or a digit, at most 128 characters, no "..".
 bool IsRoomName(const QString& room);
 // An archived take: "PLEN" + 14 digits (+ "-" + 1 to 6 digits) + ".flac" or ".wav".
 bool IsArchivedTakeName(const QString& name);

@@ -19,7 +19,7 @@ struct Transfer {
     int64_t sent = 0;
     HttpResponse* response = nullptr;
     const std::function<bool()>* cancelled = nullptr;
-    const std::function<bool(const char*, size_t)>* onBody = nullptr;
+    const std::function<bool(int, const char*, size_t)>* onBody = nullptr;
     CURL* curl = nullptr;
     bool bodyRefused = false;
 };
@@ -45,7 +45,7 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
         long status = 0;
         curl_easy_getinfo(t->curl, CURLINFO_RESPONSE_CODE, &status);
         if (status >= 200 && status < 300) {
-            if ((*t->onBody)(data, size * count)) return size * count;
+            if ((*t->onBody)(static_cast<int>(status), data, size * count)) return size * count;
             t->bodyRefused = true;
             return 0;
         }

@@ -95,8 +95,9 @@ bool Has(const std::string& url, const std::string& part) { return url.find(part
 }  // namespace
 
 TEST(FleetNames, OnlyStrictRoomTakeAndDayNamesBecomeKeys) {
-    for (const char* room : {"room-a", "Main.Hall_2", "7"}) EXPECT_TRUE(IsRoomName(room)) << room;
-    for (const char* room : {"", "..", ".", ".hidden", "a/b", "a%2Fb", "a..b", "room a", "-x", "r\xc3\xa4um"})
+    for (const char* room : {"room-a", "Main.Hall_2", "7", "\xe5\xa4\xa7\xe5\x8e\x85"})
+        EXPECT_TRUE(IsRoomName(QString::fromUtf8(room))) << room;
+    for (const char* room : {"", "..", ".", ".hidden", "a/b", "a%2Fb", "a..b", "room a", "-x", "a\\b", "a\tb"})
         EXPECT_FALSE(IsRoomName(QString::fromUtf8(room))) << room;
     EXPECT_EQ(ArchivedTakeKey("room-a", "PLEN20261207201500.flac"), "room-a/2026/12/07/PLEN20261207201500.flac");
     EXPECT_EQ(ArchivedTakeKey("room-a", "PLEN20261207201500-2.wav"), "room-a/2026/12/07/PLEN20261207201500-2.wav");
