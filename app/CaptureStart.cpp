@@ -1,6 +1,7 @@
 // Starting and restarting the capture with the current settings: the
 // window's side of the recorder session.
 #include "app/Unit1.h"
+#include "archive/Archiver.h"
 #include "capture/Unit2.h"
 #include "session/RecorderSession.h"
 
@@ -37,10 +38,14 @@ void TForm1::UseSession(RecorderSession* session) {
             notice = tr("未在录音：无法写入录音文件夹");
         else if (Session->Disk() == DiskState::Behind)
             notice = tr("录音中断：磁盘太慢");
+        else if (Session->Archive() && Session->Archive()->CurrentStatus().state == ArchiveState::Refused)
+            // Recording goes on; the takes stay here until the store takes them.
+            notice = tr("归档被拒绝：%1（录音保留在本机）").arg(Session->Archive()->CurrentStatus().detail);
         PaintBox2->ShowNotice(notice);
         PaintBox2->setToolTip(notice);
         Image106->setToolTip(notice.isEmpty() ? tr("正在监听") : notice);
     };
     connect(Session, &RecorderSession::inputStateChanged, this, show);
     connect(Session, &RecorderSession::diskStateChanged, this, show);
+    if (Session->Archive()) connect(Session->Archive(), &Archiver::stateChanged, this, show);
 }

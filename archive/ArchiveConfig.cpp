@@ -9,7 +9,8 @@
 namespace {
 
 QString Read(const QString& path, const QString& section, const QString& key, const QString& fallback = {}) {
-    return platform::Services().profile->ReadString(path, section, key, fallback).trimmed();
+    platform::ProfileFile* profile = platform::Services().profile;
+    return profile ? profile->ReadString(path, section, key, fallback).trimmed() : fallback;
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ void Archiver::TakeKept(const QString& name, int64_t bytes) {
     {
         std::lock_guard lock(mutex_);
         if (openTake_ == name) openTake_.clear();
-        if (archived_.count(name) || !IsTakeName(name)) return;
+        if (archived_->Contains(name) || !IsTakeName(name)) return;
         if (pending_.empty()) behindSince_ = Clock::now();
         pending_[name] = bytes;
         skipped_.erase(name);
@@ -111,11 +111,6 @@ void Archiver::TakeRemoved(const QString& name) {
     std::lock_guard lock(mutex_);
     if (openTake_ == name) openTake_.clear();
     pending_.erase(name);
-}
-
-bool Archiver::IsArchived(const QString& name) const {
-    std::lock_guard lock(mutex_);
-    return archived_.count(name) > 0;
 }
 
 Archiver::Status Archiver::CurrentStatus() const {
@@ -173,16 +168,17 @@ void Archiver::Run() {
     QList<QByteArray> lines;
     QString journalError;
     const bool journalRead = parts_.journal->Load(&lines, &journalError);
+    parts_.encoder->DiscardAll(workFolder_);
     QList<platform::TakeFileInfo> files;
     if (parts_.takeFiles) files = parts_.takeFiles->List(recordFolder_);
     {
         std::lock_guard lock(mutex_);
         for (const QByteArray& line : lines) {
             const QString name = QString::fromUtf8(line.left(line.indexOf('\t')));
-            if (IsTakeName(name)) archived_.insert(name);
+            if (IsTakeName(name)) archived_->Add(name);
         }
         for (const platform::TakeFileInfo& file : files)
-            if (IsTakeName(file.name) && !archived_.count(file.name) && file.name != openTake_)
+            if (IsTakeName(file.name) && !archived_->Contains(file.name) && file.name != openTake_)
                 pending_.emplace(file.name, file.bytes);
         if (!pending_.empty()) {
             behindSince_ = Clock::now();
@@ -219,7 +215,7 @@ void Archiver::Run() {
         lock.lock();
         switch (outcome) {
             case Outcome::Done:
-                archived_.insert(name);
+                archived_->Add(name);
                 pending_.erase(name);
                 retryDelay_ = timing_.firstRetry;
                 nextAttempt_ = {};

@@ -39,6 +39,25 @@ QString ArchiveStateName(ArchiveState state);  // "ok", "unreachable", "refused"
 // ISO 8601 with the offset from UTC always written out: 2026-12-07T10:00:00+01:00.
 QString IsoWithOffset(const QDateTime& time);
 
+// The takes the store has confirmed, by file name; safe from any thread. It
+// may outlive its archive (a server thread may still ask while the program
+// ends).
+class ArchivedTakes {
+public:
+    bool Contains(const QString& name) const {
+        std::lock_guard lock(mutex_);
+        return names_.count(name) > 0;
+    }
+    void Add(const QString& name) {
+        std::lock_guard lock(mutex_);
+        names_.insert(name);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::set<QString> names_;
+};
+
 class Archiver : public QObject {
     Q_OBJECT
 public:
@@ -84,7 +103,8 @@ public:
     void TakeRemoved(const QString& name);
 
     // Whether the store has confirmed this take (file name); any thread.
-    bool IsArchived(const QString& name) const;
+    bool IsArchived(const QString& name) const { return archived_->Contains(name); }
+    std::shared_ptr<const ArchivedTakes> Archived() const { return archived_; }
     Status CurrentStatus() const;
     // The answer to another request on the store (the heartbeat): a failure
     // becomes the archive's state unless the uploads' own failure stands; a
@@ -119,7 +139,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     bool stop_ = false;
-    std::set<QString> archived_;
+    const std::shared_ptr<ArchivedTakes> archived_ = std::make_shared<ArchivedTakes>();
     std::map<QString, int64_t> pending_;  // take name → bytes; names sort by time
     std::set<QString> skipped_;           // failed for good this run
     QString openTake_;

@@ -158,6 +158,11 @@ public:
         return wasCancelled ? PrepareResult::Cancelled : PrepareResult::Failed;
     }
 
+    void DiscardAll(const QString& folder) override {
+        QDir dir(folder);
+        for (const QString& name : dir.entryList({QStringLiteral("*.flac")}, QDir::Files)) dir.remove(name);
+    }
+
     void Discard(const PreparedTake& take) override {
         if (take.temporary && !take.path.isEmpty()) ::unlink(take.path.toLocal8Bit().constData());
     }

@@ -33,6 +33,8 @@ public:
                                   QString* error, const std::function<bool()>& cancelled) = 0;
     // Removes a temporary copy.
     virtual void Discard(const PreparedTake& take) = 0;
+    // Removes every copy left in `folder` (by a crash during an upload).
+    virtual void DiscardAll(const QString& folder) = 0;
 };
 
 // libsndfile for the FLAC, OpenSSL for the hashes (SndfileTakeEncoder.cpp).

@@ -13,9 +13,9 @@ PACKAGES=(
   pipewire pipewire-pulse wireplumber dbus
   espeak-ng sox xvfb xauth x11-utils xdotool imagemagick time
   libcpp-httplib-dev chromium chromium-driver curl jq e2fsprogs
-  libcurl4-openssl-dev libssl-dev openssl flac
-  ceph-mon ceph-osd radosgw ceph-common s3cmd iproute2
-  lintian appstream python3-boto3
+  libssl-dev openssl libcurl4-openssl-dev flac
+  lintian appstream
+  ceph-mon ceph-osd radosgw ceph-common s3cmd iproute2 python3-boto3
 )
 
 missing=()

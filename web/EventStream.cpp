@@ -37,7 +37,8 @@ void EventStream::PublishState(const LiveState& next) {
         std::lock_guard lock(mutex_);
         const LiveState& s = state_;
         const bool changed = s.listening != next.listening || s.recording != next.recording || s.take != next.take ||
-                             s.input != next.input || s.disk != next.disk;
+                             s.input != next.input || s.disk != next.disk ||
+                             s.archive != next.archive || s.archiveQueued != next.archiveQueued;
         state_ = next;
         const Clock::time_point now = Clock::now();
         if (changed) {
@@ -85,6 +86,10 @@ QJsonObject EventStream::StatusLocked() const {
                   {"level", state_.level},
                   {"input", state_.input},
                   {"disk", state_.disk}};
+    if (!state_.archive.isEmpty())
+        o.insert("archive", QJsonObject{{"state", state_.archive},
+                                        {"queued", state_.archiveQueued},
+                                        {"queued_bytes", state_.archiveQueuedBytes}});
     if (state_.recording) {
         o.insert("take", state_.take);
         o.insert("take_start", state_.takeStart.toString(Qt::ISODate));

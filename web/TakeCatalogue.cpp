@@ -69,7 +69,8 @@ bool IsTakeName(const QString& name) {
     return IsDigits(name, 19, rest - 1);
 }
 
-TakeCatalogue::TakeCatalogue(QString recordFolder) : folder_(std::move(recordFolder)) {}
+TakeCatalogue::TakeCatalogue(QString recordFolder, std::function<bool(const QString&)> archived)
+    : folder_(std::move(recordFolder)), archived_(std::move(archived)) {}
 TakeCatalogue::~TakeCatalogue() = default;
 
 bool TakeCatalogue::Open(QString* error) {
@@ -159,6 +160,7 @@ void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
         std::snprintf(number, sizeof number, "\",\"seconds\":%.1f,\"bytes\":%lld", seconds,
                       static_cast<long long>(t.bytes));
         out += number;
+        if (archived_) out += archived_(t.name) ? ",\"archived\":true" : ",\"archived\":false";
         out += t.name == writing ? ",\"recording\":true}" : ",\"recording\":false}";
     }
     out += ']';

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -26,7 +27,8 @@ struct TakeFileInfo;
 
 class TakeCatalogue {
 public:
-    explicit TakeCatalogue(QString recordFolder);
+    // `archived`: whether the archive has a take; empty without an archive.
+    TakeCatalogue(QString recordFolder, std::function<bool(const QString&)> archived = {});
     ~TakeCatalogue();
 
     // Finds the file services; false with a reason when there are none.
@@ -52,6 +54,7 @@ private:
     QString Path(const QString& name) const { return folder_ + name; }
 
     const QString folder_;
+    const std::function<bool(const QString&)> archived_;
     std::unique_ptr<platform::TakeFiles> files_;
     platform::Files* remover_ = nullptr;
     std::atomic<bool> cancelled_{false};

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <memory>
 
+#include "archive/Archiver.h"
 #include "capture/Unit2.h"
 #include "session/RecorderSession.h"
 #include "platform/Platform.h"
@@ -41,6 +42,13 @@ LiveState Sample(RecorderSession& session, const QDateTime& takeStart) {
     s.level = record.Capturing ? record.Level : 0;
     s.input = InputStateName(session.Input());
     s.disk = DiskStateName(session.Disk());
+    if (const Archiver* archive = session.Archive()) {
+        const Archiver::Status a = archive->CurrentStatus();
+        s.archive = ArchiveStateName(a.state);
+        if (a.state == ArchiveState::Refused) s.archive += ": " + a.detail;
+        s.archiveQueued = a.queued;
+        s.archiveQueuedBytes = a.queuedBytes;
+    }
     return s;
 }
 
@@ -96,6 +104,8 @@ WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* pa
     }
     options.recordFolder = AppPath + "record/";
     options.password = AppSettings.password;
+    if (Archiver* archive = session.Archive())
+        options.archived = [archived = archive->Archived()](const QString& name) { return archived->Contains(name); };
     auto refuse = [error](const QString& reason) -> WebServer* {
         if (error) *error = QStringLiteral("web page not started: ") + reason;
         return nullptr;
@@ -124,6 +134,17 @@ WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* pa
                                                           {"name", QFileInfo(fileName).fileName()},
                                                           {"seconds", std::round(seconds * 10) / 10}});
                      });
+    if (Archiver* archive = session.Archive()) {
+        // The page lists the takes again to mark the one archived.
+        QObject::connect(archive, &Archiver::archived, server,
+                         [server, from, takeStart](const QString& name) {
+                             server->PublishState(Sample(*from, *takeStart));
+                             server->PublishEvent(QStringLiteral("take"),
+                                                  QJsonObject{{"event", "archived"}, {"name", name}});
+                         });
+        QObject::connect(archive, &Archiver::stateChanged, server,
+                         [server, from, takeStart] { server->PublishState(Sample(*from, *takeStart)); });
+    }
     auto stateChanged = [server, from, takeStart](const QString& what, const QString& state, const QString& detail) {
         server->PublishState(Sample(*from, *takeStart));
         server->PublishEvent(QStringLiteral("state"),

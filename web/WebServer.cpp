@@ -84,7 +84,7 @@ bool ParseWebListen(const QString& text, WebOptions* options, QString* error) {
 
 struct WebServer::Impl {
     Impl(WebServer* owner, const WebOptions& o)
-        : q(owner), options(o), guard(o), events(o.maxEventClients), catalogue(o.recordFolder) {}
+        : q(owner), options(o), guard(o), events(o.maxEventClients), catalogue(o.recordFolder, o.archived) {}
 
     WebServer* q;
     const WebOptions options;

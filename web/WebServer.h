@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -39,6 +40,9 @@ struct WebOptions {
     // The rules of a network address (the password for reading, and never
     // an empty or the factory one) on a loopback one, for the tests.
     bool networkRules = false;
+    // Whether the archive has a take (by file name), asked from the server's
+    // threads; empty: no archive, and the listing says nothing of it.
+    std::function<bool(const QString&)> archived;
 };
 
 // The administrator password that every copy of the program starts with.
@@ -67,6 +71,9 @@ struct LiveState {
     int level = 0;           // 0-100
     QString input;           // input state text, e.g. "listening", "stopped"
     QString disk;            // disk state text, e.g. "ok"
+    QString archive;         // archive state text, e.g. "ok", "refused: CODE"; empty: no archive
+    int archiveQueued = 0;
+    qint64 archiveQueuedBytes = 0;
 };
 
 class WebServer : public QObject {

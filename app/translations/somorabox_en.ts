@@ -20,6 +20,10 @@
         <translation>Recording cut short: disk too slow</translation>
     </message>
     <message>
+        <source>归档被拒绝：%1（录音保留在本机）</source>
+        <translation>Archive refused: %1 (the takes stay on this machine)</translation>
+    </message>
+    <message>
         <source>正在监听</source>
         <translation>Listening</translation>
     </message>

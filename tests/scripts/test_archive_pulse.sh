@@ -88,7 +88,7 @@ start_program() {
     cd "$work/app" &&
       exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
         XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" PULSE_SERVER="$server" \
-        ./Somorabox --headless
+        ./Somorabox --headless "$@"
   ) >>"$work/out.log" 2>>"$work/err.log" &
   pid=$!
 }
@@ -126,15 +126,20 @@ check_object() {
 }
 journal_count() { grep -c "^$1	" "$work/app/archive.journal" 2>/dev/null; }
 
-# --- 1. A wrong secret: refused, the old take stays.
+# --- 1. A wrong secret: refused, the old take stays; the web page says so.
 config wrong-secret
-start_program
+start_program --web 127.0.0.1:0
 wait_line '^archive refused: SignatureDoesNotMatch$'
+wait_line '^web page on '
+url=$(grep '^web page on ' "$work/out.log" | tail -n1 | awk '{print $4}')
+status=$(curl -sf "${url}api/status") || fail "no /api/status"
+[ "$(jq -r .archive.state <<<"$status")" = "refused: SignatureDoesNotMatch" ] || fail "status: $status"
+[ "$(jq -r .archive.queued <<<"$status")" = 1 ] || fail "status: $status"
 [ -f "$work/app/record/$old" ] || fail "an unarchived take was removed by the clean-up"
 grep -q "^removed $old" "$work/out.log" && fail "the unarchived take was reported removed"
 stop_program
 config "$SOMORA_S3_SECRET_KEY"
-start_program
+start_program --web 127.0.0.1:0
 wait_line "^archived $old -> $SOMORA_S3_BUCKET/$(key_of "$old") ([0-9]* bytes)$"
 wait_line "^removed $old "
 [ ! -f "$work/app/record/$old" ] || fail "the archived old take was not removed"
@@ -146,6 +151,9 @@ stop_player
 first=$(grep '^kept ' "$work/out.log" | head -n1 | awk '{print $2}')
 wait_line "^archived $first -> "
 check_object "$first"
+url=$(grep '^web page on ' "$work/out.log" | tail -n1 | awk '{print $4}')
+[ "$(curl -sf "${url}api/takes" | jq -r ".[] | select(.name == \"$first\") | .archived")" = true ] ||
+  fail "the page does not mark $first archived"
 
 # --- 3. The gateway away while two takes are made.
 s3_gateway_stop
@@ -188,6 +196,7 @@ start_program
 wait_line "^archived $big -> " 1 60
 [ "$(journal_count "$big")" = 1 ] || fail "$big is in the journal $(journal_count "$big") times"
 check_object "$big"
+[ -z "$(ls -A "$work/app/archive-upload" 2>/dev/null)" ] || fail "copies for the upload were left behind"
 stop_program
 
 # --- 5. The webhook hears of a lost input once, and of its return.

@@ -20,6 +20,9 @@ const TEXTS = {
   input: ['输入', 'input'],
   disk: ['磁盘', 'disk'],
   free: ['可用', 'free'],
+  archive: ['归档', 'archive'],
+  archived: ['✓ 已归档', '✓ archived'],
+  queued: ['待传', 'queued'],
   link: ['● 连接', '● link'],
   adminPassword: ['管理员密码', 'admin password'],
   noTakes: ['没有录音', 'no takes'],
@@ -71,6 +74,13 @@ function showState(s) {
   live = { recording: s.recording, seconds: s.recording_seconds || 0, at: Date.now() };
   $('input').textContent = s.input || '–';
   $('disk').textContent = s.disk || '–';
+  const archive = $('archive');
+  archive.hidden = !s.archive;
+  if (s.archive) {
+    archive.querySelector('b').textContent = s.archive.state +
+      (s.archive.queued ? ' · ' + s.archive.queued + ' ' + text('queued') + ' (' + bytesText(s.archive.queued_bytes) + ')' : '');
+    archive.classList.toggle('bad', s.archive.state !== 'ok');
+  }
   if ('free_bytes' in s) $('free').textContent = bytesText(s.free_bytes);
   showLevel(s.level);
   tick();
@@ -155,7 +165,7 @@ function makeRow(t) {
   const row = document.createElement('article');
   row.className = 'take';
   row.dataset.name = t.name;
-  row.innerHTML = '<div class="top"><span class="time"></span><span class="len"></span><span class="rec"></span>' +
+  row.innerHTML = '<div class="top"><span class="time"></span><span class="len"></span><span class="rec"></span><span class="archived" data-text="archived"></span>' +
     '<span class="actions"><a class="download" data-text="download"></a><button class="delete" type="button" data-text="delete"></button></span></div>' +
     '<div class="player"></div>';
   showTexts(row);
@@ -170,6 +180,7 @@ function makeRow(t) {
 function updateRow(row, t) {
   row.querySelector('.len').textContent = duration(t.seconds);
   row.querySelector('.rec').textContent = t.recording ? text('rec') : '';
+  row.querySelector('.archived').hidden = !t.archived;
   row.classList.toggle('recording', t.recording);
   row.querySelector('.actions').hidden = t.recording;
   const wasRecording = row.dataset.recording === '1';
