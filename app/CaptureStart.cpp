@@ -19,11 +19,15 @@ void TForm1::SettingsApplied() {
 }
 
 void TForm1::RecordingChanged() {
-    if (FRecord && !FRecord->Recording) RebuildStrip();
+    if (!Capture || !Capture->Recording) RebuildStrip();
 }
 
 void TForm1::UseSession(RecorderSession* session) {
+    // Nothing more from the session given before.
+    if (Session) disconnect(Session, nullptr, this, nullptr);
     Session = session;
+    Capture = session ? &session->Record() : nullptr;
+    Playback = session ? &session->Play() : nullptr;
     if (!Session) return;
     connect(Session, &RecorderSession::recordingChanged, this, &TForm1::RecordingChanged);
     // What the operator sees at a glance: a notice over the waveform and the

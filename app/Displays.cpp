@@ -11,6 +11,7 @@
 #include "capture/Unit2.h"
 #include "mixer/MixerControl.h"
 #include "playback/Unit4.h"
+#include "session/RecorderSession.h"
 #include "settings/publicunit.h"
 
 namespace {
@@ -92,7 +93,7 @@ QString VolumeText(int32_t volume) {
 
 void TForm1::Timer1Timer() {
     // 1. Needle meter (a needle already standing where it belongs is not drawn again).
-    const int32_t level = Playing ? (FPlay ? FPlay->Level : 0) : (FRecord ? FRecord->Level : 0);
+    const int32_t level = Playing ? (Playback ? Playback->Level : 0) : (Capture ? Capture->Level : 0);
     const QPoint tip = panel::NeedleTip(level);
     if (!meterDrawn_ || tip != meterTip_) {
         QImage& meter = Image100->Canvas();
@@ -124,14 +125,14 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::Timer2Timer() {
-    if (FRecord && FRecord->Recording) {
-        DrawElapsedTime(panel::ElapsedSeconds(FRecord->FramesWritten, FRecord->SampleRate));
+    if (Capture && Capture->Recording) {
+        DrawElapsedTime(panel::ElapsedSeconds(Capture->FramesWritten, Capture->SampleRate));
         Image106->setVisible(Image106->isHidden());
     } else {
         Image106->hide();
     }
-    if (Playing && FPlay) {
-        DrawElapsedTime(panel::ElapsedSeconds(FPlay->BytesPlayed, FPlay->BytesPerSecond));
+    if (Playing && Playback) {
+        DrawElapsedTime(panel::ElapsedSeconds(Playback->BytesPlayed, Playback->BytesPerSecond));
         Image105->setVisible(Image105->isHidden());
     } else {
         Image105->hide();
@@ -198,7 +199,7 @@ void TForm1::DragPlayKnob(int32_t y) {
     const int32_t v = panel::VolumeForKnobTop(top);
     Label1->setText(panel::VolumeText(v));
     AppSettings.PlayingVolume = v;
-    SetPlayingVolume(v);
+    if (Session) Session->Mixer().SetPlayingVolume(v);
 }
 
 void TForm1::DragRecordKnob(int32_t y) {
@@ -208,5 +209,5 @@ void TForm1::DragRecordKnob(int32_t y) {
     const int32_t v = panel::VolumeForKnobTop(top);
     Label2->setText(panel::VolumeText(v));
     AppSettings.RecordingVolume = v;
-    SetRecordingVolume(v);
+    if (Session) Session->Mixer().SetRecordingVolume(v);
 }

@@ -19,7 +19,7 @@
 #include "session/RecordingAge.h"
 #include "app/Unit1.h"
 #include "platform/Platform.h"
-#include "playback/Unit4.h"
+#include "session/RecorderSession.h"
 #include "settings/publicunit.h"
 
 namespace {
@@ -255,7 +255,7 @@ void TForm1::HistoryItemClick(QAction* entry) {
     if (index < 0 || index >= Recordings.size()) return;
     entry->setChecked(true);
     if (Playing) {
-        if (FPlay) FPlay->StopPlayback();
+        if (Session) Session->StopPlayback();
         Enable(Timer7);
     }
     Selected = index;
@@ -271,7 +271,7 @@ void TForm1::HistoryItemClick(QAction* entry) {
 void TForm1::Image12Click() {
     if (Selected >= Recordings.size() - 1) return;
     if (Playing) {
-        if (FPlay) FPlay->StopPlayback();
+        if (Session) Session->StopPlayback();
         Enable(Timer7);
     }
     Selected += 1;
@@ -282,7 +282,7 @@ void TForm1::Image12Click() {
 void TForm1::Image11Click() {
     if (Selected <= 0 || Recordings.isEmpty()) return;
     if (Playing) {
-        if (FPlay) FPlay->StopPlayback();
+        if (Session) Session->StopPlayback();
         Enable(Timer7);
     }
     Selected = std::min<int32_t>(Selected, static_cast<int32_t>(Recordings.size())) - 1;
@@ -297,12 +297,11 @@ void TForm1::Image16Click() {
 void TForm1::PlaySelection() {
     if (Recordings.isEmpty() || Selected < 0 || Selected >= Recordings.size()) return;
     const QString path = AppPath + "record/" + Recordings[Selected].Name;
-    if (FPlay) FPlay->Display = PaintBox2;
     WaveBackColor = RGB(0, 204, 255);
     if (PlayRequested) {
-        PlayRequested(path);
-    } else if (FPlay) {
-        FPlay->Play(path);
+        PlayRequested(path, PaintBox2);
+    } else if (Session) {
+        Session->PlayTake(path, PaintBox2);
     }
 }
 

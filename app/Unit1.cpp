@@ -16,7 +16,6 @@
 #include "app/password.h"
 #include "settings/publicunit.h"
 
-TForm1* Form1 = nullptr;
 
 namespace {
 
@@ -41,7 +40,6 @@ TForm1::TForm1(const QString& appPath, QWidget* parent)
 }
 
 TForm1::~TForm1() {
-    if (Form1 == this) Form1 = nullptr;
 }
 
 void TForm1::CreateControls() {
@@ -279,9 +277,8 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::FormClose() {
-    if (Playing && FPlay) FPlay->StopPlayback();
-    if (FRecord) FRecord->StopInput();
-    // Everything handed to the take writer reaches the disk before the end.
+    // Playback and capture stop, and everything handed to the take writer
+    // reaches the disk before the end.
     if (Session) Session->Close();
 }
 
@@ -294,14 +291,15 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // program running without its main window (and the instance lock held).
     // Hidden before this window goes, they let it be the last one, so the
     // event loop ends, also from inside the password dialog's own loop.
-    if (Form5 && Form5->isVisible()) Form5->reject();
-    if (Form3) Form3->hide();
+    if (Form3) {
+        Form3->RejectPasswordDialog();
+        Form3->hide();
+    }
     event->accept();
 }
 
 void TForm1::Image2Click() {
-    if (FRecord) FRecord->StopInput();
-    if (Playing && FPlay) FPlay->StopPlayback();
+    if (Session) Session->Close();
     close();
 }
 

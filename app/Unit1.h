@@ -18,6 +18,9 @@
 
 class QAction;
 class RecorderSession;
+class TFPlay;
+class TFRecord;
+class TForm3;
 
 // One recording listed by the strip.
 struct TRecordingEntry {
@@ -149,9 +152,9 @@ public:
     void PlaySelection();
     // Shows PaintBox1 over the viewport, painted from the strip bitmap.
     void SetUpStripViewport();
-    // Where PlaySelection hands the full path of the selection; when empty,
-    // the playback window's Play.
-    std::function<void(const QString& path)> PlayRequested;
+    // Where PlaySelection hands the full path of the selection and the
+    // display that shows it; when empty, the session plays it.
+    std::function<void(const QString& path, WaveDisplay* display)> PlayRequested;
 
     // Skinned window.
     void ApplyWindowShape(TImage* picture);
@@ -177,6 +180,11 @@ public:
 
     // Capture start and restart, through the session that owns the capture.
     RecorderSession* Session = nullptr;
+    // What the displays read: the session's engines (set by UseSession).
+    const TFRecord* Capture = nullptr;
+    const TFPlay* Playback = nullptr;
+    // The settings dialog, owned by whoever built this window.
+    TForm3* Form3 = nullptr;
     void StartCapture();
     void SettingsApplied();
     void RecordingChanged();
@@ -215,9 +223,6 @@ private:
     QPoint meterTip_;
     QImage shownBars_;
 };
-
-// The main window, created first at start-up.
-extern TForm1* Form1;
 
 // The index of the line-input entry of RecordingSources, 0 when none.
 int FindLineInSource();

@@ -19,8 +19,6 @@
 #include "app/password.h"
 #include "settings/publicunit.h"
 
-TForm3* Form3 = nullptr;
-
 namespace {
 
 // Runs one command; an error ends it with a message box and the program goes on.
@@ -232,8 +230,11 @@ void TForm3::Button4Click() {
     RunCommand(nullptr, [] { SaveSettings(); });
 }
 
+void TForm3::RejectPasswordDialog() {
+    if (ownPasswordDialog_ && ownPasswordDialog_->isVisible()) ownPasswordDialog_->reject();
+}
+
 TForm5* TForm3::PasswordDialog() {
-    if (Form5) return Form5;
     if (!ownPasswordDialog_) ownPasswordDialog_ = new TForm5(this);
     return ownPasswordDialog_;
 }

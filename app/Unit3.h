@@ -49,6 +49,11 @@ public:
     void Button3Click();
     void Button4Click();
 
+    // The administrator-password dialog of "设为默认值", created at its first use.
+    TForm5* PasswordDialog();
+    // Closes the password dialog where it is open (the main window is closing).
+    void RejectPasswordDialog();
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -58,8 +63,5 @@ private:
     // Stores the controls in AppSettings, calls OnApply and hides the dialog.
     // Raises SettingsError (nothing stored) for a sampling rate that is no integer.
     void ApplyControls();
-    TForm5* PasswordDialog();
     TForm5* ownPasswordDialog_ = nullptr;
 };
-
-extern TForm3* Form3;

@@ -53,45 +53,39 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
     SubstituteFonts();
     InstallWindowLanguage();
 
-    Form1 = new TForm1();  // sets AppPath and loads the settings
+    auto* form = new TForm1();  // sets AppPath and loads the settings
     // The session owns the capture and playback windows' engines.
     auto* session = new RecorderSession({.recordFolder = AppPath + "record/"});
-    Form1->UseSession(session);
-    FRecord = &session->Record();
-    Form3 = new TForm3();
-    FPlay = &session->Play();
-    Form5 = new TForm5();
+    form->UseSession(session);
+    auto* settingsDialog = new TForm3();
+    form->Form3 = settingsDialog;
     // At logout or shutdown the window is closed as by its close image, so an
     // open take is closed and kept; a dialog or message box left open does
     // not keep the program running.
-    const bool watching = platform::WatchQuitSignals(Form1, [](int) {
-        if (Form1) Form1->close();
+    const bool watching = platform::WatchQuitSignals(form, [form](int) {
+        form->close();
         QCoreApplication::quit();
     });
     if (!watching)
         std::fprintf(stderr, "Somorabox: cannot install the signal handlers; SIGTERM, SIGHUP and SIGINT "
                              "end the program without closing an open take\n");
     // The web page, when asked for; it lives as long as the session.
-    if (!StartWeb(*session, webListen, session, &webError, [](const QString&) {
-            if (Form1 && FRecord && !FRecord->Recording) Form1->RebuildStrip();
+    if (!StartWeb(*session, webListen, session, &webError, [form, session](const QString&) {
+            if (!session->Record().Recording) form->RebuildStrip();
         }) &&
         !webError.isEmpty()) {
         std::fprintf(stderr, "Somorabox: %s\n", webError.toLocal8Bit().constData());
         // Also a hint over the window, where the operator sees it.
-        Form1->setToolTip(webError);
+        form->setToolTip(webError);
     }
-    Form1->show();
+    form->show();
     const int result = QApplication::exec();
 
-    delete Form5;
-    Form5 = nullptr;
-    FPlay = nullptr;
-    delete Form3;
-    Form3 = nullptr;
-    FRecord = nullptr;
-    Form1->Session = nullptr;
+    form->Form3 = nullptr;
+    delete settingsDialog;
+    form->UseSession(nullptr);
     delete session;
-    delete Form1;
+    delete form;
     RemoveWindowLanguage();
     return result;
 }

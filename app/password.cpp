@@ -14,14 +14,7 @@
 
 #include "settings/publicunit.h"
 
-TForm5* Form5 = nullptr;
-std::function<void(QWidget* parent, const QString& text)> MessageHandler;
-
 void ShowMessage(QWidget* parent, const QString& text) {
-    if (MessageHandler) {
-        MessageHandler(parent, text);
-        return;
-    }
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok, parent);
     // The program's windows stay on top of others; so must its messages.
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);

@@ -9,10 +9,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// Shows a plain message box with one OK button. Tests install their own
-// handler in MessageHandler to see the text instead of a blocking box.
+// Shows a plain message box with one OK button.
 void ShowMessage(QWidget* parent, const QString& text);
-extern std::function<void(QWidget* parent, const QString& text)> MessageHandler;
 
 // Text without leading and trailing blanks and control characters.
 QString TrimBlanks(const QString& text);
@@ -60,5 +58,3 @@ private:
     QSize FrameExtra() const;
     int outerHeight_ = kShortHeight;
 };
-
-extern TForm5* Form5;

@@ -8,20 +8,17 @@
 #include "capture/RecordingFile.h"
 #include "capture/TakeWriter.h"
 #include "capture/Unit2.h"
-#include "mixer/MixerControl.h"
 #include "settings/publicunit.h"
 
-void (*RecordingVolumeApplier)(int percent) = &ApplyRecordingVolume;
-
-void ResetAgc() {
-    RecordingVolumeSet = AppSettings.RecordingVolume;
-    RecordingVolumeNow = AppSettings.RecordingVolume;
+void ResetAgc(int32_t recordingVolume) {
+    RecordingVolumeSet = recordingVolume;
+    RecordingVolumeNow = recordingVolume;
 }
 
-void AgcStep(int32_t level) {
+void AgcStep(int32_t level, const std::function<void(int percent)>& apply) {
     if (level > 20 && RecordingVolumeNow > 1) {
         RecordingVolumeNow -= 2;
-        RecordingVolumeApplier(RecordingVolumeNow);
+        if (apply) apply(RecordingVolumeNow);
     }
 }
 
@@ -122,7 +119,7 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
             LoudCount = 0;
             FramesWritten = 0;
             preRollTaken_ = preRoll;
-            if (AppSettings.AGC) ResetAgc();
+            if (AGC) ResetAgc(RecordingVolume);
             Report(*this, TakeEvent::Opened);
             RaiseRecordingEvent(*this);
         } else if (OnOpenFailed) {
@@ -145,13 +142,13 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
             // kept with what the writer holds; nothing waits for the disk.
             CloseTake(*this);
             Recording = false;
-            if (AppSettings.AGC) RecordingVolumeApplier(RecordingVolumeSet);
+            RestoreRecordingVolume();
             KeepTake(*this);
             if (OnWriterBehind) OnWriterBehind();
             return;
         }
         if (FramesWritten <= std::numeric_limits<int32_t>::max() - kBlockFrames) FramesWritten += kBlockFrames;
-        if (AppSettings.AGC) AgcStep(Level);
+        if (AGC) AgcStep(Level, OnRecordingVolume);
         if (quiet)
             CountOn(QuietCount);
         else
@@ -162,7 +159,7 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
                                 : int64_t{QuietCount} * kBlockFrames > int64_t{StopDelay} * SampleRate;
         if (end) {
             Recording = false;
-            if (AppSettings.AGC) RecordingVolumeApplier(RecordingVolumeSet);
+            RestoreRecordingVolume();
             if (int64_t{FramesWritten} >= int64_t{10} * SampleRate) {
                 CloseTake(*this);
                 KeepTake(*this);
@@ -178,11 +175,15 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
     }
 }
 
+void TFRecord::RestoreRecordingVolume() {
+    if (AGC && OnRecordingVolume) OnRecordingVolume(RecordingVolumeSet);
+}
+
 void TFRecord::AbandonTake() {
     if (!Recording) return;
     Recording = false;
     CloseTake(*this);
-    if (AppSettings.AGC) RecordingVolumeApplier(RecordingVolumeSet);
+    RestoreRecordingVolume();
     Report(*this, TakeEvent::Deleted);
 }
 

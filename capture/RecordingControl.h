@@ -2,12 +2,11 @@
 // Automatic gain of the recording control.
 #include <cstdint>
 
-// RecordingVolumeSet and RecordingVolumeNow := the setting RecordingVolume;
-// the mixer is not touched.
-void ResetAgc();
+#include <functional>
+
+// RecordingVolumeSet and RecordingVolumeNow := `recordingVolume` (the
+// setting RecordingVolume); the mixer is not touched.
+void ResetAgc(int32_t recordingVolume);
 // While the take is loud (level above 20) the recording volume goes down by
-// two points per block, as long as it is above 1.
-void AgcStep(int32_t level);
-// Sets the recording volume on the mixer: ApplyRecordingVolume, unless a
-// test puts its own recorder here.
-extern void (*RecordingVolumeApplier)(int percent);
+// two points per block, as long as it is above 1; `apply` sets it on the mixer.
+void AgcStep(int32_t level, const std::function<void(int percent)>& apply);

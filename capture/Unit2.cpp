@@ -9,8 +9,6 @@
 #include "capture/TakeWriter.h"
 #include "settings/publicunit.h"
 
-TFRecord* FRecord = nullptr;
-
 namespace {
 constexpr TColor kWavePen = RGB(0, 102, 153);
 }
@@ -23,6 +21,21 @@ TFRecord::TFRecord(QObject* parent)
 }
 
 TFRecord::~TFRecord() { StopInput(); }
+
+void TFRecord::Configure(const CaptureConfig& config) {
+    DeviceName = config.deviceName;
+    SampleRate = config.sampleRate;
+    RecordFolder = config.recordFolder;
+    TriggerMargin = config.triggerMargin;
+    StopDelay = config.stopDelay;
+    Manual = config.manual;
+    BandsShown = config.bandsShown;
+    Display = config.display;
+    AGC = config.agc;
+    EndRecordingIfPlaying = config.endRecordingIfPlaying;
+    RecordingVolume = config.recordingVolume;
+    PreRollMs = config.preRollMs;
+}
 
 void TFRecord::StartInput() {
     if (Capturing) return;
@@ -73,7 +86,14 @@ void TFRecord::StartInput() {
         h.index = i;
         WaveIn->AddBuffer(&h);
     }
-    WaveIn->Start();
+    if (WaveIn->Start() != platform::kWaveOk) {
+        // Left stopped, so that the owner sees the input as lost and tries again.
+        WaveIn->Reset();
+        WaveIn->Close();
+        WaveIn->SetAheadStage({});
+        WaveIn = nullptr;
+        return;
+    }
     Capturing = true;
 }
 
@@ -97,7 +117,7 @@ void TFRecord::OnWaveInData(platform::WaveInBuffer* buffer) {
         buffer >= CaptureHeaders.data() + kBufferCount || buffer->bytesRecorded == 0)
         return;
 
-    if (AppSettings.EndRecordingIfPlaying && Playing) {
+    if (EndRecordingIfPlaying && Playing) {
         PlaybackCheck();
         if (Capturing) WaveIn->AddBuffer(buffer);
         return;

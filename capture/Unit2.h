@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capture/BlockAnalysis.h"
+#include "capture/CaptureConfig.h"
 #include "capture/WaveDisplay.h"
 #include "platform/Platform.h"
 #include "platform/WaveIn.h"
@@ -76,6 +77,10 @@ public:
     // The waveform points of the block being handled (room for 2048, kept).
     std::vector<QPoint> WavePoints;
 
+    // Takes what the next StartInput runs with; the mode and the automatic
+    // gain apply at once.
+    void Configure(const CaptureConfig& config);
+
     void StartInput();
     void StopInput();
     void OnWaveInData(platform::WaveInBuffer* buffer);
@@ -102,8 +107,15 @@ public:
     std::function<void(const QString& fileName)> OnOpenFailed;
     // While true, no new take opens (the disk cannot take one).
     bool HoldTakes = false;
+    // Sets the recording volume on the mixer (automatic gain); nothing when empty.
+    std::function<void(int percent)> OnRecordingVolume;
 
 private:
+    // Back to the volume set, after a take run with automatic gain.
+    void RestoreRecordingVolume();
+    bool AGC = false;
+    bool EndRecordingIfPlaying = false;
+    int32_t RecordingVolume = 0;
     std::unique_ptr<TakeWriter> ownWriter_;
     // The name given to the last take, which its writer may not have created yet.
     QString lastTakeName_;
@@ -121,6 +133,3 @@ private:
     int32_t preRollWanted_ = 0;  // PreRollMs in frames
     int32_t preRollTaken_ = 0;   // frames of pre-roll in the open take
 };
-
-// The one capture window, created at start-up.
-extern TFRecord* FRecord;

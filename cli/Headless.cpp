@@ -128,10 +128,10 @@ int RunHeadless(int argc, char** argv) {
     SetProgramFolders();
     LoadSettings();
     Playing = false;
-    // Nothing shows the blocks as they come: the input wakes about five
-    // times a second and hands on the blocks of that time together.
+    // Nothing shows the blocks as they come: the input wakes about two or
+    // three times a second and hands on the blocks of that time together.
     const int blocksPerWake =
-        std::max(1, static_cast<int>(std::lrint(0.2 * AppSettings.SamplingRate / TFRecord::kBlockFrames)));
+        std::max(1, static_cast<int>(std::lrint(0.4 * AppSettings.SamplingRate / TFRecord::kBlockFrames)));
     delete platform::Services().waveIn;  // the default one, never opened
     platform::Services().waveIn = platform::MakeAlsaWaveIn(blocksPerWake).release();
     const QString records = AppPath + "record/";
@@ -141,9 +141,10 @@ int RunHeadless(int argc, char** argv) {
     const int repaired = RepairRecordings(records);
     if (repaired > 0) PrintLine(QStringLiteral("repaired the header of %1 recording(s) left open").arg(repaired));
 
-    RecorderSession session({.recordFolder = records});
+    // Nothing shows the bands or the waveform without a window.
+    RecorderSession session({.recordFolder = records, .bandsShown = false});
     RemoveExpiredRecordings(records, session);
-    TFRecord& record = session.Record();
+    const TFRecord& record = session.Record();
     QObject::connect(&session, &RecorderSession::takeEvent,
                      [&record, &records, &session](TakeEvent event, const QString& fileName, qint64 frames) {
                          PrintTake(event, fileName, frames, record.SampleRate);
@@ -158,11 +159,10 @@ int RunHeadless(int argc, char** argv) {
     // and stop commands.
     const auto signalNumbers = {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2};
     const bool watching = platform::WatchSignals(&session, signalNumbers, [&session](int signal) {
-        TFRecord& r = session.Record();
         if (signal == SIGUSR1) {
-            if (r.Manual) r.ManualRequest = true;
+            session.RequestManualStart();
         } else if (signal == SIGUSR2) {
-            r.ManualRequest = false;
+            session.RequestManualStop();
         } else {
             session.Close();
             QCoreApplication::quit();

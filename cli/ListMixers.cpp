@@ -110,11 +110,13 @@ int RunListMixers() {
 
     QString text;
     QTextStream out(&text);
-    InitMixers();
-    const int count = MixerSystem ? MixerSystem->MixerCount() : 0;
+    MixerControl mixers;
+    mixers.InitMixers();
+    tMsMixerSystem* system = mixers.MixerSystem();
+    const int count = system ? system->MixerCount() : 0;
     if (count == 0) out << "no mixer devices\n";
     for (int i = 0; i < count; ++i) {
-        tMsMixer* mixer = MixerSystem->GetMixer(uint32_t(i));
+        tMsMixer* mixer = system->GetMixer(uint32_t(i));
         const MIXERCAPS& caps = mixer->GetCaps();
         out << "mixer " << i << " \"" << platform::NameText(caps.szPname) << "\"";
         if (mixer->CapsStale) out << " unreadable (error " << mixer->LastResult << ")";
@@ -133,7 +135,7 @@ int RunListMixers() {
         out << "recording sources:";
         if (RecordingSources.isEmpty()) out << " none";
         for (int k = 0; k < RecordingSources.size(); ++k) out << (k ? ", " : " ") << k << " \"" << RecordingSources[k] << "\"";
-        out << (RecordingSources.isEmpty() ? "" : SourceOrderReversed ? " (MUX order opposite to the sources)" : "")
+        out << (RecordingSources.isEmpty() ? "" : mixers.SourceOrderReversed ? " (MUX order opposite to the sources)" : "")
             << "\n";
     }
     out.flush();

@@ -277,9 +277,10 @@ int RunReplay(int argc, char** argv) {
                              // and the memory small.
                              .writerBlocks = 128,
                              // Replayed takes are not sent to an archive.
-                             .archive = false});
-    TFRecord& record = session.Record();
-    record.BandsShown = false;  // nothing shows them, and the takes do not depend on them
+                             .archive = false,
+                             // Nothing shows them, and the takes do not depend on them.
+                             .bandsShown = false});
+    const TFRecord& record = session.Record();
 
     Progress progress(device.TotalFrames());
     int kept = 0;

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -204,9 +205,15 @@ public:
         unannounced_ = false;
         lastSound_ = lastRead_ = Clock::now();
         unreadAtLastRead_ = 0;
+        knownAvail_ = 0;
         heard_ = false;
         timeline_ = false;
-        snd_pcm_start(pcm_);
+        // A device that will not start is reported, and the capture is left
+        // stopped for its owner to try again.
+        if (const int err = snd_pcm_start(pcm_); err < 0 && snd_pcm_state(pcm_) != SND_PCM_STATE_RUNNING) {
+            std::fprintf(stderr, "capture device: cannot start: %s\n", snd_strerror(err));
+            return kWaveError;
+        }
         reader_ = std::thread([this] { ReadLoop(); });
         return kWaveOk;
     }
@@ -215,7 +222,10 @@ public:
         if (!pcm_) return kWaveError;
         StopReader();
         snd_pcm_drop(pcm_);
-        snd_pcm_prepare(pcm_);
+        // Not ready again: the next start reports it, and the buffers still
+        // come back below.
+        const int prepared = snd_pcm_prepare(pcm_);
+        if (prepared < 0) std::fprintf(stderr, "capture device: cannot prepare after a reset: %s\n", snd_strerror(prepared));
         {
             std::lock_guard<std::mutex> lock(mutex_);
             while (!empty_.empty()) empty_.pop()->bytesRecorded = 0;
@@ -225,7 +235,7 @@ public:
         }
         Drain(readyFd_);
         ++generation_;
-        return kWaveOk;
+        return prepared < 0 ? kWaveError : kWaveOk;
     }
 
     WaveResult Close() override {
@@ -241,10 +251,11 @@ public:
     }
 
 private:
+    // One read takes an eventfd's whole count.
     static void Drain(int fd) {
         uint64_t value = 0;
-        while (fd >= 0 && read(fd, &value, sizeof value) == static_cast<ssize_t>(sizeof value)) {
-        }
+        if (fd < 0) return;
+        [[maybe_unused]] ssize_t n = read(fd, &value, sizeof value);
     }
     static void Signal(int fd) {
         const uint64_t one = 1;
@@ -306,7 +317,12 @@ private:
     // device, the frames read are set against the time since the first such
     // moment; the shortfall stays about the same, following slowly what the
     // two clocks drift apart, and grows at once by what was dropped.
-    void FollowTimeline(snd_pcm_sframes_t n) {
+    // Only a read after asking the device (`fresh`) knows the backlog.
+    void FollowTimeline(snd_pcm_sframes_t n, bool fresh) {
+        if (!fresh) {
+            if (timeline_) timelineFrames_ += n;
+            return;
+        }
         const Clock::time_point now = lastRead_;
         if (!timeline_) {
             if (unreadAtLastRead_ >= static_cast<int64_t>(period_)) return;
@@ -339,7 +355,11 @@ private:
         snd_pcm_uframes_t done = 0;
         while (done < frames) {
             if (stop_) return false;
-            const snd_pcm_sframes_t avail = snd_pcm_avail(pcm_);
+            // The frames the device reported and the reader has not read yet
+            // are still there: each call into the sound server's plugin
+            // costs, so the device is only asked again once they are read.
+            const bool fresh = knownAvail_ <= 0;
+            const snd_pcm_sframes_t avail = fresh ? snd_pcm_avail(pcm_) : static_cast<snd_pcm_sframes_t>(knownAvail_);
             snd_pcm_sframes_t n = avail;
             if (avail > 0) {
                 const auto want = std::min<snd_pcm_uframes_t>(static_cast<snd_pcm_uframes_t>(avail), frames - done);
@@ -348,10 +368,11 @@ private:
             if (n > 0) {
                 done += static_cast<snd_pcm_uframes_t>(n);
                 lastSound_ = lastRead_ = Clock::now();
-                unreadAtLastRead_ = std::max<int64_t>(0, avail - n);
+                unreadAtLastRead_ = knownAvail_ = std::max<int64_t>(0, avail - n);
                 heard_ = true;
-                FollowTimeline(n);
+                FollowTimeline(n, fresh);
             } else if (n == 0 || n == -EAGAIN) {
+                knownAvail_ = 0;
                 const auto limit = heard_ ? std::chrono::milliseconds(kWaveInSilenceLimitMs)
                                           : std::chrono::milliseconds(kFirstSoundLimit);
                 if (Clock::now() - lastSound_ > limit) {
@@ -375,7 +396,7 @@ private:
                 }
                 if (n == -EPIPE) Queue(WaveInEvent::Overrun, FramesLostSinceLastRead());
                 lastSound_ = lastRead_ = Clock::now();
-                unreadAtLastRead_ = 0;
+                unreadAtLastRead_ = knownAvail_ = 0;
                 timeline_ = false;
             }
         }
@@ -395,6 +416,7 @@ private:
                 }
                 waitingForBuffer_ = true;
                 if (empty_.empty()) {
+                    knownAvail_ = 0;
                     bufferAdded_.wait(lock, [this] { return stop_ || !empty_.empty(); });
                     // Time spent without a buffer is no silence of the device.
                     lastSound_ = Clock::now();
@@ -470,6 +492,9 @@ private:
     Clock::time_point lastSound_;  // the last frames read (or Start)
     Clock::time_point lastRead_;
     int64_t unreadAtLastRead_ = 0;
+    // Frames the device reported that the reader has not read yet; 0 once
+    // the reader has waited (for sound or for a buffer) and must ask again.
+    int64_t knownAvail_ = 0;
     bool heard_ = false;  // sound arrived since Start
     bool timeline_ = false;  // FollowTimeline has its starting point
     Clock::time_point timelineStart_;

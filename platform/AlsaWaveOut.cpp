@@ -11,7 +11,10 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
+#include <set>
+#include <string>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -71,6 +74,7 @@ public:
             drop_ = false;
             ++generation_;
         }
+        complained_.clear();
         writer_ = std::thread([this, pcm] { Run(pcm); });
         auto onOpen = handlers_.onOpen;
         QMetaObject::invokeMethod(
@@ -144,6 +148,12 @@ private:
             Qt::QueuedConnection);
     }
 
+    // One line on standard error for each failure of a kind while the device is open.
+    void Complain(const char* what, int err) {
+        if (!complained_.insert(what).second) return;
+        std::fprintf(stderr, "playback device: %s: %s\n", what, snd_strerror(err));
+    }
+
     void Run(snd_pcm_t* pcm) {
         std::vector<char> staging;
         int64_t stagedFrames = 0;
@@ -163,7 +173,9 @@ private:
                     drop_ = false;
                     lock.unlock();
                     snd_pcm_drop(pcm);
-                    snd_pcm_prepare(pcm);
+                    // A device that cannot be prepared fails the next write,
+                    // which ends what is queued after it.
+                    if (const int err = snd_pcm_prepare(pcm); err < 0) Complain("cannot prepare after a stop", err);
                     stagedFrames = stagedDone = 0;
                     pending.clear();
                     queuedFrames = writtenFrames = 0;
@@ -207,8 +219,13 @@ private:
             snd_pcm_state_t state = snd_pcm_state(pcm);
             // A short sound never fills the device up to its start threshold.
             if (idle && state == SND_PCM_STATE_PREPARED && writtenFrames > 0) {
-                snd_pcm_start(pcm);
-                state = snd_pcm_state(pcm);
+                if (const int err = snd_pcm_start(pcm); err < 0) {
+                    // What was written will never be heard: it counts as played.
+                    Complain("cannot start", err);
+                    state = SND_PCM_STATE_DISCONNECTED;
+                } else {
+                    state = snd_pcm_state(pcm);
+                }
             }
             int64_t played = writtenFrames;
             if (state == SND_PCM_STATE_RUNNING || state == SND_PCM_STATE_PREPARED) {
@@ -217,7 +234,7 @@ private:
                     played = writtenFrames - std::clamp<int64_t>(delay, 0, writtenFrames);
             } else if (state == SND_PCM_STATE_XRUN) {
                 // Everything written has been played; ready for more.
-                snd_pcm_prepare(pcm);
+                if (const int err = snd_pcm_prepare(pcm); err < 0) Complain("cannot prepare after an underrun", err);
             }
 
             const auto now = std::chrono::steady_clock::now();
@@ -250,6 +267,7 @@ private:
     Handlers handlers_;
     int64_t frameBytes_ = 1;
     std::thread writer_;
+    std::set<std::string> complained_;  // the writer thread's, cleared at each open
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<WaveOutBuffer*> queue_;

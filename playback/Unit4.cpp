@@ -10,8 +10,6 @@
 #include "capture/WaveFile.h"
 #include "settings/publicunit.h"
 
-TFPlay* FPlay = nullptr;
-
 namespace {
 
 constexpr int kHeaderBytes = kWaveHeaderBytes;

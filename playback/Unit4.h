@@ -57,6 +57,3 @@ private:
 
     void ReleaseFile();
 };
-
-// The one playback window, created at start-up.
-extern TFPlay* FPlay;

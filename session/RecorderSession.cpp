@@ -20,8 +20,6 @@ namespace {
 // sound at the highest rate.
 constexpr int64_t kFreeBytesToResume = 16LL * 1024 * 1024;
 
-void NoVolumeChange(int) {}
-
 }  // namespace
 
 QString InputStateName(InputState state) {
@@ -50,7 +48,8 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
           options_.threadedWriter ? TakeWriter::Mode::Threaded : TakeWriter::Mode::Inline,
           options_.writerBlocks > 0 ? options_.writerBlocks : TakeWriter::kDefaultCapacityBlocks)),
       record_(std::make_unique<TFRecord>()),
-      play_(std::make_unique<TFPlay>()) {
+      play_(std::make_unique<TFPlay>()),
+      mixer_(std::make_unique<MixerControl>()) {
     if (!options_.recordFolder.isEmpty() && !options_.recordFolder.endsWith('/')) options_.recordFolder += '/';
     record_->Writer = writer_.get();
     writer_->SetWaitWhenFull(options_.waitForDisk);
@@ -94,7 +93,7 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
     connect(&inputRetry_, &QTimer::timeout, this, &RecorderSession::RetryInput);
     diskCheck_.setInterval(kRetryMs);
     connect(&diskCheck_, &QTimer::timeout, this, &RecorderSession::CheckDisk);
-    if (!options_.mixer) RecordingVolumeApplier = &NoVolumeChange;
+    if (options_.mixer) record_->OnRecordingVolume = [this](int percent) { mixer_->ApplyRecordingVolume(percent); };
     if (options_.archive) {
         archiver_ = MakeArchiver(AppPath, options_.recordFolder);
         alerts_ = MakeAlertWatch(AppPath);
@@ -163,18 +162,27 @@ bool RecorderSession::KeepForArchive(const QString& name) const {
 RecorderSession::~RecorderSession() {
     Close();
     if (platform::WaveInDevice* device = platform::Services().waveIn) device->SetEventHandler({});
-    if (!options_.mixer) RecordingVolumeApplier = &ApplyRecordingVolume;
 }
 
-void RecorderSession::ConfigureRecord(WaveDisplay* display) {
-    TFRecord& r = *record_;
-    r.Display = display;
-    r.TriggerMargin = settings_.RecordingLevel;
-    r.StopDelay = 3;
-    r.SampleRate = options_.sampleRate > 0 ? options_.sampleRate : settings_.SamplingRate;
-    r.RecordFolder = options_.recordFolder;
-    r.Manual = options_.voiceOnly ? false : settings_.ManualMode;
-    r.PreRollMs = recordingOptions_.PreRollMs;
+CaptureConfig RecorderSession::BuildCaptureConfig() const {
+    CaptureConfig c;
+    platform::WaveInDevice* device = platform::Services().waveIn;
+    if (options_.mixer)
+        c.deviceName = MixerProductName(0);
+    else if (device)
+        c.deviceName = device->DeviceNames().value(0);
+    c.sampleRate = options_.sampleRate > 0 ? options_.sampleRate : settings_.SamplingRate;
+    c.recordFolder = options_.recordFolder;
+    c.triggerMargin = settings_.RecordingLevel;
+    c.stopDelay = 3;
+    c.manual = options_.voiceOnly ? false : settings_.ManualMode;
+    c.bandsShown = options_.bandsShown;
+    c.agc = settings_.AGC;
+    c.endRecordingIfPlaying = settings_.EndRecordingIfPlaying;
+    c.recordingVolume = settings_.RecordingVolume;
+    c.preRollMs = recordingOptions_.PreRollMs;
+    c.display = display_;
+    return c;
 }
 
 void RecorderSession::StartCapture(WaveDisplay* display) {
@@ -183,7 +191,6 @@ void RecorderSession::StartCapture(WaveDisplay* display) {
     recordingOptions_ = RecordingOptions;
     display_ = display;
     WaveBackColor = RGB(0, 204, 255);
-    ConfigureRecord(display);
     if (!started_) {
         if (archiver_) archiver_->Start();
         if (heartbeat_) heartbeat_->Start();
@@ -196,12 +203,10 @@ void RecorderSession::StartCapture(WaveDisplay* display) {
 
 void RecorderSession::StartEngine() {
     TFRecord& r = *record_;
+    // The device is looked up again at each try: it may have come back
+    // under its name.
+    r.Configure(BuildCaptureConfig());
     platform::WaveInDevice* device = platform::Services().waveIn;
-    if (options_.mixer) {
-        r.DeviceName = MixerProductName(0);
-    } else if (device) {
-        r.DeviceName = device->DeviceNames().value(0);
-    }
     if (device) {
         device->SetEventHandler([this](platform::WaveInEvent event, int64_t frames) {
             if (event == platform::WaveInEvent::Overrun) {
@@ -216,15 +221,15 @@ void RecorderSession::StartEngine() {
     }
     r.StartInput();
     if (options_.mixer) {
-        InitMixers();
+        mixer_->InitMixers();
         if (!RecordingSources.isEmpty()) {
-            if (AppSettings.RecordingChannel >= 0)
-                SelectRecordingSource(AppSettings.RecordingChannel);
+            if (settings_.RecordingChannel >= 0)
+                mixer_->SelectRecordingSource(settings_.RecordingChannel);
             else
-                SelectRecordingSource(FindLineInSource());
+                mixer_->SelectRecordingSource(FindLineInSource());
         }
-        SetRecordingVolume(AppSettings.RecordingVolume);
-        SetPlayingVolume(AppSettings.PlayingVolume);
+        mixer_->SetRecordingVolume(settings_.RecordingVolume);
+        mixer_->SetPlayingVolume(settings_.PlayingVolume);
     }
     if (r.Capturing) {
         inputRetry_.stop();
@@ -257,6 +262,28 @@ void RecorderSession::Close() {
     if (heartbeat_) heartbeat_->Stop();
     if (archiver_) archiver_->Stop();
     if (alerts_ && started_) alerts_->Stopped();
+}
+
+bool RecorderSession::RequestManualStart() {
+    if (!record_->Manual) return false;
+    record_->ManualRequest = true;
+    return true;
+}
+
+void RecorderSession::RequestManualStop() { record_->ManualRequest = false; }
+
+void RecorderSession::SetManualMode(bool manual) {
+    settings_.ManualMode = manual;
+    record_->Manual = options_.voiceOnly ? false : manual;
+}
+
+void RecorderSession::PlayTake(const QString& path, WaveDisplay* display) {
+    play_->Display = display;
+    play_->Play(path);
+}
+
+void RecorderSession::StopPlayback() {
+    if (Playing) play_->StopPlayback();
 }
 
 void RecorderSession::SetInput(InputState state, const QString& detail) {

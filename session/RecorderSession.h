@@ -23,6 +23,7 @@
 class AlertWatch;
 class Archiver;
 class Heartbeat;
+class MixerControl;
 class TFPlay;
 class TakeWriter;
 class WaveDisplay;
@@ -46,14 +47,20 @@ public:
         int sampleRate = 0;           // 0: the setting SamplingRate
         int writerBlocks = 0;         // blocks the writer may hold; 0: a minute at 48 kHz
         bool archive = true;          // false: no archive and no alerts, whatever config.ini says
+        bool bandsShown = true;       // false: nothing shows the 20 bands, they are not computed
     };
 
     explicit RecorderSession(Options options, QObject* parent = nullptr);
     ~RecorderSession() override;  // closes like the window: playback, capture, writer
 
-    TFRecord& Record() { return *record_; }
-    TFPlay& Play() { return *play_; }
+    // The engines, for reading their state; they are configured and
+    // commanded through the session.
+    const TFRecord& Record() const { return *record_; }
+    const TFPlay& Play() const { return *play_; }
     TakeWriter& Writer() { return *writer_; }
+    // The mixer state of this recorder (the knobs and the settings dialog set
+    // volumes and the source through it).
+    MixerControl& Mixer() { return *mixer_; }
     // The settings the capture was started with (taken at each start).
     const TAppSettings& Settings() const { return settings_; }
     const Options& SessionOptions() const { return options_; }
@@ -68,6 +75,17 @@ public:
     // The end of the program: playback and capture stop, an open take is
     // closed and kept, and everything handed to the writer reaches the disk.
     void Close();
+
+    // The manual commands: record starts a take in manual mode (false in
+    // voice mode, where nothing changes), stop ends it.
+    bool RequestManualStart();
+    void RequestManualStop();
+    // Switches between manual and voice mode at once (the setting itself is
+    // the window's to write).
+    void SetManualMode(bool manual);
+    // Plays a take, showing its waveform on `display`; stops the playback.
+    void PlayTake(const QString& path, WaveDisplay* display);
+    void StopPlayback();
 
     InputState Input() const { return input_; }
     DiskState Disk() const { return disk_; }
@@ -93,7 +111,7 @@ signals:
     void soundLost(qint64 milliseconds);
 
 private:
-    void ConfigureRecord(WaveDisplay* display);
+    CaptureConfig BuildCaptureConfig() const;
     void StartEngine();
     void SetInput(InputState state, const QString& detail);
     void SetDisk(DiskState state, const QString& detail);
@@ -112,6 +130,7 @@ private:
     std::unique_ptr<TakeWriter> writer_;
     std::unique_ptr<TFRecord> record_;
     std::unique_ptr<TFPlay> play_;
+    std::unique_ptr<MixerControl> mixer_;
     WaveDisplay* display_ = nullptr;
     InputState input_ = InputState::Stopped;
     DiskState disk_ = DiskState::Ok;

@@ -53,15 +53,16 @@ protected:
     void SetUp() override {
         platform::Services().waveIn = &device;
         device.names = {QStringLiteral("Some Other Card"), QStringLiteral("PulseAudio")};
-        record.DeviceName = QStringLiteral("pulseaudio");
-        record.SampleRate = 22050;
-        record.TriggerMargin = 2;
-        record.StopDelay = 3;
-        record.RecordFolder = env.AppDir();
-        record.Display = &display;
+        config.deviceName = QStringLiteral("pulseaudio");
+        config.sampleRate = 22050;
+        config.triggerMargin = 2;
+        config.stopDelay = 3;
+        config.recordFolder = env.AppDir();
+        config.display = &display;
+        config.endRecordingIfPlaying = true;
+        record.Configure(config);
         WaveBackColor = RGB(0, 204, 255);
         Playing = false;
-        AppSettings.EndRecordingIfPlaying = true;
         std::fill(BandLevels, BandLevels + 20, 0);
     }
     void TearDown() override { record.StopInput(); }
@@ -69,6 +70,7 @@ protected:
     testing_support::TestEnvironment env;
     platform::FakeWaveIn device;
     RecordingDisplay display;
+    CaptureConfig config;
     TFRecord record;
 };
 
@@ -116,7 +118,7 @@ TEST_F(CaptureEngine, NoMatchingDeviceOpensNothingAndReportsNothing) {
     EXPECT_EQ(record.Level, 0);
 }
 
-TEST_F(CaptureEngine, DeviceThatFailsToOpenLeavesTheCaptureStopped) {
+TEST_F(CaptureEngine, DeviceThatFailsToOpenOrStartLeavesTheCaptureStopped) {
     // Its owner sees that nothing listens and opens the device again later.
     device.openResult = platform::kWaveError;
     record.StartInput();
@@ -124,6 +126,17 @@ TEST_F(CaptureEngine, DeviceThatFailsToOpenLeavesTheCaptureStopped) {
     EXPECT_FALSE(device.Feed(Square(1000)));
     record.StopInput();
     EXPECT_FALSE(record.Capturing);
+
+    // Opened but not started: closed again, and the next start works.
+    device.openResult = platform::kWaveOk;
+    device.startResult = platform::kWaveError;
+    record.StartInput();
+    EXPECT_FALSE(record.Capturing);
+    EXPECT_FALSE(device.open);
+    device.startResult = platform::kWaveOk;
+    record.StartInput();
+    EXPECT_TRUE(record.Capturing);
+    EXPECT_TRUE(device.Feed(Square(1000)));
 }
 
 TEST_F(CaptureEngine, EveryBlockIsAnalysedDrawnAndHandedBack) {
@@ -183,7 +196,8 @@ TEST_F(CaptureEngine, PlaybackSuspendsTheAnalysisWithoutTouchingLevelsOrCounters
     EXPECT_EQ(device.Queued().size(), 30u);
 
     // Without the setting, playback does not suspend the capture.
-    AppSettings.EndRecordingIfPlaying = false;
+    config.endRecordingIfPlaying = false;
+    record.Configure(config);
     ASSERT_TRUE(device.Feed(Square(32767)));
     EXPECT_EQ(record.Level, 100);
     Playing = false;

@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -61,32 +62,39 @@ protected:
         AppSettings = TAppSettings{};
         LoadSettings();
         RecordingSources = {QStringLiteral("Mic"), QStringLiteral("Line In"), QStringLiteral("CD")};
-        MessageHandler = [this](QWidget*, const QString& text) { messages.append(text); };
+        // Each message box is read and answered as soon as it is up.
+        onMessage = [this](const QString& text) { messages.append(text); };
+        QObject::connect(&messageWatch, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible()) return;
+            onMessage(box->text());
+            box->button(QMessageBox::Ok)->click();
+        });
+        messageWatch.start(5);
         Form3 = new TForm3();
-        Form5 = new TForm5();
+        Form5 = Form3->PasswordDialog();
         Form3->OnApply = [this](TForm3* sender) {
             EXPECT_EQ(sender, Form3);
             ++applied;
         };
     }
     void TearDown() override {
-        delete Form5;
+        messageWatch.stop();
         Form5 = nullptr;
         delete Form3;
         Form3 = nullptr;
-        MessageHandler = nullptr;
         RecordingSources.clear();
     }
 
     // Runs `steps` on the password dialog once it is open under "设为默认值",
     // and closes it after a while should the steps leave it open.
     void OnPasswordDialog(std::function<void(TForm5&)> steps) {
-        QTimer::singleShot(0, Form5, [steps] {
+        QTimer::singleShot(0, Form5, [this, steps] {
             ASSERT_TRUE(Form5->isVisible());
             ASSERT_TRUE(Form5->isModal());
             steps(*Form5);
         });
-        QTimer::singleShot(3000, Form5, [] { Form5->reject(); });
+        QTimer::singleShot(3000, Form5, [this] { Form5->reject(); });
     }
     // "设为默认值" with the given administrator password.
     void SaveAsDefaults(const QString& typed) {
@@ -99,7 +107,11 @@ protected:
     QString ConfigFile() const { return env.AppDir() + "config.ini"; }
 
     testing_support::TestEnvironment env;
+    TForm3* Form3 = nullptr;
+    TForm5* Form5 = nullptr;  // Form3's password dialog
     QStringList messages;
+    std::function<void(const QString& text)> onMessage;
+    QTimer messageWatch;
     int applied = 0;
 };
 
@@ -479,7 +491,7 @@ TEST_F(Dialogs, FailedSaveIsReportedAfterTheSettingsTookEffect) {
     AppPath = env.AppDir() + "missing/";
     QStringList order;
     Form3->OnApply = [&order](TForm3*) { order << QStringLiteral("apply"); };
-    MessageHandler = [&order](QWidget*, const QString& text) {
+    onMessage = [this, &order](const QString& text) {
         order << (Form3->isVisible() ? QStringLiteral("visible: ") : QStringLiteral("hidden: ")) + text;
     };
     SaveAsDefaults(QStringLiteral("58316024"));

@@ -32,8 +32,6 @@ protected:
     void TearDown() override {
         std::fill(std::begin(BandLevels), std::end(BandLevels), 0);
         Playing = false;
-        FRecord = nullptr;
-        FPlay = nullptr;
     }
     void WriteConfig(const QByteArray& text) {
         QFile f(env.AppDir() + "config.ini");
@@ -68,8 +66,8 @@ TEST_F(DisplaysTest, MeterDrawsTheNeedleOfTheActiveEngine) {
     TForm1 form(env.AppDir());
     TFRecord capture;
     TFPlay playback;
-    FRecord = &capture;
-    FPlay = &playback;
+    form.Capture = &capture;
+    form.Playback = &playback;
     capture.Level = 25;
     playback.Level = 0;
     form.Timer1Timer();
@@ -100,7 +98,7 @@ TEST_F(DisplaysTest, UnchangedDisplaysAreNotRepaintedAndTheNextChangeIs) {
     TForm1 form(env.AppDir());
     for (QTimer* t : {form.Timer1, form.Timer2, form.Timer4, form.Timer5, form.TFlying}) t->stop();
     TFRecord capture;
-    FRecord = &capture;
+    form.Capture = &capture;
     form.show();
     PaintCounter meter, bars, wave;
     form.Image100->installEventFilter(&meter);
@@ -231,8 +229,8 @@ TEST_F(DisplaysTest, ClockFollowsRecordingThenPlaybackAndIndicatorsBlink) {
     TForm1 form(env.AppDir());
     TFRecord capture;
     TFPlay playback;
-    FRecord = &capture;
-    FPlay = &playback;
+    form.Capture = &capture;
+    form.Playback = &playback;
     capture.Recording = true;
     capture.SampleRate = 22050;
     capture.FramesWritten = 22050 * 3725 + 100;

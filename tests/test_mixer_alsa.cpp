@@ -23,14 +23,15 @@ protected:
         if (alsa->GetNumDevs() == 0) GTEST_SKIP() << "no ALSA mixer device here";
     }
     void TearDown() override {
-        delete MixerSystem;
-        MixerSystem = nullptr;
+        mixers->ReleaseMixers();
         RecordingSources.clear();
-        RecordingVolumeCache = TRecordingVolumeCache{};
+        mixers->RecordingVolumeCache = TRecordingVolumeCache{};
     }
 
     testing_support::TestEnvironment env;
     std::unique_ptr<pf::MixerDevice> alsa;
+    MixerControl own;
+    MixerControl* mixers = &own;
 };
 
 TEST_F(AlsaMixerTest, ProductNamesMatchTheSharedDeviceNames) {
@@ -48,8 +49,8 @@ TEST_F(AlsaMixerTest, ProductNamesMatchTheSharedDeviceNames) {
 
 TEST_F(AlsaMixerTest, SoundServerShowsMasterAndCapture) {
     if (MixerProductName(0) != "PulseAudio") GTEST_SKIP() << "default device is no sound server";
-    InitMixers();
-    tMsMixer* mixer = MixerSystem->GetMixer(0);
+    mixers->InitMixers();
+    tMsMixer* mixer = mixers->MixerSystem()->GetMixer(0);
     ASSERT_NE(mixer, nullptr);
     ASSERT_EQ(mixer->DestinationCount(), 2);
 
@@ -67,7 +68,7 @@ TEST_F(AlsaMixerTest, SoundServerShowsMasterAndCapture) {
     tMsMixerLine* recording = mixer->GetDestination(1);
     EXPECT_EQ(recording->GetLineInfo().dwComponentType, pf::kDstWaveIn);
     EXPECT_EQ(RecordingSources, QStringList{"Capture"});
-    EXPECT_FALSE(SourceOrderReversed);
+    EXPECT_FALSE(mixers->SourceOrderReversed);
     ASSERT_EQ(recording->ConnectionCount(), 1);
     tMsMixerLine* source = recording->GetConnection(0);
     EXPECT_EQ(pf::NameText(source->GetLineInfo().szShortName), "Capture");

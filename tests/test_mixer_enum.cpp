@@ -40,14 +40,13 @@ protected:
         pf::Services().mixer = alsa.get();
     }
     void TearDown() override {
-        delete MixerSystem;
-        MixerSystem = nullptr;
+        mixers->ReleaseMixers();
         RecordingSources.clear();
         pf::Services().mixer = nullptr;
     }
     // The MUX control of the recording destination of device 0.
     tMsMixerControl* Mux() {
-        tMsMixer* mixer = MixerSystem ? MixerSystem->GetMixer(0) : nullptr;
+        tMsMixer* mixer = mixers->MixerSystem() ? mixers->MixerSystem()->GetMixer(0) : nullptr;
         for (int d = 0; mixer && d < mixer->DestinationCount(); ++d) {
             tMsMixerLine* line = mixer->GetDestination(uint32_t(d));
             if (line->GetLineInfo().dwComponentType != pf::kDstWaveIn) continue;
@@ -60,19 +59,21 @@ protected:
 
     QTemporaryDir home;
     std::unique_ptr<pf::MixerDevice> alsa;
+    MixerControl own;
+    MixerControl* mixers = &own;
 };
 
 TEST_F(EnumMixerTest, SelectingASourceWritesTheEnumerationAndSucceeds) {
-    InitMixers();
+    mixers->InitMixers();
     ASSERT_EQ(MixerProductName(0), "Enum Card");
     ASSERT_EQ(RecordingSources, QStringList({"Mic", "Line In"}));
     tMsMixerControl* mux = Mux();
     ASSERT_NE(mux, nullptr);
     for (int source : {1, 0, 1}) {
-        SelectRecordingSource(source);
+        mixers->SelectRecordingSource(source);
         EXPECT_EQ(mux->LastResult, pf::kMixerOk) << source;
         // Read back from the device through a new collection.
-        InitMixers();
+        mixers->InitMixers();
         mux = Mux();
         ASSERT_NE(mux, nullptr);
         EXPECT_TRUE(mux->GetBoolValue(0, source)) << source;

@@ -34,12 +34,11 @@ protected:
         Reset();
     }
     void TearDown() override { Reset(); }
-    static void Reset() {
-        delete MixerSystem;
-        MixerSystem = nullptr;
+    void Reset() {
+        mixer->ReleaseMixers();
         RecordingSources.clear();
-        SourceOrderReversed = false;
-        RecordingVolumeCache = TRecordingVolumeCache{};
+        mixer->SourceOrderReversed = false;
+        mixer->RecordingVolumeCache = TRecordingVolumeCache{};
         RecordingVolumeSet = RecordingVolumeNow = 0;
     }
 
@@ -65,6 +64,8 @@ protected:
 
     testing_support::TestEnvironment env;
     FakeMixer fake;
+    MixerControl own;
+    MixerControl* mixer = &own;  // the session's in the window's tests
     FakeMixer::Destination* speakers = nullptr;
     FakeMixer::Destination* wavein = nullptr;
     FakeMixer::Control* speakerVolume = nullptr;
@@ -76,26 +77,26 @@ protected:
 
 TEST_F(MixerOperationsTest, MuxInConnectionOrderDrivesTheSameConnection) {
     NaturalCard();
-    InitMixers();
+    mixer->InitMixers();
     EXPECT_EQ(RecordingSources, QStringList({"Stereo Mix", "Line In", "Microphone"}));
-    EXPECT_FALSE(SourceOrderReversed);
-    SelectRecordingSource(1);
-    SetRecordingVolume(25);
+    EXPECT_FALSE(mixer->SourceOrderReversed);
+    mixer->SelectRecordingSource(1);
+    mixer->SetRecordingVolume(25);
     ASSERT_EQ(lineVolume->writes.size(), 2u);
     EXPECT_EQ(lineVolume->values, (std::vector<uint32_t>{16384, 16384}));
     EXPECT_TRUE(micVolume->writes.empty());
     EXPECT_TRUE(mixVolume->writes.empty());
-    EXPECT_EQ(RecordingVolumeCache.Connection, 1);
+    EXPECT_EQ(mixer->RecordingVolumeCache.Connection, 1);
 }
 
 TEST_F(MixerOperationsTest, MuxInSourceOrderIsDetectedAsReversed) {
     Card({"Microphone", "Line In", "Stereo Mix"});
-    InitMixers();
-    EXPECT_TRUE(SourceOrderReversed);
-    SelectRecordingSource(0);
-    SetRecordingVolume(25);
+    mixer->InitMixers();
+    EXPECT_TRUE(mixer->SourceOrderReversed);
+    mixer->SelectRecordingSource(0);
+    mixer->SetRecordingVolume(25);
     // Item 0 is connection 2, source 0: the mono microphone, one write.
-    EXPECT_EQ(RecordingVolumeCache.Connection, 2);
+    EXPECT_EQ(mixer->RecordingVolumeCache.Connection, 2);
     ASSERT_EQ(micVolume->writes.size(), 1u);
     EXPECT_EQ(micVolume->values[0], 16384u);
     EXPECT_TRUE(lineVolume->writes.empty());
@@ -103,10 +104,10 @@ TEST_F(MixerOperationsTest, MuxInSourceOrderIsDetectedAsReversed) {
 
 TEST_F(MixerOperationsTest, SourceOrderStaysWhenThereIsNothingToCompare) {
     Card({}, -1);
-    SourceOrderReversed = true;
-    InitMixers();
+    mixer->SourceOrderReversed = true;
+    mixer->InitMixers();
     EXPECT_TRUE(RecordingSources.isEmpty());
-    EXPECT_TRUE(SourceOrderReversed);
+    EXPECT_TRUE(mixer->SourceOrderReversed);
 }
 
 struct Expected {
@@ -118,9 +119,9 @@ class VolumeFormula : public MixerOperationsTest, public ::testing::WithParamInt
 
 TEST_P(VolumeFormula, BothKindsOnBounds0To65535) {
     NaturalCard(1);
-    InitMixers();
-    SetPlayingVolume(GetParam().percent);
-    ApplyRecordingVolume(GetParam().percent);
+    mixer->InitMixers();
+    mixer->SetPlayingVolume(GetParam().percent);
+    mixer->ApplyRecordingVolume(GetParam().percent);
     EXPECT_EQ(speakerVolume->values, (std::vector<uint32_t>{GetParam().value, GetParam().value}));
     EXPECT_EQ(lineVolume->values, (std::vector<uint32_t>{GetParam().value, GetParam().value}));
 }
@@ -131,24 +132,24 @@ INSTANTIATE_TEST_SUITE_P(HalvesToEven, VolumeFormula,
 
 TEST_F(MixerOperationsTest, OnlyTheDestinationFormulaAddsTheMinimumBack) {
     Card({"Stereo Mix", "Line In", "Microphone"}, 1, 100, 1100);
-    InitMixers();
-    SetPlayingVolume(50);
-    ApplyRecordingVolume(50);
+    mixer->InitMixers();
+    mixer->SetPlayingVolume(50);
+    mixer->ApplyRecordingVolume(50);
     EXPECT_EQ(speakerVolume->values[0], 600u);
     EXPECT_EQ(lineVolume->values[0], 500u);
-    EXPECT_EQ(RecordingVolumeCache.Minimum, 100u);
-    EXPECT_EQ(RecordingVolumeCache.Maximum, 1100u);
+    EXPECT_EQ(mixer->RecordingVolumeCache.Minimum, 100u);
+    EXPECT_EQ(mixer->RecordingVolumeCache.Maximum, 1100u);
 }
 
 TEST_F(MixerOperationsTest, MonoSourceGetsOneWriteStereoTwoWithTheSameValue) {
     NaturalCard(2);  // Microphone, mono
-    InitMixers();
-    ApplyRecordingVolume(40);
+    mixer->InitMixers();
+    mixer->ApplyRecordingVolume(40);
     EXPECT_EQ(micVolume->writes, (std::vector<std::vector<uint32_t>>{{26214}}));
 
-    SelectRecordingSource(0);  // Stereo Mix
+    mixer->SelectRecordingSource(0);  // Stereo Mix
     mixVolume->values = {7, 9};
-    ApplyRecordingVolume(40);
+    mixer->ApplyRecordingVolume(40);
     EXPECT_EQ(mixVolume->writes, (std::vector<std::vector<uint32_t>>{{26214, 9}, {26214, 26214}}));
 }
 
@@ -157,94 +158,93 @@ TEST_F(MixerOperationsTest, StereoSourceWithUniformVolumeGetsOneWrite) {
     lineVolume->info.fdwControl = pf::kCtlfUniform;
     lineVolume->channels = 1;
     lineVolume->values = {0};
-    InitMixers();
-    ApplyRecordingVolume(50);
+    mixer->InitMixers();
+    mixer->ApplyRecordingVolume(50);
     EXPECT_EQ(lineVolume->writes, (std::vector<std::vector<uint32_t>>{{32768}}));
 }
 
 TEST_F(MixerOperationsTest, ResolvedRecordingVolumeMakesNoFurtherQueries) {
     NaturalCard(1);
-    InitMixers();
-    SetRecordingVolume(30);
-    EXPECT_EQ(RecordingVolumeCache.Marker, 12345);
+    mixer->InitMixers();
+    mixer->SetRecordingVolume(30);
+    EXPECT_EQ(mixer->RecordingVolumeCache.Marker, 12345);
     fake.calls = {};
-    ApplyRecordingVolume(20);
-    ApplyRecordingVolume(10);
-    SetPlayingVolume(20);
+    mixer->ApplyRecordingVolume(20);
+    mixer->ApplyRecordingVolume(10);
+    mixer->SetPlayingVolume(20);
     EXPECT_EQ(fake.calls.writes, 6);
     EXPECT_EQ(fake.calls.Total(), 6);
 }
 
 TEST_F(MixerOperationsTest, LoadReadsDestinationControlsButNotSourceControls) {
     NaturalCard(1);
-    InitMixers();
+    mixer->InitMixers();
     EXPECT_EQ(fake.calls.valueReads, 2);  // speaker volume and MUX
     const int before = fake.calls.valueReads;
-    ApplyRecordingVolume(10);
+    mixer->ApplyRecordingVolume(10);
     EXPECT_EQ(fake.calls.valueReads, before + 1);  // the line-in volume, on first use
 }
 
 TEST_F(MixerOperationsTest, SelectionWritesEveryItemAndInvalidatesTheCache) {
     Card({"A", "B", "C", "D"}, 1);
-    InitMixers();
-    ApplyRecordingVolume(10);
-    ASSERT_EQ(RecordingVolumeCache.Marker, 12345);
+    mixer->InitMixers();
+    mixer->ApplyRecordingVolume(10);
+    ASSERT_EQ(mixer->RecordingVolumeCache.Marker, 12345);
 
-    SelectRecordingSource(3);
-    EXPECT_EQ(RecordingVolumeCache.Marker, 0);
+    mixer->SelectRecordingSource(3);
+    EXPECT_EQ(mixer->RecordingVolumeCache.Marker, 0);
     const std::vector<std::vector<uint32_t>> expected{
         {0, kOn, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, kOn}};
     EXPECT_EQ(mux->writes, expected);
 
     mux->writes.clear();
-    SelectRecordingSource(7);
+    mixer->SelectRecordingSource(7);
     ASSERT_EQ(mux->writes.size(), 4u);
     EXPECT_EQ(mux->writes.back(), (std::vector<uint32_t>(4, 0)));
-    SelectRecordingSource(-1);
+    mixer->SelectRecordingSource(-1);
     EXPECT_EQ(mux->writes.back(), (std::vector<uint32_t>(4, 0)));
 }
 
 TEST_F(MixerOperationsTest, NewSelectionIsResolvedAgain) {
     NaturalCard(1);
-    InitMixers();
-    ApplyRecordingVolume(50);
-    SelectRecordingSource(2);
-    ApplyRecordingVolume(50);
-    EXPECT_EQ(RecordingVolumeCache.Connection, 2);
-    EXPECT_EQ(RecordingVolumeCache.Channels, 1);
+    mixer->InitMixers();
+    mixer->ApplyRecordingVolume(50);
+    mixer->SelectRecordingSource(2);
+    mixer->ApplyRecordingVolume(50);
+    EXPECT_EQ(mixer->RecordingVolumeCache.Connection, 2);
+    EXPECT_EQ(mixer->RecordingVolumeCache.Channels, 1);
     EXPECT_EQ(micVolume->values[0], 32768u);
 }
 
 TEST_F(MixerOperationsTest, NoSelectedItemOrNoVolumeControlDoesNothing) {
     Card({"Stereo Mix", "Line In", "Microphone"}, -1);
-    InitMixers();
-    SetRecordingVolume(50);
-    EXPECT_EQ(RecordingVolumeCache.Marker, 0);
+    mixer->InitMixers();
+    mixer->SetRecordingVolume(50);
+    EXPECT_EQ(mixer->RecordingVolumeCache.Marker, 0);
     EXPECT_EQ(fake.calls.writes, 0);
     EXPECT_EQ(RecordingVolumeSet, 50);
     EXPECT_EQ(RecordingVolumeNow, 50);
 
-    SelectRecordingSource(1);
+    mixer->SelectRecordingSource(1);
     fake.devices[0].destinations[1].sources[1].controls.clear();  // Line In loses its volume
-    delete MixerSystem;
-    MixerSystem = nullptr;
-    InitMixers();
+    mixer->ReleaseMixers();
+    mixer->InitMixers();
     fake.calls = {};
-    ApplyRecordingVolume(50);
-    EXPECT_EQ(RecordingVolumeCache.Marker, 0);
+    mixer->ApplyRecordingVolume(50);
+    EXPECT_EQ(mixer->RecordingVolumeCache.Marker, 0);
     EXPECT_EQ(fake.calls.writes, 0);
 }
 
 TEST_F(MixerOperationsTest, MachineWithoutMixersOnlyRecordsThePercentage) {
     for (pf::MixerDevice* platform : {static_cast<pf::MixerDevice*>(nullptr), static_cast<pf::MixerDevice*>(&fake)}) {
         pf::Services().mixer = platform;
-        InitMixers();
-        ASSERT_NE(MixerSystem, nullptr);
-        EXPECT_EQ(MixerSystem->MixerCount(), 0);
+        mixer->InitMixers();
+        ASSERT_NE(mixer->MixerSystem(), nullptr);
+        EXPECT_EQ(mixer->MixerSystem()->MixerCount(), 0);
         EXPECT_TRUE(RecordingSources.isEmpty());
-        SelectRecordingSource(0);
-        SetPlayingVolume(50);
-        SetRecordingVolume(33);
+        mixer->SelectRecordingSource(0);
+        mixer->SetPlayingVolume(50);
+        mixer->SetRecordingVolume(33);
         EXPECT_EQ(RecordingVolumeSet, 33);
         EXPECT_EQ(RecordingVolumeNow, 33);
         EXPECT_EQ(MixerProductName(0), QString());
@@ -254,28 +254,31 @@ TEST_F(MixerOperationsTest, MachineWithoutMixersOnlyRecordsThePercentage) {
 
 TEST_F(MixerOperationsTest, PlayingVolumeSetsHeadphonesWhenPresentEvenAfterASpeakerFailure) {
     NaturalCard();
-    InitMixers();
-    SetPlayingVolume(50);
+    mixer->InitMixers();
+    mixer->SetPlayingVolume(50);
     EXPECT_EQ(speakerVolume->writes.size(), 2u);
 
     FakeMixer::Destination& phones = fake.AddDestination(fake.devices[0], pf::kDstHeadphones, 2, "Phones");
     FakeMixer::Control& phoneVolume = fake.AddControl(phones, pf::kCtlVolume, 0);
     speakerVolume->writeResult = pf::kMixerError;
-    InitMixers();
-    SetPlayingVolume(50);
+    mixer->InitMixers();
+    testing::internal::CaptureStderr();
+    mixer->SetPlayingVolume(50);
+    // The refused write is said, once per channel, and the headphones still get theirs.
+    EXPECT_EQ(QString::fromStdString(testing::internal::GetCapturedStderr()).count("mixer: cannot set the playing volume"), 2);
     EXPECT_EQ(phoneVolume.values, (std::vector<uint32_t>{32768, 32768}));
-    EXPECT_EQ(MixerSystem->GetMixer(0)->GetDestination(0)->GetControl(0)->LastResult, pf::kMixerError);
+    EXPECT_EQ(mixer->MixerSystem()->GetMixer(0)->GetDestination(0)->GetControl(0)->LastResult, pf::kMixerError);
 }
 
 TEST_F(MixerOperationsTest, RecordingMuteIsClearedWhenTheVolumeIsResolved) {
     NaturalCard(1);
     FakeMixer::Control& mute = fake.AddControl(*wavein, pf::kCtlMute, pf::kCtlfUniform, 0, 1);
     mute.values = {kOn};
-    InitMixers();
-    ApplyRecordingVolume(10);
+    mixer->InitMixers();
+    mixer->ApplyRecordingVolume(10);
     EXPECT_EQ(mute.writes, (std::vector<std::vector<uint32_t>>{{0}}));
-    SelectRecordingSource(1);
-    ApplyRecordingVolume(10);  // not muted any more: nothing to write
+    mixer->SelectRecordingSource(1);
+    mixer->ApplyRecordingVolume(10);  // not muted any more: nothing to write
     EXPECT_EQ(mute.writes.size(), 1u);
     // The source line's own mute is left alone.
     EXPECT_TRUE(fake.devices[0].destinations[1].sources[0].controls[0].writes.empty());
@@ -283,10 +286,10 @@ TEST_F(MixerOperationsTest, RecordingMuteIsClearedWhenTheVolumeIsResolved) {
 
 TEST_F(MixerOperationsTest, EachInitialisationReplacesAndClosesTheOldCollection) {
     NaturalCard();
-    InitMixers();
-    tMsMixerSystem* first = MixerSystem;
-    InitMixers();
-    EXPECT_NE(MixerSystem, nullptr);
+    mixer->InitMixers();
+    tMsMixerSystem* first = mixer->MixerSystem();
+    mixer->InitMixers();
+    EXPECT_NE(mixer->MixerSystem(), nullptr);
     EXPECT_EQ(fake.devices[0].openNow, 1);
     EXPECT_EQ(fake.calls.close, 1);
     EXPECT_EQ(RecordingSources.size(), 3);
@@ -308,8 +311,8 @@ TEST_F(MixerOperationsTest, ProductNameOfADevice) {
 
 TEST_F(MixerOperationsTest, StartUpSelectsTheLineInputByName) {
     Card({"Microphone", "Line In", "CD Player"}, 0);
-    InitMixers();
-    SelectRecordingSource(FindLineInSource());
+    mixer->InitMixers();
+    mixer->SelectRecordingSource(FindLineInSource());
     EXPECT_EQ(mux->values, (std::vector<uint32_t>{0, kOn, 0}));
 }
 
@@ -329,14 +332,15 @@ protected:
         session = std::make_unique<RecorderSession>(
             RecorderSession::Options{.recordFolder = env.AppDir() + "record/", .threadedWriter = false});
         form->UseSession(session.get());
-        FRecord = &session->Record();
+        mixer = &session->Mixer();
         dialogOwner = std::make_unique<TForm3>();
         Form3 = dialogOwner.get();
+        form->Form3 = Form3;
     }
     void TearDown() override {
         session->Close();
-        Form3 = nullptr;
-        FRecord = nullptr;
+        mixer = &own;
+        form->Form3 = nullptr;
         form.reset();
         session.reset();
         dialogOwner.reset();
@@ -355,6 +359,7 @@ protected:
     pf::FakeWaveIn wave;
     std::unique_ptr<RecorderSession> session;
     std::unique_ptr<TForm3> dialogOwner;
+    TForm3* Form3 = nullptr;
     std::unique_ptr<TForm1> form;
 };
 
@@ -383,11 +388,11 @@ TEST_F(WindowMixerTest, DraggingTheKnobsWritesTheVolumes) {
 TEST_F(WindowMixerTest, ConfirmedSettingsRestartTheCaptureInOrder) {
     AppSettings.ManualMode = true;
     form->Timer5Timer();
-    TFRecord& record = session->Record();
+    const TFRecord& record = session->Record();
     ASSERT_TRUE(record.Capturing);
     EXPECT_EQ(mux->values, (std::vector<uint32_t>{0, kOn, 0}));  // no stored source: Line In found
     // A manual take is open: the strip is not rebuilt while it is.
-    record.ManualRequest = true;
+    ASSERT_TRUE(session->RequestManualStart());
     const std::vector<int16_t> block(2 * TFRecord::kBlockFrames, 0);
     ASSERT_TRUE(wave.Feed(block));
     ASSERT_EQ(Takes().size(), 1);

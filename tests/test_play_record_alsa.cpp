@@ -150,27 +150,23 @@ protected:
         folder_ = env_.AppDir() + "record/";
         ASSERT_TRUE(QDir().mkpath(folder_));
 
-        savedSettings_ = AppSettings;
-        savedApplier_ = RecordingVolumeApplier;
-        AppSettings.EndRecordingIfPlaying = true;
-        AppSettings.AGC = false;  // the mixer is not touched here
-        RecordingVolumeApplier = [](int) {};
         Playing = false;
 
         record_ = std::make_unique<TFRecord>();
-        record_->Display = &display_;
-        record_->DeviceName = platform::AlsaDefaultDeviceName();
-        record_->SampleRate = kRate;
-        record_->TriggerMargin = 2;
-        record_->StopDelay = 3;
-        record_->RecordFolder = folder_;
+        config_.display = &display_;
+        config_.deviceName = platform::AlsaDefaultDeviceName();
+        config_.sampleRate = kRate;
+        config_.triggerMargin = 2;
+        config_.stopDelay = 3;
+        config_.recordFolder = folder_;
+        config_.endRecordingIfPlaying = true;
+        config_.agc = false;  // the mixer is not touched here
+        record_->Configure(config_);
         record_->OnTakeEvent = [this](TakeEvent what, const QString& file, int32_t frames) {
             events_.push_back({what, file, frames, Playing});
         };
         record_->OnRecordingEvent = [this](QObject*, const QString& file) { raised_.append(file); };
         play_ = std::make_unique<TFPlay>();
-        FRecord = record_.get();
-        FPlay = play_.get();
 
         // The recording to play back: 3 s of a tone, whole playback blocks.
         const WaveSpec stereo;
@@ -189,15 +185,9 @@ protected:
             WaitUntil([] { return !Playing; }, 3000);
         }
         if (record_) record_->StopInput();
-        FPlay = nullptr;
-        FRecord = nullptr;
         play_.reset();
         record_.reset();
         Playing = false;
-        if (savedApplier_) {
-            AppSettings = savedSettings_;
-            RecordingVolumeApplier = savedApplier_;
-        }
     }
 
     // Starts the venue's sound: `seconds` of the venue tone into the sink.
@@ -235,6 +225,7 @@ protected:
     std::unique_ptr<platform::WaveInDevice> waveIn_;
     std::unique_ptr<platform::WaveOutDevice> waveOut_;
     CountingDisplay display_;
+    CaptureConfig config_;
     std::unique_ptr<TFRecord> record_;
     std::unique_ptr<TFPlay> play_;
     std::vector<Event> events_;
@@ -244,8 +235,6 @@ protected:
     QProcess venue_;
     QByteArray playedData_;
     QString playedPath_;
-    TAppSettings savedSettings_;
-    void (*savedApplier_)(int) = nullptr;
 };
 
 TEST_F(PlayRecordAlsa, PlaybackEndsAndKeepsTheOpenTakeSuspendsCaptureAndCaptureGoesOnAfterIt) {
@@ -261,7 +250,7 @@ TEST_F(PlayRecordAlsa, PlaybackEndsAndKeepsTheOpenTakeSuspendsCaptureAndCaptureG
     // Playback starts while the venue's sound goes on.
     testing_support::MonitorRecorder monitor(kRate);
     ASSERT_TRUE(monitor.Started());
-    FPlay->Play(playedPath_);
+    play_->Play(playedPath_);
     ASSERT_TRUE(WaitUntil([] { return Playing; }, 5000)) << "playback did not start";
 
     // From now on the capture side measures and counts nothing.
@@ -343,7 +332,7 @@ TEST_F(PlayRecordAlsa, ManualTakeEndsWhenPlaybackBeginsAndTheNextStartsAfterIt) 
     ASSERT_TRUE(record_->Recording) << "the manual request opened no take";
     const QString first = record_->FileName;
 
-    FPlay->Play(playedPath_);
+    play_->Play(playedPath_);
     ASSERT_TRUE(WaitUntil([] { return Playing; }, 5000));
     ASSERT_TRUE(WaitUntil([&] { return !record_->Recording; }, 3000));
     EXPECT_TRUE(Closed(first));
@@ -366,14 +355,15 @@ TEST_F(PlayRecordAlsa, WithTheSettingOffTheTakeGoesOnAndHoldsThePlayedSound) {
     struct Restore {
         ~Restore() { testing_support::Pactl({QStringLiteral("set-default-sink"), QStringLiteral("speakers")}); }
     } restore;
-    AppSettings.EndRecordingIfPlaying = false;
+    config_.endRecordingIfPlaying = false;
+    record_->Configure(config_);
     record_->Manual = true;
     record_->ManualRequest = true;
     StartCapture();
     ASSERT_TRUE(record_->Recording);
     const QString take = record_->FileName;
 
-    FPlay->Play(playedPath_);
+    play_->Play(playedPath_);
     ASSERT_TRUE(WaitUntil([] { return Playing; }, 5000));
     int32_t loudest = 0;
     QElapsedTimer clock;

@@ -1,6 +1,8 @@
 // The main window's stop and close commands against a playing recording.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <QApplication>
 #include <QFile>
 
@@ -10,6 +12,7 @@
 #include "support/FakeWaveOut.h"
 #include "playback/Unit4.h"
 #include "settings/publicunit.h"
+#include "session/RecorderSession.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -23,7 +26,8 @@ protected:
         platform::Services().waveOut = &device;
         Playing = false;
         form = new TForm1(env.AppDir());
-        FPlay = new TFPlay();
+        session = std::make_unique<RecorderSession>(RecorderSession::Options{.recordFolder = env.AppDir() + "record/"});
+        form->UseSession(session.get());
         QByteArray wav(44, '\0');
         const unsigned char header[] = {1, 0, 2, 0, 0x22, 0x56, 0, 0, 0x88, 0x58, 0x01, 0, 4, 0, 16, 0};
         std::memcpy(wav.data() + 20, header, sizeof header);
@@ -34,22 +38,22 @@ protected:
         f.write(wav);
     }
     void TearDown() override {
-        delete FPlay;
-        FPlay = nullptr;
         delete form;
+        session.reset();
         Playing = false;
     }
 
     testing_support::TestEnvironment env;
     platform::FakeWaveOut device;
     TForm1* form = nullptr;
+    std::unique_ptr<RecorderSession> session;
     QString path;
 };
 
 TEST_F(PlaybackCommandsTest, StopCommandStopsOnlyAPlayback) {
     form->Image9Click();
     EXPECT_EQ(device.resets, 0);
-    FPlay->Play(path);
+    session->PlayTake(path, nullptr);
     device.ReportOpen();
     ASSERT_TRUE(Playing);
     form->Image9Click();
@@ -60,7 +64,7 @@ TEST_F(PlaybackCommandsTest, StopCommandStopsOnlyAPlayback) {
 }
 
 TEST_F(PlaybackCommandsTest, CloseCommandStopsThePlaybackOnceAlthoughItStopsTwice) {
-    FPlay->Play(path);
+    session->PlayTake(path, nullptr);
     device.ReportOpen();
     form->Image2Click();  // stops, closes the window, whose closing stops again
     EXPECT_EQ(device.resets, 1);

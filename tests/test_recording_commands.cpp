@@ -8,10 +8,13 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <memory>
+
 #include "app/Unit1.h"
 #include "capture/RecordingFile.h"
 #include "capture/Unit2.h"
 #include "settings/publicunit.h"
+#include "session/RecorderSession.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -23,15 +26,16 @@ protected:
     void SetUp() override {
         App();
         QDir().mkpath(env.AppDir() + "record/");
-        FRecord = &rec;
+        session = std::make_unique<RecorderSession>(RecorderSession::Options{.recordFolder = env.AppDir() + "record/"});
     }
-    void TearDown() override { FRecord = nullptr; }
     testing_support::TestEnvironment env;
-    TFRecord rec;
+    std::unique_ptr<RecorderSession> session;
 };
 
 TEST_F(Commands, RecordStopAndModeCommands) {
     TForm1 form(env.AppDir());
+    form.UseSession(session.get());
+    const TFRecord& rec = session->Record();
     ASSERT_FALSE(AppSettings.ManualMode);
     // Voice mode: the record command only explains itself.
     QString shown;

@@ -29,21 +29,21 @@ class Control : public ::testing::Test {
 protected:
     testing_support::TestEnvironment env;
     TFRecord rec;
+    CaptureConfig config;
     std::vector<Event> events;
     std::vector<TakeEvent> takes;
     std::array<int16_t, 2 * TFRecord::kBlockFrames> block{};
     int16_t blockNo = 0;
 
     void SetUp() override {
-        AppSettings = TAppSettings{};
-        AppSettings.RecordingVolume = 25;
-        AppSettings.EndRecordingIfPlaying = true;
+        config.recordingVolume = 25;
+        config.endRecordingIfPlaying = true;
         RecordingVolumeSet = RecordingVolumeNow = 50;
         g_applied.clear();
-        RecordingVolumeApplier = &RecordApply;
+        rec.OnRecordingVolume = &RecordApply;
         QDir().mkpath(Folder());
-        rec.RecordFolder = Folder();
-        rec.StopDelay = 3;
+        config.recordFolder = Folder();
+        config.stopDelay = 3;
         Configure(22050, 2);
         rec.OnRecordingEvent = [this](QObject* sender, const QString& file) {
             EXPECT_EQ(sender, &rec);
@@ -51,14 +51,20 @@ protected:
         };
         rec.OnTakeEvent = [this](TakeEvent e, const QString&, int32_t) { takes.push_back(e); };
     }
-    void TearDown() override { RecordingVolumeApplier = &ApplyRecordingVolume; }
 
     QString Folder() const { return env.AppDir() + "record/"; }
     QStringList Files() const { return QDir(Folder()).entryList(QDir::Files, QDir::Name); }
+    // Automatic gain on or off, starting each take at `volume`.
+    void Agc(bool on, int volume = 25) {
+        config.agc = on;
+        config.recordingVolume = volume;
+        rec.Configure(config);
+    }
     // What StartInput leaves behind.
     void Configure(int rate, int margin) {
-        rec.SampleRate = rate;
-        rec.TriggerMargin = margin;
+        config.sampleRate = rate;
+        config.triggerMargin = margin;
+        rec.Configure(config);
         rec.Recording = false;
         rec.NoiseFloor = 100;
         rec.LoudCount = 0;
@@ -194,7 +200,7 @@ TEST_F(Control, ModeSwitchesDuringATake) {
 }
 
 TEST_F(Control, PlaybackAndStopEndsKeepTheTakeWhateverItsLength) {
-    AppSettings.AGC = true;
+    Agc(true);
     rec.Manual = rec.ManualRequest = true;
     Step(30.0);
     const QString first = rec.FileName;
@@ -274,10 +280,9 @@ TEST_F(Control, PreRollBeginsVoiceTakesOnlyWithTheSoundSinceTheLastTakeOrGap) {
 }
 
 TEST_F(Control, AutomaticGainStepsDownWhileLoudAndRestoresAtANormalEnd) {
-    AppSettings.AGC = true;
     for (int start : {25, 24}) {
         SCOPED_TRACE(start);
-        AppSettings.RecordingVolume = start;
+        Agc(true, start);
         g_applied.clear();
         env.clock.now = env.clock.now.addSecs(1);
         Step(0.0);
@@ -294,7 +299,7 @@ TEST_F(Control, AutomaticGainStepsDownWhileLoudAndRestoresAtANormalEnd) {
         expected.push_back(start);
         EXPECT_EQ(g_applied, expected);
     }
-    AppSettings.AGC = false;
+    Agc(false);
     g_applied.clear();
     Steps(40, 60.0);
     Steps(40, 0.0);

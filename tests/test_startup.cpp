@@ -137,10 +137,10 @@ TEST_F(StartupTest, TimersRunTheirHandlersFromTheEventLoop) {
     TFRecord recording;
     recording.Recording = true;
     recording.SampleRate = 22050;
-    FRecord = &recording;
+    form.Capture = &recording;
     const QImage clock = form.Image101->Picture();
     EXPECT_TRUE(WaitUntil([&] { return form.Image101->Picture() != clock; }, 5000));
-    FRecord = nullptr;
+    form.Capture = nullptr;
 }
 
 TEST_F(StartupTest, HelpBannerAndMiniPanelCommands) {

@@ -60,9 +60,11 @@ protected:
     void SetUp() override {
         Playing = false;
         form = std::make_unique<TForm1>(env.AppDir());
-        Form1 = form.get();
         for (QTimer* t : {form->Timer1, form->Timer2, form->Timer4, form->Timer5, form->TFlying}) t->stop();
-        form->PlayRequested = [this](const QString& path) { played.append(path); };
+        form->PlayRequested = [this](const QString& path, WaveDisplay* display) {
+            played.append(path);
+            playedOn = display;
+        };
         AppSettings.ManageFile = false;
     }
     void TearDown() override {
@@ -132,6 +134,7 @@ protected:
     testing_support::TestEnvironment env;
     std::unique_ptr<TForm1> form;
     QStringList played;
+    WaveDisplay* playedOn = nullptr;  // where the last one was to be shown
 };
 
 TEST_F(StripTest, CleanUpDeletesOnlyPrefixedFilesMoreThanADayOld) {
@@ -406,7 +409,6 @@ TEST_F(StripTest, DeletingTheFileBeingRecordedLeavesItListed) {
 TEST_F(StripTest, HistoryChoiceDuringPlaybackPlaysAfterTheOldOneEnds) {
     AddRecordings(10);
     form->RebuildStrip();
-    FPlay = new TFPlay();
     Playing = true;
     QAction* entry = form->PopupMenu1->actions().at(8);
     entry->trigger();
@@ -428,7 +430,7 @@ TEST_F(StripTest, HistoryChoiceDuringPlaybackPlaysAfterTheOldOneEnds) {
     form->Timer7Timer();
     EXPECT_FALSE(form->Timer7->isActive());
     EXPECT_EQ(played, QStringList{Folder() + "PLEN008.wav"});
-    EXPECT_EQ(FPlay->Display, static_cast<WaveDisplay*>(form->PaintBox2));
+    EXPECT_EQ(playedOn, static_cast<WaveDisplay*>(form->PaintBox2));
     EXPECT_EQ(WaveBackColor, RGB(0, 204, 255));
 
     // Without playback a choice in view neither scrolls nor plays later.
@@ -438,8 +440,6 @@ TEST_F(StripTest, HistoryChoiceDuringPlaybackPlaysAfterTheOldOneEnds) {
     EXPECT_FALSE(form->Timer7->isActive());
     form->Image6Click();
     EXPECT_EQ(played.last(), Folder() + "PLEN009.wav");
-    delete FPlay;
-    FPlay = nullptr;
 }
 
 TEST_F(StripTest, ShorterListBringsTheSelectionBackIntoTheList) {

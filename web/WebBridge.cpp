@@ -90,7 +90,7 @@ bool ProtectForNetwork(WebOptions* options, const QString& section, const QStrin
 }
 
 WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* parent, QString* error,
-                    void (*onTakeDeleted)(const QString& name)) {
+                    std::function<void(const QString& name)> onTakeDeleted) {
     if (error) error->clear();
     QString text = listen;
     if (text.isEmpty() && platform::Services().profile)

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QObject;
 class RecorderSession;
 class WebServer;
@@ -27,4 +29,4 @@ bool ProtectForNetwork(WebOptions* options, const QString& section, const QStrin
 // off or cannot start; `error` then tells why (empty when it is off).
 // `onTakeDeleted` runs on the GUI thread after a take was deleted through the web.
 WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* parent, QString* error,
-                    void (*onTakeDeleted)(const QString& name) = nullptr);
+                    std::function<void(const QString& name)> onTakeDeleted = nullptr);

@@ -10,6 +10,7 @@
 # $1 = the built Somorabox. Runs inside scripts/with-pulse.sh or
 # scripts/with-pipewire.sh.
 . "$(dirname "$0")/lib/program.sh"
+. "$(dirname "$0")/lib/wait.sh"
 set -uo pipefail
 
 exe=${1:?usage: test_default_levels_pulse.sh path/to/Somorabox}
@@ -20,10 +21,7 @@ player=""
 cleanup() {
   [ -n "$player" ] && kill "$player" 2>/dev/null && wait "$player" 2>/dev/null
   if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -TERM "$pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    stop_pid "$pid" 50
   fi
   rm -rf "$work"
 }
@@ -74,11 +72,11 @@ pid=$!
 # Listening once the capture stream is open and the volumes are set.
 for _ in $(seq 150); do
   kill -0 "$pid" 2>/dev/null || fail "the program ended at start-up"
-  [ "$(pactl list short source-outputs | wc -l)" -ge 1 ] && [ "$(percent source venue.monitor)" = 100 ] &&
+  [ "$(capture_streams)" -ge 1 ] && [ "$(percent source venue.monitor)" = 100 ] &&
     [ "$(percent sink speakers)" = 100 ] && break
   sleep 0.1
 done
-[ "$(pactl list short source-outputs | wc -l)" -ge 1 ] || fail "no capture stream was opened"
+[ "$(capture_streams)" -ge 1 ] || fail "no capture stream was opened"
 [ "$(percent source venue.monitor)" = 100 ] || fail "the line input is at $(percent source venue.monitor) %, not 100 %"
 [ "$(percent sink speakers)" = 100 ] || fail "the speakers are at $(percent sink speakers) %, not 100 %"
 

@@ -23,6 +23,7 @@ if [ -z "${SOMORA_OWN_MOUNTS:-}" ]; then
   exit 1
 fi
 . "$here/lib/program.sh"
+. "$here/lib/wait.sh"
 . "$here/../../scripts/lib/sound-server.sh"
 
 work=$(mktemp -d /tmp/somora-faults.XXXXXX)
@@ -31,10 +32,7 @@ player=""
 
 stop_program() {
   [ -n "$pid" ] || return 0
-  kill -TERM "$pid" 2>/dev/null
-  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
+  stop_pid "$pid" 100
   local code=$?
   pid=""
   return "$code"

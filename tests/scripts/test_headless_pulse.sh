@@ -6,6 +6,7 @@
 #
 # $1 = the built Somorabox. Runs inside scripts/with-pulse.sh.
 . "$(dirname "$0")/lib/program.sh"
+. "$(dirname "$0")/lib/wait.sh"
 set -uo pipefail
 
 exe=${1:?usage: test_headless_pulse.sh path/to/Somorabox}
@@ -57,23 +58,20 @@ run() {
 pid=$!
 
 # Listening once its capture stream is open.
-for _ in $(seq 100); do
-  [ "$(pactl list short source-outputs | wc -l)" -ge 1 ] && break
+listening() {
   kill -0 "$pid" 2>/dev/null || fail "the program ended at start-up"
-  sleep 0.1
-done
-[ "$(pactl list short source-outputs | wc -l)" -ge 1 ] || fail "no capture stream was opened"
+  [ "$(capture_streams)" -ge 1 ]
+}
+wait_for 100 listening || fail "no capture stream was opened"
 
 # A second recorder ends at once, silently, with exit code 0.
 (run --headless) >"$work/second.out" 2>&1 &
 second=$!
-for _ in $(seq 50); do kill -0 "$second" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$second" 2>/dev/null; then
+if ! wait_exit "$second" 50; then
   kill -KILL "$second"
   fail "a second headless start kept running"
 fi
-wait "$second"
-[ $? -eq 0 ] || fail "a second headless start ended with a code other than 0"
+[ "$exit_code" -eq 0 ] || fail "a second headless start ended with a code other than 0"
 [ ! -s "$work/second.out" ] || fail "a second headless start printed: $(cat "$work/second.out")"
 kill -0 "$pid" 2>/dev/null || fail "the first recorder ended"
 
@@ -92,19 +90,9 @@ grep -q '^opened ' "$work/out.log" || fail "no take was opened by the speech"
 sleep 5
 kill -0 "$player" 2>/dev/null || fail "the speech ended before the signal"
 kill -TERM "$pid"
-code=""
-for _ in $(seq 100); do
-  if ! kill -0 "$pid" 2>/dev/null; then
-    wait "$pid"
-    code=$?
-    break
-  fi
-  sleep 0.1
-done
-pid_left=$pid
+wait_exit "$pid" 100 || fail "the program did not end within 10 s of SIGTERM"
 pid=""
-[ -n "$code" ] || { pid=$pid_left; fail "the program did not end within 10 s of SIGTERM"; }
-[ "$code" -eq 0 ] || fail "exit code $code after SIGTERM"
+[ "$exit_code" -eq 0 ] || fail "exit code $exit_code after SIGTERM"
 kill "$player" 2>/dev/null
 wait "$player" 2>/dev/null
 player=""

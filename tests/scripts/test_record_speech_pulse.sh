@@ -8,6 +8,7 @@
 #
 # $1 = the built Somorabox. Runs inside scripts/with-pulse.sh.
 . "$(dirname "$0")/lib/program.sh"
+. "$(dirname "$0")/lib/wait.sh"
 set -uo pipefail
 
 exe=${1:?usage: test_record_speech.sh path/to/Somorabox}
@@ -16,10 +17,7 @@ pid=""
 
 cleanup() {
   if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -TERM "$pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    stop_pid "$pid" 50
   fi
   rm -rf "$work"
 }

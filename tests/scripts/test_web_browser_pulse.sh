@@ -14,6 +14,7 @@
 # $1 = the built Somorabox. Runs inside scripts/with-pulse.sh, as root (for
 # the network namespace).
 . "$(dirname "$0")/lib/program.sh"
+. "$(dirname "$0")/lib/wait.sh"
 set -uo pipefail
 
 exe=${1:?usage: test_web_browser_pulse.sh path/to/Somorabox}
@@ -33,10 +34,7 @@ cleanup() {
   [ -n "$player" ] && kill "$player" 2>/dev/null && wait "$player" 2>/dev/null
   [ -n "$driver" ] && kill "$driver" 2>/dev/null && wait "$driver" 2>/dev/null
   if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -TERM "$pid" 2>/dev/null
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    stop_pid "$pid" 50
   fi
   rm -rf "$work"
 }
@@ -77,6 +75,7 @@ printf "${settings}password=page-test-pw\n" >"$work/app/config.ini"
 mapfile -t replayed < <(cd "$work/app/record" && ls PLEN*.wav | sort)
 [ ${#replayed[@]} -eq 2 ] || fail "the replay made ${#replayed[@]} takes, not 2"
 
+listening() { [ "$(capture_streams)" -ge 1 ]; }
 start_recorder() {  # waits for its line about the web page
   (
     cd "$work/app" &&
@@ -91,10 +90,7 @@ start_recorder() {  # waits for its line about the web page
     sleep 0.1
   done
   grep -q '^web page ' "$work/out.log" || fail "the recorder said nothing of its web page"
-  for _ in $(seq 100); do
-    [ "$(pactl list short source-outputs | wc -l)" -ge 1 ] && break
-    sleep 0.1
-  done
+  wait_for 100 listening
 }
 stop_recorder() {
   kill -TERM "$pid"
@@ -107,7 +103,7 @@ printf "${settings}password=58316024\n[Web]\nListen=$address:0\n" >"$work/app/co
 start_recorder
 grep -q '^web page not started: .*factory' "$work/out.log" || fail "no refusal on standard output"
 grep -q 'web page not started: .*factory' "$work/err.log" || fail "no refusal on standard error"
-[ "$(pactl list short source-outputs | wc -l)" -ge 1 ] || fail "the recorder does not listen"
+listening || fail "the recorder does not listen"
 kill -0 "$pid" 2>/dev/null || fail "the recorder ended"
 stop_recorder
 [ ! -e "$work/app/web-key.pem" ] || fail "a key was made for a page that did not start"
@@ -224,17 +220,8 @@ player=""
 
 # With the page still connected, SIGTERM ends the recorder cleanly.
 kill -TERM "$pid"
-code=""
-for _ in $(seq 150); do
-  if ! kill -0 "$pid" 2>/dev/null; then
-    wait "$pid"
-    code=$?
-    break
-  fi
-  sleep 0.1
-done
-[ -n "$code" ] || fail "the recorder did not end within 15 s of SIGTERM"
+wait_exit "$pid" 150 || fail "the recorder did not end within 15 s of SIGTERM"
 pid=""
-[ "$code" -eq 0 ] || fail "exit code $code after SIGTERM"
+[ "$exit_code" -eq 0 ] || fail "exit code $exit_code after SIGTERM"
 [ ! -s "$work/err.log" ] || fail "the recorder wrote to standard error"
 echo "test_web_browser_pulse: ok (listed ${replayed[*]}, played one, live take $live, deleted $older)"

@@ -8,6 +8,7 @@
 # A manual take records the private sound server's quiet monitor.
 # $1: the built Somorabox. Runs inside scripts/with-pulse.sh.
 . "$(dirname "$0")/lib/program.sh"
+. "$(dirname "$0")/lib/wait.sh"
 set -uo pipefail
 exe=$(readlink -f "${1:?usage: $0 path/to/Somorabox}")
 
@@ -70,8 +71,7 @@ start_with_take() {
   (cd "$work" && exec ./Somorabox) >"$work/app.log" 2>&1 &
   pid=$!
   main=$(window "Brovane Somora recorder") || fail "$1: no main window"
-  for _ in $(seq 100); do capturing && break; sleep 0.1; done
-  capturing || fail "$1: no capture stream was opened"
+  wait_for 100 capturing || fail "$1: no capture stream was opened"
   click "$main" $((158 + 14)) $((45 + 8))   # Image7, manual start
   for _ in $(seq 100); do [ -n "$(takes)" ] && break; sleep 0.1; done
   [ -n "$(takes)" ] || fail "$1: no take was opened"
@@ -80,18 +80,9 @@ start_with_take() {
 # Waits up to 10 s for the program to end; it must end with exit code 0 and
 # leave one take whose sizes match its length.
 expect_end() {
-  local code=""
-  for _ in $(seq 100); do
-    if ! kill -0 "$pid" 2>/dev/null; then
-      wait "$pid"
-      code=$?
-      break
-    fi
-    sleep 0.1
-  done
-  [ -n "$code" ] || fail "$1: the program kept running"
+  wait_exit "$pid" 100 || fail "$1: the program kept running"
   pid=""
-  [ "$code" -eq 0 ] || fail "$1: exit code $code"
+  [ "$exit_code" -eq 0 ] || fail "$1: exit code $exit_code"
   mapfile -t files < <(takes)
   [ ${#files[@]} -eq 1 ] || fail "$1: expected one take, found ${#files[@]}"
   local size

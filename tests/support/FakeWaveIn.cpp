@@ -30,7 +30,7 @@ WaveResult FakeWaveIn::AddBuffer(WaveInBuffer* buffer) {
 
 WaveResult FakeWaveIn::Start() {
     calls.append(QStringLiteral("Start"));
-    if (!open) return kWaveError;
+    if (!open || startResult != kWaveOk) return kWaveError;
     started = true;
     return kWaveOk;
 }

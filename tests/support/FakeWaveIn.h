@@ -18,6 +18,7 @@ class FakeWaveIn final : public WaveInDevice {
 public:
     QStringList names{QStringLiteral("Fake Card")};
     WaveResult openResult = kWaveOk;
+    WaveResult startResult = kWaveOk;
     // Every call, e.g. "DeviceNames", "Open 0 22050", "AddBuffer 3", "Start",
     // "Reset", "Close".
     QStringList calls;

@@ -1,0 +1,42 @@
+# Waiting in the scripted tests (sourced, not run): every wait polls its
+# condition ten times a second and has a limit.
+
+# wait_for TENTHS COMMAND...: true as soon as COMMAND succeeds; false when it
+# still fails after TENTHS tenths of a second.
+wait_for() {
+  local tenths=$1 _
+  shift
+  for _ in $(seq "$tenths"); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  "$@"
+}
+
+# True once process PID has ended.
+gone() {
+  ! kill -0 "$1" 2>/dev/null
+}
+
+# wait_exit PID TENTHS: waits for PID, a child of this shell, to end and
+# sets exit_code to its exit code; false, with exit_code empty, while it
+# still runs after TENTHS tenths of a second.
+wait_exit() {
+  exit_code=""
+  wait_for "$2" gone "$1" || return 1
+  wait "$1"
+  exit_code=$?
+}
+
+# stop_pid PID TENTHS: SIGTERM, and SIGKILL when PID still runs after
+# TENTHS tenths of a second; returns its exit code.
+stop_pid() {
+  kill -TERM "$1" 2>/dev/null
+  wait_for "$2" gone "$1" || kill -KILL "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+}
+
+# The number of capture streams on the sound server.
+capture_streams() {
+  pactl list short source-outputs | wc -l
+}
