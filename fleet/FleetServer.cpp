@@ -11,6 +11,7 @@
 #include <httplib.h>
 
 #include "web/HttpHost.h"
+#include "web/PageLanguage.h"
 #include "web/RequestGuard.h"
 
 static void InitFleetResources() { Q_INIT_RESOURCE(somora_fleet_page); }
@@ -126,7 +127,13 @@ void FleetServer::Impl::Routes(httplib::Server& s) {
             res.set_content(body, type);
         };
     };
-    s.Get("/", fixed(page, "text/html; charset=utf-8"));
+    // The page in the language the browser prefers.
+    s.Get("/", [this](const httplib::Request& req, httplib::Response& res) {
+        res.set_header("Cache-Control", "no-cache");
+        res.set_header("Vary", "Accept-Language");
+        res.set_content(PageInLanguage(page, PageLanguage(req.get_header_value("Accept-Language"))),
+                        "text/html; charset=utf-8");
+    });
     s.Get("/style.css", fixed(css, "text/css; charset=utf-8"));
     s.Get("/fleet.js", fixed(script, "text/javascript; charset=utf-8"));
     s.Get("/api/rooms", [this](const httplib::Request&, httplib::Response& res) {
