@@ -22,6 +22,7 @@
 
 class AlertWatch;
 class Archiver;
+class Heartbeat;
 class MixerControl;
 class TFPlay;
 class TakeWriter;
@@ -120,6 +121,8 @@ private:
     void RetryInput();
     void CheckDisk();
     void ConnectAlerts();
+    void ConnectHeartbeat();
+    void BeatNow();
 
     Options options_;
     TAppSettings settings_;
@@ -139,4 +142,7 @@ private:
     std::unique_ptr<Archiver> archiver_;
     std::unique_ptr<AlertWatch> alerts_;
     QTimer archiveBacklog_;
+    std::unique_ptr<Heartbeat> heartbeat_;
+    QString lastKept_;
+    double lastKeptSeconds_ = 0;
 };
