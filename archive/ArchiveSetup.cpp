@@ -4,6 +4,7 @@
 
 #include "archive/Alerts.h"
 #include "archive/Archiver.h"
+#include "archive/Heartbeat.h"
 #include "platform/AppendLog.h"
 #include "platform/Http.h"
 #include "platform/TakeEncoder.h"
@@ -27,4 +28,8 @@ std::unique_ptr<AlertWatch> MakeAlertWatch(const QString& programFolder) {
     if (config.webhook.isEmpty()) return nullptr;
     auto sender = std::make_unique<AlertSender>(config.webhook, platform::MakeCurlHttpClient(), AlertSender::Timing{});
     return std::make_unique<AlertWatch>(std::move(config), QSysInfo::machineHostName(), std::move(sender));
+}
+
+std::unique_ptr<Heartbeat> MakeHeartbeat(Archiver& archive) {
+    return std::make_unique<Heartbeat>(archive.Config(), &archive, platform::MakeCurlHttpClient(), Heartbeat::Timing{});
 }

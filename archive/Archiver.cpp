@@ -135,6 +135,19 @@ QString Archiver::KeyFor(const QString& name) const {
     return config_.prefix + '/' + day + base + (config_.flac ? QStringLiteral(".flac") : QStringLiteral(".wav"));
 }
 
+void Archiver::OtherRequestResult(S3Result::Kind kind, const QString& detail) {
+    std::lock_guard lock(mutex_);
+    if (kind == S3Result::Kind::Cancelled) return;
+    if (kind == S3Result::Kind::Ok) {
+        if (otherFailed_) SetState(ArchiveState::Ok, QString());
+        otherFailed_ = false;
+        return;
+    }
+    if (state_ != ArchiveState::Ok && !otherFailed_) return;
+    otherFailed_ = true;
+    SetState(kind == S3Result::Kind::Refused ? ArchiveState::Refused : ArchiveState::Unreachable, detail);
+}
+
 void Archiver::SetState(ArchiveState state, const QString& detail) {
     if (state == state_ && detail == detail_) return;
     const bool changed = state != state_ || state == ArchiveState::Refused;
@@ -207,6 +220,7 @@ void Archiver::Run() {
                 retryDelay_ = timing_.firstRetry;
                 nextAttempt_ = {};
                 emit archived(name, config_.bucket, key, bytes);
+                otherFailed_ = false;
                 SetState(ArchiveState::Ok, QString());
                 if (pending_.empty()) behindSince_ = {};
                 break;
@@ -221,6 +235,7 @@ void Archiver::Run() {
             case Outcome::Retry: {
                 nextAttempt_ = Clock::now() + retryDelay_;
                 const bool was = state_ == ArchiveState::Unreachable;
+                otherFailed_ = false;
                 SetState(ArchiveState::Unreachable,
                          detail + QStringLiteral("; trying again in %1 s")
                                       .arg(std::chrono::duration_cast<std::chrono::seconds>(retryDelay_).count()));
@@ -231,6 +246,7 @@ void Archiver::Run() {
             case Outcome::Refused:
                 nextAttempt_ = Clock::now() + timing_.refusedRetry;
                 retryDelay_ = timing_.firstRetry;
+                otherFailed_ = false;
                 SetState(ArchiveState::Refused, detail);
                 break;
             case Outcome::Cancelled: break;

@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "archive/ArchiveConfig.h"
+#include "archive/S3Client.h"
 
 namespace platform {
 class AppendLog;
@@ -105,6 +106,11 @@ public:
     bool IsArchived(const QString& name) const { return archived_->Contains(name); }
     std::shared_ptr<const ArchivedTakes> Archived() const { return archived_; }
     Status CurrentStatus() const;
+    // The answer to another request on the store (the heartbeat): a failure
+    // becomes the archive's state unless the uploads' own failure stands; a
+    // success ends a state that only such a failure set. Any thread.
+    void OtherRequestResult(S3Result::Kind kind, const QString& detail);
+
     // The object key of a take: PREFIX/yyyy/mm/dd/NAME.flac (or .wav).
     QString KeyFor(const QString& name) const;
 
@@ -139,6 +145,7 @@ private:
     QString openTake_;
     ArchiveState state_ = ArchiveState::Ok;
     QString detail_;
+    bool otherFailed_ = false;  // the state is another request's failure
     std::chrono::steady_clock::time_point nextAttempt_{};
     std::chrono::steady_clock::time_point behindSince_{};
     std::chrono::milliseconds retryDelay_{};

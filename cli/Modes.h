@@ -9,3 +9,5 @@ int RunListMixers();
 int RunHeadless(int argc, char** argv);
 // Splits a WAV file into takes as the live recorder would have.
 int RunReplay(int argc, char** argv);
+// The page over the archive's bucket: every room and its takes.
+int RunFleet(int argc, char** argv);

@@ -44,6 +44,12 @@ void PrintUsage() {
         "                       this run; [Web] Listen=ADDR:PORT in config.ini does so for\n"
         "                       good. Deleting needs the administrator password; on any\n"
         "                       address but a loopback one, so does every request\n"
+        "  --fleet [ADDR:]PORT  serve one page over the archive's bucket ([Archive] in\n"
+        "                       config.ini): every room with the state of its heartbeat, grey\n"
+        "                       when none came for [Fleet] StaleSeconds (default 180), and each\n"
+        "                       room's takes by day, played and downloaded through this server;\n"
+        "                       [Fleet] Listen=ADDR:PORT does so without the argument. Uses no\n"
+        "                       sound device and no record/ folder\n"
         "  --list-mixers        print the sound cards' mixers and exit\n"
         "  --help               this text\n"
         "The program's folder, which holds config.ini and record/, is the executable's\n"
@@ -100,6 +106,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(option, "--headless") == 0) return RunHeadless(argc, argv);
     if (std::strcmp(option, "--web") == 0) return RunWindow(argc, argv);
     if (std::strcmp(option, "--replay") == 0) return RunReplay(argc, argv);
+    if (std::strcmp(option, "--fleet") == 0) return RunFleet(argc, argv);
     // Arguments that Qt itself understands (for example -platform) start the window.
     if (option[0] == '-' && option[1] != '-') return RunWindow(argc, argv);
     std::fprintf(stderr, "Somorabox: unknown option '%s' (try --help)\n", option);

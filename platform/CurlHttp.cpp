@@ -19,6 +19,9 @@ struct Transfer {
     int64_t sent = 0;
     HttpResponse* response = nullptr;
     const std::function<bool()>* cancelled = nullptr;
+    const std::function<bool(int, const char*, size_t)>* onBody = nullptr;
+    CURL* curl = nullptr;
+    bool bodyRefused = false;
 };
 
 size_t ReadBody(char* buffer, size_t size, size_t count, void* user) {
@@ -38,6 +41,15 @@ size_t ReadBody(char* buffer, size_t size, size_t count, void* user) {
 
 size_t WriteBody(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<Transfer*>(user);
+    if (*t->onBody) {
+        long status = 0;
+        curl_easy_getinfo(t->curl, CURLINFO_RESPONSE_CODE, &status);
+        if (status >= 200 && status < 300) {
+            if ((*t->onBody)(static_cast<int>(status), data, size * count)) return size * count;
+            t->bodyRefused = true;
+            return 0;
+        }
+    }
     // Answers here are small (XML errors, JSON); a large one is cut.
     constexpr qsizetype kMaxBody = 1 << 20;
     const qsizetype n = static_cast<qsizetype>(size * count);
@@ -86,6 +98,8 @@ public:
         t.response = &response;
         t.body = &request.body;
         t.cancelled = &request.cancelled;
+        t.onBody = &request.onBody;
+        t.curl = c;
         int64_t bodySize = request.body.size();
         if (!request.bodyFile.isEmpty()) {
             t.in = std::fopen(request.bodyFile.toLocal8Bit().constData(), "rb");
@@ -150,7 +164,7 @@ public:
             curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
             response.status = static_cast<int>(status);
         } else {
-            response.cancelled = code == CURLE_ABORTED_BY_CALLBACK;
+            response.cancelled = code == CURLE_ABORTED_BY_CALLBACK || t.bodyRefused;
             response.error = error[0] ? error : curl_easy_strerror(code);
             response.body.clear();
         }

@@ -33,6 +33,11 @@ struct HttpRequest {
     int stallSeconds = 60;
     // Polled during the transfer; true ends it as cancelled.
     std::function<bool()> cancelled;
+    // When set, the body of a 2xx answer is handed here with the answer's
+    // status as it arrives instead of being kept in the response (any size);
+    // false ends the transfer as cancelled. Other answers are kept in the
+    // response as usual.
+    std::function<bool(int status, const char* data, size_t size)> onBody;
 };
 
 struct HttpResponse {

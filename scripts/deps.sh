@@ -15,7 +15,7 @@ PACKAGES=(
   libcpp-httplib-dev chromium chromium-driver curl jq e2fsprogs
   libssl-dev openssl libcurl4-openssl-dev flac strace
   lintian appstream
-  ceph-mon ceph-osd radosgw ceph-common s3cmd iproute2
+  ceph-mon ceph-osd radosgw ceph-common s3cmd iproute2 python3-boto3
 )
 
 missing=()

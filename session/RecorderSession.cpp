@@ -7,6 +7,7 @@
 #include "archive/Alerts.h"
 #include "archive/ArchiveSetup.h"
 #include "archive/Archiver.h"
+#include "archive/Heartbeat.h"
 #include "capture/RecordingControl.h"
 #include "capture/TakeStore.h"
 #include "capture/TakeWriter.h"
@@ -119,6 +120,7 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
         archiver_ = MakeArchiver(AppPath, options_.recordFolder);
         alerts_ = MakeAlertWatch(AppPath);
         ConnectAlerts();
+        ConnectHeartbeat();
     }
     // Until the first start, the store cleans up by the settings as they
     // are; with an archive, only what it has ages out.
@@ -128,6 +130,32 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
         archived_ = [archiver = archiver_.get()](const QString& name) { return archiver->IsArchived(name); };
     }
     ApplyStorePolicy();
+}
+
+void RecorderSession::ConnectHeartbeat() {
+    if (!archiver_) return;
+    heartbeat_ = MakeHeartbeat(*archiver_);
+    connect(this, &RecorderSession::takeEvent, this, [this](TakeEvent event, const QString& fileName, qint64 frames) {
+        if (event != TakeEvent::Kept) return;
+        lastKept_ = QFileInfo(fileName).fileName();
+        lastKeptSeconds_ = static_cast<double>(frames) / std::max(1, record_->SampleRate);
+    });
+    connect(this, &RecorderSession::recordingChanged, this, &RecorderSession::BeatNow);
+    connect(this, &RecorderSession::inputStateChanged, this, &RecorderSession::BeatNow);
+    connect(this, &RecorderSession::diskStateChanged, this, &RecorderSession::BeatNow);
+    connect(archiver_.get(), &Archiver::stateChanged, this, &RecorderSession::BeatNow, Qt::QueuedConnection);
+}
+
+void RecorderSession::BeatNow() {
+    if (!heartbeat_) return;
+    HeartbeatState s;
+    s.listening = input_ == InputState::Listening;
+    s.recording = record_->Recording;
+    s.input = InputStateName(input_);
+    s.disk = DiskStateName(disk_);
+    s.lastTake = lastKept_;
+    s.lastTakeSeconds = lastKeptSeconds_;
+    heartbeat_->Update(s);
 }
 
 void RecorderSession::ConnectAlerts() {
@@ -203,6 +231,7 @@ void RecorderSession::StartCapture(WaveDisplay* display) {
     ApplyStorePolicy();
     if (!started_) {
         if (archiver_) archiver_->Start();
+        if (heartbeat_) heartbeat_->Start();
         if (alerts_) alerts_->Started();
         if (alerts_ && archiver_) archiveBacklog_.start();
     }
@@ -289,6 +318,9 @@ void RecorderSession::Close() {
     }
     if (started_) SetInput(InputState::Stopped, QString());
     archiveBacklog_.stop();
+    // The last heartbeat says the recorder stopped.
+    BeatNow();
+    if (heartbeat_) heartbeat_->Stop();
     if (archiver_) archiver_->Stop();
     if (alerts_ && started_) alerts_->Stopped();
 }

@@ -23,6 +23,7 @@
 
 class AlertWatch;
 class Archiver;
+class Heartbeat;
 class MixerControl;
 class TFPlay;
 class TakeStore;
@@ -136,6 +137,8 @@ private:
     void ReportProblem(const QString& line);
     void ApplyStorePolicy();
     void ConnectAlerts();
+    void ConnectHeartbeat();
+    void BeatNow();
 
     Options options_;
     TAppSettings settings_;
@@ -160,4 +163,7 @@ private:
     std::unique_ptr<Archiver> archiver_;
     std::unique_ptr<AlertWatch> alerts_;
     QTimer archiveBacklog_;
+    std::unique_ptr<Heartbeat> heartbeat_;
+    QString lastKept_;
+    double lastKeptSeconds_ = 0;
 };

@@ -55,6 +55,41 @@ LiveState Sample(RecorderSession& session, const QDateTime& takeStart) {
 
 }  // namespace
 
+bool ProtectForNetwork(WebOptions* options, const QString& section, const QString& stem, QString* reason) {
+    auto refuse = [reason](const QString& why) {
+        if (reason) *reason = why;
+        return false;
+    };
+    // On the network a page is served over TLS unless [SECTION] Plain=1; a
+    // certificate and key named in config.ini are used, else a pair made on
+    // the first start and kept in the program's folder.
+    if (IsLoopbackAddress(options->address)) return true;
+    if (const QString problem = NetworkPasswordProblem(options->password); !problem.isEmpty()) return refuse(problem);
+    platform::ProfileFile* profile = platform::Services().profile;
+    auto read = [profile, &section](const char* key) {
+        return profile ? profile->ReadString(AppPath + kConfigFileName, section, QString::fromLatin1(key), QString())
+                             .trimmed()
+                       : QString();
+    };
+    if (read("Plain") == QLatin1String("1")) return true;
+    const QString certificate = read("Certificate"), key = read("Key");
+    if (certificate.isEmpty() != key.isEmpty())
+        return refuse(QStringLiteral("[%1] Certificate and Key must be given together").arg(section));
+    auto inFolder = [](const QString& path) { return path.startsWith(QLatin1Char('/')) ? path : AppPath + path; };
+    platform::TlsIdentity identity;
+    const bool made = certificate.isEmpty();
+    QString why;
+    if (!platform::LoadTlsIdentity(made ? AppPath + stem + "-certificate.pem" : inFolder(certificate),
+                                   made ? AppPath + stem + "-key.pem" : inFolder(key), made,
+                                   QStringLiteral("Somorabox ") + options->address, &identity, &why))
+        return refuse(why);
+    options->tls = true;
+    options->certificatePem = std::move(identity.certificatePem);
+    options->keyPem = std::move(identity.keyPem);
+    options->certificateFingerprint = identity.fingerprint;
+    return true;
+}
+
 WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* parent, QString* error,
                     std::function<void(const QString& name)> onTakeDeleted) {
     if (error) error->clear();
@@ -77,36 +112,7 @@ WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* pa
         if (error) *error = QStringLiteral("web page not started: ") + reason;
         return nullptr;
     };
-    // On the network the page is served over TLS unless [Web] Plain=1; a
-    // certificate and key named in config.ini are used, else a pair made on
-    // the first start and kept in the program's folder.
-    if (!IsLoopbackAddress(options.address)) {
-        if (const QString problem = NetworkPasswordProblem(options.password); !problem.isEmpty())
-            return refuse(problem);
-        platform::ProfileFile* profile = platform::Services().profile;
-        auto read = [profile](const char* key) {
-            return profile ? profile->ReadString(AppPath + kConfigFileName, QStringLiteral("Web"),
-                                                 QString::fromLatin1(key), QString())
-                                 .trimmed()
-                           : QString();
-        };
-        if (read("Plain") != QLatin1String("1")) {
-            const QString certificate = read("Certificate"), key = read("Key");
-            if (certificate.isEmpty() != key.isEmpty())
-                return refuse(QStringLiteral("[Web] Certificate and Key must be given together"));
-            auto inFolder = [](const QString& path) { return path.startsWith(QLatin1Char('/')) ? path : AppPath + path; };
-            platform::TlsIdentity identity;
-            const bool made = certificate.isEmpty();
-            if (!platform::LoadTlsIdentity(made ? AppPath + "web-certificate.pem" : inFolder(certificate),
-                                           made ? AppPath + "web-key.pem" : inFolder(key), made,
-                                           QStringLiteral("Somorabox ") + options.address, &identity, &why))
-                return refuse(why);
-            options.tls = true;
-            options.certificatePem = std::move(identity.certificatePem);
-            options.keyPem = std::move(identity.keyPem);
-            options.certificateFingerprint = identity.fingerprint;
-        }
-    }
+    if (!ProtectForNetwork(&options, QStringLiteral("Web"), QStringLiteral("web"), &why)) return refuse(why);
     auto* server = new WebServer(options, parent);
     if (!server->Start(&why)) {
         delete server;

@@ -11,10 +11,18 @@
 class QObject;
 class RecorderSession;
 class WebServer;
+struct WebOptions;
 
 // The value of "--web [ADDR:]PORT" among `args`, with the arguments it took
 // removed; false with an error when --web has no value.
 bool TakeWebArgument(QStringList& args, QString* listen, QString* error);
+
+// What a page on a network (non-loopback) address needs: a password that is
+// neither empty nor the factory one, and TLS unless [SECTION] Plain=1, with
+// [SECTION] Certificate and Key or a pair made on the first start as
+// STEM-certificate.pem and STEM-key.pem in the program's folder. Nothing
+// for a loopback address. False with the reason.
+bool ProtectForNetwork(WebOptions* options, const QString& section, const QString& stem, QString* reason);
 
 // Starts the server when `listen` (from --web) or [Web] Listen in config.ini
 // asks for it, fed from `session` and owned by `parent`. Null when the web is

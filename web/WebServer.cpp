@@ -1,6 +1,6 @@
-// The web server on cpp-httplib. Its listening thread hands each connection
-// to the connection gate, which keeps it until a request head has arrived
-// and then has one of its workers serve the request through the library.
+// The web server on cpp-httplib, run by an HttpHost: its listening thread
+// hands each connection to the connection gate, which keeps it until a
+// request head has arrived and then has one of its workers serve it.
 // The request guard, the event stream and the take catalogue each keep
 // their own state under their own lock; the GUI thread only ever takes the
 // event stream's lock for a copy of a few fields, and no lock is held while
@@ -18,62 +18,13 @@
 #include <thread>
 
 #include <httplib.h>
-#include <openssl/pem.h>
 
-#include "web/ConnectionGate.h"
+#include "web/HttpHost.h"
 #include "web/EventStream.h"
 #include "web/PageLanguage.h"
 #include "web/RequestGuard.h"
 #include "web/TakeCatalogue.h"
 
-namespace {
-
-// A server whose connections go through the gate instead of a worker each.
-template <class Base>
-class GatedServer : public Base {
-public:
-    template <class... Args>
-    explicit GatedServer(Args&&... args) : Base(std::forward<Args>(args)...) {}
-
-    ConnectionGate* gate = nullptr;
-
-    bool ServeOne(httplib::Stream& stream, bool closeConnection, bool& connectionClosed) {
-        return this->process_request(stream, closeConnection, connectionClosed, nullptr);
-    }
-    // A deeper queue of connections not yet accepted than the library's.
-    void WidenBacklog() { ::listen(this->svr_sock_, 256); }
-
-private:
-    bool process_and_close_socket(socket_t sock) override {
-        gate->Admit(sock);
-        return true;
-    }
-};
-
-// The listening thread only hands connections on; nothing is queued here.
-class HandOn : public httplib::TaskQueue {
-public:
-    void enqueue(std::function<void()> fn) override { fn(); }
-    void shutdown() override {}
-};
-
-// The certificate and key from PEM text, for the library's TLS context.
-bool UseIdentity(SSL_CTX& ctx, const std::string& certificatePem, const std::string& keyPem) {
-    BIO* cb = BIO_new_mem_buf(certificatePem.data(), static_cast<int>(certificatePem.size()));
-    X509* certificate = cb ? PEM_read_bio_X509(cb, nullptr, nullptr, nullptr) : nullptr;
-    BIO* kb = BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size()));
-    EVP_PKEY* key = kb ? PEM_read_bio_PrivateKey(kb, nullptr, nullptr, const_cast<char*>("")) : nullptr;
-    const bool ok = certificate && key && SSL_CTX_set_min_proto_version(&ctx, TLS1_2_VERSION) == 1 &&
-                    SSL_CTX_use_certificate(&ctx, certificate) == 1 && SSL_CTX_use_PrivateKey(&ctx, key) == 1 &&
-                    SSL_CTX_check_private_key(&ctx) == 1;
-    X509_free(certificate);
-    EVP_PKEY_free(key);
-    BIO_free(cb);
-    BIO_free(kb);
-    return ok;
-}
-
-}  // namespace
 
 // The page's resources are compiled into this library; a reference to them
 // keeps the linker from dropping them from a static link.
@@ -140,16 +91,13 @@ struct WebServer::Impl {
     RequestGuard guard;
     EventStream events;
     TakeCatalogue catalogue;
-    std::unique_ptr<ConnectionGate> gate;
-    std::unique_ptr<httplib::Server> server;
-    std::thread thread;
+    HttpHost host;
     std::atomic<int> port{0};
     std::atomic<bool> running{false};
-    std::atomic<bool> listenEnded{false};
     std::thread warmUp;
     std::string page, css, script;
 
-    void Routes();
+    void Routes(httplib::Server& s);
     void Status(httplib::Response& res);
     void Delete(const httplib::Request& req, const QString& name, httplib::Response& res);
 };
@@ -210,88 +158,32 @@ bool WebServer::Start(QString* error) {
         if (const QString problem = NetworkPasswordProblem(d.options.password); !problem.isEmpty()) return fail(problem);
     }
 
-    ConnectionGate::Limits limits;
-    limits.workers = std::max(2, d.options.workerThreads);
-    limits.eventWorkers = std::max(1, d.options.maxEventClients);
-    limits.headMs = std::max(100, d.options.headTimeoutMs);
-    ConnectionGate::Serve serve;
-    SSL_CTX* tls = nullptr;
-    if (d.options.tls) {
-        const std::string certificate = d.options.certificatePem, key = d.options.keyPem;
-        auto server = std::make_unique<GatedServer<httplib::SSLServer>>(
-            [certificate, key](SSL_CTX& ctx) { return UseIdentity(ctx, certificate, key); });
-        if (!server->is_valid()) return fail(QStringLiteral("the certificate or its key cannot be used"));
-        tls = server->ssl_context();
-        serve = [s = server.get()](httplib::Stream& st, bool close, bool& closed) { return s->ServeOne(st, close, closed); };
-        d.gate = std::make_unique<ConnectionGate>(limits, tls, serve);
-        server->gate = d.gate.get();
-        d.server = std::move(server);
-    } else {
-        auto server = std::make_unique<GatedServer<httplib::Server>>();
-        serve = [s = server.get()](httplib::Stream& st, bool close, bool& closed) { return s->ServeOne(st, close, closed); };
-        d.gate = std::make_unique<ConnectionGate>(limits, nullptr, serve);
-        server->gate = d.gate.get();
-        d.server = std::move(server);
-    }
-    httplib::Server& s = *d.server;
-    s.new_task_queue = [] { return new HandOn; };
-    // SO_REUSEADDR only: no second process may share the port.
-    s.set_socket_options([](int sock) {
-        int yes = 1;
-        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    s.set_payload_max_length(8 * 1024);
-    d.Routes();
-
-    const std::string host = d.options.address.toStdString();
-    int bound = 0;
-    if (d.options.port == 0) {
-        bound = s.bind_to_any_port(host);
-    } else if (s.bind_to_port(host, d.options.port)) {
-        bound = d.options.port;
-    }
-    if (bound <= 0) {
-        d.server.reset();
-        d.gate.reset();
-        return fail(QStringLiteral("cannot listen on %1:%2 (in use, or no address of this machine)")
-                        .arg(d.options.address)
-                        .arg(d.options.port));
-    }
-    if (!d.gate->Start()) {
-        d.server.reset();
-        d.gate.reset();
-        return fail(QStringLiteral("cannot start the web server's threads"));
-    }
-    if (d.options.tls)
-        static_cast<GatedServer<httplib::SSLServer>&>(s).WidenBacklog();
-    else
-        static_cast<GatedServer<httplib::Server>&>(s).WidenBacklog();
+    HttpHost::Settings host;
+    host.address = d.options.address;
+    host.port = d.options.port;
+    host.tls = d.options.tls;
+    host.certificatePem = d.options.certificatePem;
+    host.keyPem = d.options.keyPem;
+    host.limits.workers = std::max(2, d.options.workerThreads);
+    host.limits.eventWorkers = std::max(1, d.options.maxEventClients);
+    host.limits.headMs = std::max(100, d.options.headTimeoutMs);
+    if (!d.host.Start(host, [&d](httplib::Server& s) { d.Routes(s); }, &why)) return fail(why);
+    const int bound = d.host.Port();
     d.port = bound;
     d.guard.SetPort(bound);
     d.running = true;
-    d.listenEnded = false;
     d.catalogue.Resume();
     d.warmUp = std::thread([&d] { d.catalogue.WarmUp(); });
-    d.thread = std::thread([&d, server = d.server.get()] {
-        server->listen_after_bind();
-        d.listenEnded = true;
-    });
-    // stop() only reaches a server whose loop has begun.
-    while (!d.server->is_running() && !d.listenEnded) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 
 void WebServer::Stop() {
     Impl& d = *d_;
-    if (!d.server) return;
+    if (!d.host.Running()) return;
     d.events.Close();
     d.catalogue.Cancel();
     if (d.warmUp.joinable()) d.warmUp.join();
-    d.server->stop();
-    if (d.thread.joinable()) d.thread.join();
-    d.gate->Stop();
-    d.gate.reset();
-    d.server.reset();
+    d.host.Stop();
     d.running = false;
 }
 
@@ -302,8 +194,7 @@ void WebServer::PublishEvent(const QString& type, const QJsonObject& data) {
     if (type == QLatin1String("take")) d_->catalogue.Forget(data.value(QLatin1String("name")).toString());
 }
 
-void WebServer::Impl::Routes() {
-    httplib::Server& s = *server;
+void WebServer::Impl::Routes(httplib::Server& s) {
     s.set_default_headers({
         {"X-Content-Type-Options", "nosniff"},
         {"Referrer-Policy", "no-referrer"},

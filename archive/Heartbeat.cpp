@@ -1,0 +1,138 @@
+#include "archive/Heartbeat.h"
+
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "archive/S3Client.h"
+#include "archive/StoreAccess.h"
+#include "platform/Http.h"
+#include "platform/Platform.h"
+#include "platform/ThreadPriority.h"
+
+#ifndef SOMORA_VERSION
+#define SOMORA_VERSION "unknown"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+QDateTime NowUtc() {
+    platform::Clock* clock = platform::Services().clock;
+    return (clock ? clock->LocalNow() : QDateTime::currentDateTime()).toUTC();
+}
+
+}  // namespace
+
+Heartbeat::Heartbeat(ArchiveConfig config, Archiver* archive, std::unique_ptr<platform::HttpClient> http,
+                     Timing timing)
+    : config_(std::move(config)), archive_(archive), http_(std::move(http)), timing_(timing) {}
+
+Heartbeat::~Heartbeat() { Stop(); }
+
+QString Heartbeat::Key() const { return config_.prefix + QStringLiteral("/status.json"); }
+
+QByteArray Heartbeat::Json(const ArchiveConfig& config, const HeartbeatState& state, const Archiver::Status& archive,
+                           const QDateTime& timeUtc) {
+    QJsonObject a{{"state", ArchiveStateName(archive.state)},
+                  {"detail", archive.detail},
+                  {"queued", archive.queued},
+                  {"queued_bytes", static_cast<qint64>(archive.queuedBytes)}};
+    if (!archive.oldest.isEmpty()) a.insert("oldest", archive.oldest);
+    QJsonObject o{{"host", config.host},
+                  {"prefix", config.prefix},
+                  {"version", QStringLiteral(SOMORA_VERSION)},
+                  {"time", timeUtc.toString(Qt::ISODate)},
+                  {"listening", state.listening},
+                  {"recording", state.recording},
+                  {"input", state.input},
+                  {"disk", state.disk},
+                  {"archive", a}};
+    if (!state.lastTake.isEmpty())
+        o.insert("last_take", QJsonObject{{"name", state.lastTake}, {"seconds", state.lastTakeSeconds}});
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+void Heartbeat::Start() {
+    if (thread_.joinable()) return;
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = false;
+        dirty_ = true;
+    }
+    thread_ = std::thread([this] { Run(); });
+}
+
+void Heartbeat::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+void Heartbeat::Update(const HeartbeatState& state) {
+    {
+        std::lock_guard lock(mutex_);
+        state_ = state;
+        dirty_ = true;
+    }
+    wake_.notify_all();
+}
+
+void Heartbeat::Run() {
+    platform::LowerCurrentThreadPriority();
+    std::unique_lock lock(mutex_);
+    Clock::time_point next = Clock::now();
+    while (!stop_) {
+        if (!dirty_ && Clock::now() < next) {
+            wake_.wait_until(lock, next);
+            continue;
+        }
+        const HeartbeatState state = state_;
+        dirty_ = false;
+        lock.unlock();
+        // Cut short only by the end, which then sends the newest state.
+        const bool ok = Write(state, Clock::time_point::max());
+        lock.lock();
+        next = Clock::now() + (ok ? timing_.interval : std::min(timing_.retry, timing_.interval));
+    }
+    const HeartbeatState last = state_;
+    lock.unlock();
+    Write(last, Clock::now() + timing_.lastWrite);
+}
+
+bool Heartbeat::Write(const HeartbeatState& state, Clock::time_point deadline) {
+    S3Settings settings;
+    QString error;
+    if (!StoreSettings(config_, &settings, &error)) {
+        if (archive_) archive_->OtherRequestResult(S3Result::Kind::Refused, QStringLiteral("status.json: ") + error);
+        return false;
+    }
+    const Archiver::Status status = archive_ ? archive_->CurrentStatus() : Archiver::Status{};
+    platform::HttpRequest request;
+    request.method = "PUT";
+    request.body = Json(config_, state, status, NowUtc());
+    request.headers.push_back("Content-Type: application/json");
+    request.headers.push_back("Content-MD5: " +
+                              QCryptographicHash::hash(request.body, QCryptographicHash::Md5).toBase64().toStdString());
+    request.connectTimeoutSeconds = 10;
+    request.stallSeconds = 20;
+    const bool ending = deadline != Clock::time_point::max();
+    request.cancelled = [this, deadline, ending] {
+        if (ending) return Clock::now() >= deadline;
+        std::lock_guard lock(mutex_);
+        return stop_;
+    };
+    const QByteArray sha = QCryptographicHash::hash(request.body, QCryptographicHash::Sha256);
+    S3Client client(settings, *http_);
+    const S3Result result = client.Request(std::move(request), Key(), {}, sha);
+    if (result.kind == S3Result::Kind::Cancelled) return false;
+    // A refusal reads as the uploads' own: the store's code.
+    if (archive_)
+        archive_->OtherRequestResult(result.kind, result.kind == S3Result::Kind::Refused ? result.code
+                                                  : QStringLiteral("status.json: ") + result.detail);
+    return result.kind == S3Result::Kind::Ok;
+}

@@ -1,0 +1,76 @@
+#pragma once
+// The room's heartbeat: PREFIX/status.json in the bucket, written every
+// minute and soon after every change of state, so that a page over the whole
+// bucket sees which rooms record. It is written on a thread of its own that
+// only ever sends the newest state; nothing waits for it. A failed write is
+// reported to the archive, whose state then shows it.
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "archive/ArchiveConfig.h"
+#include "archive/Archiver.h"
+
+namespace platform {
+class HttpClient;
+}
+
+// What the recorder session knows; the archive's part is read when sent.
+struct HeartbeatState {
+    bool listening = false;
+    bool recording = false;
+    QString input;           // "listening", "lost", "stopped"
+    QString disk;            // "ok", "full", …
+    QString lastTake;        // file name of the last kept take
+    double lastTakeSeconds = 0;
+};
+
+class Heartbeat {
+public:
+    struct Timing {
+        std::chrono::milliseconds interval{60000};
+        // A failed write is tried again this soon, whatever the interval.
+        std::chrono::milliseconds retry{10000};
+        // How long the last state may take to reach the store at the end.
+        std::chrono::milliseconds lastWrite{2000};
+    };
+
+    // `archive` (not owned) gives its status and hears of failures.
+    Heartbeat(ArchiveConfig config, Archiver* archive, std::unique_ptr<platform::HttpClient> http, Timing timing);
+    ~Heartbeat();
+
+    void Start();
+    // Sends the newest state once more (within Timing::lastWrite) and ends
+    // the thread.
+    void Stop();
+    // The newest state; any thread, never waits for the store.
+    void Update(const HeartbeatState& state);
+
+    // The object's key: PREFIX/status.json.
+    QString Key() const;
+    // The document written.
+    static QByteArray Json(const ArchiveConfig& config, const HeartbeatState& state, const Archiver::Status& archive,
+                           const QDateTime& timeUtc);
+
+private:
+    void Run();
+    bool Write(const HeartbeatState& state, std::chrono::steady_clock::time_point deadline);
+
+    const ArchiveConfig config_;
+    Archiver* const archive_;
+    std::unique_ptr<platform::HttpClient> http_;
+    const Timing timing_;
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    HeartbeatState state_;
+    bool dirty_ = true;
+    bool stop_ = false;
+    std::thread thread_;
+};

@@ -1,0 +1,87 @@
+// --fleet: the page over the archive's bucket, with no sound device and no
+// record/ folder.
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QSysInfo>
+
+#include <csignal>
+
+#include "archive/ArchiveConfig.h"
+#include "cli/CliSupport.h"
+#include "cli/Modes.h"
+#include "fleet/FleetServer.h"
+#include "fleet/FleetStore.h"
+#include "platform/Http.h"
+#include "platform/Platform.h"
+#include "platform/QuitSignals.h"
+#include "web/WebBridge.h"
+#include "settings/publicunit.h"
+
+int RunFleet(int argc, char** argv) {
+    QString listen;
+    int next = 2;
+    if (argc > 2 && argv[2][0] != '-') listen = QString::fromLocal8Bit(argv[next++]);
+    if (next < argc) {
+        Error(QStringLiteral("unexpected argument '%1' (try --help)").arg(QString::fromLocal8Bit(argv[next])));
+        return 2;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
+    int qtArgc = 1;
+    QCoreApplication app(qtArgc, argv);
+    platform::InstallDefaults();
+    SetProgramFolders();
+    LoadSettings();
+    platform::ProfileFile& profile = *platform::Services().profile;
+    const QString config = AppPath + kConfigFileName;
+    if (listen.isEmpty()) listen = profile.ReadString(config, QStringLiteral("Fleet"), QStringLiteral("Listen"), {});
+    WebOptions options;
+    QString why;
+    if (!ParseWebListen(listen, &options, &why)) {
+        Error(why.isEmpty() ? QStringLiteral("--fleet needs [ADDR:]PORT, or [Fleet] Listen in config.ini")
+                            : QStringLiteral("--fleet: ") + why);
+        return 2;
+    }
+    const ArchiveConfig archive = LoadArchiveConfig(config, QSysInfo::machineHostName());
+    if (!archive.enabled || !archive.problem.isEmpty()) {
+        Error(QStringLiteral("--fleet reads the store from [Archive] in config.ini: ") +
+              (archive.enabled ? archive.problem : QStringLiteral("no Endpoint")));
+        return 2;
+    }
+    FleetStore::Options storeOptions;
+    int32_t stale = 0;
+    const QString staleText =
+        profile.ReadString(config, QStringLiteral("Fleet"), QStringLiteral("StaleSeconds"), QStringLiteral("180"));
+    if (!TryStrToInt(staleText.trimmed(), stale) || stale < 1) {
+        Error(QStringLiteral("[Fleet] StaleSeconds '%1' is no number of seconds").arg(staleText));
+        return 2;
+    }
+    storeOptions.staleSeconds = stale;
+    auto store = std::make_shared<FleetStore>(
+        archive, [] { return platform::MakeCurlHttpClient(); }, storeOptions, [] {
+            platform::Clock* clock = platform::Services().clock;
+            return (clock ? clock->LocalNow() : QDateTime::currentDateTime()).toUTC();
+        });
+    options.password = AppSettings.password;
+    if (!ProtectForNetwork(&options, QStringLiteral("Fleet"), QStringLiteral("fleet"), &why)) {
+        Error(QStringLiteral("fleet page not started: ") + why);
+        return 1;
+    }
+    FleetServer server(options, store);
+    if (!server.Start(&why)) {
+        Error(QStringLiteral("fleet page not started: ") + why);
+        return 1;
+    }
+    PrintLine(QStringLiteral("fleet page on %1 (bucket %2 at %3)%4")
+                  .arg(server.Url(), archive.bucket, archive.endpoint,
+                       server.Identity().isEmpty() ? QString() : ' ' + server.Identity()));
+    const bool watching =
+        platform::WatchQuitSignals(&app, [](int) { QCoreApplication::quit(); });
+    if (!watching) {
+        Error(QStringLiteral("cannot install the signal handlers"));
+        return 1;
+    }
+    QCoreApplication::exec();
+    server.Stop();
+    return 0;
+}

@@ -1,0 +1,33 @@
+#pragma once
+// The fleet page: one page over the whole bucket, every room's state from
+// its heartbeat and each room's takes by day, the takes themselves streamed
+// from the store through this server (the store's keys never reach the
+// browser). Requests pass the same guard as the recorder's own page.
+#include <QString>
+
+#include <memory>
+
+#include "fleet/FleetStore.h"
+#include "web/WebServer.h"
+
+class FleetServer {
+public:
+    // `options` says where to listen and the administrator password.
+    FleetServer(WebOptions options, std::shared_ptr<FleetStore> store);
+    ~FleetServer();
+
+    // False with a one-line reason when the address cannot be used, the
+    // page's resources are missing, or a network address would be guarded
+    // by an empty or the factory password.
+    bool Start(QString* error);
+    void Stop();
+    quint16 Port() const;
+    // "http://ADDRESS:PORT/" ("https://" over TLS).
+    QString Url() const;
+    // "(certificate SHA-256 AB:CD:…)" over TLS, else empty.
+    QString Identity() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};

@@ -1,0 +1,318 @@
+#include "fleet/FleetStore.h"
+
+#include <QDate>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QXmlStreamReader>
+
+#include <atomic>
+#include <thread>
+
+#include "archive/StoreAccess.h"
+#include "platform/Http.h"
+
+bool IsRoomName(const QString& room) {
+    static const QRegularExpression pattern(QStringLiteral("^[\\p{L}\\p{N}][\\p{L}\\p{N}._-]{0,127}$"));
+    return pattern.match(room).hasMatch() && !room.contains(QLatin1String(".."));
+}
+
+bool IsArchivedTakeName(const QString& name) {
+    static const QRegularExpression pattern(QStringLiteral("^PLEN([0-9]{14})(-[0-9]{1,6})?\\.(flac|wav)$"));
+    const auto match = pattern.match(name);
+    return match.hasMatch() &&
+           QDateTime::fromString(match.captured(1), QStringLiteral("yyyyMMddhhmmss")).isValid();
+}
+
+bool IsDay(const QString& day) {
+    static const QRegularExpression pattern(QStringLiteral("^[0-9]{4}-[0-9]{2}-[0-9]{2}$"));
+    return pattern.match(day).hasMatch() && QDate::fromString(day, Qt::ISODate).isValid();
+}
+
+QString ArchivedTakeKey(const QString& room, const QString& name) {
+    if (!IsRoomName(room) || !IsArchivedTakeName(name)) return {};
+    // PLENyyyyMMdd… -> ROOM/yyyy/MM/dd/NAME
+    return room + '/' + name.mid(4, 4) + '/' + name.mid(8, 2) + '/' + name.mid(10, 2) + '/' + name;
+}
+
+bool ParseListObjects(const QByteArray& xml, ListPage* page, QString* error) {
+    QXmlStreamReader reader(xml);
+    if (!reader.readNextStartElement() || reader.name() != QLatin1String("ListBucketResult")) {
+        *error = QStringLiteral("the store's listing is no ListBucketResult");
+        return false;
+    }
+    bool truncated = false;
+    QString token;
+    while (reader.readNextStartElement()) {
+        const auto name = reader.name();
+        if (name == QLatin1String("Contents")) {
+            ListedObject object;
+            while (reader.readNextStartElement()) {
+                if (reader.name() == QLatin1String("Key"))
+                    object.key = reader.readElementText();
+                else if (reader.name() == QLatin1String("Size"))
+                    object.size = reader.readElementText().toLongLong();
+                else
+                    reader.skipCurrentElement();
+            }
+            page->objects.push_back(std::move(object));
+        } else if (name == QLatin1String("CommonPrefixes")) {
+            while (reader.readNextStartElement()) {
+                if (reader.name() == QLatin1String("Prefix"))
+                    page->prefixes << reader.readElementText();
+                else
+                    reader.skipCurrentElement();
+            }
+        } else if (name == QLatin1String("IsTruncated")) {
+            truncated = reader.readElementText() == QLatin1String("true");
+        } else if (name == QLatin1String("NextContinuationToken")) {
+            token = reader.readElementText();
+        } else {
+            reader.skipCurrentElement();
+        }
+    }
+    if (reader.hasError()) {
+        *error = QStringLiteral("the store's listing cannot be read: ") + reader.errorString();
+        return false;
+    }
+    page->nextToken = truncated ? token : QString();
+    if (truncated && token.isEmpty()) {
+        *error = QStringLiteral("the store's listing is cut off without a continuation token");
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Runs `work(i)` for i in [0, n) on up to `threads` threads.
+void ForEach(int n, int threads, const std::function<void(int)>& work) {
+    std::atomic<int> next{0};
+    auto run = [&] {
+        for (int i = next++; i < n; i = next++) work(i);
+    };
+    std::vector<std::thread> pool;
+    for (int t = 1; t < std::min(n, threads); ++t) pool.emplace_back(run);
+    run();
+    for (std::thread& thread : pool) thread.join();
+}
+
+}  // namespace
+
+// An HTTP client of the pool for one request (each keeps its connection).
+class FleetStore::Lease {
+public:
+    explicit Lease(FleetStore& store) : store_(store) {
+        std::lock_guard lock(store_.poolMutex_);
+        if (!store_.idle_.empty()) {
+            client_ = std::move(store_.idle_.back());
+            store_.idle_.pop_back();
+        }
+        if (!client_) client_ = store_.http_();
+    }
+    ~Lease() {
+        std::lock_guard lock(store_.poolMutex_);
+        if (store_.idle_.size() < 16) store_.idle_.push_back(std::move(client_));
+    }
+    platform::HttpClient& Client() { return *client_; }
+
+private:
+    FleetStore& store_;
+    std::unique_ptr<platform::HttpClient> client_;
+};
+
+FleetStore::FleetStore(ArchiveConfig config, HttpFactory http, Options options, Now now)
+    : config_(std::move(config)), http_(std::move(http)), options_(options), now_(std::move(now)) {}
+
+FleetStore::~FleetStore() = default;
+
+S3Result FleetStore::Request(platform::HttpRequest request, const QString& key, const QueryList& query) {
+    S3Settings settings;
+    QString error;
+    if (!StoreSettings(config_, &settings, &error)) {
+        S3Result refused;
+        refused.kind = S3Result::Kind::Refused;
+        refused.detail = error;
+        return refused;
+    }
+    request.connectTimeoutSeconds = 5;
+    request.stallSeconds = 30;
+    Lease lease(*this);
+    S3Client client(settings, lease.Client());
+    return client.Request(std::move(request), key, query, QByteArray());
+}
+
+bool FleetStore::List(const QString& prefix, ListPage* all, QString* error) {
+    {
+        std::lock_guard lock(cacheMutex_);
+        const auto it = lists_.find(prefix);
+        if (it != lists_.end() && Clock::now() - it->second.at < options_.cacheFor) {
+            *all = it->second.page;
+            return true;
+        }
+    }
+    ListPage result;
+    QString token;
+    do {
+        QueryList query{{"list-type", "2"}, {"delimiter", "/"}, {"prefix", prefix}, {"max-keys", "1000"}};
+        if (!token.isEmpty()) query.emplace_back(QStringLiteral("continuation-token"), token);
+        const S3Result r = Request(platform::HttpRequest{}, QString(), query);
+        if (r.kind != S3Result::Kind::Ok) {
+            *error = QStringLiteral("the store: ") + r.detail;
+            return false;
+        }
+        ListPage page;
+        if (!ParseListObjects(r.response.body, &page, error)) return false;
+        result.prefixes += page.prefixes;
+        for (ListedObject& o : page.objects) result.objects.push_back(std::move(o));
+        token = page.nextToken;
+    } while (!token.isEmpty());
+    std::lock_guard lock(cacheMutex_);
+    const Clock::time_point now = Clock::now();
+    // Listings past their time go, so that the cache holds only recent days.
+    for (auto it = lists_.begin(); it != lists_.end();)
+        it = now - it->second.at >= options_.cacheFor ? lists_.erase(it) : std::next(it);
+    lists_[prefix] = CachedList{now, result};
+    *all = std::move(result);
+    return true;
+}
+
+QJsonObject FleetStore::Room(const QString& room) {
+    {
+        std::lock_guard lock(cacheMutex_);
+        const auto it = beats_.find(room);
+        if (it != beats_.end() && Clock::now() - it->second.at < options_.cacheFor) return it->second.beat;
+    }
+    QJsonObject beat;
+    const S3Result r = Request(platform::HttpRequest{}, room + QStringLiteral("/status.json"), {});
+    if (r.kind == S3Result::Kind::Ok) {
+        const QJsonDocument doc = QJsonDocument::fromJson(r.response.body);
+        if (doc.isObject()) beat = doc.object();
+    } else if (r.status != 404) {
+        beat.insert("error", r.detail);
+    }
+    std::lock_guard lock(cacheMutex_);
+    beats_[room] = CachedBeat{Clock::now(), beat};
+    return beat;
+}
+
+bool FleetStore::Rooms(QJsonArray* rooms, QString* error) {
+    ListPage top;
+    if (!List(QString(), &top, error)) return false;
+    QStringList names;
+    for (QString prefix : top.prefixes) {
+        prefix.chop(1);  // the delimiter
+        if (IsRoomName(prefix)) names << prefix;
+    }
+    std::vector<QJsonObject> beats(static_cast<size_t>(names.size()));
+    ForEach(static_cast<int>(names.size()), options_.parallelRequests,
+            [&](int i) { beats[static_cast<size_t>(i)] = Room(names[i]); });
+    const QDateTime now = now_();
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        QJsonObject room = beats[static_cast<size_t>(i)];
+        const QDateTime time = QDateTime::fromString(room.value("time").toString(), Qt::ISODate);
+        room.insert("room", names[i]);
+        room.insert("heartbeat", time.isValid() ? QJsonValue(time.toUTC().toString(Qt::ISODate)) : QJsonValue());
+        room.insert("stale", !time.isValid() || time.secsTo(now) > options_.staleSeconds);
+        rooms->append(room);
+    }
+    return true;
+}
+
+bool FleetStore::Takes(const QString& room, const QString& day, QJsonArray* takes, QString* error) {
+    if (!IsRoomName(room) || !IsDay(day)) {
+        *error = QStringLiteral("no such room or day");
+        return false;
+    }
+    const QString prefix = room + '/' + QString(day).replace('-', '/') + '/';
+    ListPage page;
+    if (!List(prefix, &page, error)) return false;
+    struct Found {
+        QString name, key;
+        int64_t size = 0;
+        TakeMeta meta;
+        bool known = false;
+    };
+    std::vector<Found> found;
+    for (const ListedObject& o : page.objects) {
+        const QString name = o.key.mid(prefix.size());
+        if (!IsArchivedTakeName(name)) continue;
+        Found f{name, o.key, o.size, {}, false};
+        std::lock_guard lock(cacheMutex_);
+        const auto it = metas_.find(o.key + '\t' + QString::number(o.size));
+        if (it != metas_.end()) {
+            f.meta = it->second;
+            f.known = true;
+        }
+        found.push_back(std::move(f));
+    }
+    // Start and length are the objects' own metadata, which a listing lacks.
+    ForEach(static_cast<int>(found.size()), options_.parallelRequests, [&](int i) {
+        Found& f = found[static_cast<size_t>(i)];
+        if (f.known) return;
+        platform::HttpRequest head;
+        head.method = "HEAD";
+        const S3Result r = Request(std::move(head), f.key, {});
+        if (r.kind != S3Result::Kind::Ok) return;
+        auto header = [&r](const char* name) {
+            const auto it = r.response.headers.find(name);
+            return it == r.response.headers.end() ? QString() : QString::fromStdString(it->second);
+        };
+        f.meta.start = header("x-amz-meta-start");
+        bool ok = false;
+        const double seconds = header("x-amz-meta-length").toDouble(&ok);
+        f.meta.seconds = ok ? seconds : -1;
+        f.known = true;
+        std::lock_guard lock(cacheMutex_);
+        if (metas_.size() > 200000) metas_.clear();
+        metas_[f.key + '\t' + QString::number(f.size)] = f.meta;
+    });
+    for (const Found& f : found) {
+        QJsonObject take{{"name", f.name}, {"bytes", static_cast<qint64>(f.size)}, {"key", f.key}};
+        // Without its metadata the name gives the local start time.
+        take.insert("start", !f.meta.start.isEmpty()
+                                 ? f.meta.start
+                                 : QDateTime::fromString(f.name.mid(4, 14), QStringLiteral("yyyyMMddhhmmss"))
+                                       .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+        take.insert("seconds", f.meta.seconds >= 0 ? QJsonValue(f.meta.seconds) : QJsonValue());
+        takes->append(take);
+    }
+    return true;
+}
+
+FleetStore::ObjectInfo FleetStore::Head(const QString& key) {
+    platform::HttpRequest head;
+    head.method = "HEAD";
+    const S3Result r = Request(std::move(head), key, {});
+    ObjectInfo info;
+    info.status = r.status;
+    if (r.kind != S3Result::Kind::Ok) {
+        info.error = r.detail.isEmpty() ? QStringLiteral("HTTP %1").arg(r.status) : r.detail;
+        return info;
+    }
+    const auto length = r.response.headers.find("content-length");
+    bool ok = false;
+    info.size = length == r.response.headers.end() ? -1 : QByteArray::fromStdString(length->second).toLongLong(&ok);
+    if (!ok) info.size = -1;
+    const auto type = r.response.headers.find("content-type");
+    info.contentType = type == r.response.headers.end() ? QString() : QString::fromStdString(type->second);
+    return info;
+}
+
+bool FleetStore::Fetch(const QString& key, int64_t offset, int64_t length,
+                       const std::function<bool(const char*, size_t)>& sink) {
+    if (length <= 0) return true;
+    platform::HttpRequest get;
+    get.headers.push_back("Range: bytes=" + std::to_string(offset) + '-' + std::to_string(offset + length - 1));
+    int64_t sent = 0;
+    get.onBody = [&](int status, const char* data, size_t size) {
+        // A store that ignored the range sends the object from its start.
+        if (status != 206 && offset > 0) return false;
+        // Never more than was asked for, whatever the store sends.
+        const size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), length - sent));
+        if (n > 0 && !sink(data, n)) return false;
+        sent += static_cast<int64_t>(n);
+        return true;
+    };
+    const S3Result r = Request(std::move(get), key, {});
+    return r.kind == S3Result::Kind::Ok && (r.status == 206 || (r.status == 200 && offset == 0)) && sent == length;
+}

@@ -1,0 +1,115 @@
+#pragma once
+// The bucket as the fleet page sees it: the rooms (the top-level folders),
+// each room's heartbeat (ROOM/status.json), and one room's takes of one day
+// (ROOM/yyyy/MM/dd/), listed with ListObjectsV2 and kept for a few seconds
+// so that many browsers cost the store little. Every request runs on the
+// caller's thread (a server worker) over a small pool of HTTP clients; room,
+// day and take names are checked here before any of them becomes a key.
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "archive/ArchiveConfig.h"
+#include "archive/S3Client.h"
+
+namespace platform {
+class HttpClient;
+}
+
+// A room: letters (any script), digits, '.', '_' and '-', starting with a
+// letter or a digit, at most 128 characters, no "..".
+bool IsRoomName(const QString& room);
+// An archived take: "PLEN" + 14 digits (+ "-" + 1 to 6 digits) + ".flac" or ".wav".
+bool IsArchivedTakeName(const QString& name);
+// A calendar day "yyyy-MM-dd".
+bool IsDay(const QString& day);
+// ROOM/yyyy/MM/dd/NAME; empty unless both names pass the checks above.
+QString ArchivedTakeKey(const QString& room, const QString& name);
+
+// One answer of ListObjectsV2.
+struct ListedObject {
+    QString key;
+    int64_t size = 0;
+};
+struct ListPage {
+    QStringList prefixes;  // CommonPrefixes, as the store gives them
+    std::vector<ListedObject> objects;
+    QString nextToken;     // empty: the last page
+};
+// False with `error` for a body that is not a ListBucketResult.
+bool ParseListObjects(const QByteArray& xml, ListPage* page, QString* error);
+
+class FleetStore {
+public:
+    struct Options {
+        int staleSeconds = 180;
+        std::chrono::milliseconds cacheFor{5000};
+        int parallelRequests = 8;
+    };
+    using HttpFactory = std::function<std::unique_ptr<platform::HttpClient>()>;
+    using Now = std::function<QDateTime()>;  // UTC
+
+    FleetStore(ArchiveConfig config, HttpFactory http, Options options, Now now);
+    ~FleetStore();
+
+    // Every room with its heartbeat's fields, `room`, `heartbeat` (its time
+    // or null) and `stale`. False with a reason when the store failed.
+    bool Rooms(QJsonArray* rooms, QString* error);
+    // The takes of a room's day, oldest first: name, start, seconds, bytes, key.
+    bool Takes(const QString& room, const QString& day, QJsonArray* takes, QString* error);
+
+    struct ObjectInfo {
+        int status = 0;  // the store's HTTP status; 0: no answer
+        int64_t size = 0;
+        QString contentType;
+        QString error;
+    };
+    ObjectInfo Head(const QString& key);
+    // Bytes [offset, offset + length) of `key` handed to `sink` as they come.
+    // False when the store failed or `sink` refused.
+    bool Fetch(const QString& key, int64_t offset, int64_t length,
+               const std::function<bool(const char*, size_t)>& sink);
+
+private:
+    class Lease;
+    S3Result Request(platform::HttpRequest request, const QString& key, const QueryList& query);
+    bool List(const QString& prefix, ListPage* all, QString* error);
+    QJsonObject Room(const QString& room);
+
+    const ArchiveConfig config_;
+    const HttpFactory http_;
+    const Options options_;
+    const Now now_;
+    using Clock = std::chrono::steady_clock;
+
+    std::mutex poolMutex_;
+    std::vector<std::unique_ptr<platform::HttpClient>> idle_;
+
+    std::mutex cacheMutex_;
+    struct CachedList {
+        Clock::time_point at;
+        ListPage page;
+    };
+    std::map<QString, CachedList> lists_;  // by prefix
+    struct CachedBeat {
+        Clock::time_point at;
+        QJsonObject beat;
+    };
+    std::map<QString, CachedBeat> beats_;  // by room
+    struct TakeMeta {
+        QString start;
+        double seconds = -1;
+    };
+    std::map<QString, TakeMeta> metas_;  // by key and size; a take's object does not change
+};

@@ -1,0 +1,148 @@
+'use strict';
+// The fleet page: every room's state from its heartbeat, refreshed every
+// 15 s, and the takes of the picked room and day.
+const $ = (id) => document.getElementById(id);
+let rooms = [];
+let picked = '';
+
+// The page's texts in Chinese and English; the server sets <html lang> from
+// the browser's Accept-Language.
+const english = document.documentElement.lang === 'en';
+const TEXTS = {
+  title: ['Somorabox 全部房间', 'Somorabox: every room'],
+  everyRoom: ['全部房间', 'every room'],
+  rooms: ['个房间', 'rooms'],
+  noRooms: ['没有房间', 'no rooms'],
+  room: ['房间', 'room'],
+  day: ['日期', 'day'],
+  pick: ['选择房间和日期', 'pick a room and a day'],
+  listening: ['监听中', 'listening'],
+  notListening: ['未监听', 'not listening'],
+  recording: ['● 录音中', '● recording'],
+  input: ['输入', 'input'],
+  disk: ['磁盘', 'disk'],
+  archive: ['归档', 'archive'],
+  heartbeat: ['心跳', 'heartbeat'],
+  noHeartbeat: ['无心跳', 'no heartbeat'],
+  noHeartbeatSince: ['无心跳，自', 'no heartbeat since'],
+  last: ['最近', 'last'],
+  noTakes: ['这天没有录音', 'no takes that day'],
+  download: ['下载', 'download'],
+  cannotReadRooms: ['读取房间失败', 'cannot read the rooms'],
+  cannotReadTakes: ['读取录音失败', 'cannot read the takes'],
+};
+function text(key) { return TEXTS[key][english ? 1 : 0]; }
+document.title = text('title');
+for (const e of document.querySelectorAll('[data-text]')) e.textContent = text(e.dataset.text);
+
+function el(tag, cls, text) {
+  const e = document.createElement(tag);
+  if (cls) e.className = cls;
+  if (text !== undefined) e.textContent = text;
+  return e;
+}
+
+function when(iso) {
+  const t = new Date(iso);
+  return isNaN(t) ? iso : t.toLocaleString();
+}
+
+function length(seconds) {
+  if (typeof seconds !== 'number') return '';
+  const s = Math.round(seconds);
+  return Math.floor(s / 60) + ':' + String(s % 60).padStart(2, '0');
+}
+
+function showRooms() {
+  const box = $('rooms');
+  box.replaceChildren();
+  $('count').textContent = rooms.length + ' ' + text('rooms');
+  if (!rooms.length) box.append(el('p', 'empty', text('noRooms')));
+  for (const r of rooms) {
+    const a = el('article', 'room' + (r.stale ? ' stale' : '') + (r.room === picked ? ' picked' : ''));
+    a.dataset.room = r.room;
+    a.append(el('div', 'name', r.room));
+    const state = el('div', 'state');
+    if (r.heartbeat) {
+      state.append(el('span', r.listening ? 'on' : '', text(r.listening ? 'listening' : 'notListening')));
+      if (r.recording) state.append(' ', el('span', 'rec', text('recording')));
+      const archive = r.archive || {};
+      state.append(el('div', '', text('input') + ': ' + (r.input || '–') + ' · ' + text('disk') + ': ' +
+        (r.disk || '–') + ' · ' + text('archive') + ': ' + (archive.state || '–') +
+        (archive.queued ? ' (' + archive.queued + ')' : '')));
+    }
+    a.append(state);
+    a.append(el('div', 'beat', r.heartbeat
+      ? text(r.stale ? 'noHeartbeatSince' : 'heartbeat') + ' ' + when(r.heartbeat)
+      : text('noHeartbeat')));
+    if (r.last_take) a.append(el('div', 'last', text('last') + ': ' + r.last_take.name + ' ' + length(r.last_take.seconds)));
+    a.addEventListener('click', () => pick(r.room));
+    box.append(a);
+  }
+  const select = $('room');
+  const names = rooms.map((r) => r.room);
+  if ([...select.options].map((o) => o.value).join('\n') !== names.join('\n')) {
+    select.replaceChildren(...names.map((n) => { const o = el('option', '', n); o.value = n; return o; }));
+  }
+  select.value = picked;
+}
+
+async function loadRooms() {
+  try {
+    const r = await fetch('/api/rooms', { cache: 'no-store' });
+    if (!r.ok) throw new Error(await r.text());
+    rooms = await r.json();
+    $('message').textContent = '';
+    showRooms();
+  } catch (e) {
+    $('message').textContent = text('cannotReadRooms') + ': ' + e.message;
+  }
+}
+
+async function loadTakes() {
+  const box = $('takes');
+  const day = $('day').value;
+  if (!picked || !day) return;
+  try {
+    const r = await fetch('/api/rooms/' + encodeURIComponent(picked) + '/takes?day=' + day, { cache: 'no-store' });
+    if (!r.ok) throw new Error(await r.text());
+    const takes = await r.json();
+    box.replaceChildren();
+    if (!takes.length) box.append(el('p', 'empty', text('noTakes')));
+    for (const t of takes.reverse()) {
+      const a = el('article', 'take');
+      a.dataset.name = t.name;
+      const top = el('div', 'top');
+      const url = '/rooms/' + encodeURIComponent(picked) + '/takes/' + encodeURIComponent(t.name);
+      top.append(el('span', 'time', when(t.start)), el('span', 'len', length(t.seconds)));
+      const link = el('a', '', text('download'));
+      link.href = url;
+      link.download = t.name;
+      top.append(link);
+      const audio = el('audio');
+      audio.controls = true;
+      audio.preload = 'none';
+      audio.src = url;
+      a.append(top, audio);
+      box.append(a);
+    }
+  } catch (e) {
+    box.replaceChildren(el('p', 'empty', text('cannotReadTakes') + ': ' + e.message));
+  }
+}
+
+function pick(room) {
+  picked = room;
+  showRooms();
+  loadTakes();
+}
+
+$('room').addEventListener('change', () => pick($('room').value));
+$('day').addEventListener('change', loadTakes);
+{
+  const now = new Date();
+  $('day').value = now.getFullYear() + '-' + String(now.getMonth() + 1).padStart(2, '0') + '-' +
+    String(now.getDate()).padStart(2, '0');
+}
+loadRooms();
+setInterval(loadRooms, 15000);

@@ -1,0 +1,284 @@
+// The fleet page's names, listings and room states over a scripted store,
+// and the heartbeat a recorder writes (the real store and browser are in
+// tests/scripts/test_fleet_pulse.sh).
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <httplib.h>
+
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "archive/Archiver.h"
+#include "archive/Heartbeat.h"
+#include "fleet/FleetServer.h"
+#include "fleet/FleetStore.h"
+#include "platform/AppendLog.h"
+#include "platform/Http.h"
+#include "platform/TakeEncoder.h"
+#include "platform/Platform.h"
+#include "platform/TlsIdentity.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using testing_support::WaitUntil;
+
+class ScriptedHttp final : public platform::HttpClient {
+public:
+    explicit ScriptedHttp(std::function<platform::HttpResponse(const platform::HttpRequest&)> answer)
+        : answer_(std::move(answer)) {}
+    platform::HttpResponse Send(const platform::HttpRequest& request) override {
+        {
+            std::lock_guard lock(mutex_);
+            requests_.push_back(request);
+        }
+        return answer_(request);
+    }
+    std::vector<platform::HttpRequest> Requests() {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+
+private:
+    std::function<platform::HttpResponse(const platform::HttpRequest&)> answer_;
+    std::mutex mutex_;
+    std::vector<platform::HttpRequest> requests_;
+};
+
+class Forward final : public platform::HttpClient {
+public:
+    explicit Forward(std::shared_ptr<ScriptedHttp> to) : to_(std::move(to)) {}
+    platform::HttpResponse Send(const platform::HttpRequest& request) override { return to_->Send(request); }
+
+private:
+    std::shared_ptr<ScriptedHttp> to_;
+};
+
+platform::HttpResponse Answer(int status, const QByteArray& body = {}) {
+    platform::HttpResponse r;
+    r.status = status;
+    r.body = body;
+    return r;
+}
+
+ArchiveConfig Store() {
+    ArchiveConfig c;
+    c.enabled = true;
+    c.endpoint = QStringLiteral("http://127.0.0.1:9");
+    c.bucket = QStringLiteral("b");
+    c.prefix = QStringLiteral("room-a");
+    c.host = QStringLiteral("pc-a");
+    c.accessKey = QStringLiteral("k");
+    c.secretKey = QStringLiteral("s");
+    return c;
+}
+
+const QDateTime kNow = QDateTime::fromString(QStringLiteral("2026-12-07T20:00:00Z"), Qt::ISODate);
+
+std::unique_ptr<FleetStore> MakeStore(const std::shared_ptr<ScriptedHttp>& http) {
+    FleetStore::Options options;
+    options.staleSeconds = 180;
+    return std::make_unique<FleetStore>(Store(), [http] { return std::make_unique<Forward>(http); }, options,
+                                        [] { return kNow; });
+}
+
+bool Has(const std::string& url, const std::string& part) { return url.find(part) != std::string::npos; }
+
+}  // namespace
+
+TEST(FleetNames, OnlyStrictRoomTakeAndDayNamesBecomeKeys) {
+    for (const char* room : {"room-a", "Main.Hall_2", "7", "\xe5\xa4\xa7\xe5\x8e\x85"})
+        EXPECT_TRUE(IsRoomName(QString::fromUtf8(room))) << room;
+    for (const char* room : {"", "..", ".", ".hidden", "a/b", "a%2Fb", "a..b", "room a", "-x", "a\\b", "a\tb"})
+        EXPECT_FALSE(IsRoomName(QString::fromUtf8(room))) << room;
+    EXPECT_EQ(ArchivedTakeKey("room-a", "PLEN20261207201500.flac"), "room-a/2026/12/07/PLEN20261207201500.flac");
+    EXPECT_EQ(ArchivedTakeKey("room-a", "PLEN20261207201500-2.wav"), "room-a/2026/12/07/PLEN20261207201500-2.wav");
+    for (const char* name : {"PLEN20261207201500.wav.flac", "PLEN20261307201500.flac", "PLEN2026120720150.flac",
+                             "../PLEN20261207201500.flac", "room-b/2026/12/07/PLEN20261207201500.flac",
+                             "PLEN20261207201500.flac/..", "status.json", "PLEN20261207201500.FLAC"})
+        EXPECT_EQ(ArchivedTakeKey("room-a", name), "") << name;
+    EXPECT_EQ(ArchivedTakeKey("..", "PLEN20261207201500.flac"), "");
+    EXPECT_TRUE(IsDay("2026-12-07"));
+    for (const char* day : {"2026-02-30", "2026-12-7", "2026/12/07", "2026-12-07/..", ""}) EXPECT_FALSE(IsDay(day));
+}
+
+TEST(FleetStore, ListsEveryPageAndTellsStaleRoomsFromFreshOnes) {
+    const QByteArray page1 =
+        "<?xml version=\"1.0\"?><ListBucketResult xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\">"
+        "<Name>b</Name><IsTruncated>true</IsTruncated><NextContinuationToken>a+b/c=</NextContinuationToken>"
+        "<CommonPrefixes><Prefix>room-a/</Prefix></CommonPrefixes>"
+        "<CommonPrefixes><Prefix>bad..name/</Prefix></CommonPrefixes></ListBucketResult>";
+    const QByteArray page2 =
+        "<ListBucketResult><IsTruncated>false</IsTruncated>"
+        "<CommonPrefixes><Prefix>room-b/</Prefix></CommonPrefixes>"
+        "<CommonPrefixes><Prefix>room-c/</Prefix></CommonPrefixes>"
+        "<Contents><Key>stray.txt</Key><Size>3</Size></Contents></ListBucketResult>";
+    auto http = std::make_shared<ScriptedHttp>([&](const platform::HttpRequest& r) {
+        if (Has(r.url, "continuation-token=a%2Bb%2Fc%3D")) return Answer(200, page2);
+        if (Has(r.url, "list-type=2")) return Answer(200, page1);
+        if (Has(r.url, "/room-a/status.json")) return Answer(200, R"({"time":"2026-12-07T19:59:00Z","recording":true})");
+        if (Has(r.url, "/room-b/status.json")) return Answer(200, R"({"time":"2026-12-07T19:50:00Z"})");
+        return Answer(404, "<Error><Code>NoSuchKey</Code></Error>");
+    });
+    auto store = MakeStore(http);
+    QJsonArray rooms;
+    QString error;
+    ASSERT_TRUE(store->Rooms(&rooms, &error)) << error.toStdString();
+    ASSERT_EQ(rooms.size(), 3);
+    EXPECT_EQ(rooms[0].toObject()["room"], "room-a");
+    EXPECT_EQ(rooms[0].toObject()["stale"], false);
+    EXPECT_EQ(rooms[0].toObject()["recording"], true);
+    EXPECT_EQ(rooms[1].toObject()["room"], "room-b");
+    EXPECT_EQ(rooms[1].toObject()["stale"], true);
+    EXPECT_EQ(rooms[2].toObject()["heartbeat"], QJsonValue());
+    EXPECT_EQ(rooms[2].toObject()["stale"], true);
+    // Asked again within the cache's time: no new request.
+    const size_t asked = http->Requests().size();
+    ASSERT_TRUE(store->Rooms(&rooms, &error));
+    EXPECT_EQ(http->Requests().size(), asked);
+
+    // A listing that is not one is a failure, not an empty bucket.
+    ListPage page;
+    EXPECT_FALSE(ParseListObjects("<Error><Code>AccessDenied</Code></Error>", &page, &error));
+    EXPECT_FALSE(ParseListObjects("<ListBucketResult><IsTruncated>true</IsTruncated></ListBucketResult>", &page, &error));
+}
+
+TEST(FleetStore, TakesOfADayComeFromThatDaysPrefixWithTheirMetadata) {
+    auto http = std::make_shared<ScriptedHttp>([](const platform::HttpRequest& r) {
+        if (Has(r.url, "list-type=2"))
+            return Answer(200, "<ListBucketResult><IsTruncated>false</IsTruncated>"
+                               "<Contents><Key>room-a/2026/12/07/PLEN20261207201500.flac</Key><Size>1000</Size></Contents>"
+                               "<Contents><Key>room-a/2026/12/07/notes.txt</Key><Size>5</Size></Contents>"
+                               "</ListBucketResult>");
+        platform::HttpResponse head = Answer(200);
+        head.headers["x-amz-meta-start"] = "2026-12-07T20:15:00+01:00";
+        head.headers["x-amz-meta-length"] = "12.500";
+        return head;
+    });
+    auto store = MakeStore(http);
+    QJsonArray takes;
+    QString error;
+    ASSERT_TRUE(store->Takes("room-a", "2026-12-07", &takes, &error)) << error.toStdString();
+    ASSERT_EQ(takes.size(), 1);
+    EXPECT_EQ(takes[0].toObject()["name"], "PLEN20261207201500.flac");
+    EXPECT_EQ(takes[0].toObject()["start"], "2026-12-07T20:15:00+01:00");
+    EXPECT_EQ(takes[0].toObject()["seconds"], 12.5);
+    EXPECT_EQ(takes[0].toObject()["bytes"], 1000);
+    const auto requests = http->Requests();
+    EXPECT_TRUE(Has(requests[0].url, "delimiter=%2F") && Has(requests[0].url, "prefix=room-a%2F2026%2F12%2F07%2F"))
+        << requests[0].url;
+    EXPECT_FALSE(store->Takes("room-a/..", "2026-12-07", &takes, &error));
+    EXPECT_FALSE(store->Takes("room-a", "2026-12-07/..", &takes, &error));
+    EXPECT_EQ(http->Requests().size(), requests.size());
+}
+
+TEST(Heartbeat, WritesTheRoomsStateAndItsFailuresAreTheArchives) {
+    int argc = 1;
+    char name[] = "test_fleet";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    ArchiveConfig config = Store();
+    Archiver archive(config, "/nonexistent/", "/nonexistent/", Archiver::Parts{}, Archiver::Timing{});
+    std::atomic<int> status{403};
+    auto http = std::make_shared<ScriptedHttp>([&](const platform::HttpRequest&) {
+        return Answer(status, status == 403 ? QByteArray("<Error><Code>AccessDenied</Code></Error>") : QByteArray());
+    });
+    Heartbeat::Timing timing;
+    timing.retry = std::chrono::milliseconds(20);
+    Heartbeat beat(config, &archive, std::make_unique<Forward>(http), timing);
+    HeartbeatState state;
+    state.listening = true;
+    state.input = "listening";
+    state.disk = "ok";
+    state.lastTake = "PLEN20261207201500.wav";
+    state.lastTakeSeconds = 12.5;
+    beat.Update(state);
+    beat.Start();
+    ASSERT_TRUE(WaitUntil([&] { return archive.CurrentStatus().state == ArchiveState::Refused; }, 5000));
+    EXPECT_EQ(archive.CurrentStatus().detail, "AccessDenied");
+    status = 200;
+    ASSERT_TRUE(WaitUntil([&] { return archive.CurrentStatus().state == ArchiveState::Ok; }, 5000));
+    state.recording = true;
+    beat.Update(state);
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto r = http->Requests();
+        return QJsonDocument::fromJson(r.back().body).object().value("recording").toBool();
+    }, 5000));
+    beat.Stop();
+
+    const platform::HttpRequest put = http->Requests().back();
+    EXPECT_EQ(put.method, "PUT");
+    EXPECT_TRUE(Has(put.url, "/b/room-a/status.json")) << put.url;
+    const QByteArray md5 = QCryptographicHash::hash(put.body, QCryptographicHash::Md5).toBase64();
+    EXPECT_NE(std::find(put.headers.begin(), put.headers.end(), "Content-MD5: " + md5.toStdString()), put.headers.end());
+    const QJsonObject o = QJsonDocument::fromJson(put.body).object();
+    EXPECT_EQ(o["host"], "pc-a");
+    EXPECT_EQ(o["prefix"], "room-a");
+    EXPECT_EQ(o["listening"], true);
+    EXPECT_EQ(o["disk"], "ok");
+    EXPECT_EQ(o["archive"].toObject()["state"], "ok");
+    EXPECT_EQ(o["last_take"].toObject()["seconds"], 12.5);
+    EXPECT_TRUE(QDateTime::fromString(o["time"].toString(), Qt::ISODate).isValid());
+}
+
+TEST(FleetServer, OnTheNetworkARealPasswordTlsAndOnlyCheckedNamesReachTheStore) {
+    auto http = std::make_shared<ScriptedHttp>([](const platform::HttpRequest& r) {
+        if (Has(r.url, "list-type=2"))
+            return Answer(200, "<ListBucketResult><CommonPrefixes><Prefix>room-a/</Prefix></CommonPrefixes>"
+                               "</ListBucketResult>");
+        return Answer(404, "<Error><Code>NoSuchKey</Code></Error>");
+    });
+    WebOptions options;
+    options.address = QStringLiteral("127.0.0.1");
+    options.networkRules = true;
+    QString error;
+    for (const char* refused : {"", kFactoryPassword}) {
+        options.password = QString::fromUtf8(refused);
+        FleetServer server(options, MakeStore(http));
+        EXPECT_FALSE(server.Start(&error)) << refused;
+        EXPECT_NE(error.indexOf("administrator password"), -1) << error.toStdString();
+    }
+    QTemporaryDir dir;
+    platform::TlsIdentity identity;
+    ASSERT_TRUE(platform::LoadTlsIdentity(dir.filePath("c.pem"), dir.filePath("k.pem"), true, "test", &identity, &error));
+    options.password = QStringLiteral("fleet-pw");
+    options.passwordForReading = true;
+    options.tls = true;
+    options.certificatePem = identity.certificatePem;
+    options.keyPem = identity.keyPem;
+    options.certificateFingerprint = identity.fingerprint;
+    FleetServer server(options, MakeStore(http));
+    ASSERT_TRUE(server.Start(&error)) << error.toStdString();
+    EXPECT_TRUE(server.Url().startsWith("https://127.0.0.1:"));
+    httplib::SSLClient tls("127.0.0.1", server.Port());
+    tls.enable_server_certificate_verification(false);
+    auto refused = tls.Get("/api/rooms");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 401);
+    const httplib::Headers auth = {{"Authorization", "Basic " + QByteArray("x:fleet-pw").toBase64().toStdString()}};
+    auto rooms = tls.Get("/api/rooms", auth);
+    ASSERT_TRUE(rooms);
+    EXPECT_EQ(rooms->status, 200);
+    EXPECT_NE(rooms->body.find("\"room\":\"room-a\""), std::string::npos) << rooms->body;
+    const size_t before = http->Requests().size();
+    for (const char* path : {"/rooms/..%2Froom-b/takes/PLEN20261207201500.flac",
+                             "/rooms/room-a/takes/room-b%2F2026%2F12%2F07%2FPLEN20261207201500.flac",
+                             "/rooms/room-a/takes/..", "/rooms/room-a/takes/status.json",
+                             "/api/rooms/..%2Froom-b/takes?day=2026-12-07", "/api/rooms/room-a/takes?day=..%2F.."}) {
+        auto r = tls.Get(path, auth);
+        ASSERT_TRUE(r) << path;
+        EXPECT_TRUE(r->status == 400 || r->status == 404) << path << " " << r->status;
+    }
+    EXPECT_EQ(http->Requests().size(), before);
+    auto missing = tls.Get("/rooms/room-a/takes/PLEN20261207201500.flac", auth);
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->status, 404);
+}

@@ -1,0 +1,47 @@
+#pragma once
+// One listening server of the HTTP library behind the connection gate,
+// plain or over TLS: bound, started on a thread of its own and stopped. The
+// recorder's page and the fleet page each run one, with their own routes.
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "web/ConnectionGate.h"
+
+namespace httplib {
+class Server;
+}
+
+class HttpHost {
+public:
+    struct Settings {
+        QString address;
+        quint16 port = 0;  // 0: any free one
+        bool tls = false;
+        std::string certificatePem, keyPem;
+        ConnectionGate::Limits limits;
+    };
+
+    HttpHost();
+    ~HttpHost();
+
+    // `routes` sets up the library's server (handlers, headers) before it
+    // binds. False with a one-line reason.
+    bool Start(const Settings& settings, const std::function<void(httplib::Server&)>& routes, QString* error);
+    // Closes the listening socket and every connection.
+    void Stop();
+    bool Running() const { return running_; }
+    int Port() const { return port_; }
+
+private:
+    std::unique_ptr<ConnectionGate> gate_;
+    std::unique_ptr<httplib::Server> server_;
+    std::thread thread_;
+    std::atomic<int> port_{0};
+    std::atomic<bool> running_{false};
+    std::atomic<bool> listenEnded_{false};
+};
