@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <csignal>
 #include <cstdio>
 
 #include "platform/DataFolder.h"
@@ -20,6 +21,11 @@ void SetProgramFolders() {
     const QString own = QCoreApplication::applicationDirPath() + "/";
     AppPath = platform::ProgramDataFolder(own);
     ExecutableFile = AppPath == own ? QString() : QCoreApplication::applicationFilePath();
+}
+
+void PrepareConsoleMode() {
+    std::signal(SIGPIPE, SIG_IGN);
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
 }
 
 void PrintLine(const QString& line) {

@@ -11,6 +11,12 @@
 // installed program (see platform::ProgramDataFolder).
 void SetProgramFolders();
 
+// Before the Qt application of a mode without a window: a reader of
+// standard output that goes away must not end the program (SIGPIPE is
+// ignored), and Qt's own event dispatcher, lighter than the GLib one, runs
+// the loop unless QT_NO_GLIB says otherwise.
+void PrepareConsoleMode();
+
 void PrintLine(const QString& line);
 // "Somorabox: <message>" on standard error.
 void Error(const QString& message);

@@ -4,7 +4,6 @@
 #include <QDateTime>
 #include <QSysInfo>
 
-#include <csignal>
 
 #include "archive/ArchiveConfig.h"
 #include "cli/CliSupport.h"
@@ -25,8 +24,7 @@ int RunFleet(int argc, char** argv) {
         Error(QStringLiteral("unexpected argument '%1' (try --help)").arg(QString::fromLocal8Bit(argv[next])));
         return 2;
     }
-    std::signal(SIGPIPE, SIG_IGN);
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
+    PrepareConsoleMode();
     int qtArgc = 1;
     QCoreApplication app(qtArgc, argv);
     platform::InstallDefaults();

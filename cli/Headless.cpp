@@ -99,11 +99,8 @@ int RunHeadless(int argc, char** argv) {
         return 2;
     }
     // A reader of standard output that goes away must not end the recorder
-    // with a take open.
-    std::signal(SIGPIPE, SIG_IGN);
-    // Qt's own event dispatcher is lighter than the GLib one for a loop that
-    // only waits for sound and signals.
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
+    // with a take open; the loop only waits for sound and signals.
+    PrepareConsoleMode();
     int qtArgc = 1;
     QCoreApplication app(qtArgc, argv);
     platform::InstallDefaults();

@@ -3,15 +3,12 @@
 // to the client as they come, a range at a time.
 #include "fleet/FleetServer.h"
 
-#include <QFile>
 #include <QJsonDocument>
-
-#include <algorithm>
 
 #include <httplib.h>
 
 #include "web/HttpHost.h"
-#include "web/PageLanguage.h"
+#include "web/PageRoutes.h"
 #include "web/RequestGuard.h"
 
 static void InitFleetResources() { Q_INIT_RESOURCE(somora_fleet_page); }
@@ -23,7 +20,7 @@ struct FleetServer::Impl {
     RequestGuard guard;
     std::shared_ptr<FleetStore> store;
     HttpHost host;
-    std::string page, css, script;
+    PageFiles files;
 
     void Routes(httplib::Server& s);
     void Take(const httplib::Request& req, const QString& room, const QString& name, httplib::Response& res);
@@ -50,17 +47,9 @@ FleetServer::~FleetServer() { Stop(); }
 
 quint16 FleetServer::Port() const { return static_cast<quint16>(d_->host.Port()); }
 
-QString FleetServer::Url() const {
-    const QString& a = d_->options.address;
-    return QStringLiteral("%1://%2:%3/")
-        .arg(d_->options.tls ? "https" : "http", a.contains(QLatin1Char(':')) ? "[" + a + "]" : a)
-        .arg(Port());
-}
+QString FleetServer::Url() const { return PageUrl(d_->options, Port()); }
 
-QString FleetServer::Identity() const {
-    return d_->options.tls ? QStringLiteral("(certificate SHA-256 %1)").arg(d_->options.certificateFingerprint)
-                           : QString();
-}
+QString FleetServer::Identity() const { return PageIdentity(d_->options); }
 
 bool FleetServer::Start(QString* error) {
     auto fail = [error](const QString& text) {
@@ -69,31 +58,13 @@ bool FleetServer::Start(QString* error) {
     };
     Impl& d = *d_;
     if (d.host.Running()) return true;
-    if (!IsLoopbackAddress(d.options.address) || d.options.networkRules) {
-        if (const QString problem = NetworkPasswordProblem(d.options.password); !problem.isEmpty()) return fail(problem);
-    }
+    if (const QString problem = ListenProblem(d.options); !problem.isEmpty()) return fail(problem);
     InitFleetResources();
-    auto load = [](const char* path, std::string* out) {
-        QFile file(QString::fromLatin1(path));
-        if (!file.open(QIODevice::ReadOnly)) return false;
-        *out = file.readAll().toStdString();
-        return !out->empty();
-    };
-    if (!load(":/fleet/index.html", &d.page) || !load(":/fleet/style.css", &d.css) ||
-        !load(":/fleet/fleet.js", &d.script))
+    if (!LoadPageFiles(":/fleet/index.html", ":/fleet/style.css", ":/fleet/fleet.js", &d.files))
         return fail(QStringLiteral("the fleet page's resources are missing"));
-    HttpHost::Settings host;
-    host.address = d.options.address;
-    host.port = d.options.port;
-    host.tls = d.options.tls;
-    host.certificatePem = d.options.certificatePem;
-    host.keyPem = d.options.keyPem;
-    host.limits.workers = std::max(2, d.options.workerThreads);
-    // No event streams here.
-    host.limits.eventWorkers = 1;
-    host.limits.headMs = std::max(100, d.options.headTimeoutMs);
     QString why;
-    if (!d.host.Start(host, [&d](httplib::Server& s) { d.Routes(s); }, &why)) return fail(why);
+    // No event streams here.
+    if (!d.host.Start(HostSettings(d.options, 1), [&d](httplib::Server& s) { d.Routes(s); }, &why)) return fail(why);
     d.guard.SetPort(d.host.Port());
     return true;
 }
@@ -101,41 +72,10 @@ bool FleetServer::Start(QString* error) {
 void FleetServer::Stop() { d_->host.Stop(); }
 
 void FleetServer::Impl::Routes(httplib::Server& s) {
-    s.set_default_headers({
-        {"X-Content-Type-Options", "nosniff"},
-        {"Referrer-Policy", "no-referrer"},
-        {"X-Frame-Options", "DENY"},
-        {"Cross-Origin-Resource-Policy", "same-origin"},
-        {"Content-Security-Policy",
-         "default-src 'self'; style-src 'self'; script-src 'self'; connect-src 'self'; media-src 'self'; "
-         "frame-ancestors 'none'; base-uri 'none'; form-action 'none'"},
-    });
-    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        return guard.Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
-                                     : httplib::Server::HandlerResponse::Handled;
-    });
-    s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty()) res.set_content("error " + std::to_string(res.status) + "\n", "text/plain");
-    });
-    s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        res.status = 500;
-        res.set_content("internal error\n", "text/plain");
-    });
-    auto fixed = [](const std::string& body, const char* type) {
-        return [&body, type](const httplib::Request&, httplib::Response& res) {
-            res.set_header("Cache-Control", "no-cache");
-            res.set_content(body, type);
-        };
-    };
-    // The page in the language the browser prefers.
-    s.Get("/", [this](const httplib::Request& req, httplib::Response& res) {
-        res.set_header("Cache-Control", "no-cache");
-        res.set_header("Vary", "Accept-Language");
-        res.set_content(PageInLanguage(page, PageLanguage(req.get_header_value("Accept-Language"))),
-                        "text/html; charset=utf-8");
-    });
-    s.Get("/style.css", fixed(css, "text/css; charset=utf-8"));
-    s.Get("/fleet.js", fixed(script, "text/javascript; charset=utf-8"));
+    AddPageRoutes(s, guard, files,
+                  "default-src 'self'; style-src 'self'; script-src 'self'; connect-src 'self'; media-src 'self'; "
+                  "frame-ancestors 'none'; base-uri 'none'; form-action 'none'",
+                  "/fleet.js");
     s.Get("/api/rooms", [this](const httplib::Request&, httplib::Response& res) {
         QJsonArray rooms;
         QString why;
@@ -165,16 +105,7 @@ void FleetServer::Impl::Take(const httplib::Request& req, const QString& room, c
     if (info.status < 200 || info.status >= 300 || info.size < 0)
         return Failure(res, 502, QStringLiteral("the store: ") + info.error);
     const int64_t size = info.size;
-    res.set_header("Accept-Ranges", "bytes");
-    for (const auto& [first, last] : req.ranges) {
-        const bool fits = first < 0 ? last > 0 : first < size && (last < 0 || last >= first);
-        if (!fits) {
-            res.status = 416;
-            res.set_header("Content-Range", "bytes */" + std::to_string(size));
-            res.set_content("range not satisfiable\n", "text/plain");
-            return;
-        }
-    }
+    if (!RangesFit(req, size, res)) return;
     res.set_header("Cache-Control", "no-cache");
     res.set_header("Content-Disposition", "inline; filename=\"" + name.toStdString() + "\"");
     const std::string type = name.endsWith(QLatin1String(".flac")) ? "audio/flac" : "audio/wav";

@@ -28,49 +28,15 @@
 #include "platform/TakeEncoder.h"
 #include "platform/Defaults.h"
 #include "platform/Platform.h"
+#include "support/ScriptedHttp.h"
 #include "support/TestSupport.h"
 
 namespace {
 
+using testing_support::Answer;
+using testing_support::Forward;
+using testing_support::ScriptedHttp;
 using testing_support::WaitUntil;
-
-// Answers each request with `answer` and keeps a copy of every request.
-class ScriptedHttp final : public platform::HttpClient {
-public:
-    std::function<platform::HttpResponse(const platform::HttpRequest&)> answer;
-
-    platform::HttpResponse Send(const platform::HttpRequest& request) override {
-        std::lock_guard lock(mutex_);
-        requests_.push_back(request);
-        return answer(request);
-    }
-    std::vector<platform::HttpRequest> Requests() {
-        std::lock_guard lock(mutex_);
-        return requests_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<platform::HttpRequest> requests_;
-};
-
-// Hands every request to a ScriptedHttp that outlives it.
-class Forward final : public platform::HttpClient {
-public:
-    explicit Forward(std::shared_ptr<ScriptedHttp> to) : to_(std::move(to)) {}
-    platform::HttpResponse Send(const platform::HttpRequest& request) override { return to_->Send(request); }
-
-private:
-    std::shared_ptr<ScriptedHttp> to_;
-};
-
-platform::HttpResponse Answer(int status, const QByteArray& body = {}, const std::string& etag = {}) {
-    platform::HttpResponse r;
-    r.status = status;
-    r.body = body;
-    if (!etag.empty()) r.headers["etag"] = etag;
-    return r;
-}
 
 QByteArray S3Error(const char* code) {
     return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><Error><Code>") + code +

@@ -25,49 +25,15 @@
 #include "platform/TakeEncoder.h"
 #include "platform/Platform.h"
 #include "platform/TlsIdentity.h"
+#include "support/ScriptedHttp.h"
 #include "support/TestSupport.h"
 
 namespace {
 
+using testing_support::Answer;
+using testing_support::Forward;
+using testing_support::ScriptedHttp;
 using testing_support::WaitUntil;
-
-class ScriptedHttp final : public platform::HttpClient {
-public:
-    explicit ScriptedHttp(std::function<platform::HttpResponse(const platform::HttpRequest&)> answer)
-        : answer_(std::move(answer)) {}
-    platform::HttpResponse Send(const platform::HttpRequest& request) override {
-        {
-            std::lock_guard lock(mutex_);
-            requests_.push_back(request);
-        }
-        return answer_(request);
-    }
-    std::vector<platform::HttpRequest> Requests() {
-        std::lock_guard lock(mutex_);
-        return requests_;
-    }
-
-private:
-    std::function<platform::HttpResponse(const platform::HttpRequest&)> answer_;
-    std::mutex mutex_;
-    std::vector<platform::HttpRequest> requests_;
-};
-
-class Forward final : public platform::HttpClient {
-public:
-    explicit Forward(std::shared_ptr<ScriptedHttp> to) : to_(std::move(to)) {}
-    platform::HttpResponse Send(const platform::HttpRequest& request) override { return to_->Send(request); }
-
-private:
-    std::shared_ptr<ScriptedHttp> to_;
-};
-
-platform::HttpResponse Answer(int status, const QByteArray& body = {}) {
-    platform::HttpResponse r;
-    r.status = status;
-    r.body = body;
-    return r;
-}
 
 ArchiveConfig Store() {
     ArchiveConfig c;

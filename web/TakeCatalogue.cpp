@@ -13,6 +13,7 @@
 #include "capture/WaveFile.h"
 #include "platform/Platform.h"
 #include "capture/TakeStore.h"
+#include "web/PageRoutes.h"
 #include "web/WebServer.h"
 
 namespace {
@@ -183,17 +184,8 @@ void TakeCatalogue::Serve(const httplib::Request& req, const QString& name, http
         return;
     }
     const int64_t size = reader->Size();
-    res.set_header("Accept-Ranges", "bytes");
     // Every range must lie in the file, or the answer is 416.
-    for (const auto& [first, last] : req.ranges) {
-        const bool fits = first < 0 ? last > 0 : first < size && (last < 0 || last >= first);
-        if (!fits) {
-            res.status = 416;
-            res.set_header("Content-Range", "bytes */" + std::to_string(size));
-            res.set_content("range not satisfiable\n", "text/plain");
-            return;
-        }
-    }
+    if (!RangesFit(req, size, res)) return;
     res.set_header("Cache-Control", "no-cache");
     res.set_header("Content-Disposition", "inline; filename=\"" + name.toStdString() + "\"");
     auto buffer = std::make_shared<std::vector<char>>();

@@ -7,7 +7,6 @@
 // a client is read from or written to.
 #include "web/WebServer.h"
 
-#include <QFile>
 #include <QJsonDocument>
 
 #include <algorithm>
@@ -21,7 +20,7 @@
 
 #include "web/HttpHost.h"
 #include "web/EventStream.h"
-#include "web/PageLanguage.h"
+#include "web/PageRoutes.h"
 #include "web/RequestGuard.h"
 #include "web/TakeCatalogue.h"
 
@@ -95,7 +94,7 @@ struct WebServer::Impl {
     std::atomic<int> port{0};
     std::atomic<bool> running{false};
     std::thread warmUp;
-    std::string page, css, script;
+    PageFiles files;
 
     void Routes(httplib::Server& s);
     void Status(httplib::Response& res);
@@ -120,17 +119,9 @@ WebServer::~WebServer() { Stop(); }
 bool WebServer::Running() const { return d_->running; }
 quint16 WebServer::Port() const { return static_cast<quint16>(d_->port.load()); }
 
-QString WebServer::Url() const {
-    const QString& a = d_->options.address;
-    return QStringLiteral("%1://%2:%3/")
-        .arg(d_->options.tls ? "https" : "http", a.contains(QLatin1Char(':')) ? "[" + a + "]" : a)
-        .arg(Port());
-}
+QString WebServer::Url() const { return PageUrl(d_->options, Port()); }
 
-QString WebServer::Identity() const {
-    return d_->options.tls ? QStringLiteral("(certificate SHA-256 %1)").arg(d_->options.certificateFingerprint)
-                           : QString();
-}
+QString WebServer::Identity() const { return PageIdentity(d_->options); }
 
 void WebServer::SetPassword(const QString& password) { d_->guard.SetPassword(password); }
 
@@ -142,32 +133,15 @@ bool WebServer::Start(QString* error) {
     if (d_->running) return true;
     Impl& d = *d_;
     InitPageResources();
-    auto load = [](const char* path, std::string* out) {
-        QFile file(QString::fromLatin1(path));
-        if (!file.open(QIODevice::ReadOnly)) return false;
-        *out = file.readAll().toStdString();
-        return !out->empty();
-    };
-    if (!load(":/web/index.html", &d.page) || !load(":/web/style.css", &d.css) || !load(":/web/app.js", &d.script))
+    if (!LoadPageFiles(":/web/index.html", ":/web/style.css", ":/web/app.js", &d.files))
         return fail(QStringLiteral("the web page's resources are missing"));
     QString why;
     if (!d.catalogue.Open(&why)) return fail(why);
     d.events.Open();
 
-    if (!IsLoopbackAddress(d.options.address) || d.options.networkRules) {
-        if (const QString problem = NetworkPasswordProblem(d.options.password); !problem.isEmpty()) return fail(problem);
-    }
+    if (const QString problem = ListenProblem(d.options); !problem.isEmpty()) return fail(problem);
 
-    HttpHost::Settings host;
-    host.address = d.options.address;
-    host.port = d.options.port;
-    host.tls = d.options.tls;
-    host.certificatePem = d.options.certificatePem;
-    host.keyPem = d.options.keyPem;
-    host.limits.workers = std::max(2, d.options.workerThreads);
-    host.limits.eventWorkers = std::max(1, d.options.maxEventClients);
-    host.limits.headMs = std::max(100, d.options.headTimeoutMs);
-    if (!d.host.Start(host, [&d](httplib::Server& s) { d.Routes(s); }, &why)) return fail(why);
+    if (!d.host.Start(HostSettings(d.options, d.options.maxEventClients), [&d](httplib::Server& s) { d.Routes(s); }, &why)) return fail(why);
     const int bound = d.host.Port();
     d.port = bound;
     d.guard.SetPort(bound);
@@ -195,41 +169,10 @@ void WebServer::PublishEvent(const QString& type, const QJsonObject& data) {
 }
 
 void WebServer::Impl::Routes(httplib::Server& s) {
-    s.set_default_headers({
-        {"X-Content-Type-Options", "nosniff"},
-        {"Referrer-Policy", "no-referrer"},
-        {"X-Frame-Options", "DENY"},
-        {"Cross-Origin-Resource-Policy", "same-origin"},
-        {"Content-Security-Policy",
-         "default-src 'self'; img-src 'self' data:; style-src 'self'; script-src 'self'; connect-src 'self'; "
-         "media-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'"},
-    });
-    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        return guard.Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
-                                     : httplib::Server::HandlerResponse::Handled;
-    });
-    s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty()) res.set_content("error " + std::to_string(res.status) + "\n", "text/plain");
-    });
-    s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        res.status = 500;
-        res.set_content("internal error\n", "text/plain");
-    });
-    auto fixed = [](const std::string& body, const char* type) {
-        return [&body, type](const httplib::Request&, httplib::Response& res) {
-            res.set_header("Cache-Control", "no-cache");
-            res.set_content(body, type);
-        };
-    };
-    // The page in the language the browser prefers.
-    s.Get("/", [this](const httplib::Request& req, httplib::Response& res) {
-        res.set_header("Cache-Control", "no-cache");
-        res.set_header("Vary", "Accept-Language");
-        res.set_content(PageInLanguage(page, PageLanguage(req.get_header_value("Accept-Language"))),
-                        "text/html; charset=utf-8");
-    });
-    s.Get("/style.css", fixed(css, "text/css; charset=utf-8"));
-    s.Get("/app.js", fixed(script, "text/javascript; charset=utf-8"));
+    AddPageRoutes(s, guard, files,
+                  "default-src 'self'; img-src 'self' data:; style-src 'self'; script-src 'self'; connect-src 'self'; "
+                  "media-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'",
+                  "/app.js");
     s.Get("/api/takes", [this](const httplib::Request&, httplib::Response& res) {
         catalogue.List(events.WritingTake(), res);
     });

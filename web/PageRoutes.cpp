@@ -1,0 +1,100 @@
+#include "web/PageRoutes.h"
+
+#include <QFile>
+
+#include <algorithm>
+
+#include <httplib.h>
+
+#include "web/PageLanguage.h"
+#include "web/RequestGuard.h"
+#include "web/WebServer.h"
+
+bool LoadPageFiles(const char* page, const char* css, const char* script, PageFiles* out) {
+    auto load = [](const char* path, std::string* to) {
+        QFile file(QString::fromLatin1(path));
+        if (!file.open(QIODevice::ReadOnly)) return false;
+        *to = file.readAll().toStdString();
+        return !to->empty();
+    };
+    return load(page, &out->page) && load(css, &out->css) && load(script, &out->script);
+}
+
+HttpHost::Settings HostSettings(const WebOptions& options, int eventWorkers) {
+    HttpHost::Settings host;
+    host.address = options.address;
+    host.port = options.port;
+    host.tls = options.tls;
+    host.certificatePem = options.certificatePem;
+    host.keyPem = options.keyPem;
+    host.limits.workers = std::max(2, options.workerThreads);
+    host.limits.eventWorkers = std::max(1, eventWorkers);
+    host.limits.headMs = std::max(100, options.headTimeoutMs);
+    return host;
+}
+
+QString ListenProblem(const WebOptions& options) {
+    if (IsLoopbackAddress(options.address) && !options.networkRules) return {};
+    return NetworkPasswordProblem(options.password);
+}
+
+QString PageUrl(const WebOptions& options, quint16 port) {
+    const QString& a = options.address;
+    return QStringLiteral("%1://%2:%3/")
+        .arg(options.tls ? "https" : "http", a.contains(QLatin1Char(':')) ? "[" + a + "]" : a)
+        .arg(port);
+}
+
+QString PageIdentity(const WebOptions& options) {
+    return options.tls ? QStringLiteral("(certificate SHA-256 %1)").arg(options.certificateFingerprint) : QString();
+}
+
+void AddPageRoutes(httplib::Server& s, RequestGuard& guard, const PageFiles& files,
+                   const char* contentSecurityPolicy, const char* scriptPath) {
+    s.set_default_headers({
+        {"X-Content-Type-Options", "nosniff"},
+        {"Referrer-Policy", "no-referrer"},
+        {"X-Frame-Options", "DENY"},
+        {"Cross-Origin-Resource-Policy", "same-origin"},
+        {"Content-Security-Policy", contentSecurityPolicy},
+    });
+    s.set_pre_routing_handler([&guard](const httplib::Request& req, httplib::Response& res) {
+        return guard.Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
+                                     : httplib::Server::HandlerResponse::Handled;
+    });
+    s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty()) res.set_content("error " + std::to_string(res.status) + "\n", "text/plain");
+    });
+    s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+        res.status = 500;
+        res.set_content("internal error\n", "text/plain");
+    });
+    auto fixed = [](const std::string& body, const char* type) {
+        return [&body, type](const httplib::Request&, httplib::Response& res) {
+            res.set_header("Cache-Control", "no-cache");
+            res.set_content(body, type);
+        };
+    };
+    s.Get("/", [&files](const httplib::Request& req, httplib::Response& res) {
+        res.set_header("Cache-Control", "no-cache");
+        res.set_header("Vary", "Accept-Language");
+        res.set_content(PageInLanguage(files.page, PageLanguage(req.get_header_value("Accept-Language"))),
+                        "text/html; charset=utf-8");
+    });
+    s.Get("/style.css", fixed(files.css, "text/css; charset=utf-8"));
+    s.Get(scriptPath, fixed(files.script, "text/javascript; charset=utf-8"));
+}
+
+bool RangesFit(const httplib::Request& req, int64_t size, httplib::Response& res) {
+    res.set_header("Accept-Ranges", "bytes");
+    for (const auto& [first, last] : req.ranges) {
+        const bool fits = first < 0 ? last > 0 : first < size && (last < 0 || last >= first);
+        if (!fits) {
+            res.status = 416;
+            res.set_header("Content-Range", "bytes */" + std::to_string(size));
+            res.set_content("range not satisfiable\n", "text/plain");
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,54 @@
+#pragma once
+// What the recorder's page and the fleet page set up alike on their
+// HttpHost: the host settings from the web options, the address and
+// certificate shown, the page's three resources, the security headers, the
+// request guard before routing, the error answers, the fixed resources and
+// the page in the browser's language; and the check of a request's ranges.
+#include <QString>
+
+#include <cstdint>
+#include <string>
+
+#include "web/HttpHost.h"
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+class RequestGuard;
+struct WebOptions;
+
+// The page, its style sheet and its script, as compiled in.
+struct PageFiles {
+    std::string page, css, script;
+};
+
+// Reads the three resources; false when one is missing or empty.
+bool LoadPageFiles(const char* page, const char* css, const char* script, PageFiles* out);
+
+// Where and how to listen; `eventWorkers` is how many event streams may be
+// open at once.
+HttpHost::Settings HostSettings(const WebOptions& options, int eventWorkers);
+
+// Why these options cannot be served (a network address, or the network's
+// rules, with an empty or the factory password); empty when they can.
+QString ListenProblem(const WebOptions& options);
+
+// "http://ADDRESS:PORT/" ("https://" over TLS, IPv6 in brackets).
+QString PageUrl(const WebOptions& options, quint16 port);
+// "(certificate SHA-256 AB:CD:…)" over TLS, else empty.
+QString PageIdentity(const WebOptions& options);
+
+// The routes both pages share: default security headers with
+// `contentSecurityPolicy`, `guard` before every route, plain-text error and
+// exception answers, "/" (the page in the language the browser prefers),
+// "/style.css" and the script at `scriptPath`. `files` must outlive `s`'s
+// handlers.
+void AddPageRoutes(httplib::Server& s, RequestGuard& guard, const PageFiles& files,
+                   const char* contentSecurityPolicy, const char* scriptPath);
+
+// Sets "Accept-Ranges"; when a range of the request does not lie in `size`
+// bytes, answers 416 and returns false.
+bool RangesFit(const httplib::Request& req, int64_t size, httplib::Response& res);
