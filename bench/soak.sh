@@ -62,12 +62,7 @@ mount -o loop "$dir/disk.img" "$record" || fail "cannot mount a loop device (run
 
 # Standard output with the time each line arrived.
 stamp() { while IFS= read -r line; do echo "$(now) $line"; done; }
-(
-  cd "$dir/app" &&
-    exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
-      XDG_CONFIG_HOME="$dir/config" XDG_RUNTIME_DIR="$dir/runtime" PULSE_SERVER="$server" \
-      ./Somorabox --headless
-) > >(stamp >"$dir/out.log") 2>"$dir/err.log" &
+run_program "$dir" "$server" --headless > >(stamp >"$dir/out.log") 2>"$dir/err.log" &
 pid=$!
 for _ in $(seq 100); do
   [ "$(pactl list short source-outputs | wc -l)" -ge 1 ] && break

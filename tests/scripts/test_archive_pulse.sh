@@ -84,23 +84,8 @@ config() {  # SECRET [extra lines]
   } >"$work/app/config.ini"
 }
 start_program() {
-  (
-    cd "$work/app" &&
-      exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
-        XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" PULSE_SERVER="$server" \
-        ./Somorabox --headless "$@"
-  ) >>"$work/out.log" 2>>"$work/err.log" &
+  run_program "$work" "$server" --headless "$@" >>"$work/out.log" 2>>"$work/err.log" &
   pid=$!
-}
-# Waits until standard output holds at least N lines matching PATTERN.
-wait_line() {
-  local pattern=$1 n=${2:-1} seconds=${3:-30}
-  for _ in $(seq $((seconds * 10))); do
-    [ "$(grep -c -- "$pattern" "$work/out.log")" -ge "$n" ] && return 0
-    kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for '$pattern'"
-    sleep 0.1
-  done
-  fail "no line '$pattern' (#$n) within $seconds s"
 }
 play() {
   paplay -d venue "$1" 2>/dev/null &

@@ -61,12 +61,7 @@ pactl set-source-volume venue.monitor 30%
 mkdir -p "$work/app" "$work/config" "$work/runtime"
 chmod 700 "$work/runtime"
 copy_program "$exe" "$work/app" || fail "cannot copy $exe"
-(
-  cd "$work/app" &&
-    exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
-      XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" PULSE_SERVER="$server" \
-      ./Somorabox --headless
-) >"$work/out.log" 2>"$work/err.log" &
+run_program "$work" "$server" --headless >"$work/out.log" 2>"$work/err.log" &
 pid=$!
 
 # Listening once the capture stream is open and the volumes are set.

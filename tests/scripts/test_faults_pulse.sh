@@ -67,23 +67,8 @@ copy_program "$exe" "$work/app" || fail "cannot copy $exe"
 mount -t tmpfs -o size=24m somora-record "$work/app/record" || fail "cannot mount a tmpfs (run as root)"
 
 start_program() {
-  (
-    cd "$work/app" &&
-      exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
-        XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" PULSE_SERVER="$server" \
-        ./Somorabox --headless
-  ) >"$work/out.log" 2>"$work/err.log" &
+  run_program "$work" "$server" --headless >"$work/out.log" 2>"$work/err.log" &
   pid=$!
-}
-# Waits until standard output holds at least N lines matching PATTERN (default 1).
-wait_line() {
-  local pattern=$1 n=${2:-1} seconds=${3:-30}
-  for _ in $(seq $((seconds * 10))); do
-    [ "$(grep -c -- "$pattern" "$work/out.log")" -ge "$n" ] && return 0
-    kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for '$pattern'"
-    sleep 0.1
-  done
-  fail "no line '$pattern' (#$n) within $seconds s"
 }
 # The name on the Nth line that starts with WORD.
 nth_name() { grep "^$1 " "$work/out.log" | sed -n "${2}p" | awk '{print $2}'; }

@@ -16,6 +16,7 @@ if [ -z "${SOMORA_S3_ENDPOINT:-}" ]; then
   exec "$here/../../scripts/with-s3.sh" bash "$0" "$@"
 fi
 . "$here/lib/program.sh"
+. "$here/lib/browser.sh"
 
 work=$(mktemp -d /tmp/somora-fleet.XXXXXX)
 declare -A pid=()
@@ -82,15 +83,10 @@ setup() {  # NAME PREFIX [extra lines]
 }
 start_program() {  # NAME ARGS...
   local dir=$work/$1
-  (
-    cd "$dir/app" &&
-      exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
-        XDG_CONFIG_HOME="$dir/config" XDG_RUNTIME_DIR="$dir/runtime" PULSE_SERVER="$server" \
-        ./Somorabox "${@:2}"
-  ) >>"$dir/out.log" 2>>"$dir/err.log" &
+  run_program "$dir" "$server" "${@:2}" >>"$dir/out.log" 2>>"$dir/err.log" &
   pid[$1]=$!
 }
-wait_line() {  # NAME PATTERN [SECONDS]
+wait_room_line() {  # NAME PATTERN [SECONDS]
   for _ in $(seq $((${3:-30} * 10))); do
     grep -q -- "$2" "$work/$1/out.log" 2>/dev/null && return 0
     kill -0 "${pid[$1]}" 2>/dev/null || fail "$1 ended while waiting for '$2'"
@@ -111,8 +107,8 @@ for _ in $(seq 100); do
 done
 paplay -d venue "$work/take.wav" &
 player=$!
-wait_line a '^archived ' 60
-wait_line b '^archived ' 60
+wait_room_line a '^archived ' 60
+wait_room_line b '^archived ' 60
 kill "$player" 2>/dev/null
 wait "$player" 2>/dev/null
 player=""
@@ -123,7 +119,7 @@ day=$(echo "$take_a" | sed 's/^PLEN\(....\)\(..\)\(..\).*/\1-\2-\3/')
 day_b=$(echo "$take_b" | sed 's/^PLEN\(....\)\(..\)\(..\).*/\1-\2-\3/')
 
 start_program fleet --fleet
-wait_line fleet '^fleet page on http:'
+wait_room_line fleet '^fleet page on http:'
 url=$(sed -n 's/^fleet page on \(http:[^ ]*\) .*/\1/p' "$work/fleet/out.log")
 api() { curl -s --max-time 10 "$url$1"; }
 code() { curl -s --max-time 10 -o /dev/null -w '%{http_code}' "$url$1"; }
@@ -161,19 +157,7 @@ for path in "rooms/..%2Froom-b/takes/$take_b" "rooms/room-a/takes/..%2F..%2F$key
 done
 
 # --- The page in the browser.
-for _ in $(seq 20); do
-  driver_port=$(shuf -i 20000-60000 -n 1)
-  chromedriver --port="$driver_port" --allowed-ips=127.0.0.1 >"$work/driver.log" 2>&1 &
-  driver=$!
-  for _ in $(seq 50); do
-    curl -s "http://127.0.0.1:$driver_port/status" 2>/dev/null | jq -e '.value.ready' >/dev/null 2>&1 && break 2
-    kill -0 "$driver" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill "$driver" 2>/dev/null
-  wait "$driver" 2>/dev/null
-  driver=""
-done
+start_chromedriver "$work/driver.log"
 [ -n "$driver" ] || fail "chromedriver did not start"
 mkdir -p "$work/profile"
 capabilities=$(jq -nc --arg profile "$work/profile" '{capabilities: {alwaysMatch: {

@@ -16,6 +16,7 @@ if [ -z "${SOMORA_OWN_MOUNTS:-}" ]; then
   exit 1
 fi
 . "$here/lib/program.sh"
+. "$here/lib/wait.sh"
 
 work=$(mktemp -d /tmp/somora-frozen.XXXXXX)
 record=$work/app/record
@@ -24,10 +25,7 @@ player=""
 cleanup() {
   [ -n "$player" ] && kill "$player" 2>/dev/null && wait "$player" 2>/dev/null
   fsfreeze -u "$record" 2>/dev/null
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-  fi
+  kill_now "$pid"
   mountpoint -q "$record" && umount "$record"
   rm -rf "$work"
 }
@@ -52,12 +50,7 @@ mkfs.ext4 -q -F -m 0 "$work/disk.img" || fail "mkfs.ext4"
 mount -o loop "$work/disk.img" "$record" || fail "cannot mount a loop device (run as root)"
 
 start() {
-  (
-    cd "$work/app" &&
-      exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
-        XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" PULSE_SERVER="$server" \
-        ./Somorabox --headless
-  ) >"$work/out.log" 2>"$work/err.log" &
+  run_program "$work" "$server" --headless >"$work/out.log" 2>"$work/err.log" &
   pid=$!
 }
 start

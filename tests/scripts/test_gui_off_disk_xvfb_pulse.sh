@@ -6,6 +6,7 @@
 #
 # $1 = the built Somorabox. Runs inside scripts/with-pulse.sh.
 . "$(dirname "$0")/lib/program.sh"
+. "$(dirname "$0")/lib/wait.sh"
 set -uo pipefail
 exe=$(readlink -f "${1:?usage: $0 path/to/Somorabox}")
 fail() {
@@ -26,10 +27,7 @@ source "$(dirname "$0")/lib/sound.sh"
 work=$(mktemp -d /tmp/somora-guidisk.XXXXXX)
 pid=""
 cleanup() {
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-  fi
+  kill_now "$pid"
   rm -rf "$work"
 }
 trap cleanup EXIT

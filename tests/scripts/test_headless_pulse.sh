@@ -16,10 +16,7 @@ player=""
 
 cleanup() {
   [ -n "$player" ] && kill "$player" 2>/dev/null && wait "$player" 2>/dev/null
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-  fi
+  kill_now "$pid"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -47,13 +44,7 @@ copy_program "$exe" "$work/app" || fail "cannot copy $exe"
 # depend on the gain stepping down.
 printf '[Settings]\nSamplingRate=22050\nRecordingLevel=2\nAGC=0\nManualMode=0\n' \
   >"$work/app/config.ini"
-run() {
-  cd "$work/app" &&
-    exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
-      XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" \
-      PULSE_SERVER="$server" \
-      ./Somorabox "$@"
-}
+run() { run_program "$work" "$server" "$@"; }
 (run --headless) >"$work/out.log" 2>"$work/err.log" &
 pid=$!
 

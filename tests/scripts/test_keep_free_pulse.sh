@@ -14,16 +14,14 @@ if [ -z "${SOMORA_OWN_MOUNTS:-}" ]; then
   exit 1
 fi
 . "$here/lib/program.sh"
+. "$here/lib/wait.sh"
 . "$here/lib/sound.sh"
 
 work=$(mktemp -d /tmp/somora-keepfree.XXXXXX)
 record=$work/app/record
 pid=""
 cleanup() {
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-  fi
+  kill_now "$pid"
   mountpoint -q "$record" && umount "$record"
   rm -rf "$work"
 }
@@ -46,12 +44,7 @@ done
 head -c $((1 << 20)) /dev/zero >"$record/notes.wav"
 touch -d "2026-11-01 12:00" "$record/notes.wav"
 
-(
-  cd "$work/app" &&
-    exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
-      XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" PULSE_SERVER="$(sound_server)" \
-      ./Somorabox --headless
-) >"$work/out.log" 2>"$work/err.log" &
+run_program "$work" "$(sound_server)" --headless >"$work/out.log" 2>"$work/err.log" &
 pid=$!
 for _ in $(seq 50); do
   [ "$(grep -c '^removed ' "$work/out.log")" -ge 2 ] && break

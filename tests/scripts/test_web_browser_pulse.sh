@@ -14,6 +14,7 @@
 # $1 = the built Somorabox. Runs inside scripts/with-pulse.sh, as root (for
 # the network namespace).
 . "$(dirname "$0")/lib/program.sh"
+. "$(dirname "$0")/lib/browser.sh"
 . "$(dirname "$0")/lib/wait.sh"
 set -uo pipefail
 
@@ -77,12 +78,7 @@ mapfile -t replayed < <(cd "$work/app/record" && ls PLEN*.wav | sort)
 
 listening() { [ "$(capture_streams)" -ge 1 ]; }
 start_recorder() {  # waits for its line about the web page
-  (
-    cd "$work/app" &&
-      exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
-        XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" PULSE_SERVER="$server" \
-        ./Somorabox --headless
-  ) >"$work/out.log" 2>"$work/err.log" &
+  run_program "$work" "$server" --headless >"$work/out.log" 2>"$work/err.log" &
   pid=$!
   for _ in $(seq 100); do
     grep -q '^web page ' "$work/out.log" && break
@@ -134,19 +130,7 @@ spki=$(openssl x509 -in "$work/app/web-certificate.pem" -pubkey -noout | openssl
   fail "HTTPS does not answer"
 
 # --- The browser, through chromedriver on a free loopback port.
-for _ in $(seq 20); do
-  driver_port=$(shuf -i 20000-60000 -n 1)
-  chromedriver --port="$driver_port" --allowed-ips=127.0.0.1 >"$work/driver.log" 2>&1 &
-  driver=$!
-  for _ in $(seq 50); do
-    curl -s "http://127.0.0.1:$driver_port/status" 2>/dev/null | jq -e '.value.ready' >/dev/null 2>&1 && break 2
-    kill -0 "$driver" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill "$driver" 2>/dev/null
-  wait "$driver" 2>/dev/null
-  driver=""
-done
+start_chromedriver "$work/driver.log"
 [ -n "$driver" ] || fail "chromedriver did not start"
 
 capabilities=$(jq -nc --arg profile "$work/profile" --arg spki "$spki" '{capabilities: {alwaysMatch: {

@@ -31,10 +31,7 @@ fi
 work=$(mktemp -d /tmp/somora-close.XXXXXX)
 pid=""
 cleanup() {
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-  fi
+  kill_now "$pid"
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -21,3 +21,31 @@ show_recorder_logs() {
   echo "--- standard error:" >&2
   tail -n 30 "$work/err.log" >&2 2>/dev/null
 }
+
+# run_program DIR SERVER ARGS...: the program copied to DIR/app, run with
+# ARGS without a display, its settings in DIR/config, its runtime folder in
+# DIR/runtime and the sound server SERVER. It replaces the shell it runs in:
+# start it in the background (&) or in a subshell, with the caller's
+# redirections, so that $! is the program itself.
+run_program() {
+  local dir=$1 server=$2
+  shift 2
+  cd "$dir/app" &&
+    exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+      XDG_CONFIG_HOME="$dir/config" XDG_RUNTIME_DIR="$dir/runtime" PULSE_SERVER="$server" \
+      ./Somorabox "$@"
+}
+
+# wait_line PATTERN [N] [SECONDS]: waits until WORK/out.log ($work) holds at
+# least N (1) lines matching PATTERN, within SECONDS (30); fails (the
+# caller's fail()) when the program $pid ends first or time runs out.
+# shellcheck disable=SC2154  # pid and work are the caller's
+wait_line() {
+  local pattern=$1 n=${2:-1} seconds=${3:-30}
+  for _ in $(seq $((seconds * 10))); do
+    [ "$(grep -c -- "$pattern" "$work/out.log")" -ge "$n" ] && return 0
+    kill -0 "$pid" 2>/dev/null || fail "the program ended while waiting for '$pattern'"
+    sleep 0.1
+  done
+  fail "no line '$pattern' (#$n) within $seconds s"
+}

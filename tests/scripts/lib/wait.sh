@@ -40,3 +40,12 @@ stop_pid() {
 capture_streams() {
   pactl list short source-outputs | wc -l
 }
+
+# kill_now PID: SIGKILL for PID, a child of this shell, when it is given and
+# still runs, and waits for it (for the tests' clean-up).
+kill_now() {
+  if [ -n "$1" ] && kill -0 "$1" 2>/dev/null; then
+    kill -KILL "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+  fi
+}
