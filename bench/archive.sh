@@ -10,19 +10,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+. tests/scripts/lib/program.sh
 exe=${1:-}
 minutes=${2:-60}
 if [ -z "$exe" ]; then
-  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
-  [ -f build/build.ninja ] || cmake -S . -B build -G Ninja >/dev/null
-  ninja -C build Somorabox >/dev/null
+  build_program
   exe=$root/build/Somorabox
 fi
 exe=$(realpath "$exe")
 if [ -z "${SOMORA_S3_ENDPOINT:-}" ]; then
   exec scripts/with-pulse.sh scripts/with-s3.sh bash "$0" "$exe" "$minutes"
 fi
-. tests/scripts/lib/program.sh
 fail() { echo "archive bench: $*" >&2; exit 1; }
 . tests/scripts/lib/sound.sh
 require_sound

@@ -11,13 +11,11 @@
 #     clients fetched one take each at once.
 # Usage: bench/fleet.sh [path/to/Somorabox]   (default build/Somorabox)
 . "$(dirname "$0")/../tests/scripts/lib/program.sh"
+. "$(dirname "$0")/../tests/scripts/lib/wait.sh"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 exe=${1:-build/Somorabox}
-if [ ! -x "$exe" ]; then
-  echo "fleet: build the program first (ninja -C build Somorabox)" >&2
-  exit 1
-fi
+need_program fleet "$exe"
 if [ -z "${SOMORA_S3_ENDPOINT:-}" ]; then
   exec scripts/with-s3.sh bash "$0" "$@"
 fi
@@ -25,10 +23,7 @@ fi
 dir=$(mktemp -d /tmp/somora-fleet-bench.XXXXXX)
 pid=""
 cleanup() {
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -TERM "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null || true
-  fi
+  kill_now "$pid" TERM
   rm -rf "$dir"
 }
 trap cleanup EXIT

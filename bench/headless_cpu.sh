@@ -9,14 +9,12 @@
 # (RssAnon) beside it: the rest are pages of the shared libraries.
 # Usage: bench/headless_cpu.sh [seconds] [path/to/Somorabox]   (default 60, build/Somorabox)
 . "$(dirname "$0")/../tests/scripts/lib/program.sh"
+. "$(dirname "$0")/../tests/scripts/lib/wait.sh"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs=${1:-60}
 exe=${2:-build/Somorabox}
-if [ ! -x "$exe" ]; then
-  echo "headless_cpu: build the program first (ninja -C build Somorabox)" >&2
-  exit 1
-fi
+need_program headless_cpu "$exe"
 if [ -z "${SOMORA_CPU_INNER:-}" ]; then
   SOMORA_CPU_INNER=1 exec scripts/with-pulse.sh bash "$0" "$@"
 fi
@@ -24,10 +22,7 @@ fi
 dir=$(mktemp -d /tmp/somora-headless-cpu.XXXXXX)
 pid=""
 cleanup() {
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -TERM "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null || true
-  fi
+  kill_now "$pid" TERM
   rm -rf "$dir"
 }
 trap cleanup EXIT

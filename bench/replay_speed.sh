@@ -10,9 +10,7 @@ cd "$(dirname "$0")/.."
 exe=${1:-}
 minutes=${2:-60}
 if [ -z "$exe" ]; then
-  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
-  [ -f build/build.ninja ] || cmake -S . -B build -G Ninja >/dev/null
-  ninja -C build Somorabox >/dev/null
+  build_program
   exe=build/Somorabox
 fi
 for tool in sox /usr/bin/time; do

@@ -23,6 +23,7 @@ if [ -z "${SOMORA_SOAK_INNER:-}" ]; then
   SOMORA_SOAK_INNER=1 exec unshare --mount --propagation private "$wrapper" bash "$0" "$@"
 fi
 . tests/scripts/lib/program.sh
+. tests/scripts/lib/wait.sh
 . scripts/lib/sound-server.sh
 fail() { echo "soak: $*" >&2; exit 1; }
 . tests/scripts/lib/sound.sh
@@ -38,10 +39,7 @@ player=""
 cleanup() {
   [ -n "$player" ] && kill "$player" 2>/dev/null && wait "$player" 2>/dev/null
   fsfreeze -u "$record" 2>/dev/null
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -TERM "$pid"
-    wait "$pid" 2>/dev/null
-  fi
+  kill_now "$pid" TERM
   mountpoint -q "$record" && umount "$record"
   rm -rf "$dir"
 }

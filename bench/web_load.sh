@@ -16,13 +16,11 @@
 #     client once a second (median and worst), and the take's length as in 2.
 # Usage: bench/web_load.sh [path/to/Somorabox]   (default build/Somorabox)
 . "$(dirname "$0")/../tests/scripts/lib/program.sh"
+. "$(dirname "$0")/../tests/scripts/lib/wait.sh"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 exe=${1:-build/Somorabox}
-if [ ! -x "$exe" ]; then
-  echo "web_load: build the program first (ninja -C build Somorabox)" >&2
-  exit 1
-fi
+need_program web_load "$exe"
 if [ -z "${SOMORA_WEB_INNER:-}" ]; then
   SOMORA_WEB_INNER=1 exec scripts/with-pulse.sh bash "$0" "$@"
 fi
@@ -35,10 +33,7 @@ cleanup() {
   touch "$dir/stop"
   for fd in "${held[@]}"; do exec {fd}>&- 2>/dev/null || true; done
   for c in "${clients[@]}"; do kill "$c" 2>/dev/null || true; wait "$c" 2>/dev/null || true; done
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill -TERM "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null || true
-  fi
+  kill_now "$pid" TERM
   rm -rf "$dir"
 }
 trap cleanup EXIT

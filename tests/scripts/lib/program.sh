@@ -49,3 +49,19 @@ wait_line() {
   done
   fail "no line '$pattern' (#$n) within $seconds s"
 }
+
+# need_program NAME EXE: ends the benchmark NAME unless EXE is executable.
+need_program() {
+  if [ ! -x "$2" ]; then
+    echo "$1: build the program first (ninja -C build Somorabox)" >&2
+    exit 1
+  fi
+}
+
+# build_program: configures ./build when it is not yet, and builds the
+# program there (run from the checkout).
+build_program() {
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+  [ -f build/build.ninja ] || cmake -S . -B build -G Ninja >/dev/null
+  ninja -C build Somorabox >/dev/null
+}

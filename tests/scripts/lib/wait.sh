@@ -41,11 +41,12 @@ capture_streams() {
   pactl list short source-outputs | wc -l
 }
 
-# kill_now PID: SIGKILL for PID, a child of this shell, when it is given and
-# still runs, and waits for it (for the tests' clean-up).
+# kill_now PID [SIGNAL]: SIGNAL (KILL) for PID, a child of this shell, when
+# it is given and still runs, and waits for it (for the clean-up of tests
+# and benchmarks).
 kill_now() {
   if [ -n "$1" ] && kill -0 "$1" 2>/dev/null; then
-    kill -KILL "$1" 2>/dev/null
-    wait "$1" 2>/dev/null
+    kill -"${2:-KILL}" "$1" 2>/dev/null
+    wait "$1" 2>/dev/null || true
   fi
 }
