@@ -217,7 +217,7 @@ CaptureConfig RecorderSession::BuildCaptureConfig() const {
     c.agc = settings_.AGC;
     c.endRecordingIfPlaying = settings_.EndRecordingIfPlaying;
     c.recordingVolume = settings_.RecordingVolume;
-    c.preRollMs = recordingOptions_.PreRollMs;
+    c.preRollMs = settings_.PreRollMs;
     c.display = display_;
     return c;
 }
@@ -225,7 +225,6 @@ CaptureConfig RecorderSession::BuildCaptureConfig() const {
 void RecorderSession::StartCapture(WaveDisplay* display) {
     closed_ = false;
     settings_ = AppSettings;
-    recordingOptions_ = RecordingOptions;
     display_ = display;
     WaveBackColor = RGB(0, 204, 255);
     ApplyStorePolicy();

@@ -142,7 +142,6 @@ private:
 
     Options options_;
     TAppSettings settings_;
-    TRecordingOptions recordingOptions_;
     std::unique_ptr<TakeStore> store_;
     std::unique_ptr<TakeWriter> writer_;
     std::unique_ptr<TFRecord> record_;

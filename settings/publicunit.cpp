@@ -7,7 +7,6 @@
 QString AppPath;
 QString ExecutableFile;
 TAppSettings AppSettings;
-TRecordingOptions RecordingOptions;
 bool Playing = false;
 int32_t BandLevels[20] = {};
 TColor WaveBackColor = 0;
@@ -104,18 +103,13 @@ void LoadSettings() {
     AppSettings.AGC = ReadBool("AGC", true);
     AppSettings.EndRecordingIfPlaying = ReadBool("EndRecordingIfPlaying", true);
     AppSettings.ManageFile = ReadBool("ManageFile", true);
-    bool number = false;
-    const int keepFree = platform::Services()
-                             .profile->ReadString(ConfigPath(), QStringLiteral("Disk"), QStringLiteral("KeepFreeMB"),
-                                                  QStringLiteral("0"))
-                             .toInt(&number);
-    AppSettings.KeepFreeMB = number && keepFree > 0 ? keepFree : 0;
+    AppSettings.KeepFreeMB = std::max<int32_t>(ReadInteger("KeepFreeMB", 0, QStringLiteral("Disk")), 0);
     // A missing key gives the default; a present but empty one an empty password.
     const QString missing = QStringLiteral("\x01missing\x01");
     const QString pw =
         platform::Services().profile->ReadString(ConfigPath(), kSettingsSection, "password", missing);
     AppSettings.password = pw == missing ? QStringLiteral("58316024") : pw;
-    RecordingOptions.PreRollMs =
+    AppSettings.PreRollMs =
         std::clamp<int32_t>(ReadInteger("PreRollMs", 0, QStringLiteral("Recording")), 0, kMaxPreRollMs);
 }
 

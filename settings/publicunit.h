@@ -19,14 +19,11 @@ struct TAppSettings {
     bool EndRecordingIfPlaying = false;
     bool AGC = false;
     bool ManageFile = false;
+    QString password;
+    // Keys of config.ini that the settings dialog does not show, read with
+    // the settings at start-up and never written by the program.
     // [Disk] KeepFreeMB: the oldest takes go while less is free; 0: off.
     int32_t KeepFreeMB = 0;
-    QString password;
-};
-
-// Keys of config.ini that the settings dialog does not show, read with the
-// settings at start-up and never written by the program.
-struct TRecordingOptions {
     // [Recording] PreRollMs: sound kept before the block that starts a voice
     // take, in milliseconds; 0 (off) .. kMaxPreRollMs.
     int32_t PreRollMs = 0;
@@ -48,7 +45,6 @@ QString RecordFolder();
 // program keeps its data in the user's data folder); empty otherwise.
 extern QString ExecutableFile;
 extern TAppSettings AppSettings;
-extern TRecordingOptions RecordingOptions;
 
 // Shared state, each written by the unit named.
 extern bool Playing;                   // playback engine
