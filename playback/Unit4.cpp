@@ -97,8 +97,8 @@ void TFPlay::OnFileOpened(bool ok, const QByteArray& header, qint64 fileBytes) {
         if (self) self->OnWaveOutClose();
     };
     // Reading ahead starts while the device opens.
-    PlayFile->Fill(std::clamp<int64_t>(int64_t{bytesPerSecond} * kReadAheadSeconds, int64_t{kBufferCount} * kBlockBytes * 2,
-                                       int64_t{16} * 1024 * 1024));
+    constexpr int64_t kLeast = int64_t{kBufferCount} * kBlockBytes * 2, kMost = int64_t{16} * 1024 * 1024;
+    PlayFile->Fill(std::clamp<int64_t>(int64_t{bytesPerSecond} * kReadAheadSeconds, kLeast, kMost));
     opening_ = true;
     if (WaveOut->Open(format, std::move(handlers)) != platform::kWaveOk) {
         // No open report will come: release the file so that the next
