@@ -2,6 +2,7 @@
 
 #include <QPointer>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -46,25 +47,25 @@ TFPlay::~TFPlay() {
 }
 
 void TFPlay::Play(const QString& fileName) {
-    if (Playing || opening_) return;
-    platform::Files* files = platform::Services().files;
-    if (!files || !files->Exists(fileName)) return;
+    if (Playing || opening_ || readingHeader_) return;
+    if (!platform::Services().files) return;
+    readingHeader_ = true;
+    PlayFile = std::make_unique<platform::ReadAhead>(fileName, kHeaderBytes);
+    connect(PlayFile.get(), &platform::ReadAhead::opened, this, &TFPlay::OnFileOpened);
+    connect(PlayFile.get(), &platform::ReadAhead::more, this, &TFPlay::OnMoreRead);
+}
 
+void TFPlay::OnFileOpened(bool ok, const QByteArray& header, qint64 fileBytes) {
+    readingHeader_ = false;
     // A file that is being recorded is locked and cannot be opened; like a
     // file shorter than its header it plays nothing and reports nothing.
-    PlayFile = files->OpenRead(fileName);
-    if (!PlayFile) {
-        StopPlayback();
-        return;
-    }
-    uint8_t header[kHeaderBytes];
-    if (PlayFile->Read(header, kHeaderBytes) != kHeaderBytes) {
+    if (!ok || header.size() != kHeaderBytes) {
         ReleaseFile();
         StopPlayback();
         return;
     }
-    const platform::WaveFormat format = WaveFormatOf(header);
-    if (format.formatTag != 1 || PlayFile->Size() < kMinimumFileBytes) {
+    const platform::WaveFormat format = WaveFormatOf(reinterpret_cast<const uint8_t*>(header.constData()));
+    if (format.formatTag != 1 || fileBytes < kMinimumFileBytes) {
         ReleaseFile();
         return;
     }
@@ -95,6 +96,9 @@ void TFPlay::Play(const QString& fileName) {
     handlers.onClose = [self] {
         if (self) self->OnWaveOutClose();
     };
+    // Reading ahead starts while the device opens.
+    constexpr int64_t kLeast = int64_t{kBufferCount} * kBlockBytes * 2, kMost = int64_t{16} * 1024 * 1024;
+    PlayFile->Fill(std::clamp<int64_t>(int64_t{bytesPerSecond} * kReadAheadSeconds, kLeast, kMost));
     opening_ = true;
     if (WaveOut->Open(format, std::move(handlers)) != platform::kWaveOk) {
         // No open report will come: release the file so that the next
@@ -116,17 +120,20 @@ void TFPlay::OnWaveOutOpen() {
     DoneIndex = 0;
     Playing = true;
     BytesPlayed = 0;
-    // Nothing could be queued: no block will come back to end the playback.
-    if (inFlight_ == 0) StopPlayback();
+    // Nothing could be queued and nothing more will be read: no block will
+    // come back to end the playback. (Blocks not read yet follow with more.)
+    if (inFlight_ == 0 && refillEnded_) StopPlayback();
 }
 
 bool TFPlay::QueueNextBlock() {
     if (refillEnded_ || stopping_ || !PlayFile) return false;
     platform::WaveOutBuffer& header = PlayHeaders[static_cast<size_t>(WriteIndex)];
-    // The end of the file, a read error and a refused write all end the
-    // refilling; what is queued still plays.
-    const int64_t read = PlayFile->Read(header.data, kBlockBytes);
-    if (read <= 0) {
+    // A block not read yet is queued when more has been read. The end of the
+    // file, a read error and a refused write all end the refilling; what is
+    // queued still plays.
+    const int64_t read = PlayFile->Take(header.data, kBlockBytes);
+    if (read < 0) return false;
+    if (read == 0) {
         refillEnded_ = true;
         return false;
     }
@@ -157,9 +164,16 @@ void TFPlay::OnWaveOutDone(platform::WaveOutBuffer* header) {
     ComputeBands(workBlock_.data(), kPlaybackBlock.frames, SampleRate, level, BandLevels);
 
     DoneIndex = (DoneIndex + 1) % kBufferCount;
-    if (!QueueNextBlock() && DoneIndex == WriteIndex) StopPlayback();
+    if (!QueueNextBlock() && DoneIndex == WriteIndex && refillEnded_) StopPlayback();
     // The clock's count; it stops short of overflowing.
     if (BytesPlayed <= std::numeric_limits<int32_t>::max() - kBlockBytes) BytesPlayed += kBlockBytes;
+}
+
+void TFPlay::OnMoreRead() {
+    if (!Playing || stopping_ || refillEnded_) return;
+    while (inFlight_ < kBufferCount && QueueNextBlock()) {
+    }
+    if (inFlight_ == 0 && refillEnded_) StopPlayback();
 }
 
 void TFPlay::StopPlayback() {
@@ -181,6 +195,7 @@ void TFPlay::OnWaveOutClose() {
 }
 
 void TFPlay::ReleaseFile() {
-    if (PlayFile) PlayFile->Close();
+    // The reader's thread closes the file; nothing here waits for it.
     PlayFile.reset();
+    readingHeader_ = false;
 }

@@ -4,8 +4,11 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <mutex>
 
 #include "support/FakeWaveOut.h"
 #include "playback/Unit4.h"
@@ -44,9 +47,71 @@ public:
     TColor lastPen = 0;
 };
 
+// Files whose readers hold every read past the first `allowed` bytes until
+// released, as a disk that stops answering does.
+class StallingFiles final : public platform::Files {
+public:
+    explicit StallingFiles(platform::Files& real) : real_(real) {}
+    int64_t allowed = 0;
+
+    bool Stalled() {
+        std::lock_guard lock(mutex_);
+        return stalled_;
+    }
+    void Release() {
+        {
+            std::lock_guard lock(mutex_);
+            released_ = true;
+        }
+        wake_.notify_all();
+    }
+
+    bool Exists(const QString& path) override { return real_.Exists(path); }
+    bool MakePath(const QString& dir) override { return real_.MakePath(dir); }
+    std::unique_ptr<platform::WritableFile> CreateNew(const QString& path) override { return real_.CreateNew(path); }
+    bool Remove(const QString& path) override { return real_.Remove(path); }
+    QList<platform::DirEntry> List(const QString& dir, const QString& suffix) override {
+        return real_.List(dir, suffix);
+    }
+    std::unique_ptr<platform::ReadableFile> OpenRead(const QString& path) override {
+        auto file = real_.OpenRead(path);
+        return file ? std::make_unique<Reader>(*this, std::move(file)) : nullptr;
+    }
+
+private:
+    class Reader final : public platform::ReadableFile {
+    public:
+        Reader(StallingFiles& owner, std::unique_ptr<platform::ReadableFile> file)
+            : owner_(owner), file_(std::move(file)) {}
+        int64_t Read(void* data, int64_t size) override {
+            const int64_t at = file_->Position();
+            if (at < owner_.allowed) return file_->Read(data, std::min(size, owner_.allowed - at));
+            std::unique_lock lock(owner_.mutex_);
+            owner_.stalled_ = true;
+            owner_.wake_.wait(lock, [this] { return owner_.released_; });
+            lock.unlock();
+            return file_->Read(data, size);
+        }
+        int64_t Size() override { return file_->Size(); }
+        int64_t Position() override { return file_->Position(); }
+        void Close() override { file_->Close(); }
+
+    private:
+        StallingFiles& owner_;
+        std::unique_ptr<platform::ReadableFile> file_;
+    };
+
+    platform::Files& real_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stalled_ = false;
+    bool released_ = false;
+};
+
 class PlaybackTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        testing_support::CoreApp();
         env.files.MakePath(env.AppDir() + "record/");
         platform::Services().waveOut = &device;
         Playing = false;
@@ -66,6 +131,13 @@ protected:
     QString WriteWav(const QString& name, const WavSpec& format, const QByteArray& data) {
         return Write(name, Header(format, static_cast<int>(data.size())) + data);
     }
+    // Asks for the file, then waits until its header is read and, when it
+    // plays, the whole file is read ahead: the device's reports then go on at once.
+    void Request(const QString& path) {
+        play.Play(path);
+        ASSERT_TRUE(testing_support::WaitUntil(
+            [&] { return !play.ReadingHeader() && (!play.PlayFile || play.PlayFile->AtEnd()); }, 5000));
+    }
     // Opens, plays every block and reports the close.
     void PlayThrough() {
         device.ReportOpen();
@@ -80,12 +152,12 @@ protected:
 };
 
 TEST_F(PlaybackTest, FileMustHoldHeaderAndOneWholeBlock) {
-    play.Play(WriteWav("short.wav", {}, Counting(2047)));  // 2091 bytes
+    Request(WriteWav("short.wav", {}, Counting(2047)));  // 2091 bytes
     EXPECT_TRUE(device.opens.empty());
     EXPECT_FALSE(Playing);
 
     const QByteArray data = Counting(2048);  // 2092 bytes
-    play.Play(WriteWav("one.wav", {}, data));
+    Request(WriteWav("one.wav", {}, data));
     ASSERT_EQ(device.opens.size(), 1u);
     EXPECT_FALSE(Playing) << "Playing starts with the open report";
     device.ReportOpen();
@@ -104,7 +176,7 @@ TEST_F(PlaybackTest, FileMustHoldHeaderAndOneWholeBlock) {
 
 TEST_F(PlaybackTest, ShortLastBlockPlaysItsBytesAndCountsAWholeBlock) {
     const QByteArray data = Counting(2 * 2048 + 100);
-    play.Play(WriteWav("tail.wav", {}, data));
+    Request(WriteWav("tail.wav", {}, data));
     device.ReportOpen();
     ASSERT_EQ(device.writes.size(), 3u);
     EXPECT_EQ(device.writes[2].length, 100u);
@@ -118,7 +190,7 @@ TEST_F(PlaybackTest, ShortLastBlockPlaysItsBytesAndCountsAWholeBlock) {
 
 TEST_F(PlaybackTest, KeepsThirtyBlocksQueuedAndPlaysTheFileInOrder) {
     const QByteArray data = Counting(45 * 2048 + 10);
-    play.Play(WriteWav("long.wav", {}, data));
+    Request(WriteWav("long.wav", {}, data));
     device.ReportOpen();
     EXPECT_EQ(device.Queued(), 30);
     device.CompleteBuffers(1);
@@ -147,14 +219,14 @@ TEST_F(PlaybackTest, RefusesHeadersThatCannotBePlayedOrTimed) {
     huge.bits = 0xFFFF;
     int n = 0;
     for (const WavSpec& format : {floatTag, noRate, noChannels, noBits, huge}) {
-        play.Play(WriteWav(QStringLiteral("bad%1.wav").arg(n++), format, Counting(4096)));
+        Request(WriteWav(QStringLiteral("bad%1.wav").arg(n++), format, Counting(4096)));
         EXPECT_TRUE(device.opens.empty()) << "case " << n;
         EXPECT_FALSE(Playing);
     }
     // Shorter than the header: nothing, and the next file still plays.
-    play.Play(Write("tiny.wav", QByteArray(30, 'x')));
+    Request(Write("tiny.wav", QByteArray(30, 'x')));
     EXPECT_TRUE(device.opens.empty());
-    play.Play(WriteWav("good.wav", {}, Counting(4096)));
+    Request(WriteWav("good.wav", {}, Counting(4096)));
     EXPECT_EQ(device.opens.size(), 1u);
 }
 
@@ -163,7 +235,7 @@ TEST_F(PlaybackTest, PlaysEachFileInItsOwnFormat) {
     mono.channels = 1;
     mono.rate = 8000;
     mono.bits = 8;
-    play.Play(WriteWav("mono.wav", mono, Counting(3000)));
+    Request(WriteWav("mono.wav", mono, Counting(3000)));
     ASSERT_EQ(device.opens.size(), 1u);
     const platform::WaveFormat& f = device.opens[0];
     EXPECT_EQ(f.formatTag, 1);
@@ -183,7 +255,7 @@ TEST_F(PlaybackTest, PlaysEachFileInItsOwnFormat) {
     odd.bits = 4;
     odd.rate = 5;
     odd.blockAlign = 7;
-    play.Play(WriteWav("odd.wav", odd, Counting(2048)));
+    Request(WriteWav("odd.wav", odd, Counting(2048)));
     ASSERT_EQ(device.opens.size(), 2u);
     EXPECT_EQ(device.opens[1].blockAlign, 7);
     EXPECT_EQ(play.BytesPerSecond, 2);
@@ -193,7 +265,7 @@ TEST_F(PlaybackTest, FullScaleRecordingShowsHalfLevelAndBandsClearAtClose) {
     QByteArray data(2 * 2048, '\0');
     auto* s = reinterpret_cast<int16_t*>(data.data());
     for (int frame = 0; frame < 1024; ++frame) s[2 * frame] = s[2 * frame + 1] = frame % 2 ? -32767 : 32767;
-    play.Play(WriteWav("loud.wav", {}, data));
+    Request(WriteWav("loud.wav", {}, data));
     device.ReportOpen();
     device.CompleteBuffers(1);
     EXPECT_EQ(play.Level, 50);
@@ -215,7 +287,7 @@ TEST_F(PlaybackTest, FullScaleRecordingShowsHalfLevelAndBandsClearAtClose) {
 }
 
 TEST_F(PlaybackTest, SecondStopBeforeCloseReportChangesNothing) {
-    play.Play(WriteWav("a.wav", {}, Counting(10 * 2048)));
+    Request(WriteWav("a.wav", {}, Counting(10 * 2048)));
     device.ReportOpen();
     device.CompleteBuffers(2);
     const size_t written = device.writes.size();
@@ -232,7 +304,7 @@ TEST_F(PlaybackTest, SecondStopBeforeCloseReportChangesNothing) {
 
 TEST_F(PlaybackTest, BlocksGivenBackByTheResetAreNotRefilled) {
     device.reportOnReset = true;
-    play.Play(WriteWav("a.wav", {}, Counting(40 * 2048)));
+    Request(WriteWav("a.wav", {}, Counting(40 * 2048)));
     device.ReportOpen();
     device.CompleteBuffers(1);
     const size_t written = device.writes.size();
@@ -248,12 +320,12 @@ TEST_F(PlaybackTest, BlocksGivenBackByTheResetAreNotRefilled) {
 
 TEST_F(PlaybackTest, SecondPlayBeforeOpenReportOpensNothing) {
     const QByteArray first = Counting(3 * 2048);
-    play.Play(WriteWav("first.wav", {}, first));
-    play.Play(WriteWav("second.wav", {}, QByteArray(3 * 2048, '\x11')));
+    Request(WriteWav("first.wav", {}, first));
+    Request(WriteWav("second.wav", {}, QByteArray(3 * 2048, '\x11')));
     EXPECT_EQ(device.opens.size(), 1u);
     device.ReportOpen();
     EXPECT_EQ(device.writes[0].bytes, first.left(2048));
-    play.Play(WriteWav("third.wav", {}, QByteArray(3 * 2048, '\x22')));
+    Request(WriteWav("third.wav", {}, QByteArray(3 * 2048, '\x22')));
     EXPECT_EQ(device.opens.size(), 1u) << "Play while playing does nothing";
     PlayThrough();
 }
@@ -264,28 +336,28 @@ TEST_F(PlaybackTest, FileBeingRecordedIsNotPlayed) {
     ASSERT_TRUE(writer);
     const QByteArray bytes = Header({}, 4096) + Counting(4096);
     writer->Append(bytes.constData(), bytes.size());
-    play.Play(path);
+    Request(path);
     EXPECT_TRUE(device.opens.empty());
     EXPECT_FALSE(Playing);
     writer->Close();
-    play.Play(path);
+    Request(path);
     EXPECT_EQ(device.opens.size(), 1u);
 }
 
 TEST_F(PlaybackTest, RefusedOpenReleasesTheFile) {
     device.failOpen = true;
     const QString path = WriteWav("a.wav", {}, Counting(4096));
-    play.Play(path);
+    Request(path);
     EXPECT_FALSE(Playing);
     EXPECT_FALSE(play.PlayFile);
     device.failOpen = false;
-    play.Play(path);
+    Request(path);
     EXPECT_EQ(device.opens.size(), 2u) << "a refused open does not block the next request";
 }
 
 TEST_F(PlaybackTest, RefusedWritesEndThePlayback) {
     device.writesBeforeFailure = 3;
-    play.Play(WriteWav("a.wav", {}, Counting(10 * 2048)));
+    Request(WriteWav("a.wav", {}, Counting(10 * 2048)));
     device.ReportOpen();
     EXPECT_EQ(device.Queued(), 3);
     device.writesBeforeFailure = -1;  // later writes would succeed, but the refilling has ended
@@ -296,9 +368,40 @@ TEST_F(PlaybackTest, RefusedWritesEndThePlayback) {
 
     // Not a single block queued: nothing will come back, so the playback ends at once.
     device.writesBeforeFailure = 0;
-    play.Play(WriteWav("b.wav", {}, Counting(10 * 2048)));
+    Request(WriteWav("b.wav", {}, Counting(10 * 2048)));
     device.ReportOpen();
     EXPECT_EQ(device.closes, 2);
+    device.ReportClose();
+    EXPECT_FALSE(Playing);
+}
+
+TEST_F(PlaybackTest, StalledDiskNeitherBlocksNorGarblesAndPlaybackResumes) {
+    StallingFiles stalling(env.files);
+    stalling.allowed = 44 + 4 * 2048;  // the header and four blocks
+    platform::Services().files = &stalling;
+    const QByteArray data = Counting(45 * 2048 + 10);
+    play.Play(WriteWav("long.wav", {}, data));
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return device.OpenPending() && stalling.Stalled(); }, 5000));
+    device.ReportOpen();
+    EXPECT_TRUE(Playing);
+    EXPECT_EQ(device.Queued(), 4) << "what was read before the stall";
+    // Played while the reader is held: the window's thread goes on, the
+    // device runs dry, nothing else is queued and the playback does not end.
+    EXPECT_EQ(device.CompleteAll(), 4);
+    EXPECT_EQ(device.Queued(), 0);
+    EXPECT_TRUE(Playing);
+    EXPECT_EQ(device.closes, 0);
+
+    stalling.Release();
+    ASSERT_TRUE(testing_support::WaitUntil(
+        [&] {
+            device.CompleteAll();
+            return device.closes == 1;
+        },
+        5000));
+    QByteArray played;
+    for (const auto& w : device.writes) played += w.bytes;
+    EXPECT_EQ(played, data) << "every byte once, in order";
     device.ReportClose();
     EXPECT_FALSE(Playing);
 }

@@ -54,6 +54,7 @@ TEST_F(PlaybackCommandsTest, StopCommandStopsOnlyAPlayback) {
     form->Image9Click();
     EXPECT_EQ(device.resets, 0);
     session->PlayTake(path, nullptr);
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return device.OpenPending(); }, 5000));
     device.ReportOpen();
     ASSERT_TRUE(Playing);
     form->Image9Click();
@@ -65,6 +66,7 @@ TEST_F(PlaybackCommandsTest, StopCommandStopsOnlyAPlayback) {
 
 TEST_F(PlaybackCommandsTest, CloseCommandStopsThePlaybackOnceAlthoughItStopsTwice) {
     session->PlayTake(path, nullptr);
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return device.OpenPending(); }, 5000));
     device.ReportOpen();
     form->Image2Click();  // stops, closes the window, whose closing stops again
     EXPECT_EQ(device.resets, 1);
