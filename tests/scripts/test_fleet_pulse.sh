@@ -160,25 +160,8 @@ done
 start_chromedriver "$work/driver.log"
 [ -n "$driver" ] || fail "chromedriver did not start"
 mkdir -p "$work/profile"
-capabilities=$(jq -nc --arg profile "$work/profile" '{capabilities: {alwaysMatch: {
-  browserName: "chrome",
-  "goog:chromeOptions": {binary: "/usr/bin/chromium", args: [
-    "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
-    "--disable-component-update", "--disable-sync", "--no-first-run", "--mute-audio",
-    "--autoplay-policy=no-user-gesture-required", ("--user-data-dir=" + $profile)]}}}}')
-session=$(curl -s -X POST "http://127.0.0.1:$driver_port/session" -H 'Content-Type: application/json' \
-  -d "$capabilities" | jq -r '.value.sessionId // empty')
+open_browser "$work/profile"
 [ -n "$session" ] || fail "no browser session"
-wd() { curl -s -X "$1" "http://127.0.0.1:$driver_port/session/$session$2" -H 'Content-Type: application/json' -d "${3:-{\}}"; }
-js() { wd POST /execute/sync "$(jq -nc --arg s "$1" '{script: $s, args: []}')" | jq -c '.value'; }
-until_true() {  # EXPRESSION TENTHS-OF-A-SECOND
-  local i
-  for ((i = 0; i < $2; i++)); do
-    [ "$(js "return Boolean($1)")" = true ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
 show_takes() {  # ROOM DAY
   js "document.querySelector('article.room[data-room=\"$1\"]').click();
       const d = document.getElementById('day'); d.value = '$2'; d.dispatchEvent(new Event('change')); return true" >/dev/null

@@ -19,8 +19,7 @@ if [ -z "${SOMORA_IN_XVFB:-}" ]; then
     command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh installs it)"
   done
   source "$(dirname "$0")/lib/sound.sh"
-  export PULSE_SERVER=$(sound_server)
-  exec env SOMORA_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$exe"
+  rerun_in_xvfb "$0" "$exe"
 fi
 source "$(dirname "$0")/lib/sound.sh"
 
@@ -33,8 +32,7 @@ cleanup() {
 trap cleanup EXIT
 
 copy_program "$exe" "$work" || fail "cannot copy $exe"
-mkdir -p "$work/config" "$work/runtime" && chmod 700 "$work/runtime"
-export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=xcb
+window_folders "$work" || fail "cannot make the program's folders"
 port=$((20000 + RANDOM % 20000))
 printf '[Settings]\nSamplingRate=22050\nRecordingLevel=2\nAGC=0\nManualMode=0\npassword=gui-disk-pw\n[Web]\nListen=127.0.0.1:%s\n' \
   "$port" >"$work/config.ini"

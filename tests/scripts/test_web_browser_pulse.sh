@@ -133,32 +133,8 @@ spki=$(openssl x509 -in "$work/app/web-certificate.pem" -pubkey -noout | openssl
 start_chromedriver "$work/driver.log"
 [ -n "$driver" ] || fail "chromedriver did not start"
 
-capabilities=$(jq -nc --arg profile "$work/profile" --arg spki "$spki" '{capabilities: {alwaysMatch: {
-  browserName: "chrome",
-  "goog:chromeOptions": {binary: "/usr/bin/chromium", args: [
-    "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
-    "--disable-component-update", "--disable-sync", "--no-first-run", "--mute-audio",
-    "--autoplay-policy=no-user-gesture-required", ("--user-data-dir=" + $profile),
-    ("--ignore-certificate-errors-spki-list=" + $spki)]}}}}')
-session=$(curl -s -X POST "http://127.0.0.1:$driver_port/session" -H 'Content-Type: application/json' \
-  -d "$capabilities" | jq -r '.value.sessionId // empty')
+open_browser "$work/profile" "$spki"
 [ -n "$session" ] || fail "no browser session"
-
-wd() {  # METHOD PATH [JSON]
-  curl -s -X "$1" "http://127.0.0.1:$driver_port/session/$session$2" -H 'Content-Type: application/json' \
-    -d "${3:-{\}}"
-}
-js() {  # runs a script in the page; prints its value as JSON
-  wd POST /execute/sync "$(jq -nc --arg s "$1" '{script: $s, args: []}')" | jq -c '.value'
-}
-until_true() {  # EXPRESSION TENTHS-OF-A-SECOND
-  local i
-  for ((i = 0; i < $2; i++)); do
-    [ "$(js "return Boolean($1)")" = true ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
 
 # The password in an address answers the page's challenge, as the browser's
 # own dialog would; the browser keeps it for the page's requests, which are

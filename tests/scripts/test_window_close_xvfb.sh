@@ -24,8 +24,7 @@ if [ -z "${SOMORA_IN_XVFB:-}" ]; then
   done
   pactl info >/dev/null 2>&1 || fail "no sound server: run this test through scripts/with-pulse.sh"
   source "$(dirname "$0")/lib/sound.sh"
-  export PULSE_SERVER=$(sound_server)
-  exec env SOMORA_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$exe"
+  rerun_in_xvfb "$0" "$exe"
 fi
 
 work=$(mktemp -d /tmp/somora-close.XXXXXX)
@@ -37,8 +36,7 @@ cleanup() {
 trap cleanup EXIT
 
 copy_program "$exe" "$work" || fail "cannot copy $exe"
-mkdir -p "$work/config" "$work/runtime" && chmod 700 "$work/runtime"
-export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=xcb
+window_folders "$work" || fail "cannot make the program's folders"
 printf '[Settings]\nSamplingRate=22050\nManualMode=1\n' >"$work/config.ini"
 
 # The id of the visible window with this exact title, waiting up to 10 s.

@@ -19,3 +19,35 @@ start_chromedriver() {
     driver=""
   done
 }
+
+# open_browser PROFILE [SPKI]: a session of headless Chromium through the
+# driver started above, its profile in PROFILE, trusting the certificate
+# with public-key hash SPKI when given; sets session (empty when none).
+open_browser() {
+  local capabilities
+  capabilities=$(jq -nc --arg profile "$1" --arg spki "${2:-}" '{capabilities: {alwaysMatch: {
+    browserName: "chrome",
+    "goog:chromeOptions": {binary: "/usr/bin/chromium", args: ([
+      "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+      "--disable-component-update", "--disable-sync", "--no-first-run", "--mute-audio",
+      "--autoplay-policy=no-user-gesture-required", ("--user-data-dir=" + $profile)]
+      + (if $spki == "" then [] else ["--ignore-certificate-errors-spki-list=" + $spki] end))}}}}')
+  session=$(curl -s -X POST "http://127.0.0.1:$driver_port/session" -H 'Content-Type: application/json' \
+    -d "$capabilities" | jq -r '.value.sessionId // empty')
+}
+
+wd() {  # METHOD PATH [JSON]: a request to the browser session
+  curl -s -X "$1" "http://127.0.0.1:$driver_port/session/$session$2" -H 'Content-Type: application/json' \
+    -d "${3:-{\}}"
+}
+js() {  # runs a script in the page; prints its value as JSON
+  wd POST /execute/sync "$(jq -nc --arg s "$1" '{script: $s, args: []}')" | jq -c '.value'
+}
+until_true() {  # EXPRESSION TENTHS-OF-A-SECOND
+  local i
+  for ((i = 0; i < $2; i++)); do
+    [ "$(js "return Boolean($1)")" = true ] && return 0
+    sleep 0.1
+  done
+  return 1
+}

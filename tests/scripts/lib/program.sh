@@ -65,3 +65,11 @@ build_program() {
   [ -f build/build.ninja ] || cmake -S . -B build -G Ninja >/dev/null
   ninja -C build Somorabox >/dev/null
 }
+
+# window_folders DIR: DIR/config and a private DIR/runtime as the program's
+# settings and runtime folders, and the X display for its window, for this
+# shell and what it starts.
+window_folders() {
+  mkdir -p "$1/config" "$1/runtime" && chmod 700 "$1/runtime" || return 1
+  export XDG_CONFIG_HOME=$1/config XDG_RUNTIME_DIR=$1/runtime QT_QPA_PLATFORM=xcb
+}

@@ -35,3 +35,12 @@ Recording starts as soon as the sound rises above the quiet of the room before i
 make_silence() {
   sox -n "${SOUND_FORMAT[@]}" "$1/sil$2.wav" trim 0 "$2" || fail "sox silence"
 }
+
+# rerun_in_xvfb SCRIPT EXE: SCRIPT run again with EXE on a virtual X display
+# (SOMORA_IN_XVFB set), given this sound server's address, in place of this
+# shell.
+rerun_in_xvfb() {
+  PULSE_SERVER=$(sound_server)
+  export PULSE_SERVER
+  exec env SOMORA_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$1" "$2"
+}
