@@ -62,13 +62,8 @@ printf '[Archive]\nEndpoint=%s\nBucket=%s\nAccessKey=%s\nSecretKey=%s\n[Fleet]\n
   "$SOMORA_S3_ENDPOINT" "$SOMORA_S3_BUCKET" "$SOMORA_S3_ACCESS_KEY" "$SOMORA_S3_SECRET_KEY" >"$dir/app/config.ini"
 (cd "$dir/app" && exec env XDG_RUNTIME_DIR="$dir/runtime" ./Somorabox --fleet) >"$dir/out.log" 2>"$dir/err.log" &
 pid=$!
-url=""
-for _ in $(seq 100); do
-  url=$(sed -n 's/^fleet page on \(http:[^ ]*\) .*/\1/p' "$dir/out.log")
-  [ -n "$url" ] && break
-  sleep 0.1
-done
-[ -n "$url" ] || { echo "fleet: the server did not start" >&2; cat "$dir/err.log" >&2; exit 1; }
+wait_url "$dir/out.log" 's/^fleet page on \(http:[^ ]*\) .*/\1/p' ||
+  { echo "fleet: the server did not start" >&2; cat "$dir/err.log" >&2; exit 1; }
 
 timed() { curl -s -o "$dir/answer" -w '%{time_total}\n' "$url$1"; }
 median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }

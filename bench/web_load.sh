@@ -49,13 +49,8 @@ start_recorder() {
   (cd "$dir/app" && exec env XDG_CONFIG_HOME="$dir/config" XDG_RUNTIME_DIR="$dir/runtime" PULSE_SERVER="$server" \
     ./Somorabox --headless --web 127.0.0.1:0) >"$dir/out.log" 2>"$dir/err.log" &
   pid=$!
-  url=""
-  for _ in $(seq 100); do
-    url=$(sed -n 's/^web page on \(http:[^ ]*\)$/\1/p' "$dir/out.log")
-    [ -n "$url" ] && break
-    sleep 0.1
-  done
-  [ -n "$url" ] || { echo "web_load: no web page announced" >&2; cat "$dir/err.log" >&2; exit 1; }
+  wait_url "$dir/out.log" 's/^web page on \(http:[^ ]*\)$/\1/p' ||
+    { echo "web_load: no web page announced" >&2; cat "$dir/err.log" >&2; exit 1; }
   for _ in $(seq 50); do
     [ "$(pactl list short source-outputs | wc -l)" -ge 1 ] && break
     sleep 0.1

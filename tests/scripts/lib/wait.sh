@@ -50,3 +50,17 @@ kill_now() {
     wait "$1" 2>/dev/null || true
   fi
 }
+
+# wait_url LOG SED-SCRIPT: sets url to what `sed -n SED-SCRIPT` prints from
+# LOG (the address a server announced), waiting up to 10 s; false, with url
+# empty, when it prints nothing by then.
+wait_url() {
+  local _
+  url=""
+  for _ in $(seq 100); do
+    url=$(sed -n "$2" "$1")
+    [ -n "$url" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
