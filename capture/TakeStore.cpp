@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "capture/RecordingFile.h"
@@ -70,6 +72,24 @@ QString TakeStore::NameTake(const QDateTime& start) {
 
 void TakeStore::Post(std::function<void()> work) {
     QMetaObject::invokeMethod(worker_, std::move(work), Qt::QueuedConnection);
+}
+
+bool TakeStore::WaitIdleFor(int ms) {
+    if (QThread::currentThread() == thread_) return true;
+    struct Done {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool done = false;
+    };
+    // Shared with the queued call, which may run after this caller gave up.
+    auto done = std::make_shared<Done>();
+    Post([done] {
+        std::lock_guard lock(done->mutex);
+        done->done = true;
+        done->cv.notify_all();
+    });
+    std::unique_lock lock(done->mutex);
+    return done->cv.wait_for(lock, std::chrono::milliseconds(ms), [&done] { return done->done; });
 }
 
 void TakeStore::WaitIdle() {

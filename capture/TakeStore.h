@@ -80,6 +80,9 @@ public:
 
     // Waits until every request so far has been done (for the end and for tests).
     void WaitIdle();
+    // The same for at most `ms` milliseconds; false when the disk held the
+    // store up longer (the requests are still done later).
+    bool WaitIdleFor(int ms);
 
 signals:
     void listed(const QList<TakeInfo>& takes);

@@ -131,10 +131,12 @@ int RunHeadless(int argc, char** argv) {
     QObject::connect(&store, &TakeStore::removed, [](const QString& name, const QString& reason) {
         PrintLine("removed " + name + " (" + reason + ")");
     });
-    // Repaired and cleaned up before the capture starts, and said so first.
+    // Repaired and cleaned up before the capture starts, and said so first,
+    // unless the disk does not answer: listening never waits for it.
     store.Repair();
     store.Refresh();
-    store.WaitIdle();
+    if (!store.WaitIdleFor(TakeStore::kEndLimitMs))
+        PrintLine(QStringLiteral("disk not answering: %1; listening anyway").arg(RecordFolder()));
     QCoreApplication::sendPostedEvents(&store, QEvent::MetaCall);
     QObject::connect(&session, &RecorderSession::takeEvent,
                      [&record](TakeEvent event, const QString& fileName, qint64 frames) {

@@ -7,6 +7,8 @@
 #include <QtEndian>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <functional>
 #include <thread>
 #include <sys/stat.h>
@@ -323,7 +325,22 @@ struct SmallDisk final : platform::Files {
     std::unique_ptr<platform::WritableFile> CreateNew(const QString& p) override { return real.CreateNew(p); }
     std::unique_ptr<platform::ReadableFile> OpenRead(const QString& p) override { return real.OpenRead(p); }
     bool Remove(const QString& p) override { return real.Remove(p); }
-    QList<platform::DirEntry> List(const QString& d, const QString& s) override { return real.List(d, s); }
+    QList<platform::DirEntry> List(const QString& d, const QString& s) override {
+        std::unique_lock lock(gate);
+        thawed.wait(lock, [this] { return !frozen; });
+        return real.List(d, s);
+    }
+    // While frozen, listing waits as on a frozen file system.
+    void Freeze(bool on) {
+        {
+            std::lock_guard lock(gate);
+            frozen = on;
+        }
+        thawed.notify_all();
+    }
+    std::mutex gate;
+    std::condition_variable thawed;
+    bool frozen = false;
     int64_t FreeBytes(const QString&) override {
         int64_t used = 0;
         for (const QFileInfo& info : QDir(folder).entryInfoList(QDir::Files)) used += info.size();
@@ -404,3 +421,19 @@ TEST_F(TakeStoreTest, WithAnArchiveOnlyArchivedTakesAgeOut) {
 }
 
 }  // namespace
+
+// A caller that waits for the store gives up after its limit when the disk
+// does not answer, and the store still does the work once it does.
+TEST_F(TakeStoreTest, AWaitForAFrozenDiskHasALimit) {
+    Add("PLEN20261201000000.wav", 1, 1);
+    TakeStore store(folder);
+    ASSERT_TRUE(store.WaitIdleFor(5000));
+    bool listed = false;
+    QObject::connect(&store, &TakeStore::listed, [&] { listed = true; });
+    disk.Freeze(true);
+    store.Refresh();
+    EXPECT_FALSE(store.WaitIdleFor(200));
+    disk.Freeze(false);
+    EXPECT_TRUE(store.WaitIdleFor(5000));
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return listed; }, 5000));
+}
