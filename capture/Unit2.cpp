@@ -13,9 +13,13 @@ namespace {
 constexpr TColor kWavePen = RGB(0, 102, 153);
 }
 
-TFRecord::TFRecord(QObject* parent)
-    : QObject(parent), ownWriter_(std::make_unique<TakeWriter>()) {
-    Writer = ownWriter_.get();
+TFRecord::TFRecord(TakeWriter* writer, QObject* parent) : QObject(parent) {
+    // An engine without an owner's writer (built on its own) has one of its own.
+    if (!writer) {
+        ownWriter_ = std::make_unique<TakeWriter>();
+        writer = ownWriter_.get();
+    }
+    Writer = writer;
     CaptureBuffers.assign(static_cast<size_t>(kBufferCount) * kBlockBytes, 0);
     WavePoints.reserve(kBlockFrames);
 }

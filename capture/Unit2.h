@@ -28,7 +28,8 @@ public:
     static constexpr int kBlockFrames = 2048;
     static constexpr int kBlockBytes = 8192;
 
-    explicit TFRecord(QObject* parent = nullptr);
+    // The blocks of its takes go to `writer`, or to a writer of its own when null.
+    explicit TFRecord(TakeWriter* writer = nullptr, QObject* parent = nullptr);
     ~TFRecord() override;
 
     // Device and buffers.

@@ -50,11 +50,10 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
       store_(std::make_unique<TakeStore>(options_.recordFolder)),
       writer_(std::make_unique<TakeWriter>(options_.writerBlocks > 0 ? options_.writerBlocks
                                                                      : TakeWriter::kDefaultCapacityBlocks)),
-      record_(std::make_unique<TFRecord>()),
+      record_(std::make_unique<TFRecord>(writer_.get())),
       play_(std::make_unique<TFPlay>()),
       mixer_(std::make_unique<MixerControl>()) {
     if (!options_.recordFolder.isEmpty() && !options_.recordFolder.endsWith('/')) options_.recordFolder += '/';
-    record_->Writer = writer_.get();
     writer_->UseStore(store_.get());
     writer_->SetWaitWhenFull(options_.waitForDisk);
     record_->OnTakeEvent = [this](TakeEvent event, const QString& fileName, int32_t frames) {
