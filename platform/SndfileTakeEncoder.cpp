@@ -99,6 +99,12 @@ public:
             *error = QStringLiteral("cannot read %1: %2").arg(wavPath, QString::fromLocal8Bit(sf_strerror(nullptr)));
             return PrepareResult::Failed;
         }
+        // A take whose header still has its provisional sizes is being
+        // written (or was cut and not repaired yet): nothing to send yet.
+        if (info.frames <= 0) {
+            *error = QStringLiteral("%1 holds no sound yet (its header is not patched)").arg(wavPath);
+            return PrepareResult::Failed;
+        }
         out->frames = info.frames;
         out->rate = info.samplerate;
         out->channels = info.channels;

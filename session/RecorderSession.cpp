@@ -65,8 +65,9 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
             const QString name = QFileInfo(fileName).fileName();
             switch (event) {
                 case TakeEvent::Opened: archiver_->SetOpenTake(name); break;
-                // 16-bit stereo after the 44-byte header.
-                case TakeEvent::Kept: archiver_->TakeKept(name, int64_t{frames} * 4 + 44); break;
+                // Handed to the archive once the writer has closed the file
+                // with its sizes patched (16-bit stereo after the 44-byte header).
+                case TakeEvent::Kept: archivePending_.insert(fileName, int64_t{frames} * 4 + 44); break;
                 case TakeEvent::Deleted: archiver_->TakeRemoved(name); break;
             }
         }
@@ -82,6 +83,10 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
     };
     connect(writer_.get(), &TakeWriter::closed, this, [this](const QString& path) {
         store_->Refresh();
+        if (const auto kept = archivePending_.constFind(path); kept != archivePending_.constEnd()) {
+            if (archiver_) archiver_->TakeKept(QFileInfo(path).fileName(), kept.value());
+            archivePending_.erase(kept);
+        }
         if (!path.isEmpty() && path == keptPending_) {
             keptPending_.clear();
             emit recordingChanged(path);

@@ -11,6 +11,7 @@
 // two seconds until the input is back; a disk that is full or too slow ends
 // the open take, which is kept with what reached the disk, and no new take
 // opens until the disk takes sound again.
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -155,6 +156,8 @@ private:
     bool closed_ = false;
     bool writerAbandoned_ = false;
     QString keptPending_;  // kept, not yet closed by the writer
+    // Kept takes whose files the writer has not closed yet, with their sizes.
+    QHash<QString, int64_t> archivePending_;
     bool archiveConfigured_ = false;
     std::function<bool(const QString&)> archived_;
     QTimer inputRetry_;

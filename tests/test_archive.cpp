@@ -22,6 +22,7 @@
 #include "archive/ArchiveConfig.h"
 #include "archive/Archiver.h"
 #include "archive/S3Client.h"
+#include "capture/WaveFile.h"
 #include "platform/AppendLog.h"
 #include "platform/Http.h"
 #include "platform/PrivateFile.h"
@@ -298,3 +299,22 @@ TEST(AlertsTest, EachStateIsSaidOnceUntilItChanges) {
 }
 
 }  // namespace
+
+// A take whose header still has its provisional sizes (the writer has not
+// closed it) is never sent: it would go up as an empty object.
+TEST(TakeEncoderTest, ATakeStillBeingWrittenIsNotPrepared) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/PLEN20261207120000.wav";
+    const WaveHeader header = MakeWaveHeader(2, 16, 22050, 36, 0);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(reinterpret_cast<const char*>(header.data()), kWaveHeaderBytes);
+    f.write(QByteArray(22050 * 4, '\x11'));
+    f.close();
+    platform::PreparedTake take;
+    QString error;
+    const auto encoder = platform::MakeSndfileTakeEncoder();
+    EXPECT_EQ(encoder->Prepare(path, true, dir.path() + "/up/t.flac", &take, &error, {}),
+              platform::PrepareResult::Failed);
+    EXPECT_EQ(encoder->Prepare(path, false, QString(), &take, &error, {}), platform::PrepareResult::Failed);
+}
