@@ -165,28 +165,35 @@ TEST_F(RecordingFiles, AShortTakeGoesEvenWhenAReaderComesAtItsClose) {
 // unlocked: every take created under a deleter's fire is still there.
 TEST_F(RecordingFiles, ADeleteDuringCreationNeverRemovesTheNewTake) {
     std::atomic<bool> stop{false};
-    std::atomic<int> round{0};
-    std::atomic<int> done{-1};  // the round the deleter last finished
+    std::mutex turn;  // a deleter's look at the round and its delete are one step
+    int round = -1;
     std::atomic<int> removed{0};
     auto pathOf = [this](int i) { return folder + QStringLiteral("PLEN%1.wav").arg(i); };
     std::thread deleter([&] {
         while (!stop) {
-            const int r = round;
-            if (r >= 0 && env.files.Remove(pathOf(r))) ++removed;
-            done = r;
+            {
+                std::lock_guard hold(turn);
+                if (round >= 0 && env.files.Remove(pathOf(round))) ++removed;
+            }
+            std::this_thread::yield();
         }
     });
     int lost = 0;
     for (int i = 0; i < 1000 && lost == 0; ++i) {
-        round = i;
+        {
+            std::lock_guard hold(turn);
+            round = i;
+        }
         auto f = OpenRecordingFile(2, 16, pathOf(i), 22050);
         ASSERT_TRUE(f) << i;
         if (!QFileInfo::exists(pathOf(i))) ++lost;
         // Held: the deleter fails on it for as long as it is open.
         EXPECT_FALSE(env.files.Remove(pathOf(i)));
         // Called off before the take is closed, after which a delete is fair.
-        round = -1;
-        while (done != -1) std::this_thread::yield();
+        {
+            std::lock_guard hold(turn);
+            round = -1;
+        }
         CloseRecordingFile(*f);
     }
     stop = true;
