@@ -1,8 +1,6 @@
 // The recording and playback commands of the main window.
-#include <QApplication>
-#include <QMessageBox>
-
 #include "app/Unit1.h"
+#include "app/password.h"
 #include "session/RecorderSession.h"
 #include "settings/publicunit.h"
 
@@ -10,9 +8,7 @@ void TForm1::Image7Click() {
     if (!Session) return;
     if (!Session->RequestManualStart()) {
         // A plain box: no icon, one OK button.
-        QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(),
-                        tr("现在是声控录音模式, 只要你唱, 系统将会自动录音。"), QMessageBox::Ok, this);
-        box.exec();
+        ShowMessage(this, tr("现在是声控录音模式, 只要你唱, 系统将会自动录音。"));
     }
 }
 

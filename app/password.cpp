@@ -16,6 +16,8 @@
 
 void ShowMessage(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok, parent);
+    // The button speaks the window's language, not the toolkit's.
+    box.button(QMessageBox::Ok)->setText(QCoreApplication::translate("ShowMessage", "确定"));
     // The program's windows stay on top of others; so must its messages.
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     box.exec();

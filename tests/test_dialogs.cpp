@@ -195,10 +195,11 @@ TEST(Language, CaptionsFollowTheMessagesLocale) {
         const char* rate;
         const char* defaults;
         const char* password;
+        const char* ok;
     } cases[] = {
-        {"en_US.UTF-8", "Somora Recorder Settings", "Rate (Hz)", "Set default", "Administrator"},
-        {"zh_CN.UTF-8", "Somora录音系统设置", "采样频率", "设为默认值", "权限管理"},
-        {nullptr, "Somora录音系统设置", "采样频率", "设为默认值", "权限管理"},
+        {"en_US.UTF-8", "Somora Recorder Settings", "Rate (Hz)", "Set default", "Administrator", "OK"},
+        {"zh_CN.UTF-8", "Somora录音系统设置", "采样频率", "设为默认值", "权限管理", "确定"},
+        {nullptr, "Somora录音系统设置", "采样频率", "设为默认值", "权限管理", "确定"},
     };
     const QByteArray savedLang = qgetenv("LANG");
     qunsetenv("LC_ALL");
@@ -215,6 +216,15 @@ TEST(Language, CaptionsFollowTheMessagesLocale) {
         EXPECT_EQ(settings.Label1->text(), QString::fromUtf8(c.rate));
         EXPECT_EQ(settings.Button4->text(), QString::fromUtf8(c.defaults));
         EXPECT_EQ(password.windowTitle(), QString::fromUtf8(c.password));
+        QString ok;
+        QTimer::singleShot(0, [&ok] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                ok = box->button(QMessageBox::Ok)->text();
+                box->accept();
+            }
+        });
+        ShowMessage(nullptr, QStringLiteral("-"));
+        EXPECT_EQ(ok, QString::fromUtf8(c.ok));
         RemoveWindowLanguage();
     }
     qputenv("LANG", savedLang);
