@@ -16,11 +16,11 @@ void TForm1::SettingsApplied() {
     // After the window has closed the capture stays stopped.
     if (closed_ || !Session) return;
     Session->ApplySettings();
-    RefreshAfterSettings();
+    strip_->RefreshAfterSettings();
 }
 
 void TForm1::RecordingChanged() {
-    if (!Capture || !Capture->Recording) RebuildStrip();
+    if (!Capture || !Capture->Recording) strip_->RebuildStrip();
 }
 
 void TForm1::UseSession(RecorderSession* session) {
@@ -31,13 +31,15 @@ void TForm1::UseSession(RecorderSession* session) {
     Capture = session ? &session->Record() : nullptr;
     Playback = session ? &session->Play() : nullptr;
     if (!Session) return;
-    UseStore(&Session->Store());
+    // Nothing more from the store shown before.
+    if (strip_->Store) disconnect(strip_->Store, nullptr, this, nullptr);
+    strip_->UseStore(&Session->Store());
     // The takes a stop left open are repaired before the first listing.
     Session->Store().Repair();
     // Takes the clean-up removed go from the strip; during a take the strip
     // is rebuilt when it ends anyway.
     connect(&Session->Store(), &TakeStore::removed, this, [this] {
-        if (!Capture || !Capture->Recording) RebuildStrip();
+        if (!Capture || !Capture->Recording) strip_->RebuildStrip();
     });
     connect(Session, &RecorderSession::recordingChanged, this, &TForm1::RecordingChanged);
     // What the operator sees at a glance: a notice over the waveform and the

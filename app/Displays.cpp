@@ -6,6 +6,8 @@
 #include <limits>
 #include <numbers>
 
+#include "app/Displays.h"
+
 #include "app/PanelMath.h"
 #include "app/Unit1.h"
 #include "capture/Unit2.h"
@@ -91,19 +93,22 @@ QString VolumeText(int32_t volume) {
 
 }  // namespace panel
 
-void TForm1::Timer1Timer() {
+LiveDisplays::LiveDisplays(TForm1& form) : form_(form) {}
+
+void LiveDisplays::ShowLevels() {
     // 1. Needle meter (a needle already standing where it belongs is not drawn again).
-    const int32_t level = Playing ? (Playback ? Playback->Level : 0) : (Capture ? Capture->Level : 0);
+    const int32_t level = Playing ? (form_.Playback ? form_.Playback->Level : 0)
+                                  : (form_.Capture ? form_.Capture->Level : 0);
     const QPoint tip = panel::NeedleTip(level);
     if (!meterDrawn_ || tip != meterTip_) {
-        QImage& meter = Image100->Canvas();
+        QImage& meter = form_.Image100->Canvas();
         {
             QPainter p(&meter);
             p.fillRect(meter.rect(), kMeterBack);
             p.setPen(kNeedle);
             p.drawLine(QPoint(panel::kMeterWidth / 2, panel::kMeterHeight + 20), tip);
         }
-        Image100->Changed();
+        form_.Image100->Changed();
         meterDrawn_ = true;
         meterTip_ = tip;
     }
@@ -115,55 +120,55 @@ void TForm1::Timer1Timer() {
 
     // 3. Band bars, drawn now and shown at the box's next paint; a picture
     // like the one on show is not shown again (quiet input, peaks out of view).
-    const QImage bars = panel::DrawBandBars(BandLevels, PeakHold.data(), PaintBox3->size());
+    const QImage bars = panel::DrawBandBars(BandLevels, PeakHold.data(), form_.PaintBox3->size());
     if (bars == shownBars_) return;
     shownBars_ = bars;
-    PaintBox3->OnPaint = [bars](QPainter& p) { p.drawImage(0, 0, bars); };
+    form_.PaintBox3->OnPaint = [bars](QPainter& p) { p.drawImage(0, 0, bars); };
     // The bars cover the whole box from now on: the skin beneath need not be drawn.
-    PaintBox3->setAttribute(Qt::WA_OpaquePaintEvent);
-    PaintBox3->update();
+    form_.PaintBox3->setAttribute(Qt::WA_OpaquePaintEvent);
+    form_.PaintBox3->update();
 }
 
-void TForm1::Timer2Timer() {
-    if (Capture && Capture->Recording) {
-        DrawElapsedTime(panel::ElapsedSeconds(Capture->FramesWritten, Capture->SampleRate));
-        Image106->setVisible(Image106->isHidden());
+void LiveDisplays::ShowClock() {
+    if (form_.Capture && form_.Capture->Recording) {
+        DrawElapsedTime(panel::ElapsedSeconds(form_.Capture->FramesWritten, form_.Capture->SampleRate));
+        form_.Image106->setVisible(form_.Image106->isHidden());
     } else {
-        Image106->hide();
+        form_.Image106->hide();
     }
-    if (Playing && Playback) {
-        DrawElapsedTime(panel::ElapsedSeconds(Playback->BytesPlayed, Playback->BytesPerSecond));
-        Image105->setVisible(Image105->isHidden());
+    if (Playing && form_.Playback) {
+        DrawElapsedTime(panel::ElapsedSeconds(form_.Playback->BytesPlayed, form_.Playback->BytesPerSecond));
+        form_.Image105->setVisible(form_.Image105->isHidden());
     } else {
-        Image105->hide();
+        form_.Image105->hide();
     }
 }
 
-void TForm1::DrawElapsedTime(int32_t seconds) {
+void LiveDisplays::DrawElapsedTime(int32_t seconds) {
     const panel::ClockParts t = panel::SplitElapsed(seconds);
     constexpr int w = kDigitWidth;
     constexpr int h = kDigitHeight;
-    Image101->Canvas().fill(kDisplayBack);
+    form_.Image101->Canvas().fill(kDisplayBack);
     DrawTwoDigits(t.hours, 0);
     DrawTwoDigits(t.minutes, 2 * (w + 3) + 8);
     DrawTwoDigits(t.seconds, 4 * (w + 3) + 16);
     {
-        QPainter p(&Image101->Canvas());
+        QPainter p(&form_.Image101->Canvas());
         for (int x : {2 * (w + 3) + 2, 4 * (w + 3) + 10})
             for (int y : {h / 5, 4 * (h / 5)}) p.fillRect(QRect(x, y, 3, 3), kDisplayInk);
     }
-    Image101->Changed();
+    form_.Image101->Changed();
 }
 
-void TForm1::DrawTwoDigits(int32_t value, int32_t x) {
+void LiveDisplays::DrawTwoDigits(int32_t value, int32_t x) {
     // Only 0..99 have two digits; anything else shows its last two.
     const int32_t v = value < 0 ? 0 : value % 100;
-    QPainter p(&Image101->Canvas());
+    QPainter p(&form_.Image101->Canvas());
     const int digits[2] = {v / 10, v % 10};
     for (int k = 0; k < 2; ++k) {
         const size_t d = static_cast<size_t>(digits[k]);
-        if (d >= digitlist.size()) continue;
-        QImage digit = digitlist[d].convertToFormat(QImage::Format_RGB32);
+        if (d >= form_.digitlist.size()) continue;
+        QImage digit = form_.digitlist[d].convertToFormat(QImage::Format_RGB32);
         for (int yy = 0; yy < digit.height(); ++yy) {
             auto* row = reinterpret_cast<QRgb*>(digit.scanLine(yy));
             for (int xx = 0; xx < digit.width(); ++xx)
@@ -173,41 +178,41 @@ void TForm1::DrawTwoDigits(int32_t value, int32_t x) {
     }
 }
 
-void TForm1::PlaceKnob(TImage* knob, QLabel* label, int32_t volume) {
+void LiveDisplays::PlaceKnob(TImage* knob, QLabel* label, int32_t volume) {
     knob->move(knob->x(), panel::KnobTopForVolume(volume));
     label->setText(panel::VolumeText(volume));
 }
 
-void TForm1::Image109MouseDown(int y) {
+void LiveDisplays::GrabPlayKnob(int y) {
     PlayKnobHeld = true;
     KnobGrabY = y;
 }
 
-void TForm1::Image109MouseUp() { PlayKnobHeld = false; }
+void LiveDisplays::ReleasePlayKnob() { PlayKnobHeld = false; }
 
-void TForm1::Image110MouseDown(int y) {
+void LiveDisplays::GrabRecordKnob(int y) {
     RecordKnobHeld = true;
     KnobGrabY = y;
 }
 
-void TForm1::Image110MouseUp() { RecordKnobHeld = false; }
+void LiveDisplays::ReleaseRecordKnob() { RecordKnobHeld = false; }
 
-void TForm1::DragPlayKnob(int32_t y) {
+void LiveDisplays::DragPlayKnob(int32_t y) {
     const int32_t top = y - KnobGrabY;
     if (!panel::KnobTopAccepted(top)) return;
-    Image109->move(Image109->x(), top);
+    form_.Image109->move(form_.Image109->x(), top);
     const int32_t v = panel::VolumeForKnobTop(top);
-    Label1->setText(panel::VolumeText(v));
+    form_.Label1->setText(panel::VolumeText(v));
     AppSettings.PlayingVolume = v;
-    if (Session) Session->Mixer().SetPlayingVolume(v);
+    if (form_.Session) form_.Session->Mixer().SetPlayingVolume(v);
 }
 
-void TForm1::DragRecordKnob(int32_t y) {
+void LiveDisplays::DragRecordKnob(int32_t y) {
     const int32_t top = y - KnobGrabY;
     if (!panel::KnobTopAccepted(top)) return;
-    Image110->move(Image110->x(), top);
+    form_.Image110->move(form_.Image110->x(), top);
     const int32_t v = panel::VolumeForKnobTop(top);
-    Label2->setText(panel::VolumeText(v));
+    form_.Label2->setText(panel::VolumeText(v));
     AppSettings.RecordingVolume = v;
-    if (Session) Session->Mixer().SetRecordingVolume(v);
+    if (form_.Session) form_.Session->Mixer().SetRecordingVolume(v);
 }

@@ -6,6 +6,8 @@
 
 #include <limits>
 
+#include "app/Skin.h"
+
 #include "app/PanelMath.h"
 #include "app/Unit1.h"
 #include "settings/publicunit.h"
@@ -53,100 +55,106 @@ QRegion ShapeFromPicture(const QImage& picture) {
 
 }  // namespace panel
 
-void TForm1::ApplyWindowShape(TImage* picture) {
+WindowSkin::WindowSkin(TForm1& form) : form_(form) {}
+
+void WindowSkin::ApplyWindowShape(TImage* picture) {
     if (!picture) return;
-    if (picture == Image1) {
+    if (picture == form_.Image1) {
         const QSize size = picture->Picture().isNull() ? picture->size() : picture->Picture().size();
-        setMask(QRegion(0, 0, size.width(), size.height()));
-        move(x() - panel::kPanelOffsetX, y() - panel::kPanelOffsetY);
+        form_.setMask(QRegion(0, 0, size.width(), size.height()));
+        form_.move(form_.x() - panel::kPanelOffsetX, form_.y() - panel::kPanelOffsetY);
         return;
     }
     // An empty shape would be no shape at all: keep the previous one.
     const QRegion shape = panel::ShapeFromPicture(picture->Picture());
-    if (!shape.isEmpty()) setMask(shape);
+    if (!shape.isEmpty()) form_.setMask(shape);
 }
 
-void TForm1::ShowButtonHover(QWidget* control) {
+void WindowSkin::ShowButtonHover(QWidget* control) {
     for (int i = 0; i < 15; ++i) {
-        if (Buttons[static_cast<size_t>(i)] != control) continue;
+        if (form_.Buttons[static_cast<size_t>(i)] != control) continue;
         int picture = 2 * i;
         if (i == 11) picture = AppSettings.ManualMode ? 22 : 23;
-        Buttons[static_cast<size_t>(i)]->SetPicture(ImageList1[static_cast<size_t>(picture)]);
+        form_.Buttons[static_cast<size_t>(i)]->SetPicture(form_.ImageList1[static_cast<size_t>(picture)]);
     }
 }
 
-void TForm1::ShowButtonNormal(QWidget* control) {
+void WindowSkin::ShowButtonNormal(QWidget* control) {
     for (int i = 0; i < 15; ++i) {
-        if (Buttons[static_cast<size_t>(i)] != control) continue;
+        if (form_.Buttons[static_cast<size_t>(i)] != control) continue;
         int picture = 2 * i + 1;
         if (i == 11) picture = AppSettings.ManualMode ? 23 : 22;
-        Buttons[static_cast<size_t>(i)]->SetPicture(ImageList1[static_cast<size_t>(picture)]);
+        form_.Buttons[static_cast<size_t>(i)]->SetPicture(form_.ImageList1[static_cast<size_t>(picture)]);
     }
 }
 
-bool TForm1::OverControl(int x, int y) const {
+bool WindowSkin::OverControl(int x, int y) const {
     auto over = [x, y](const QWidget* control) {
         return control && panel::StrictlyInside(control->geometry(), x, y);
     };
-    for (const TImage* button : Buttons)
+    for (const TImage* button : form_.Buttons)
         if (over(button)) return true;
     // Tiles count whether shown or not, at their last place.
-    for (const TRecordingEntry& entry : Recordings)
+    for (const TRecordingEntry& entry : form_.Strip().Recordings)
         if (over(entry.Tile)) return true;
-    return over(Image108) || over(Image109) || over(Image110);
+    return over(form_.Image108) || over(form_.Image109) || over(form_.Image110);
 }
 
-void TForm1::PointerMoved(int x, int y) {
+void WindowSkin::PointerMoved(int x, int y) {
     // The whole mini panel is drag area; nothing else happens there.
     if (Flying) return;
-    if (PlayKnobHeld) DragPlayKnob(y);
-    if (RecordKnobHeld) DragRecordKnob(y);
+    LiveDisplays& displays = form_.Displays();
+    if (displays.PlayKnobHeld) displays.DragPlayKnob(y);
+    if (displays.RecordKnobHeld) displays.DragRecordKnob(y);
     if (x != LastPointerX || y != LastPointerY) IdleTicks = 0;
     LastPointerX = x;
     LastPointerY = y;
 }
 
-void TForm1::CaptionDoubleClick() {
+void WindowSkin::CaptionDoubleClick() {
     if (!Flying) {
-        Image14Click();
+        form_.Image14Click();
         return;
     }
     Flying = false;
-    Image111->hide();
-    for (QWidget* w : {static_cast<QWidget*>(PaintBox2), static_cast<QWidget*>(PaintBox3),
-                       static_cast<QWidget*>(Image101), static_cast<QWidget*>(Image105),
-                       static_cast<QWidget*>(Image106)})
+    form_.Image111->hide();
+    for (QWidget* w : {static_cast<QWidget*>(form_.PaintBox2), static_cast<QWidget*>(form_.PaintBox3),
+                       static_cast<QWidget*>(form_.Image101), static_cast<QWidget*>(form_.Image105),
+                       static_cast<QWidget*>(form_.Image106)})
         w->move(w->x() + panel::kPanelOffsetX, w->y() + panel::kPanelOffsetY);
-    ApplyWindowShape(Image1);
+    ApplyWindowShape(form_.Image1);
 }
 
-void TForm1::TFlyingTimer() {
+void WindowSkin::RequestMiniPanel() { IdleTicks = 10000; }
+
+void WindowSkin::IdleTick() {
     if (!Flying) {
         if (IdleTicks < std::numeric_limits<int32_t>::max()) ++IdleTicks;
-        if (int64_t{IdleTicks} * TFlying->interval() <= 10000) return;
+        if (int64_t{IdleTicks} * form_.TFlying->interval() <= 10000) return;
 
         // Into the mini panel: the panel picture comes up beneath the five
         // displays, which move onto it; the window then moves so that they
         // keep their place on the screen.
-        const QList<QWidget*> travelling{PaintBox2, PaintBox3, Image101, Image105, Image106};
-        Image111->show();
-        Image111->raise();
+        const QList<QWidget*> travelling{form_.PaintBox2, form_.PaintBox3, form_.Image101, form_.Image105,
+                                         form_.Image106};
+        form_.Image111->show();
+        form_.Image111->raise();
         for (QWidget* w : travelling) w->raise();
         for (QWidget* w : travelling) w->move(w->x() - panel::kPanelOffsetX, w->y() - panel::kPanelOffsetY);
         IdleTicks = 0;
         Flying = true;
         FlyDX = panel::kFlyStep;
         FlyDY = panel::kFlyStep;
-        ApplyWindowShape(Image111);
-        move(x() + panel::kPanelOffsetX, y() + panel::kPanelOffsetY);
+        ApplyWindowShape(form_.Image111);
+        form_.move(form_.x() + panel::kPanelOffsetX, form_.y() + panel::kPanelOffsetY);
         return;
     }
-    const QScreen* where = screen();
+    const QScreen* where = form_.screen();
     const QRect area = where ? where->geometry() : QRect(0, 0, 1024, 768);
-    move(panel::FlyStep(area, pos(), QSize(panel::kPanelWidth, panel::kPanelHeight), FlyDX, FlyDY));
+    form_.move(panel::FlyStep(area, form_.pos(), QSize(panel::kPanelWidth, panel::kPanelHeight), FlyDX, FlyDY));
 }
 
-bool TForm1::SkinMouse(QMouseEvent* event, QPoint windowPos) {
+bool WindowSkin::SkinMouse(QMouseEvent* event, QPoint windowPos) {
     const QPoint global = event->globalPosition().toPoint();
     const bool skin = Flying || !OverControl(windowPos.x(), windowPos.y());
     switch (event->type()) {
@@ -155,7 +163,7 @@ bool TForm1::SkinMouse(QMouseEvent* event, QPoint windowPos) {
         skinPressed_ = true;
         skinDragging_ = false;
         skinPressGlobal_ = global;
-        skinGrabOffset_ = global - pos();
+        skinGrabOffset_ = global - form_.pos();
         return true;
     case QEvent::MouseButtonDblClick:
         if (event->button() != Qt::LeftButton || !skin) return false;
@@ -166,7 +174,7 @@ bool TForm1::SkinMouse(QMouseEvent* event, QPoint windowPos) {
     case QEvent::MouseMove:
         PointerMoved(windowPos.x(), windowPos.y());
         if (skinDragging_) {
-            move(global - skinGrabOffset_);
+            form_.move(global - skinGrabOffset_);
             return true;
         }
         if (!skinPressed_) return false;
@@ -178,9 +186,9 @@ bool TForm1::SkinMouse(QMouseEvent* event, QPoint windowPos) {
         skinPressed_ = false;
         // The window system moves the window where it can (X11 with a window
         // manager, Wayland); otherwise the window follows the pointer.
-        if (QWindow* handle = windowHandle(); handle && handle->startSystemMove()) return true;
+        if (QWindow* handle = form_.windowHandle(); handle && handle->startSystemMove()) return true;
         skinDragging_ = true;
-        move(global - skinGrabOffset_);
+        form_.move(global - skinGrabOffset_);
         return true;
     case QEvent::MouseButtonRelease:
         if (event->button() != Qt::LeftButton || !(skinPressed_ || skinDragging_)) return false;
@@ -193,19 +201,19 @@ bool TForm1::SkinMouse(QMouseEvent* event, QPoint windowPos) {
 }
 
 void TForm1::mousePressEvent(QMouseEvent* event) {
-    if (!SkinMouse(event, event->position().toPoint())) QWidget::mousePressEvent(event);
+    if (!skin_->SkinMouse(event, event->position().toPoint())) QWidget::mousePressEvent(event);
 }
 
 void TForm1::mouseMoveEvent(QMouseEvent* event) {
-    if (!SkinMouse(event, event->position().toPoint())) QWidget::mouseMoveEvent(event);
+    if (!skin_->SkinMouse(event, event->position().toPoint())) QWidget::mouseMoveEvent(event);
 }
 
 void TForm1::mouseReleaseEvent(QMouseEvent* event) {
-    if (!SkinMouse(event, event->position().toPoint())) QWidget::mouseReleaseEvent(event);
+    if (!skin_->SkinMouse(event, event->position().toPoint())) QWidget::mouseReleaseEvent(event);
 }
 
 void TForm1::mouseDoubleClickEvent(QMouseEvent* event) {
-    if (!SkinMouse(event, event->position().toPoint())) QWidget::mouseDoubleClickEvent(event);
+    if (!skin_->SkinMouse(event, event->position().toPoint())) QWidget::mouseDoubleClickEvent(event);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
@@ -217,7 +225,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         auto* control = qobject_cast<QWidget*>(watched);
         if (!control || control == this || !isAncestorOf(control)) break;
         auto* mouse = static_cast<QMouseEvent*>(event);
-        if (SkinMouse(mouse, control->mapTo(this, mouse->position().toPoint()))) return true;
+        if (skin_->SkinMouse(mouse, control->mapTo(this, mouse->position().toPoint()))) return true;
         break;
     }
     default:

@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/Strip.h"
+
 #include "capture/TakeStore.h"
 #include "session/RecorderSession.h"
 #include "session/RecordingAge.h"
@@ -25,7 +27,7 @@
 
 namespace {
 
-constexpr int kPitch = TForm1::kTilePitch;  // tile width 56 + 5
+constexpr int kPitch = RecordingStrip::kTilePitch;  // tile width 56 + 5
 constexpr int kViewLeft = 112;
 constexpr int kViewTop = 141;
 constexpr int kViewWidth = 7 * kPitch;      // 427
@@ -44,26 +46,30 @@ QString MenuText(const QString& name) {
 
 }  // namespace
 
-void TForm1::SetUpStripViewport() {
+RecordingStrip::RecordingStrip(TForm1& form) : form_(form) {}
+
+RecordingStrip::~RecordingStrip() = default;
+
+void RecordingStrip::SetUpStripViewport() {
     // The viewport lies beneath the tiles and the marker; presses on its
     // gaps fall through to the window, where they drag it like the skin.
-    PaintBox1->setAttribute(Qt::WA_TransparentForMouseEvents);
-    PaintBox1->setAttribute(Qt::WA_OpaquePaintEvent);
-    PaintBox1->OnPaint = [this](QPainter& p) {
-        const QImage& strip = Image103->Picture();
-        p.drawImage(QRect(0, 0, PaintBox1->width(), PaintBox1->height()), strip,
+    form_.PaintBox1->setAttribute(Qt::WA_TransparentForMouseEvents);
+    form_.PaintBox1->setAttribute(Qt::WA_OpaquePaintEvent);
+    form_.PaintBox1->OnPaint = [this](QPainter& p) {
+        const QImage& strip = form_.Image103->Picture();
+        p.drawImage(QRect(0, 0, form_.PaintBox1->width(), form_.PaintBox1->height()), strip,
                     QRect(ScrollPos, 0, kViewWidth, kViewHeight));
     };
-    PaintBox1->show();
+    form_.PaintBox1->show();
 }
 
-void TForm1::UseStore(TakeStore* store) {
+void RecordingStrip::UseStore(TakeStore* store) {
     if (Store) disconnect(Store, nullptr, this, nullptr);
     Store = store;
-    if (Store) connect(Store, &TakeStore::listed, this, &TForm1::ShowTakes);
+    if (Store) connect(Store, &TakeStore::listed, this, &RecordingStrip::ShowTakes);
 }
 
-void TForm1::RebuildStrip() {
+void RecordingStrip::RebuildStrip() {
     if (!Store) {
         ownStore_ = std::make_unique<TakeStore>(RecordFolder());
         UseStore(ownStore_.get());
@@ -79,7 +85,7 @@ void TForm1::RebuildStrip() {
     Store->Refresh();
 }
 
-void TForm1::ShowTakes(const QList<TakeInfo>& takes) {
+void RecordingStrip::ShowTakes(const QList<TakeInfo>& takes) {
     // Listings the store makes for its own clean-up leave the strip alone.
     if (!stripAsked_) return;
     stripAsked_ = false;
@@ -88,7 +94,7 @@ void TForm1::ShowTakes(const QList<TakeInfo>& takes) {
     Recordings.clear();
 
     // 2. Empty strip.
-    QImage& strip = Image103->Canvas();
+    QImage& strip = form_.Image103->Canvas();
     strip.fill(kStripBack);
 
     // 3. The store's listing, after its 24-hour clean-up.
@@ -114,13 +120,13 @@ void TForm1::ShowTakes(const QList<TakeInfo>& takes) {
     QPainter stripPainter(&strip);
     for (int i = 0; i < static_cast<int>(found.size()); ++i) {
         const Found& f = found[static_cast<size_t>(i)];
-        auto* tile = new TImage(this, QStringLiteral("Tile%1").arg(i));
+        auto* tile = new TImage(&form_, QStringLiteral("Tile%1").arg(i));
         tile->SetBounds(kViewLeft + kPitch * i, kTileTop, kTileWidth, kTileHeight);
         tile->hide();
-        tile->stackUnder(Image111);
+        tile->stackUnder(form_.Image111);
 
         const QString text = f.time.isValid() ? f.time.toString(QStringLiteral("HH:mm")) : QString();
-        QImage picture = Image102->Picture().convertToFormat(QImage::Format_RGB32);
+        QImage picture = form_.Image102->Picture().convertToFormat(QImage::Format_RGB32);
         {
             QPainter p(&picture);
             p.setFont(font);
@@ -139,7 +145,7 @@ void TForm1::ShowTakes(const QList<TakeInfo>& takes) {
         Recordings.append({f.name, f.time, tile});
     }
     stripPainter.end();
-    Image103->Changed();
+    form_.Image103->Changed();
 
     // A shorter list than before: the selection goes to the last recording,
     // and the view follows it when it now lies outside.
@@ -150,41 +156,41 @@ void TForm1::ShowTakes(const QList<TakeInfo>& takes) {
         if (r < 0 || r >= kViewWidth) {
             ScrollTarget = kPitch * std::max(0, Selected - 6);
             ScrollPos = ScrollTarget;
-            Timer3->stop();
+            form_.Timer3->stop();
         }
     }
 
     // 6.
     ShowVisibleTiles();
-    PaintBox1->update();
+    form_.PaintBox1->update();
 
     // 7. A fresh marker over the selected tile.
     delete Marker;
-    Marker = new TImage(this, QStringLiteral("Marker"));
-    Marker->SetBounds(kViewLeft + kPitch * Selected - ScrollTarget + 5, kMarkerTop, Image104->width(),
-                      Image104->height());
-    Marker->SetPicture(Image104->Picture());
+    Marker = new TImage(&form_, QStringLiteral("Marker"));
+    Marker->SetBounds(kViewLeft + kPitch * Selected - ScrollTarget + 5, kMarkerTop, form_.Image104->width(),
+                      form_.Image104->height());
+    Marker->SetPicture(form_.Image104->Picture());
     Marker->SetTransparent(true);
     Marker->setAttribute(Qt::WA_TransparentForMouseEvents);
-    Marker->stackUnder(Image111);
+    Marker->stackUnder(form_.Image111);
     Marker->setVisible(count > 0);
 
     // 8. The history menu, one radio entry per recording.
-    for (QActionGroup* old : PopupMenu1->findChildren<QActionGroup*>(Qt::FindDirectChildrenOnly)) delete old;
-    PopupMenu1->clear();
-    auto* group = new QActionGroup(PopupMenu1);
+    for (QActionGroup* old : form_.PopupMenu1->findChildren<QActionGroup*>(Qt::FindDirectChildrenOnly)) delete old;
+    form_.PopupMenu1->clear();
+    auto* group = new QActionGroup(form_.PopupMenu1);
     group->setExclusive(true);
     for (int i = 0; i < count; ++i) {
         auto* action = new QAction(MenuText(Recordings[i].Name), group);
         action->setCheckable(true);
         action->setData(i);
         connect(action, &QAction::triggered, this, [this, action] { HistoryItemClick(action); });
-        PopupMenu1->addAction(action);
+        form_.PopupMenu1->addAction(action);
     }
-    if (count > 0) PopupMenu1->actions().at(Selected)->setChecked(true);
+    if (count > 0) form_.PopupMenu1->actions().at(Selected)->setChecked(true);
 }
 
-void TForm1::ShowVisibleTiles() {
+void RecordingStrip::ShowVisibleTiles() {
     const int first = ScrollTarget / kPitch;
     for (int k = 0; k < 7; ++k) {
         const int i = first + k;
@@ -209,126 +215,124 @@ void Enable(QTimer* timer) {
 
 }  // namespace
 
-void TForm1::RefreshAfterSettings() {
+void RecordingStrip::RefreshAfterSettings() {
     RebuildStrip();
     if (kPitch * Selected >= kViewWidth + ScrollTarget)
         Selected = static_cast<int32_t>(std::nearbyint((kViewWidth + ScrollTarget - kPitch) / double(kPitch)));
     if (Marker) Marker->move(kViewLeft + kPitch * Selected - ScrollTarget + 5, kMarkerTop);
-    if (!PopupMenu1->actions().isEmpty()) CheckMenuEntry(PopupMenu1, Selected);
+    if (!form_.PopupMenu1->actions().isEmpty()) CheckMenuEntry(form_.PopupMenu1, Selected);
 }
 
-void TForm1::Image3Click() {
+void RecordingStrip::ScrollBack() {
     if (ScrollTarget - kPitch < 0) return;
     ScrollTarget -= kPitch;
     for (TRecordingEntry& entry : Recordings) entry.Tile->hide();
-    Enable(Timer3);
+    Enable(form_.Timer3);
 }
 
-void TForm1::Image4Click() {
+void RecordingStrip::ScrollOn() {
     const int32_t next = ScrollTarget + kPitch;
     if (next > (static_cast<int32_t>(Recordings.size()) + 1) * kPitch - kViewWidth) return;
     ScrollTarget = next;
     for (TRecordingEntry& entry : Recordings) entry.Tile->hide();
-    Enable(Timer3);
+    Enable(form_.Timer3);
 }
 
-void TForm1::Timer3Timer() {
+void RecordingStrip::ScrollStep() {
     const int direction = ScrollPos <= ScrollTarget ? 1 : -1;
     // Painted now, before the step: each tick shows the place it started from.
-    PaintBox1->repaint();
+    form_.PaintBox1->repaint();
     const int32_t d = std::abs(ScrollPos - ScrollTarget);
     if (d >= 2) {
         ScrollPos += static_cast<int32_t>(std::nearbyint(d * 0.6)) * direction;
         return;
     }
     ScrollPos = ScrollTarget;
-    PaintBox1->repaint();
-    Timer3->stop();
+    form_.PaintBox1->repaint();
+    form_.Timer3->stop();
     ShowVisibleTiles();
     if (kPitch * Selected < ScrollTarget) Selected = ScrollTarget / kPitch;
     if (kPitch * Selected >= kViewWidth + ScrollTarget) Selected = (kViewWidth + ScrollTarget - kPitch) / kPitch;
-    CheckMenuEntry(PopupMenu1, Selected);
+    CheckMenuEntry(form_.PopupMenu1, Selected);
     if (Marker) {
         Marker->move(kViewLeft + kPitch * Selected - ScrollTarget + 5, kMarkerTop);
         Marker->update();
     }
 }
 
-void TForm1::TileClick(TImage* tile) {
+void RecordingStrip::TileClick(TImage* tile) {
     int index = -1;
     for (int i = 0; i < Recordings.size(); ++i)
         if (Recordings[i].Tile == tile) index = i;
     if (index < 0) return;
     Selected = index;
     if (Marker) Marker->move(kViewLeft + kPitch * Selected - ScrollTarget + 5, kMarkerTop);
-    CheckMenuEntry(PopupMenu1, Selected);
+    CheckMenuEntry(form_.PopupMenu1, Selected);
 }
 
-void TForm1::HistoryItemClick(QAction* entry) {
+void RecordingStrip::HistoryItemClick(QAction* entry) {
     if (!entry) return;
     const int index = entry->data().toInt();
     if (index < 0 || index >= Recordings.size()) return;
     entry->setChecked(true);
     if (Playing) {
-        if (Session) Session->StopPlayback();
-        Enable(Timer7);
+        if (form_.Session) form_.Session->StopPlayback();
+        Enable(form_.Timer7);
     }
     Selected = index;
     const int32_t r = kPitch * Selected - ScrollTarget;
     if (r >= kViewWidth || r < 0) {
         ScrollTarget = kPitch * Selected;
         for (TRecordingEntry& e : Recordings) e.Tile->hide();
-        Enable(Timer3);
+        Enable(form_.Timer3);
     }
     TileClick(Recordings[Selected].Tile);
 }
 
-void TForm1::Image12Click() {
+void RecordingStrip::SelectNext() {
     if (Selected >= Recordings.size() - 1) return;
     if (Playing) {
-        if (Session) Session->StopPlayback();
-        Enable(Timer7);
+        if (form_.Session) form_.Session->StopPlayback();
+        Enable(form_.Timer7);
     }
     Selected += 1;
-    if (kPitch * Selected - ScrollTarget >= kViewWidth) Image4Click();
+    if (kPitch * Selected - ScrollTarget >= kViewWidth) ScrollOn();
     TileClick(Recordings[Selected].Tile);
 }
 
-void TForm1::Image11Click() {
+void RecordingStrip::SelectPrevious() {
     if (Selected <= 0 || Recordings.isEmpty()) return;
     if (Playing) {
-        if (Session) Session->StopPlayback();
-        Enable(Timer7);
+        if (form_.Session) form_.Session->StopPlayback();
+        Enable(form_.Timer7);
     }
     Selected = std::min<int32_t>(Selected, static_cast<int32_t>(Recordings.size())) - 1;
-    if (kPitch * Selected - ScrollTarget < 0) Image3Click();
+    if (kPitch * Selected - ScrollTarget < 0) ScrollBack();
     TileClick(Recordings[Selected].Tile);
 }
 
-void TForm1::Image16Click() {
-    PopupMenu1->popup(Image16->mapToGlobal(QPoint(Image16->width(), Image16->height())));
+void RecordingStrip::ShowHistoryMenu() {
+    form_.PopupMenu1->popup(form_.Image16->mapToGlobal(QPoint(form_.Image16->width(), form_.Image16->height())));
 }
 
-void TForm1::PlaySelection() {
+void RecordingStrip::PlaySelection() {
     if (Recordings.isEmpty() || Selected < 0 || Selected >= Recordings.size()) return;
     const QString path = RecordFolder() + Recordings[Selected].Name;
     WaveBackColor = RGB(0, 204, 255);
     if (PlayRequested) {
-        PlayRequested(path, PaintBox2);
-    } else if (Session) {
-        Session->PlayTake(path, PaintBox2);
+        PlayRequested(path, form_.PaintBox2);
+    } else if (form_.Session) {
+        form_.Session->PlayTake(path, form_.PaintBox2);
     }
 }
 
-void TForm1::Image6Click() { PlaySelection(); }
-
-void TForm1::Timer7Timer() {
+void RecordingStrip::PlayAfterSwitch() {
     if (Playing) return;
-    Timer7->stop();
+    form_.Timer7->stop();
     PlaySelection();
 }
 
-void TForm1::Image8Click() {
+void RecordingStrip::DeleteSelection() {
     const int count = static_cast<int>(Recordings.size());
     if (count == 0) return;
     if (Selected < 0 || Selected >= count) Selected = count - 1;
@@ -341,7 +345,7 @@ void TForm1::Image8Click() {
         if (kPitch * Selected - ScrollTarget < 0) {
             ScrollTarget -= kPitch;
             // No animation: the viewport's picture jumps along with the tiles.
-            if (!Timer3->isActive()) ScrollPos = ScrollTarget;
+            if (!form_.Timer3->isActive()) ScrollPos = ScrollTarget;
         }
     }
 }

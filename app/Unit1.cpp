@@ -30,7 +30,10 @@ TImage* MakeImage(QWidget* parent, const char* name, int left, int top, int widt
 
 TForm1::TForm1(const QString& appPath, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-      appPathOverride_(appPath) {
+      appPathOverride_(appPath),
+      strip_(std::make_unique<RecordingStrip>(*this)),
+      displays_(std::make_unique<LiveDisplays>(*this)),
+      skin_(std::make_unique<WindowSkin>(*this)) {
     setWindowTitle(kCaption);
     setObjectName(QStringLiteral("Form1"));
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
@@ -141,7 +144,7 @@ void TForm1::CreateControls() {
 
     PaintBox1 = new TPaintBox(this, QStringLiteral("PaintBox1"));
     PaintBox1->SetBounds(112, 141, 427, 73);
-    SetUpStripViewport();
+    strip_->SetUpStripViewport();
     PaintBox2 = new TWaveBox(this, QStringLiteral("PaintBox2"));
     PaintBox2->SetBounds(265, 91, 270, 20);
     PaintBox3 = new TPaintBox(this, QStringLiteral("PaintBox3"));
@@ -212,8 +215,8 @@ void TForm1::ConnectCommands() {
     };
     for (const auto& c : commands) connect(c.image, &TImage::clicked, this, c.handler);
     for (TImage* button : Buttons) {
-        connect(button, &TImage::entered, this, [this, button] { ShowButtonHover(button); });
-        connect(button, &TImage::left, this, [this, button] { ShowButtonNormal(button); });
+        connect(button, &TImage::entered, this, [this, button] { skin_->ShowButtonHover(button); });
+        connect(button, &TImage::left, this, [this, button] { skin_->ShowButtonNormal(button); });
     }
     connect(Image109, &TImage::mouseDown, this, [this](Qt::MouseButton, int, int y) { Image109MouseDown(y); });
     connect(Image109, &TImage::mouseUp, this, [this] { Image109MouseUp(); });
@@ -247,16 +250,16 @@ void TForm1::FormCreate() {
                                                           : QRect(0, 0, 1024, 768);
     move((screen.width() - width()) / 2, 10);
     // 4.
-    ScrollPos = 0;
-    ScrollTarget = 0;
-    Selected = 0;
+    strip_->ScrollPos = 0;
+    strip_->ScrollTarget = 0;
+    strip_->Selected = 0;
     // 5.
     LoadSettings();
     // 6.
-    PlaceKnob(Image109, Label1, AppSettings.PlayingVolume);
-    PlaceKnob(Image110, Label2, AppSettings.RecordingVolume);
-    PlayKnobHeld = false;
-    RecordKnobHeld = false;
+    displays_->PlaceKnob(Image109, Label1, AppSettings.PlayingVolume);
+    displays_->PlaceKnob(Image110, Label2, AppSettings.RecordingVolume);
+    displays_->PlayKnobHeld = false;
+    displays_->RecordKnobHeld = false;
     // 7. Layout.
     Image108->SetBounds(580, Image108->y(), 131, Image108->height());
     PaintBox1->SetBounds(PaintBox1->x(), PaintBox1->y(), (Image102->width() + 5) * 7, PaintBox1->height());
@@ -264,15 +267,15 @@ void TForm1::FormCreate() {
     // 8.
     Playing = false;
     // 9.
-    for (TImage* button : Buttons) ShowButtonNormal(button);
+    for (TImage* button : Buttons) skin_->ShowButtonNormal(button);
     // 10. The recordings folder; the outcome is ignored.
     const QString records = RecordFolder();
     if (!platform::Services().files->Exists(records)) platform::Services().files->MakePath(records);
     // 11. A better priority where the system allows it.
     platform::Services().priority->Raise();
     // 12.
-    Flying = false;
-    IdleTicks = 0;
+    skin_->Flying = false;
+    skin_->IdleTicks = 0;
     Image111->move(0, 0);
 }
 
@@ -309,7 +312,7 @@ void TForm1::Image5Click() {
     if (Form3) Form3->ShowDialog();
 }
 
-void TForm1::Image14Click() { IdleTicks = 10000; }
+void TForm1::Image14Click() { skin_->RequestMiniPanel(); }
 
 void TForm1::Image15Click() { platform::Services().opener->Open(AppPath + "PLENhelp.chm"); }
 
@@ -317,7 +320,7 @@ void TForm1::Image108Click() { platform::Services().opener->Open(kMakerPage); }
 
 void TForm1::Timer4Timer() {
     Timer4->stop();
-    RebuildStrip();
+    strip_->RebuildStrip();
 }
 
 void TForm1::Timer5Timer() {
@@ -325,3 +328,25 @@ void TForm1::Timer5Timer() {
     if (Form3) Form3->OnApply = [this](TForm3*) { SettingsApplied(); };
     Timer5->stop();
 }
+
+// The strip's commands and timers.
+void TForm1::Image3Click() { strip_->ScrollBack(); }
+void TForm1::Image4Click() { strip_->ScrollOn(); }
+void TForm1::Image6Click() { strip_->PlaySelection(); }
+void TForm1::Image8Click() { strip_->DeleteSelection(); }
+void TForm1::Image11Click() { strip_->SelectPrevious(); }
+void TForm1::Image12Click() { strip_->SelectNext(); }
+void TForm1::Image16Click() { strip_->ShowHistoryMenu(); }
+void TForm1::Timer3Timer() { strip_->ScrollStep(); }
+void TForm1::Timer7Timer() { strip_->PlayAfterSwitch(); }
+
+// The displays' timers and the knobs.
+void TForm1::Timer1Timer() { displays_->ShowLevels(); }
+void TForm1::Timer2Timer() { displays_->ShowClock(); }
+void TForm1::Image109MouseDown(int y) { displays_->GrabPlayKnob(y); }
+void TForm1::Image109MouseUp() { displays_->ReleasePlayKnob(); }
+void TForm1::Image110MouseDown(int y) { displays_->GrabRecordKnob(y); }
+void TForm1::Image110MouseUp() { displays_->ReleaseRecordKnob(); }
+
+// The mini panel's timer.
+void TForm1::TFlyingTimer() { skin_->IdleTick(); }

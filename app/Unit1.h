@@ -1,42 +1,30 @@
 #pragma once
 // The main window: a borderless, always-on-top, skinned panel with the
 // recording strip, the live displays, the volume knobs and the command images.
-#include <QDateTime>
 #include <QLabel>
-#include <QList>
 #include <QMenu>
 #include <QTimer>
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
 #include "app/Controls.h"
+#include "app/Displays.h"
+#include "app/Skin.h"
+#include "app/Strip.h"
 #include "settings/publicunit.h"
 
-class QAction;
 class RecorderSession;
-class TakeStore;
 class TFPlay;
 class TFRecord;
 class TForm3;
-struct TakeInfo;
-
-// One recording listed by the strip.
-struct TRecordingEntry {
-    QString Name;     // file name without folder
-    QDateTime Time;   // last-write time, local, to two seconds
-    TImage* Tile = nullptr;
-};
 
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kTilePitch = 61;
-    static constexpr int kMaxRecordings = 250;
     static inline const QString kCaption = kMainCaption;
     static inline const QString kApplicationTitle = QStringLiteral("Somora Recorder-Brovane Software");
     static inline const QString kMakerPage = QStringLiteral("https://somorabox.example/");
@@ -93,27 +81,14 @@ public:
     // The 15 command images, index 0-14.
     std::array<TImage*, 15> Buttons{};
 
-    // Recording strip.
-    QList<TRecordingEntry> Recordings;
-    int32_t ScrollPos = 0;
-    int32_t ScrollTarget = 0;
-    int32_t Selected = 0;
-    TImage* Marker = nullptr;
-
-    // Skinned window.
-    bool Flying = false;
-    int32_t FlyDX = 3;
-    int32_t FlyDY = 3;
-    int32_t IdleTicks = 0;
-    int32_t LastPointerX = 0;
-    int32_t LastPointerY = 0;
-
-    // Displays and knobs.
-    std::array<int32_t, 20> PeakHold{};
-    int32_t Timer1Tag = 0;
-    bool PlayKnobHeld = false;
-    bool RecordKnobHeld = false;
-    int32_t KnobGrabY = 0;
+    // The parts the window holds: the recording strip, the live displays and
+    // knobs, the skinned window with its mini panel.
+    RecordingStrip& Strip() { return *strip_; }
+    const RecordingStrip& Strip() const { return *strip_; }
+    LiveDisplays& Displays() { return *displays_; }
+    const LiveDisplays& Displays() const { return *displays_; }
+    WindowSkin& Skin() { return *skin_; }
+    const WindowSkin& Skin() const { return *skin_; }
 
     // Start-up and closing.
     void FormCreate();
@@ -146,48 +121,11 @@ public:
     void Timer7Timer();
     void TFlyingTimer();
 
-    // Recording strip. RebuildStrip asks the take store for a listing (and
-    // its clean-up); the strip is built when the listing comes back.
-    void RebuildStrip();
-    void ShowTakes(const QList<TakeInfo>& takes);
-    // True from a RebuildStrip or a delete until its listing is shown.
-    bool StripPending() const { return stripAsked_; }
-    // The store whose listings the strip shows; without one, the window
-    // makes its own over RecordFolder().
-    TakeStore* Store = nullptr;
-    void UseStore(TakeStore* store);
-    void RefreshAfterSettings();
-    void ShowVisibleTiles();
-    void TileClick(TImage* tile);
-    void HistoryItemClick(QAction* entry);
-    void PlaySelection();
-    // Shows PaintBox1 over the viewport, painted from the strip bitmap.
-    void SetUpStripViewport();
-    // Where PlaySelection hands the full path of the selection and the
-    // display that shows it; when empty, the session plays it.
-    std::function<void(const QString& path, WaveDisplay* display)> PlayRequested;
-
-    // Skinned window.
-    void ApplyWindowShape(TImage* picture);
-    void ShowButtonHover(QWidget* control);
-    void ShowButtonNormal(QWidget* control);
-    // Whether a window-relative point lies strictly inside a command image, a
-    // tile, the banner or a knob (otherwise it is skin that drags the window).
-    bool OverControl(int x, int y) const;
-    // A pointer movement over the window at window-relative (x, y).
-    void PointerMoved(int x, int y);
-    void CaptionDoubleClick();
-
-    // Displays and knobs.
-    void DrawElapsedTime(int32_t seconds);
-    void DrawTwoDigits(int32_t value, int32_t x);
-    void PlaceKnob(TImage* knob, QLabel* label, int32_t volume);
+    // Knobs.
     void Image109MouseDown(int y);
     void Image109MouseUp();
     void Image110MouseDown(int y);
     void Image110MouseUp();
-    void DragPlayKnob(int32_t y);
-    void DragRecordKnob(int32_t y);
 
     // Capture start and restart, through the session that owns the capture.
     RecorderSession* Session = nullptr;
@@ -218,23 +156,9 @@ private:
     void ConnectCommands();
     QString appPathOverride_;
     bool closed_ = false;
-    std::unique_ptr<TakeStore> ownStore_;
-    bool stripAsked_ = false;
-
-    // Dragging the window by its skin: a press over the skin moves the
-    // window once the pointer has moved a little with the button held, so
-    // that a double click stays a double click.
-    bool SkinMouse(QMouseEvent* event, QPoint windowPos);
-    bool skinPressed_ = false;
-    bool skinDragging_ = false;
-    QPoint skinPressGlobal_;
-    QPoint skinGrabOffset_;
-
-    // What the meter and the band bars show now: a tick that would draw the
-    // same again leaves them as they are and costs no repaint.
-    bool meterDrawn_ = false;
-    QPoint meterTip_;
-    QImage shownBars_;
+    std::unique_ptr<RecordingStrip> strip_;
+    std::unique_ptr<LiveDisplays> displays_;
+    std::unique_ptr<WindowSkin> skin_;
 };
 
 // The index of the line-input entry of RecordingSources, 0 when none.

@@ -146,24 +146,24 @@ TEST_F(DisplaysTest, UnchangedDisplaysAreNotRepaintedAndTheNextChangeIs) {
 TEST_F(DisplaysTest, PeaksRiseEveryThirdTickCapAt100AndFallBelowZero) {
     TForm1 form(env.AppDir());
     BandLevels[0] = 50;
-    form.PeakHold[0] = 40;
+    form.Displays().PeakHold[0] = 40;
     BandLevels[1] = 0;
-    form.PeakHold[1] = 1;
+    form.Displays().PeakHold[1] = 1;
     BandLevels[2] = 98;
-    form.PeakHold[2] = 60;
+    form.Displays().PeakHold[2] = 60;
     form.Timer1Timer();
     form.Timer1Timer();
-    EXPECT_EQ(form.PeakHold[0], 40);
+    EXPECT_EQ(form.Displays().PeakHold[0], 40);
     form.Timer1Timer();
-    EXPECT_EQ(form.PeakHold[0], 55);
-    EXPECT_EQ(form.PeakHold[1], -1);
-    EXPECT_EQ(form.PeakHold[2], 100);
+    EXPECT_EQ(form.Displays().PeakHold[0], 55);
+    EXPECT_EQ(form.Displays().PeakHold[1], -1);
+    EXPECT_EQ(form.Displays().PeakHold[2], 100);
     // With the band at 0 the peak falls by 2 per update; once below the
     // band it is lifted again to band + 5.
     BandLevels[0] = 0;
     for (int i = 0; i < 6; ++i) form.Timer1Timer();
-    EXPECT_EQ(form.PeakHold[0], 51);
-    EXPECT_EQ(form.PeakHold[1], 3);
+    EXPECT_EQ(form.Displays().PeakHold[0], 51);
+    EXPECT_EQ(form.Displays().PeakHold[1], 3);
     // The fall never wraps around.
     EXPECT_EQ(panel::NextPeak(INT32_MIN, INT32_MIN + 1), INT32_MIN + 1);
 }
@@ -212,7 +212,7 @@ TEST(Clock, SplitsAndWrapsHours) {
 
 TEST_F(DisplaysTest, ClockDrawsDigitsAndColonsOnTheKeyedBackground) {
     TForm1 form(env.AppDir());
-    form.DrawElapsedTime(3725);
+    form.Displays().DrawElapsedTime(3725);
     const QImage& clock = form.Image101->Picture();
     const int xs[6] = {0, 12, 32, 44, 64, 76};
     const int want[6] = {0, 1, 0, 2, 0, 5};
@@ -261,7 +261,7 @@ TEST_F(DisplaysTest, ClockFollowsRecordingThenPlaybackAndIndicatorsBlink) {
     // Neither running: the lamps go out, the clock keeps its time.
     Playing = false;
     capture.Recording = false;
-    form.DrawElapsedTime(9);
+    form.Displays().DrawElapsedTime(9);
     form.Timer2Timer();
     EXPECT_TRUE(form.Image105->isHidden());
     EXPECT_TRUE(form.Image106->isHidden());
@@ -293,23 +293,23 @@ TEST_F(DisplaysTest, DraggingAKnobSetsTheVolumeInMemoryOnly) {
 
     // The first movement at the top gives 99, not 100.
     form.Image110MouseDown(4);
-    ASSERT_TRUE(form.RecordKnobHeld);
-    form.DragRecordKnob(35 + 4);
+    ASSERT_TRUE(form.Displays().RecordKnobHeld);
+    form.Displays().DragRecordKnob(35 + 4);
     EXPECT_EQ(form.Label2->text(), "99");
     EXPECT_EQ(AppSettings.RecordingVolume, 99);
     form.Image110MouseUp();
-    EXPECT_FALSE(form.RecordKnobHeld);
+    EXPECT_FALSE(form.Displays().RecordKnobHeld);
 
     form.Image109MouseDown(10);
-    form.DragPlayKnob(88 + 10);
+    form.Displays().DragPlayKnob(88 + 10);
     EXPECT_EQ(form.Image109->y(), 88);
     EXPECT_EQ(form.Label1->text(), "00");
     EXPECT_EQ(AppSettings.PlayingVolume, 0);
-    form.DragPlayKnob(60 + 10);
+    form.Displays().DragPlayKnob(60 + 10);
     EXPECT_EQ(form.Label1->text(), "53");  // 100 - r(25 / 53 * 100)
     // Past either end the movement is ignored and the knob stays.
-    form.DragPlayKnob(89 + 10);
-    form.DragPlayKnob(34 + 10);
+    form.Displays().DragPlayKnob(89 + 10);
+    form.Displays().DragPlayKnob(34 + 10);
     EXPECT_EQ(form.Image109->y(), 60);
     EXPECT_EQ(AppSettings.PlayingVolume, 53);
     form.Image109MouseUp();

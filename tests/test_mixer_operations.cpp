@@ -400,7 +400,7 @@ TEST_F(WindowMixerTest, ConfirmedSettingsRestartTheCaptureInOrder) {
     const std::vector<int16_t> block(2 * TFRecord::kBlockFrames, 0);
     ASSERT_TRUE(wave.Feed(block));
     ASSERT_EQ(Takes().size(), 1);
-    EXPECT_TRUE(form->Recordings.isEmpty());
+    EXPECT_TRUE(form->Strip().Recordings.isEmpty());
 
     wave.calls.clear();
     Form3->ShowDialog();
@@ -416,10 +416,10 @@ TEST_F(WindowMixerTest, ConfirmedSettingsRestartTheCaptureInOrder) {
     EXPECT_EQ(mux->values, (std::vector<uint32_t>{0, 0, kOn}));  // the stored source
     // The take was kept and listed; the next block opens a new one, which
     // leaves the strip as it is.
-    EXPECT_TRUE(testing_support::WaitUntil([&] { return form->Recordings.size() == 1; }, 5000));
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return form->Strip().Recordings.size() == 1; }, 5000));
     ASSERT_TRUE(wave.Feed(block));
     EXPECT_EQ(Takes().size(), 2);
-    EXPECT_EQ(form->Recordings.size(), 1);
+    EXPECT_EQ(form->Strip().Recordings.size(), 1);
 
     // Once the window has closed, "确定" restarts nothing.
     form->close();

@@ -73,8 +73,8 @@ TEST_F(Commands, CreatingTheWindowRepairsATakeLeftOpen) {
     f.close();
     TForm1 form(env.AppDir());
     // The take store repairs it before the strip's first listing.
-    form.RebuildStrip();
-    ASSERT_TRUE(testing_support::WaitUntil([&] { return !form.StripPending(); }, 5000));
+    form.Strip().RebuildStrip();
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return !form.Strip().StripPending(); }, 5000));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const WaveHeader fixed = MakeWaveHeader(2, 16, 22050, 8228, 8192);
     EXPECT_EQ(f.read(44), QByteArray(reinterpret_cast<const char*>(fixed.data()), 44));

@@ -41,51 +41,51 @@ int RegionArea(const QRegion& region) {
 
 TEST_F(SkinTest, HoverPicturesFollowTheButtonIndexAndTheRecordingMode) {
     TForm1 form(env.AppDir());
-    form.ShowButtonHover(form.Image5);
+    form.Skin().ShowButtonHover(form.Image5);
     EXPECT_EQ(form.Image5->Picture(), form.ImageList1[6]);
-    form.ShowButtonNormal(form.Image5);
+    form.Skin().ShowButtonNormal(form.Image5);
     EXPECT_EQ(form.Image5->Picture(), form.ImageList1[7]);
 
     // Image13 shows the current mode and, under the pointer, the other one.
     AppSettings.ManualMode = false;
-    form.ShowButtonHover(form.Image13);
+    form.Skin().ShowButtonHover(form.Image13);
     EXPECT_EQ(form.Image13->Picture(), form.ImageList1[23]);
-    form.ShowButtonNormal(form.Image13);
+    form.Skin().ShowButtonNormal(form.Image13);
     EXPECT_EQ(form.Image13->Picture(), form.ImageList1[22]);
     AppSettings.ManualMode = true;
-    form.ShowButtonHover(form.Image13);
+    form.Skin().ShowButtonHover(form.Image13);
     EXPECT_EQ(form.Image13->Picture(), form.ImageList1[22]);
-    form.ShowButtonNormal(form.Image13);
+    form.Skin().ShowButtonNormal(form.Image13);
     EXPECT_EQ(form.Image13->Picture(), form.ImageList1[23]);
     AppSettings.ManualMode = false;
 
     // Controls that are no command image keep their picture.
     const QImage banner = form.Image108->Picture();
-    form.ShowButtonHover(form.Image108);
+    form.Skin().ShowButtonHover(form.Image108);
     EXPECT_EQ(form.Image108->Picture(), banner);
 }
 
 TEST_F(SkinTest, ControlsAreStrictlyInsideTheirRectanglesTilesCountWhenHidden) {
     TForm1 form(env.AppDir());
     // Image5 at 68, 45, 28x16: the left and top edges are skin.
-    EXPECT_FALSE(form.OverControl(68, 50));
-    EXPECT_TRUE(form.OverControl(69, 50));
-    EXPECT_TRUE(form.OverControl(95, 60));
-    EXPECT_FALSE(form.OverControl(96, 50));
-    EXPECT_FALSE(form.OverControl(80, 45));
-    EXPECT_FALSE(form.OverControl(80, 61));
-    EXPECT_TRUE(form.OverControl(600, 170));   // banner
-    EXPECT_TRUE(form.OverControl(204, 80));    // playing knob at 194, 75
-    EXPECT_FALSE(form.OverControl(600, 70));   // needle meter: skin
-    EXPECT_FALSE(form.OverControl(300, 100));  // waveform box: skin
+    EXPECT_FALSE(form.Skin().OverControl(68, 50));
+    EXPECT_TRUE(form.Skin().OverControl(69, 50));
+    EXPECT_TRUE(form.Skin().OverControl(95, 60));
+    EXPECT_FALSE(form.Skin().OverControl(96, 50));
+    EXPECT_FALSE(form.Skin().OverControl(80, 45));
+    EXPECT_FALSE(form.Skin().OverControl(80, 61));
+    EXPECT_TRUE(form.Skin().OverControl(600, 170));   // banner
+    EXPECT_TRUE(form.Skin().OverControl(204, 80));    // playing knob at 194, 75
+    EXPECT_FALSE(form.Skin().OverControl(600, 70));   // needle meter: skin
+    EXPECT_FALSE(form.Skin().OverControl(300, 100));  // waveform box: skin
 
-    EXPECT_FALSE(form.OverControl(300, 170));
+    EXPECT_FALSE(form.Skin().OverControl(300, 170));
     auto* tile = new TImage(&form, QStringLiteral("tile"));
     tile->SetBounds(295, 151, 56, 55);
     tile->hide();
-    form.Recordings.append(TRecordingEntry{QStringLiteral("PLEN20261207090500.wav"), QDateTime(), tile});
-    EXPECT_TRUE(form.OverControl(300, 170));
-    EXPECT_FALSE(form.OverControl(295, 170));
+    form.Strip().Recordings.append(TRecordingEntry{QStringLiteral("PLEN20261207090500.wav"), QDateTime(), tile});
+    EXPECT_TRUE(form.Skin().OverControl(300, 170));
+    EXPECT_FALSE(form.Skin().OverControl(295, 170));
 }
 
 TEST_F(SkinTest, PressOnAControlEdgeDragsTheWindowInsideItClicks) {
@@ -126,13 +126,13 @@ TEST_F(SkinTest, HeldKnobFollowsPointerMotionInWindowCoordinates) {
     form.show();
     ASSERT_EQ(form.Image109->y(), 75);
     Mouse(form.Image109, QEvent::MouseButtonPress, {10, 6}, {0, 0});
-    ASSERT_TRUE(form.PlayKnobHeld);
+    ASSERT_TRUE(form.Displays().PlayKnobHeld);
     // Pointer at knob-relative y -14: window y 61, knob top 55.
     Mouse(form.Image109, QEvent::MouseMove, {10, -14}, {0, 0});
     EXPECT_EQ(form.Image109->y(), 55);
     EXPECT_EQ(form.Label1->text(), "62");  // 100 - r(20 / 53 * 100)
     Mouse(form.Image109, QEvent::MouseButtonRelease, {10, 0}, {0, 0});
-    EXPECT_FALSE(form.PlayKnobHeld);
+    EXPECT_FALSE(form.Displays().PlayKnobHeld);
     Mouse(form.Image109, QEvent::MouseMove, {10, 20}, {0, 0});
     EXPECT_EQ(form.Image109->y(), 55);
 }
@@ -140,17 +140,17 @@ TEST_F(SkinTest, HeldKnobFollowsPointerMotionInWindowCoordinates) {
 TEST_F(SkinTest, IdleTicksCountToTheMiniPanelAndMovementRestartsThem) {
     TForm1 form(env.AppDir());
     form.move(100, 100);
-    form.PointerMoved(5, 5);
+    form.Skin().PointerMoved(5, 5);
     for (int i = 0; i < 60; ++i) form.TFlyingTimer();
-    form.PointerMoved(5, 5);  // no movement
-    EXPECT_EQ(form.IdleTicks, 60);
-    form.PointerMoved(6, 5);
-    EXPECT_EQ(form.IdleTicks, 0);
+    form.Skin().PointerMoved(5, 5);  // no movement
+    EXPECT_EQ(form.Skin().IdleTicks, 60);
+    form.Skin().PointerMoved(6, 5);
+    EXPECT_EQ(form.Skin().IdleTicks, 0);
     for (int i = 0; i < 100; ++i) form.TFlyingTimer();
-    EXPECT_FALSE(form.Flying);
+    EXPECT_FALSE(form.Skin().Flying);
     form.TFlyingTimer();
-    ASSERT_TRUE(form.Flying);
-    EXPECT_EQ(form.IdleTicks, 0);
+    ASSERT_TRUE(form.Skin().Flying);
+    EXPECT_EQ(form.Skin().IdleTicks, 0);
     EXPECT_EQ(form.pos(), QPoint(344, 136));
     EXPECT_EQ(form.size(), QSize(750, 220));
     EXPECT_EQ(form.mask().boundingRect(), QRect(0, 0, 314, 90));
@@ -163,9 +163,9 @@ TEST_F(SkinTest, IdleTicksCountToTheMiniPanelAndMovementRestartsThem) {
     EXPECT_GT(order.indexOf(form.Image111), order.indexOf(form.Image109));
 
     // Pointer movement over the panel does not count.
-    form.PointerMoved(50, 50);
+    form.Skin().PointerMoved(50, 50);
     form.TFlyingTimer();
-    EXPECT_EQ(form.IdleTicks, 0);
+    EXPECT_EQ(form.Skin().IdleTicks, 0);
     EXPECT_EQ(form.pos(), QPoint(347, 139));
 }
 
@@ -174,12 +174,12 @@ TEST_F(SkinTest, MiniPanelCommandAndDoubleClicksSwitchBackAndForth) {
     form.move(100, 100);
     form.Image14Click();
     form.TFlyingTimer();
-    ASSERT_TRUE(form.Flying);
+    ASSERT_TRUE(form.Skin().Flying);
 
     // Panel at (400, 300): the full window comes back at (156, 264).
     form.move(400, 300);
-    form.CaptionDoubleClick();
-    EXPECT_FALSE(form.Flying);
+    form.Skin().CaptionDoubleClick();
+    EXPECT_FALSE(form.Skin().Flying);
     EXPECT_EQ(form.pos(), QPoint(156, 264));
     EXPECT_EQ(form.mask().boundingRect(), QRect(0, 0, 750, 220));
     EXPECT_TRUE(form.Image111->isHidden());
@@ -190,10 +190,10 @@ TEST_F(SkinTest, MiniPanelCommandAndDoubleClicksSwitchBackAndForth) {
     EXPECT_EQ(form.Image106->geometry(), QRect(500, 56, 28, 6));
 
     // A double click on the skin of the normal window asks for the panel.
-    form.CaptionDoubleClick();
-    EXPECT_EQ(form.IdleTicks, 10000);
+    form.Skin().CaptionDoubleClick();
+    EXPECT_EQ(form.Skin().IdleTicks, 10000);
     form.TFlyingTimer();
-    EXPECT_TRUE(form.Flying);
+    EXPECT_TRUE(form.Skin().Flying);
 }
 
 TEST_F(SkinTest, OnThePanelEveryPressDragsAndADoubleClickLeaves) {
@@ -204,7 +204,7 @@ TEST_F(SkinTest, OnThePanelEveryPressDragsAndADoubleClickLeaves) {
     QObject::connect(form.Image5, &TImage::clicked, [&clicks] { ++clicks; });
     form.Image14Click();
     form.TFlyingTimer();
-    ASSERT_TRUE(form.Flying);
+    ASSERT_TRUE(form.Skin().Flying);
     const QPoint at = form.pos();
     // Image5 lies under the panel picture: its middle drags the panel.
     Mouse(form.Image5, QEvent::MouseButtonPress, {10, 8}, {500, 500});
@@ -218,7 +218,7 @@ TEST_F(SkinTest, OnThePanelEveryPressDragsAndADoubleClickLeaves) {
     Mouse(form.Image111, QEvent::MouseButtonPress, {100, 40}, {600, 300});
     Mouse(form.Image111, QEvent::MouseButtonDblClick, {100, 40}, {600, 300});
     Mouse(form.Image111, QEvent::MouseButtonRelease, {100, 40}, {600, 300});
-    EXPECT_FALSE(form.Flying);
+    EXPECT_FALSE(form.Skin().Flying);
     EXPECT_EQ(form.pos(), at + QPoint(10, 5) - QPoint(244, 36));
 }
 
@@ -226,14 +226,14 @@ TEST_F(SkinTest, PanelDriftsAndTurnsTenPixelsInsideTheScreen) {
     TForm1 form(env.AppDir());
     form.Image14Click();
     form.TFlyingTimer();
-    ASSERT_TRUE(form.Flying);
+    ASSERT_TRUE(form.Skin().Flying);
     const QRect screen = form.screen()->geometry();
     form.move(screen.right() - 10 - 314 + 2, 200);
-    form.FlyDX = 3;
-    form.FlyDY = 3;
+    form.Skin().FlyDX = 3;
+    form.Skin().FlyDY = 3;
     form.TFlyingTimer();
     EXPECT_EQ(form.pos(), QPoint(screen.right() - 10 - 314 - 1, 203));
-    EXPECT_EQ(form.FlyDX, -3);
+    EXPECT_EQ(form.Skin().FlyDX, -3);
 }
 
 TEST(FlyStep, TurnsAtTheMarginsNegativeStepsWinOnSmallScreens) {
@@ -278,7 +278,7 @@ TEST_F(SkinTest, PanelShapeLeavesOutTheBlackCornersAndAnAllBlackPictureChangesNo
     int black = 0;
     for (int y = 0; y < supplied.height(); ++y)
         for (int x = 0; x < supplied.width(); ++x) black += (supplied.pixel(x, y) & 0xFFFFFF) == 0;
-    form.ApplyWindowShape(form.Image111);
+    form.Skin().ApplyWindowShape(form.Image111);
     EXPECT_EQ(RegionArea(form.mask()), 314 * 90 - black);
     EXPECT_TRUE(form.mask().contains(QPoint(157, 45)));
 
@@ -288,7 +288,7 @@ TEST_F(SkinTest, PanelShapeLeavesOutTheBlackCornersAndAnAllBlackPictureChangesNo
     for (QPoint p : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(313, 0), QPoint(0, 89), QPoint(313, 89)})
         rounded.setPixel(p, qRgb(0, 0, 0));
     form.Image111->SetPicture(rounded);
-    form.ApplyWindowShape(form.Image111);
+    form.Skin().ApplyWindowShape(form.Image111);
     EXPECT_EQ(RegionArea(form.mask()), 314 * 90 - 6);
     EXPECT_FALSE(form.mask().contains(QPoint(0, 0)));
     EXPECT_FALSE(form.mask().contains(QPoint(313, 89)));
@@ -299,7 +299,7 @@ TEST_F(SkinTest, PanelShapeLeavesOutTheBlackCornersAndAnAllBlackPictureChangesNo
     TImage holder(&form);
     holder.SetPicture(dark);
     const QPoint at = form.pos();
-    form.ApplyWindowShape(&holder);
+    form.Skin().ApplyWindowShape(&holder);
     EXPECT_EQ(RegionArea(form.mask()), 314 * 90 - 6);
     EXPECT_EQ(form.pos(), at);
 }

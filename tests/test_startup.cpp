@@ -129,10 +129,10 @@ TEST_F(StartupTest, TimersRunTheirHandlersFromTheEventLoop) {
     TForm1 form(env.AppDir());
     const QImage blankMeter = form.Image100->Picture();
     using testing_support::WaitUntil;
-    EXPECT_TRUE(WaitUntil([&] { return !form.Timer4->isActive() && form.Recordings.size() == 1; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return !form.Timer4->isActive() && form.Strip().Recordings.size() == 1; }, 5000));
     EXPECT_TRUE(WaitUntil([&] { return !form.Timer5->isActive(); }, 5000));
     EXPECT_TRUE(WaitUntil([&] { return form.Image100->Picture() != blankMeter; }, 5000));
-    EXPECT_TRUE(WaitUntil([&] { return form.IdleTicks >= 2; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return form.Skin().IdleTicks >= 2; }, 5000));
 
     TFRecord recording;
     recording.Recording = true;
@@ -151,7 +151,7 @@ TEST_F(StartupTest, HelpBannerAndMiniPanelCommands) {
     EXPECT_EQ(env.opener.opened[0], env.AppDir() + "PLENhelp.chm");
     EXPECT_TRUE(env.opener.opened[1].startsWith("https://"));
     form.Image14Click();
-    EXPECT_EQ(form.IdleTicks, 10000);
+    EXPECT_EQ(form.Skin().IdleTicks, 10000);
 }
 
 TEST_F(StartupTest, ClosingTwiceIsHarmless) {

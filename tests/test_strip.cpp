@@ -61,7 +61,7 @@ protected:
         Playing = false;
         form = std::make_unique<TForm1>(env.AppDir());
         for (QTimer* t : {form->Timer1, form->Timer2, form->Timer4, form->Timer5, form->TFlying}) t->stop();
-        form->PlayRequested = [this](const QString& path, WaveDisplay* display) {
+        form->Strip().PlayRequested = [this](const QString& path, WaveDisplay* display) {
             played.append(path);
             playedOn = display;
         };
@@ -74,9 +74,9 @@ protected:
 
     QString Folder() const { return env.AppDir() + "record/"; }
     // The strip is built when the take store's listing comes back.
-    void Settle() { ASSERT_TRUE(testing_support::WaitUntil([this] { return !form->StripPending(); }, 5000)); }
+    void Settle() { ASSERT_TRUE(testing_support::WaitUntil([this] { return !form->Strip().StripPending(); }, 5000)); }
     void Rebuild() {
-        form->RebuildStrip();
+        form->Strip().RebuildStrip();
         Settle();
     }
     void Delete() {
@@ -115,12 +115,12 @@ protected:
     }
     QStringList Names() const {
         QStringList names;
-        for (const TRecordingEntry& e : form->Recordings) names.append(e.Name);
+        for (const TRecordingEntry& e : form->Strip().Recordings) names.append(e.Name);
         return names;
     }
     QStringList VisibleTiles() const {
         QStringList names;
-        for (const TRecordingEntry& e : form->Recordings)
+        for (const TRecordingEntry& e : form->Strip().Recordings)
             if (!e.Tile->isHidden()) names.append(QStringLiteral("%1@%2").arg(e.Name).arg(e.Tile->x()));
         return names;
     }
@@ -130,13 +130,13 @@ protected:
             if (actions[i]->isChecked()) return i;
         return -1;
     }
-    int MarkerX() const { return form->Marker->x(); }
+    int MarkerX() const { return form->Strip().Marker->x(); }
     // Runs the animation to its end; returns the distances left after each tick.
     QList<int> Animate() {
         QList<int> left;
         for (int guard = 0; form->Timer3->isActive() && guard < 100; ++guard) {
             form->Timer3Timer();
-            left.append(std::abs(form->ScrollPos - form->ScrollTarget));
+            left.append(std::abs(form->Strip().ScrollPos - form->Strip().ScrollTarget));
         }
         return left;
     }
@@ -170,7 +170,7 @@ TEST_F(StripTest, CleanUpAgesByTimeKeptToTwoSeconds) {
     AddFile("PLENeven.wav", QDateTime(QDate(2026, 12, 6), QTime(9, 5, 2, 900)));  // kept as 09:05:02
     Rebuild();
     EXPECT_EQ(Names(), QStringList{"PLENeven.wav"});
-    EXPECT_EQ(form->Recordings[0].Time.time(), QTime(9, 5, 2));
+    EXPECT_EQ(form->Strip().Recordings[0].Time.time(), QTime(9, 5, 2));
 }
 
 TEST_F(StripTest, CleanUpOffDeletesNothingAndLockedFileStays) {
@@ -210,14 +210,14 @@ TEST_F(StripTest, MoreThanTheStripHoldsKeepsTheNewest) {
         listing.listing.append({QStringLiteral("PLEN%1.wav").arg(i, 3, 10, QLatin1Char('0')),
                                 Now().addSecs(-3600 - 60 * (300 - i))});
     Rebuild();
-    ASSERT_EQ(form->Recordings.size(), 250);
-    EXPECT_EQ(form->Recordings.front().Name, "PLEN050.wav");
-    EXPECT_EQ(form->Recordings.back().Name, "PLEN299.wav");
+    ASSERT_EQ(form->Strip().Recordings.size(), 250);
+    EXPECT_EQ(form->Strip().Recordings.front().Name, "PLEN050.wav");
+    EXPECT_EQ(form->Strip().Recordings.back().Name, "PLEN299.wav");
     EXPECT_EQ(form->PopupMenu1->actions().size(), 250);
-    for (const TRecordingEntry& e : form->Recordings) ASSERT_NE(e.Tile, nullptr);
+    for (const TRecordingEntry& e : form->Strip().Recordings) ASSERT_NE(e.Tile, nullptr);
     // The last tile is in the strip bitmap too.
     const QImage& strip = form->Image103->Picture();
-    EXPECT_EQ(strip.pixel(61 * 249 + 20, 15), form->Recordings.back().Tile->Picture().pixel(20, 5));
+    EXPECT_EQ(strip.pixel(61 * 249 + 20, 15), form->Strip().Recordings.back().Tile->Picture().pixel(20, 5));
     EXPECT_EQ(strip.pixel(61 * 250 + 20, 15), QColor(84, 125, 141).rgb());
     platform::Services().files = &env.files;
 }
@@ -228,9 +228,9 @@ TEST_F(StripTest, TilesShowTheTimeOnTwentyFourHourClock) {
     AddFile("PLENagain.wav", QDateTime(QDate(2026, 12, 7), QTime(9, 5, 40)));
     Rebuild();
     ASSERT_EQ(Names(), (QStringList{"PLENmorning.wav", "PLENevening.wav", "PLENagain.wav"}));
-    const TImage* morning = form->Recordings[0].Tile;
-    const TImage* evening = form->Recordings[1].Tile;
-    const TImage* again = form->Recordings[2].Tile;
+    const TImage* morning = form->Strip().Recordings[0].Tile;
+    const TImage* evening = form->Strip().Recordings[1].Tile;
+    const TImage* again = form->Strip().Recordings[2].Tile;
     EXPECT_EQ(morning->accessibleName(), "09:05");
     EXPECT_EQ(evening->accessibleName(), "21:05");
     EXPECT_EQ(morning->toolTip(), "PLENmorning.wav");
@@ -257,7 +257,7 @@ TEST_F(StripTest, TilesShowTheTimeOnTwentyFourHourClock) {
     // The strip bitmap holds each tile at (61 i, 10) without its last column and row.
     const QImage& strip = form->Image103->Picture();
     for (int i = 0; i < 3; ++i) {
-        const QImage tile = form->Recordings[i].Tile->Picture();
+        const QImage tile = form->Strip().Recordings[i].Tile->Picture();
         EXPECT_EQ(strip.copy(61 * i, 10, 55, 54), tile.copy(0, 0, 55, 54).convertToFormat(strip.format()));
         EXPECT_EQ(strip.pixel(61 * i + 55, 20), QColor(84, 125, 141).rgb());
     }
@@ -270,18 +270,18 @@ TEST_F(StripTest, SevenRecordingsScrollOneStepOnAndNotBeforeTheStart) {
                                            "PLEN003.wav@295", "PLEN004.wav@356", "PLEN005.wav@417",
                                            "PLEN006.wav@478"}));
     EXPECT_EQ(MarkerX(), 117);
-    EXPECT_EQ(form->Marker->y(), 147);
-    EXPECT_TRUE(form->Marker->isVisibleTo(form.get()));
+    EXPECT_EQ(form->Strip().Marker->y(), 147);
+    EXPECT_TRUE(form->Strip().Marker->isVisibleTo(form.get()));
     // Tiles lie over the viewport; its gaps let presses through to the window.
-    EXPECT_EQ(form->childAt(173 + 20, 151 + 20), form->Recordings[1].Tile);
+    EXPECT_EQ(form->childAt(173 + 20, 151 + 20), form->Strip().Recordings[1].Tile);
     EXPECT_EQ(form->childAt(173 + 58, 151 + 20), nullptr);
 
     form->Image3Click();
     EXPECT_FALSE(form->Timer3->isActive());
-    EXPECT_EQ(form->ScrollTarget, 0);
+    EXPECT_EQ(form->Strip().ScrollTarget, 0);
 
     form->Image4Click();
-    EXPECT_EQ(form->ScrollTarget, 61);
+    EXPECT_EQ(form->Strip().ScrollTarget, 61);
     EXPECT_TRUE(form->Timer3->isActive());
     EXPECT_TRUE(VisibleTiles().isEmpty());
 
@@ -289,30 +289,30 @@ TEST_F(StripTest, SevenRecordingsScrollOneStepOnAndNotBeforeTheStart) {
     const QImage& strip = form->Image103->Picture();
     form->Timer3Timer();
     form->Timer3Timer();
-    EXPECT_EQ(form->ScrollPos, 51);
+    EXPECT_EQ(form->Strip().ScrollPos, 51);
     const QImage shown = form->PaintBox1->grab().toImage();
     ASSERT_EQ(shown.size(), QSize(427, 73));
     for (int x : {0, 4, 5, 9, 10, 60, 426})
         EXPECT_EQ(shown.pixel(x, 30) & 0xFFFFFF, strip.pixel(51 + x, 30) & 0xFFFFFF) << x;
 
-    form->ScrollPos = 0;
+    form->Strip().ScrollPos = 0;
     EXPECT_EQ(Animate(), (QList<int>{24, 10, 4, 2, 1, 0}));
     EXPECT_FALSE(form->Timer3->isActive());
-    EXPECT_EQ(form->ScrollPos, 61);
+    EXPECT_EQ(form->Strip().ScrollPos, 61);
     EXPECT_EQ(VisibleTiles().size(), 6);
     EXPECT_EQ(VisibleTiles().front(), "PLEN001.wav@112");
     // The selection was left of the view and moves to its first slot.
-    EXPECT_EQ(form->Selected, 1);
+    EXPECT_EQ(form->Strip().Selected, 1);
     EXPECT_EQ(CheckedEntry(), 1);
     EXPECT_EQ(MarkerX(), 117);
 
     form->Image4Click();
-    EXPECT_EQ(form->ScrollTarget, 61);
+    EXPECT_EQ(form->Strip().ScrollTarget, 61);
     EXPECT_FALSE(form->Timer3->isActive());
 
     form->Image3Click();
     EXPECT_EQ(Animate().size(), 6);
-    EXPECT_EQ(form->ScrollPos, 0);
+    EXPECT_EQ(form->Strip().ScrollPos, 0);
     EXPECT_EQ(VisibleTiles().size(), 7);
 }
 
@@ -320,60 +320,60 @@ TEST_F(StripTest, NextFromTheSeventhOfEightScrollsAndMovesTheMarker) {
     AddRecordings(8);
     Rebuild();
     EXPECT_EQ(VisibleTiles().size(), 7);
-    form->TileClick(form->Recordings[6].Tile);
-    EXPECT_EQ(form->Selected, 6);
+    form->Strip().TileClick(form->Strip().Recordings[6].Tile);
+    EXPECT_EQ(form->Strip().Selected, 6);
     EXPECT_EQ(MarkerX(), 112 + 366 + 5);
     EXPECT_EQ(CheckedEntry(), 6);
 
     form->Image12Click();
-    EXPECT_EQ(form->Selected, 7);
-    EXPECT_EQ(form->ScrollTarget, 61);
+    EXPECT_EQ(form->Strip().Selected, 7);
+    EXPECT_EQ(form->Strip().ScrollTarget, 61);
     EXPECT_TRUE(form->Timer3->isActive());
     EXPECT_EQ(MarkerX(), 112 + 61 * 7 - 61 + 5);
     EXPECT_EQ(Animate().size(), 6);
-    EXPECT_EQ(form->Selected, 7);
+    EXPECT_EQ(form->Strip().Selected, 7);
     EXPECT_EQ(MarkerX(), 483);
     EXPECT_EQ(CheckedEntry(), 7);
     EXPECT_TRUE(VisibleTiles().contains("PLEN007.wav@478"));
-    EXPECT_TRUE(form->Recordings[0].Tile->isHidden());
+    EXPECT_TRUE(form->Strip().Recordings[0].Tile->isHidden());
     EXPECT_TRUE(played.isEmpty());
 
     form->Image12Click();  // already the last
-    EXPECT_EQ(form->Selected, 7);
+    EXPECT_EQ(form->Strip().Selected, 7);
     EXPECT_FALSE(form->Timer3->isActive());
 
     // Previous from the first slot scrolls back.
-    form->TileClick(form->Recordings[1].Tile);
+    form->Strip().TileClick(form->Strip().Recordings[1].Tile);
     form->Image11Click();
-    EXPECT_EQ(form->Selected, 0);
-    EXPECT_EQ(form->ScrollTarget, 0);
+    EXPECT_EQ(form->Strip().Selected, 0);
+    EXPECT_EQ(form->Strip().ScrollTarget, 0);
     Animate();
     EXPECT_EQ(MarkerX(), 117);
     form->Image11Click();
-    EXPECT_EQ(form->Selected, 0);
+    EXPECT_EQ(form->Strip().Selected, 0);
 }
 
 TEST_F(StripTest, DeletingTheLastOfThreeAndTheOnlyOne) {
     AddRecordings(3);
     Rebuild();
-    form->TileClick(form->Recordings[2].Tile);
+    form->Strip().TileClick(form->Strip().Recordings[2].Tile);
     Delete();
     EXPECT_FALSE(QFile::exists(Folder() + "PLEN002.wav"));
     EXPECT_EQ(Names(), (QStringList{"PLEN000.wav", "PLEN001.wav"}));
-    EXPECT_EQ(form->Selected, 1);
+    EXPECT_EQ(form->Strip().Selected, 1);
     EXPECT_EQ(CheckedEntry(), 1);
     EXPECT_EQ(MarkerX(), 112 + 61 + 5);
 
     // Deleting one in the middle keeps the index: the next one is selected.
-    form->TileClick(form->Recordings[0].Tile);
+    form->Strip().TileClick(form->Strip().Recordings[0].Tile);
     Delete();
     EXPECT_EQ(Names(), QStringList{"PLEN001.wav"});
-    EXPECT_EQ(form->Selected, 0);
+    EXPECT_EQ(form->Strip().Selected, 0);
 
     Delete();
     EXPECT_TRUE(Names().isEmpty());
-    EXPECT_EQ(form->Selected, 0);
-    EXPECT_FALSE(form->Marker->isVisibleTo(form.get()));
+    EXPECT_EQ(form->Strip().Selected, 0);
+    EXPECT_FALSE(form->Strip().Marker->isVisibleTo(form.get()));
     EXPECT_TRUE(form->PopupMenu1->actions().isEmpty());
     EXPECT_EQ(form->Image103->Picture().pixel(20, 30), QColor(84, 125, 141).rgb());
 
@@ -381,8 +381,8 @@ TEST_F(StripTest, DeletingTheLastOfThreeAndTheOnlyOne) {
     for (auto command : {&TForm1::Image3Click, &TForm1::Image4Click, &TForm1::Image6Click, &TForm1::Image8Click,
                          &TForm1::Image11Click, &TForm1::Image12Click})
         (form.get()->*command)();
-    EXPECT_EQ(form->ScrollTarget, 0);
-    EXPECT_EQ(form->Selected, 0);
+    EXPECT_EQ(form->Strip().ScrollTarget, 0);
+    EXPECT_EQ(form->Strip().Selected, 0);
     EXPECT_FALSE(form->Timer3->isActive());
     EXPECT_TRUE(played.isEmpty());
 }
@@ -391,13 +391,13 @@ TEST_F(StripTest, DeletingTheLastWhenItIsTheFirstSlotMovesTheViewBack) {
     AddRecordings(9);
     Rebuild();
     form->PopupMenu1->actions().at(8)->trigger();
-    EXPECT_EQ(form->ScrollTarget, 61 * 8);
+    EXPECT_EQ(form->Strip().ScrollTarget, 61 * 8);
     Animate();
     EXPECT_EQ(VisibleTiles(), QStringList{"PLEN008.wav@112"});
     Delete();
-    EXPECT_EQ(form->Selected, 7);
-    EXPECT_EQ(form->ScrollTarget, 61 * 7);
-    EXPECT_EQ(form->ScrollPos, 61 * 7);
+    EXPECT_EQ(form->Strip().Selected, 7);
+    EXPECT_EQ(form->Strip().ScrollTarget, 61 * 7);
+    EXPECT_EQ(form->Strip().ScrollPos, 61 * 7);
     EXPECT_EQ(VisibleTiles(), QStringList{"PLEN007.wav@112"});
     EXPECT_EQ(MarkerX(), 117);
 }
@@ -409,11 +409,11 @@ TEST_F(StripTest, DeletingTheFileBeingRecordedLeavesItListed) {
     SetTime("PLEN999.wav", Now());
     Rebuild();
     ASSERT_EQ(Names().last(), "PLEN999.wav");
-    form->TileClick(form->Recordings[2].Tile);
+    form->Strip().TileClick(form->Strip().Recordings[2].Tile);
     Delete();
     EXPECT_TRUE(QFile::exists(Folder() + "PLEN999.wav"));
     EXPECT_EQ(Names().size(), 3);
-    EXPECT_EQ(form->Selected, 1);
+    EXPECT_EQ(form->Strip().Selected, 1);
 }
 
 TEST_F(StripTest, HistoryChoiceDuringPlaybackPlaysAfterTheOldOneEnds) {
@@ -422,9 +422,9 @@ TEST_F(StripTest, HistoryChoiceDuringPlaybackPlaysAfterTheOldOneEnds) {
     Playing = true;
     QAction* entry = form->PopupMenu1->actions().at(8);
     entry->trigger();
-    EXPECT_EQ(form->Selected, 8);
+    EXPECT_EQ(form->Strip().Selected, 8);
     EXPECT_EQ(CheckedEntry(), 8);
-    EXPECT_EQ(form->ScrollTarget, 61 * 8);  // out of view: it becomes the first slot
+    EXPECT_EQ(form->Strip().ScrollTarget, 61 * 8);  // out of view: it becomes the first slot
     EXPECT_TRUE(form->Timer3->isActive());
     EXPECT_EQ(MarkerX(), 117);
     EXPECT_TRUE(form->Timer7->isActive());
@@ -446,7 +446,7 @@ TEST_F(StripTest, HistoryChoiceDuringPlaybackPlaysAfterTheOldOneEnds) {
     // Without playback a choice in view neither scrolls nor plays later.
     Animate();
     form->PopupMenu1->actions().at(9)->trigger();
-    EXPECT_EQ(form->ScrollTarget, 61 * 8);
+    EXPECT_EQ(form->Strip().ScrollTarget, 61 * 8);
     EXPECT_FALSE(form->Timer7->isActive());
     form->Image6Click();
     EXPECT_EQ(played.last(), Folder() + "PLEN009.wav");
@@ -460,9 +460,9 @@ TEST_F(StripTest, ShorterListBringsTheSelectionBackIntoTheList) {
     for (int i = 0; i < 6; ++i) QFile::remove(Folder() + QStringLiteral("PLEN%1.wav").arg(i, 3, 10, QLatin1Char('0')));
     Rebuild();
     ASSERT_EQ(Names().size(), 4);
-    EXPECT_EQ(form->Selected, 3);
-    EXPECT_EQ(form->ScrollTarget, 0);
-    EXPECT_EQ(form->ScrollPos, 0);
+    EXPECT_EQ(form->Strip().Selected, 3);
+    EXPECT_EQ(form->Strip().ScrollTarget, 0);
+    EXPECT_EQ(form->Strip().ScrollPos, 0);
     EXPECT_EQ(CheckedEntry(), 3);
     EXPECT_EQ(MarkerX(), 112 + 183 + 5);
     EXPECT_EQ(VisibleTiles().size(), 4);
@@ -473,9 +473,9 @@ TEST_F(StripTest, ShorterListBringsTheSelectionBackIntoTheList) {
 TEST_F(StripTest, RefreshAfterSettingsPullsTheSelectionIntoTheView) {
     AddRecordings(10);
     Rebuild();
-    form->Selected = 9;
-    form->RefreshAfterSettings();
-    EXPECT_EQ(form->Selected, 6);
+    form->Strip().Selected = 9;
+    form->Strip().RefreshAfterSettings();
+    EXPECT_EQ(form->Strip().Selected, 6);
     EXPECT_EQ(MarkerX(), 112 + 366 + 5);
     EXPECT_EQ(CheckedEntry(), 6);
 }
@@ -506,7 +506,7 @@ TEST_F(StripTest, EachAnimationTickShowsThePlaceItStartsFrom) {
     QList<int> painted;
     const auto paint = form->PaintBox1->OnPaint;
     form->PaintBox1->OnPaint = [&](QPainter& p) {
-        painted.append(form->ScrollPos);
+        painted.append(form->Strip().ScrollPos);
         paint(p);
     };
     form->Image4Click();
@@ -538,7 +538,7 @@ TEST_F(StripTest, SwitchingOnARunningTimerKeepsItsTicks) {
 
     // The same for the 2 s of the play after a switch, switching every 50 ms.
     Playing = true;
-    form->TileClick(form->Recordings[2].Tile);
+    form->Strip().TileClick(form->Strip().Recordings[2].Tile);
     int playTicks = 0;
     QObject::connect(form->Timer7, &QTimer::timeout, [&] { ++playTicks; });
     form->Image12Click();
