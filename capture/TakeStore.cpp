@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "capture/RecordingFile.h"
+#include "capture/WaveFile.h"
 #include "platform/Platform.h"
 #include "session/RecordingAge.h"
 
@@ -106,6 +107,7 @@ void TakeStore::Delete(const QString& name) {
         platform::Files* files = platform::Services().files;
         // Fails on a take that is being written: its writer holds the lock.
         const bool ok = files && !name.contains('/') && files->Remove(folder_ + name);
+        if (ok) Forget(name);
         emit deleted(name, ok);
         ListAndCleanUp();
     });
@@ -134,7 +136,10 @@ void TakeStore::ListAndCleanUp() {
         if (policy.expireAfterDay && file.name != open && RecordingExpired(file.name, file.lastWrite, now) &&
             (!policy.archiveConfigured || archived(file.name))) {
             // One that cannot go now (being read) is left out of this listing only.
-            if (files->Remove(folder_ + file.name)) emit removed(file.name, QStringLiteral("older than 24 hours"));
+            if (files->Remove(folder_ + file.name)) {
+                Forget(file.name);
+                emit removed(file.name, QStringLiteral("older than 24 hours"));
+            }
             continue;
         }
         takes.append({file.name, file.lastWrite});
@@ -163,6 +168,7 @@ void TakeStore::ListAndCleanUp() {
             const int64_t free = files->FreeBytes(folder_);
             if (free < 0 || free >= keep) break;
             if (files->Remove(folder_ + takes[i].name)) {
+                Forget(takes[i].name);
                 gone[static_cast<size_t>(i)] = true;
                 emit removed(takes[i].name, QStringLiteral("keeping %1 MB free").arg(policy.keepFreeMB));
             }
@@ -201,5 +207,43 @@ int64_t TakeStore::FreeBytes() const {
 
 bool TakeStore::Remove(const QString& name) const {
     platform::Files* files = platform::Services().files;
-    return files && !name.contains('/') && files->Remove(folder_ + name);
+    const bool removed = files && !name.contains('/') && files->Remove(folder_ + name);
+    if (removed) Forget(name);
+    return removed;
+}
+
+std::vector<int32_t> TakeStore::ByteRates(const QList<platform::TakeFileInfo>& list,
+                                          const std::atomic<bool>* stop) const {
+    std::vector<int32_t> rates(static_cast<size_t>(list.size()), 0);
+    std::vector<qsizetype> unknown;
+    {
+        std::lock_guard lock(headerMutex_);
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            const auto it = byteRates_.constFind(list[i].name);
+            if (it != byteRates_.constEnd())
+                rates[static_cast<size_t>(i)] = *it;
+            else
+                unknown.push_back(i);
+        }
+    }
+    if (unknown.empty()) return rates;
+    QHash<QString, int32_t> found;
+    for (const qsizetype i : unknown) {
+        if (stop && *stop) break;
+        uint8_t head[kWaveHeaderBytes];
+        const int64_t n = ReadHead(list[i].name, head, kWaveHeaderBytes);
+        if (n < kWaveHeaderBytes) continue;  // too short to tell yet
+        rates[static_cast<size_t>(i)] = PcmByteRate(head, n);
+        found.insert(list[i].name, rates[static_cast<size_t>(i)]);
+    }
+    std::lock_guard lock(headerMutex_);
+    // Bounded: names that went without a word are dropped now and then.
+    if (byteRates_.size() > 2 * list.size() + 1000) byteRates_.clear();
+    byteRates_.insert(found);
+    return rates;
+}
+
+void TakeStore::Forget(const QString& name) const {
+    std::lock_guard lock(headerMutex_);
+    byteRates_.remove(name);
 }

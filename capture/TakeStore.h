@@ -5,17 +5,20 @@
 // stop left open, all on a thread of its own; the answers come back as
 // signals, delivered on the thread that owns the store.
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QMetaType>
 #include <QObject>
 #include <QSet>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -77,6 +80,14 @@ public:
     int64_t FreeBytes() const;
     // Removes a take unless it is being written or read.
     bool Remove(const QString& name) const;
+    // The bytes per second that each take's header gives, in the order of
+    // `list` (0 for a file that is no PCM take). A header is read once and
+    // remembered until the take goes; one still too short to tell is read
+    // again next time. Once `stop` is set the rest are not read (0).
+    std::vector<int32_t> ByteRates(const QList<platform::TakeFileInfo>& list,
+                                   const std::atomic<bool>* stop = nullptr) const;
+    // Drops what is remembered of a take that changed or went.
+    void Forget(const QString& name) const;
 
     // Waits until every request so far has been done (for the end and for tests).
     void WaitIdle();
@@ -105,4 +116,7 @@ private:
     bool namesKnown_ = false;    // the first listing is done
     std::condition_variable namesListed_;
     QSet<QString> givenNames_;   // names handed out by NameTake
+
+    mutable std::mutex headerMutex_;
+    mutable QHash<QString, int32_t> byteRates_;  // header bytes per second by name
 };

@@ -83,6 +83,12 @@ bool IsCanonicalPcmHeader(const uint8_t* h) {
     return GetU16(h + 32) == align && static_cast<uint64_t>(GetU32(h + 28)) == uint64_t{rate} * align;
 }
 
+int32_t PcmByteRate(const uint8_t* header, int64_t n) {
+    if (n < kWaveHeaderBytes || !IsCanonicalPcmHeader(header)) return 0;
+    const uint32_t rate = GetU32(header + 28);
+    return rate < (1u << 30) ? static_cast<int32_t>(rate) : 0;
+}
+
 uint32_t RiffSizeFor(int64_t fileSize) {
     return static_cast<uint32_t>(std::clamp<int64_t>(fileSize - 8, 0, kMaxChunkSize));
 }

@@ -29,6 +29,9 @@ uint32_t WaveDataSize(const uint8_t* header);
 // 16-byte "fmt " chunk of format 1 whose block align and bytes per second
 // agree with its channels, bits and rate, and the "data" chunk right after it.
 bool IsCanonicalPcmHeader(const uint8_t* header);
+// Bytes per second of the `n` bytes read from a file's start when they hold
+// such a header; 0 otherwise.
+int32_t PcmByteRate(const uint8_t* header, int64_t n);
 
 // The RIFF and data sizes that a file of `fileSize` bytes should carry; sizes
 // beyond 32 bits are held at 0xFFFFFFFF.

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -16,6 +17,7 @@
 #include "capture/RecordingFile.h"
 #include "capture/TakeStore.h"
 #include "capture/TakeWriter.h"
+#include "capture/WaveFile.h"
 #include "capture/Unit2.h"
 #include "settings/publicunit.h"
 #include "support/TestSupport.h"
@@ -425,6 +427,30 @@ TEST_F(TakeStoreTest, WithAnArchiveOnlyArchivedTakesAgeOut) {
     EXPECT_EQ(Run(store), QStringList{"PLEN20261201000000.wav (older than 24 hours)"});
     store.SetPolicy({.expireAfterDay = true, .keepFreeMB = 0, .archiveConfigured = false, .archived = {}});
     EXPECT_EQ(Run(store), QStringList{"PLEN20261202000000.wav (older than 24 hours)"});
+}
+
+// Each header is read once and remembered until the take goes; one too
+// short to tell is read again.
+TEST_F(TakeStoreTest, HeadersAreReadOnceUntilTheTakeGoes) {
+    platform::Services().files = &env.files;
+    auto header = [](int32_t rate) {
+        const WaveHeader h = MakeWaveHeader(2, 16, rate, 36, 0);
+        return QByteArray(reinterpret_cast<const char*>(h.data()), kWaveHeaderBytes);
+    };
+    Write(folder + "PLEN20261201000000.wav", header(22050));
+    Write(folder + "PLEN20261202000000.wav", QByteArray(10, 'R'));
+    TakeStore store(folder);
+    auto rates = [&store] { return store.ByteRates(store.ListTakes()); };
+    auto sorted = [](std::vector<int32_t> v) {
+        std::sort(v.begin(), v.end());
+        return v;
+    };
+    EXPECT_EQ(sorted(rates()), (std::vector<int32_t>{0, 88200}));
+    Write(folder + "PLEN20261201000000.wav", header(44100));
+    Write(folder + "PLEN20261202000000.wav", header(11025));
+    EXPECT_EQ(sorted(rates()), (std::vector<int32_t>{44100, 88200}));
+    store.Forget("PLEN20261201000000.wav");
+    EXPECT_EQ(sorted(rates()), (std::vector<int32_t>{44100, 176400}));
 }
 
 }  // namespace

@@ -46,13 +46,6 @@ QString StartOf(const QString& name) {
     return out;
 }
 
-// Bytes per second of a PCM take's header, 0 when it is none.
-int32_t ByteRateOf(const uint8_t* header, int64_t n) {
-    if (n < kWaveHeaderBytes || !IsCanonicalPcmHeader(header)) return 0;
-    const uint32_t rate = WaveFormatOf(header).avgBytesPerSec;
-    return rate < (1u << 30) ? static_cast<int32_t>(rate) : 0;
-}
-
 // The status of a take that could not be opened.
 int RefusalOf(platform::TakeOpen result) {
     return result == platform::TakeOpen::Busy ? 409 : result == platform::TakeOpen::Failed ? 500 : 404;
@@ -86,44 +79,14 @@ bool TakeCatalogue::Open(QString* error) {
     return true;
 }
 
-void TakeCatalogue::WarmUp() { ByteRates(store_->ListTakes()); }
+void TakeCatalogue::WarmUp() { store_->ByteRates(store_->ListTakes(), &cancelled_); }
 
 int64_t TakeCatalogue::FreeBytes() const { return store_->FreeBytes(); }
 
 void TakeCatalogue::Forget(const QString& name) {
+    store_->Forget(name);
     std::lock_guard lock(cacheMutex_);
-    byteRates_.remove(name);
     peaks_.remove(name);
-}
-
-std::vector<int32_t> TakeCatalogue::ByteRates(const QList<platform::TakeFileInfo>& list) {
-    std::vector<int32_t> rates(static_cast<size_t>(list.size()), 0);
-    std::vector<qsizetype> unknown;
-    {
-        std::lock_guard lock(cacheMutex_);
-        for (qsizetype i = 0; i < list.size(); ++i) {
-            const auto it = byteRates_.constFind(list[i].name);
-            if (it != byteRates_.constEnd())
-                rates[static_cast<size_t>(i)] = *it;
-            else
-                unknown.push_back(i);
-        }
-    }
-    if (!unknown.empty()) {
-        QHash<QString, int32_t> found;
-        for (const qsizetype i : unknown) {
-            if (cancelled_) break;
-            uint8_t head[kWaveHeaderBytes];
-            const int64_t n = store_->ReadHead(list[i].name, head, kWaveHeaderBytes);
-            rates[static_cast<size_t>(i)] = ByteRateOf(head, n);
-            // A header still too short to tell is read again next time.
-            if (n >= kWaveHeaderBytes) found.insert(list[i].name, rates[static_cast<size_t>(i)]);
-        }
-        std::lock_guard lock(cacheMutex_);
-        if (byteRates_.size() > 2 * list.size() + 1000) byteRates_.clear();
-        byteRates_.insert(found);
-    }
-    return rates;
 }
 
 void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
@@ -144,7 +107,7 @@ void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
     QList<platform::TakeFileInfo> list;
     list.reserve(static_cast<qsizetype>(keys.size()));
     for (const Key& k : keys) list.append(std::move(all[k.index]));
-    const std::vector<int32_t> rates = ByteRates(list);
+    const std::vector<int32_t> rates = store_->ByteRates(list, &cancelled_);
     // Written directly: every name passed IsTakeName, so nothing needs escaping.
     std::string out;
     out.reserve(static_cast<size_t>(list.size()) * 120 + 2);
@@ -227,7 +190,7 @@ void TakeCatalogue::Peaks(const QString& name, httplib::Response& res) {
     const platform::WaveFormat format = got == kWaveHeaderBytes ? WaveFormatOf(head) : platform::WaveFormat{};
     const int channels = format.channels;
     // Peaks of 16-bit PCM only; anything else gets a flat line.
-    if (ByteRateOf(head, got) > 0 && format.bitsPerSample == 16 && channels >= 1 && channels <= 8) {
+    if (PcmByteRate(head, got) > 0 && format.bitsPerSample == 16 && channels >= 1 && channels <= 8) {
         const int64_t frameBytes = 2 * channels;
         const int64_t frames = (size - kWaveHeaderBytes) / frameBytes;
         std::vector<char> buffer(kChunk - kChunk % static_cast<size_t>(frameBytes));

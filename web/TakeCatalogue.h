@@ -51,7 +51,6 @@ public:
     int64_t FreeBytes() const;
 
 private:
-    std::vector<int32_t> ByteRates(const QList<platform::TakeFileInfo>& list);
     const QString folder_;
     TakeStore* store_ = nullptr;
     std::unique_ptr<TakeStore> ownStore_;
@@ -59,7 +58,6 @@ private:
     std::atomic<bool> cancelled_{false};
 
     std::mutex cacheMutex_;
-    QHash<QString, int32_t> byteRates_;  // header bytes per second by name
     struct PeakLine {
         int64_t bytes;
         std::string json;
