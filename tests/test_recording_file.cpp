@@ -187,7 +187,10 @@ TEST_F(RecordingFiles, ADeleteDuringCreationNeverRemovesTheNewTake) {
             round = i;
         }
         auto f = OpenRecordingFile(2, 16, pathOf(i), 22050);
-        ASSERT_TRUE(f) << i;
+        if (!f) {  // not an ASSERT: the deleter must still be stopped
+            ADD_FAILURE() << "round " << i << ": the take was not created";
+            break;
+        }
         if (!QFileInfo::exists(pathOf(i))) ++lost;
         // Held: the deleter fails on it for as long as it is open.
         EXPECT_FALSE(env.files.Remove(pathOf(i)));
