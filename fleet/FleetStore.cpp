@@ -5,7 +5,9 @@
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "archive/StoreAccess.h"
@@ -176,23 +178,39 @@ bool FleetStore::List(const QString& prefix, ListPage* all, QString* error) {
     return true;
 }
 
-QJsonObject FleetStore::Room(const QString& room) {
+namespace {
+
+// An HTTP date ("Mon, 07 Dec 2026 20:00:00 GMT"), invalid when it is none.
+QDateTime HttpDate(const std::map<std::string, std::string>& headers, const char* name) {
+    const auto it = headers.find(name);
+    if (it == headers.end()) return {};
+    QString text = QString::fromStdString(it->second).trimmed();
+    if (text.endsWith(QLatin1String(" GMT"))) text = text.chopped(3) + QLatin1String("+0000");
+    return QDateTime::fromString(text, Qt::RFC2822Date);
+}
+
+}  // namespace
+
+FleetStore::CachedBeat FleetStore::Room(const QString& room) {
     {
         std::lock_guard lock(cacheMutex_);
         const auto it = beats_.find(room);
-        if (it != beats_.end() && Clock::now() - it->second.at < options_.cacheFor) return it->second.beat;
+        if (it != beats_.end() && Clock::now() - it->second.at < options_.cacheFor) return it->second;
     }
-    QJsonObject beat;
+    CachedBeat found{Clock::now(), {}, -1};
     const S3Result r = Request(platform::HttpRequest{}, room + QStringLiteral("/status.json"), {});
     if (r.kind == S3Result::Kind::Ok) {
         const QJsonDocument doc = QJsonDocument::fromJson(r.response.body);
-        if (doc.isObject()) beat = doc.object();
+        if (doc.isObject()) found.beat = doc.object();
+        const QDateTime written = HttpDate(r.response.headers, "last-modified");
+        const QDateTime fetched = HttpDate(r.response.headers, "date");
+        if (written.isValid() && fetched.isValid()) found.storeAge = std::max<qint64>(0, written.secsTo(fetched));
     } else if (r.status != 404) {
-        beat.insert("error", r.detail);
+        found.beat.insert("error", r.detail);
     }
     std::lock_guard lock(cacheMutex_);
-    beats_[room] = CachedBeat{Clock::now(), beat};
-    return beat;
+    beats_[room] = found;
+    return found;
 }
 
 bool FleetStore::Rooms(QJsonArray* rooms, QString* error) {
@@ -203,16 +221,26 @@ bool FleetStore::Rooms(QJsonArray* rooms, QString* error) {
         prefix.chop(1);  // the delimiter
         if (IsRoomName(prefix)) names << prefix;
     }
-    std::vector<QJsonObject> beats(static_cast<size_t>(names.size()));
+    std::vector<CachedBeat> beats(static_cast<size_t>(names.size()));
     ForEach(static_cast<int>(names.size()), options_.parallelRequests,
             [&](int i) { beats[static_cast<size_t>(i)] = Room(names[i]); });
     const QDateTime now = now_();
     for (qsizetype i = 0; i < names.size(); ++i) {
-        QJsonObject room = beats[static_cast<size_t>(i)];
+        const CachedBeat& beat = beats[static_cast<size_t>(i)];
+        QJsonObject room = beat.beat;
         const QDateTime time = QDateTime::fromString(room.value("time").toString(), Qt::ISODate);
+        bool stale = !time.isValid();
+        if (!stale && beat.storeAge >= 0) {
+            // Both ends by the store's clock: a recorder's clock that is off
+            // neither hides a silent room nor greys a live one.
+            const auto since = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - beat.at).count();
+            stale = beat.storeAge + since > options_.staleSeconds;
+        } else if (!stale) {
+            stale = time.secsTo(now) > options_.staleSeconds;
+        }
         room.insert("room", names[i]);
         room.insert("heartbeat", time.isValid() ? QJsonValue(time.toUTC().toString(Qt::ISODate)) : QJsonValue());
-        room.insert("stale", !time.isValid() || time.secsTo(now) > options_.staleSeconds);
+        room.insert("stale", stale);
         rooms->append(room);
     }
     return true;

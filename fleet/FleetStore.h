@@ -85,7 +85,6 @@ private:
     class Lease;
     S3Result Request(platform::HttpRequest request, const QString& key, const QueryList& query);
     bool List(const QString& prefix, ListPage* all, QString* error);
-    QJsonObject Room(const QString& room);
 
     const ArchiveConfig config_;
     const HttpFactory http_;
@@ -105,8 +104,12 @@ private:
     struct CachedBeat {
         Clock::time_point at;
         QJsonObject beat;
+        // Seconds from the heartbeat's write to its fetch by the store's own
+        // clock (Last-Modified against Date); -1 when the store gave neither.
+        qint64 storeAge = -1;
     };
     std::map<QString, CachedBeat> beats_;  // by room
+    CachedBeat Room(const QString& room);
     struct TakeMeta {
         QString start;
         double seconds = -1;

@@ -76,6 +76,32 @@ TEST(FleetNames, OnlyStrictRoomTakeAndDayNamesBecomeKeys) {
     for (const char* day : {"2026-02-30", "2026-12-7", "2026/12/07", "2026-12-07/..", ""}) EXPECT_FALSE(IsDay(day));
 }
 
+// A recorder's clock that is off counts for nothing when the store dates
+// the heartbeat's write: room-a's clock is ahead, its heartbeat 20 minutes
+// old; room-b's clock is behind, its heartbeat just written.
+TEST(FleetStore, StalenessGoesByTheStoresClock) {
+    auto beat = [](const char* time, const char* written) {
+        platform::HttpResponse r = Answer(200, QByteArray("{\"time\":\"") + time + "\"}");
+        r.headers["last-modified"] = written;
+        r.headers["date"] = "Mon, 07 Dec 2026 20:00:00 GMT";
+        return r;
+    };
+    auto http = std::make_shared<ScriptedHttp>([&](const platform::HttpRequest& r) {
+        if (Has(r.url, "list-type=2"))
+            return Answer(200, "<ListBucketResult><IsTruncated>false</IsTruncated>"
+                               "<CommonPrefixes><Prefix>room-a/</Prefix></CommonPrefixes>"
+                               "<CommonPrefixes><Prefix>room-b/</Prefix></CommonPrefixes></ListBucketResult>");
+        if (Has(r.url, "/room-a/status.json")) return beat("2026-12-07T20:09:00Z", "Mon, 07 Dec 2026 19:40:00 GMT");
+        return beat("2026-12-07T19:30:00Z", "Mon, 07 Dec 2026 20:00:00 GMT");
+    });
+    QJsonArray rooms;
+    QString error;
+    ASSERT_TRUE(MakeStore(http)->Rooms(&rooms, &error)) << error.toStdString();
+    ASSERT_EQ(rooms.size(), 2);
+    EXPECT_EQ(rooms[0].toObject()["stale"], true);
+    EXPECT_EQ(rooms[1].toObject()["stale"], false);
+}
+
 TEST(FleetStore, ListsEveryPageAndTellsStaleRoomsFromFreshOnes) {
     const QByteArray page1 =
         "<?xml version=\"1.0\"?><ListBucketResult xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\">"
