@@ -23,6 +23,7 @@ if [ -z "${SOMORA_S3_ENDPOINT:-}" ]; then
   exec "$here/../../scripts/with-s3.sh" bash "$0" "$@"
 fi
 . "$here/lib/program.sh"
+. "$here/lib/wait.sh"
 . "$here/../../scripts/lib/sound-server.sh"
 . "$here/../../scripts/lib/s3-store.sh"
 
@@ -34,8 +35,7 @@ hook=""
 stop_program() {
   [ -n "$pid" ] || return 0
   kill -"${1:-TERM}" "$pid" 2>/dev/null
-  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null
+  wait_for 100 gone "$pid" || kill -KILL "$pid" 2>/dev/null
   wait "$pid" 2>/dev/null
   pid=""
 }
@@ -87,15 +87,6 @@ start_program() {
   run_program "$work" "$server" --headless "$@" >>"$work/out.log" 2>>"$work/err.log" &
   pid=$!
 }
-play() {
-  paplay -d venue "$1" 2>/dev/null &
-  player=$!
-}
-stop_player() {
-  [ -n "$player" ] && kill "$player" 2>/dev/null
-  wait "$player" 2>/dev/null
-  player=""
-}
 key_of() {  # NAME → the object key
   local n=${1%.wav}
   echo "$prefix/${n:4:4}/${n:8:2}/${n:10:2}/$n.flac"
@@ -130,7 +121,7 @@ wait_line "^removed $old "
 [ ! -f "$work/app/record/$old" ] || fail "the archived old take was not removed"
 
 # --- 2. Speech becomes a take in the bucket.
-play "$work/take.wav"
+play_venue "$work/take.wav"
 wait_line '^kept ' 1 40
 stop_player
 first=$(grep '^kept ' "$work/out.log" | head -n1 | awk '{print $2}')
@@ -142,7 +133,7 @@ url=$(grep '^web page on ' "$work/out.log" | tail -n1 | awk '{print $4}')
 
 # --- 3. The gateway away while two takes are made.
 s3_gateway_stop
-play "$work/twice.wav"
+play_venue "$work/twice.wav"
 wait_line '^kept ' 2 40
 wait_line '^archive unreachable: '
 wait_line '^archive behind: 1 takes, '

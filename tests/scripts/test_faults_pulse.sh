@@ -83,15 +83,6 @@ check_take() {
   [ "$(u32 "$file" 40)" = $((size - 44)) ] || fail "$name: data size $(u32 "$file" 40), file $size"
   [ $((size - 44)) -ge "$min" ] || fail "$name holds only $((size - 44)) bytes of sound"
 }
-play() {
-  paplay -d venue "$work/take.wav" 2>/dev/null &
-  player=$!
-}
-stop_player() {
-  [ -n "$player" ] && kill "$player" 2>/dev/null
-  wait "$player" 2>/dev/null
-  player=""
-}
 
 # --- 1. No sound server at start.
 server_stop KILL
@@ -99,7 +90,7 @@ start_program
 wait_line '^input lost: .*; trying again every 2 s$'
 server_start || fail "the sound server did not start again"
 wait_line '^input back: '
-play
+play_venue "$work/take.wav"
 wait_line '^opened '
 first=$(nth_name opened 1)
 
@@ -115,7 +106,7 @@ wait_line "^kept $first "
 check_take "$first" $((2 * 88200))
 server_start || fail "the sound server did not start again"
 wait_line '^input back: ' 2
-play
+play_venue "$work/take.wav"
 wait_line '^kept ' 2 40
 second=$(nth_name kept 2)
 [ "$second" != "$first" ] || fail "no second take"
@@ -125,7 +116,7 @@ stop_player
 # --- 3. A disk that fills during a take, then gets room again.
 free_kb=$(df -k --output=avail "$work/app/record" | tail -n 1)
 fallocate -l $(((free_kb - 400) * 1024)) "$work/app/record/filler" || fail "cannot fill the tmpfs"
-play
+play_venue "$work/take.wav"
 wait_line '^opened ' 3
 third=$(nth_name opened 3)
 wait_line '^disk full: .*; the open take was kept$'
@@ -134,7 +125,7 @@ check_take "$third" 88200
 stop_player
 rm "$work/app/record/filler"
 wait_line '^disk writable again: '
-play
+play_venue "$work/take.wav"
 wait_line '^opened ' 4
 stop_player
 stop_program || fail "the program ended with an error"

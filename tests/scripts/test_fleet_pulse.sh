@@ -16,6 +16,7 @@ if [ -z "${SOMORA_S3_ENDPOINT:-}" ]; then
   exec "$here/../../scripts/with-s3.sh" bash "$0" "$@"
 fi
 . "$here/lib/program.sh"
+. "$here/lib/wait.sh"
 . "$here/lib/browser.sh"
 
 work=$(mktemp -d /tmp/somora-fleet.XXXXXX)
@@ -30,8 +31,7 @@ stop_program() {  # NAME [SIGNAL]
   local p=${pid[$1]:-}
   [ -n "$p" ] || return 0
   kill -"${2:-TERM}" "$p" 2>/dev/null
-  for _ in $(seq 100); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$p" 2>/dev/null && kill -KILL "$p" 2>/dev/null
+  wait_for 100 gone "$p" || kill -KILL "$p" 2>/dev/null
   wait "$p" 2>/dev/null
   pid[$1]=""
 }
@@ -101,17 +101,11 @@ setup b room-b
 setup fleet fleet "[Fleet]" "Listen=127.0.0.1:0" "StaleSeconds=$stale"
 start_program a --headless
 start_program b --headless
-for _ in $(seq 100); do
-  [ "$(pactl list short source-outputs | wc -l)" -ge 2 ] && break
-  sleep 0.1
-done
-paplay -d venue "$work/take.wav" &
-player=$!
+wait_for 100 capture_streams_at_least 2 || fail "the two rooms did not start listening"
+play_venue "$work/take.wav"
 wait_room_line a '^archived ' 60
 wait_room_line b '^archived ' 60
-kill "$player" 2>/dev/null
-wait "$player" 2>/dev/null
-player=""
+stop_player
 take_a=$(sed -n 's/^archived \(PLEN[0-9-]*\)\.wav -> .*/\1.flac/p' "$work/a/out.log" | head -n1)
 key_b=$(sed -n 's/^archived PLEN.* -> [^/]*\/\(room-b\/[^ ]*\) .*/\1/p' "$work/b/out.log" | head -n1)
 take_b=${key_b##*/}
@@ -184,12 +178,9 @@ js "$audio.pause(); return true" >/dev/null
 # --- room-b killed: stale after StaleSeconds, while room-a, still speaking,
 # keeps its heartbeat fresh.
 stop_program b KILL
-paplay -d venue "$work/three.wav" &
-player=$!
-for _ in $(seq $(((stale + 20) * 10))); do
-  api api/rooms | jq -e 'map(select(.room == "room-b"))[0].stale' >/dev/null && break
-  sleep 0.1
-done
+play_venue "$work/three.wav"
+b_stale() { api api/rooms | jq -e 'map(select(.room == "room-b"))[0].stale' >/dev/null; }
+wait_for $(((stale + 20) * 10)) b_stale
 api api/rooms | jq -e 'map({(.room): .stale}) | add == {"room-a": false, "room-b": true}' >/dev/null ||
   fail "after room-b was killed the rooms are $(api api/rooms)"
 js "loadRooms(); return true" >/dev/null

@@ -54,16 +54,9 @@ start() {
   pid=$!
 }
 start
-for _ in $(seq 100); do
-  [ "$(pactl list short source-outputs | wc -l)" -ge 1 ] && break
-  sleep 0.1
-done
-paplay -d venue "$work/speech12.wav" &
-player=$!
-for _ in $(seq 100); do
-  grep -q '^opened ' "$work/out.log" && break
-  sleep 0.1
-done
+wait_for 100 capture_streams_at_least 1 || fail "the program did not start listening"
+play_venue "$work/speech12.wav"
+wait_for 100 grep -q '^opened ' "$work/out.log"
 name=$(sed -n 's/^opened \([^ ]*\).*/\1/p' "$work/out.log" | head -1)
 [ -n "$name" ] || fail "no take was opened by the speech"
 
@@ -71,28 +64,13 @@ fsfreeze -f "$record" || fail "fsfreeze"
 sleep 1  # a second of sound for the writer to be held up by
 kill -TERM "$pid"
 line="take may be cut: $name (the disk did not answer)"
-for _ in $(seq 100); do
-  grep -qF "$line" "$work/err.log" && break
-  sleep 0.1
-done
-grep -qF "$line" "$work/err.log" || fail "no line '$line' within 10 s of SIGTERM"
+wait_for 100 grep -qF "$line" "$work/err.log" || fail "no line '$line' within 10 s of SIGTERM"
 
 fsfreeze -u "$record"
-code=""
-for _ in $(seq 20); do
-  if ! kill -0 "$pid" 2>/dev/null; then
-    wait "$pid"
-    code=$?
-    break
-  fi
-  sleep 0.1
-done
-[ -n "$code" ] || fail "the program did not end within 2 s of the thaw"
+wait_exit "$pid" 20 || fail "the program did not end within 2 s of the thaw"
 pid=""
-[ "$code" -eq 0 ] || fail "exit code $code"
-kill "$player" 2>/dev/null
-wait "$player" 2>/dev/null
-player=""
+[ "$exit_code" -eq 0 ] || fail "exit code $exit_code"
+stop_player
 [ -f "$record/$name" ] || fail "the take $name is gone"
 
 echo "test_frozen_close_pulse: ok ($name)"

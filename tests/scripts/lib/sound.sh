@@ -36,6 +36,18 @@ make_silence() {
   sox -n "${SOUND_FORMAT[@]}" "$1/sil$2.wav" trim 0 "$2" || fail "sox silence"
 }
 
+# play_venue FILE: plays FILE into the line input in the background; its
+# PID is in player until stop_player ends it.
+play_venue() {
+  paplay -d venue "$1" 2>/dev/null &
+  player=$!
+}
+stop_player() {
+  [ -n "${player:-}" ] && kill "$player" 2>/dev/null
+  wait "$player" 2>/dev/null
+  player=""
+}
+
 # rerun_in_xvfb SCRIPT EXE: SCRIPT run again with EXE on a virtual X display
 # (SOMORA_IN_XVFB set), given this sound server's address, in place of this
 # shell.

@@ -41,6 +41,11 @@ capture_streams() {
   pactl list short source-outputs | wc -l
 }
 
+# True when the sound server has at least N capture streams.
+capture_streams_at_least() {
+  [ "$(capture_streams)" -ge "$1" ]
+}
+
 # kill_now PID [SIGNAL]: SIGNAL (KILL) for PID, a child of this shell, when
 # it is given and still runs, and waits for it (for the clean-up of tests
 # and benchmarks).
