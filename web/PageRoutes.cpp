@@ -17,7 +17,11 @@ bool LoadPageFiles(const char* page, const char* css, const char* script, PageFi
         *to = file.readAll().toStdString();
         return !to->empty();
     };
-    return load(page, &out->page) && load(css, &out->css) && load(script, &out->script);
+    // Both pages start their style from the same base.
+    std::string base, own;
+    if (!load(":/web/base.css", &base) || !load(css, &own)) return false;
+    out->css = base + own;
+    return load(page, &out->page) && load(script, &out->script);
 }
 
 HttpHost::Settings HostSettings(const WebOptions& options, int eventWorkers) {

@@ -25,7 +25,8 @@ struct PageFiles {
     std::string page, css, script;
 };
 
-// Reads the three resources; false when one is missing or empty.
+// Reads the three resources (the style after the pages' shared base.css);
+// false when one is missing or empty.
 bool LoadPageFiles(const char* page, const char* css, const char* script, PageFiles* out);
 
 // Where and how to listen; `eventWorkers` is how many event streams may be
