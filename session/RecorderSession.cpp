@@ -194,6 +194,10 @@ bool RecorderSession::KeepForArchive(const QString& name) const {
 }
 
 RecorderSession::~RecorderSession() {
+    // What hangs from the session (the web page's server threads, the signal
+    // watcher) reads the store and the engines; it goes while they are whole,
+    // not after them as the base class would have it.
+    while (!children().isEmpty()) delete children().constFirst();
     Close();
     // A writer still waiting for the disk is not waited for: it stays, with
     // its thread, until the process ends, and so does the store.

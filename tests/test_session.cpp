@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "capture/TakeStore.h"
 #include "capture/TakeWriter.h"
 #include "session/RecorderSession.h"
 #include "settings/publicunit.h"
@@ -258,6 +259,19 @@ TEST_F(SessionTest, WriterAMinuteBehindClosesTheTakeAndSaysSo) {
     const QByteArray b = Bytes(takes[0].second);
     EXPECT_EQ(b.size(), 44 + int64_t{capacity + 1} * 8192);
     EXPECT_TRUE(Patched(b));
+}
+
+TEST_F(SessionTest, WhatHangsFromTheSessionGoesWhileItsPartsAreWhole) {
+    // A web server parented to the session lists takes from its own threads
+    // until it is deleted; that must happen before the store goes.
+    auto* child = new QObject(session.get());
+    bool listed = false;
+    QObject::connect(child, &QObject::destroyed, [whole = session.get(), &listed] {
+        (void)whole->Store().ListTakes();
+        listed = true;
+    });
+    session.reset();
+    EXPECT_TRUE(listed);
 }
 
 }  // namespace
