@@ -17,6 +17,7 @@
 #include "resources/Pictures.h"
 #include "app/Language.h"
 #include "app/password.h"
+#include "settings/SettingsSaver.h"
 #include "settings/publicunit.h"
 
 namespace {
@@ -79,6 +80,9 @@ TForm3::TForm3(QWidget* parent)
     setAutoFillBackground(true);
     setFixedSize(kWidth, kHeight);
     CreateControls();
+    saver_ = new SettingsSaver(this);
+    // The settings are in force by then; only keeping them failed.
+    connect(saver_, &SettingsSaver::failed, this, [](const QString& message) { ShowMessage(nullptr, message); });
 }
 
 void TForm3::CreateControls() {
@@ -226,8 +230,8 @@ void TForm3::Button4Click() {
     });
     if (!applied) return;
     // The dialog is hidden by now; the new settings stay in force even when
-    // they cannot be saved.
-    RunCommand(nullptr, [] { SaveSettings(); });
+    // they cannot be saved, which is said once the disk has answered.
+    saver_->Save(AppSettings);
 }
 
 void TForm3::RejectPasswordDialog() {

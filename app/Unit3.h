@@ -10,6 +10,7 @@ class QFrame;
 class QLabel;
 class QPushButton;
 class QRadioButton;
+class SettingsSaver;
 class TForm5;
 
 class TForm3 : public QWidget {
@@ -53,6 +54,8 @@ public:
     TForm5* PasswordDialog();
     // Closes the password dialog where it is open (the main window is closing).
     void RejectPasswordDialog();
+    // Writes the settings "设为默认值" keeps, off the window's thread.
+    SettingsSaver& Saver() { return *saver_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -64,4 +67,5 @@ private:
     // Raises SettingsError (nothing stored) for a sampling rate that is no integer.
     void ApplyControls();
     TForm5* ownPasswordDialog_ = nullptr;
+    SettingsSaver* saver_ = nullptr;
 };

@@ -16,8 +16,6 @@ int32_t RecordingVolumeNow = 0;
 
 namespace {
 
-QString ConfigPath() { return AppPath + kConfigFileName; }
-
 int HexDigit(QChar c) {
     const char16_t u = c.unicode();
     if (u >= '0' && u <= '9') return u - '0';
@@ -27,20 +25,22 @@ int HexDigit(QChar c) {
 }
 
 int32_t ReadInteger(const QString& key, int32_t fallback, const QString& section = kSettingsSection) {
-    const QString text = platform::Services().profile->ReadString(ConfigPath(), section, key, QString());
+    const QString text = platform::Services().profile->ReadString(ConfigFilePath(), section, key, QString());
     int32_t value = 0;
     return TryStrToInt(text, value) ? value : fallback;
 }
 
 bool ReadBool(const QString& key, bool fallback) { return ReadInteger(key, fallback ? 1 : 0) != 0; }
 
-void WriteKey(const QString& key, const QString& value) {
-    if (!platform::Services().profile->WriteString(ConfigPath(), kSettingsSection, key, value))
-        throw SettingsError(QStringLiteral("Unable to write to %1").arg(ConfigPath()));
+void WriteKey(const QString& path, const QString& key, const QString& value) {
+    if (!platform::Services().profile->WriteString(path, kSettingsSection, key, value))
+        throw SettingsError(QStringLiteral("Unable to write to %1").arg(path));
 }
 
-void WriteInteger(const QString& key, int32_t value) { WriteKey(key, QString::number(value)); }
-void WriteBool(const QString& key, bool value) { WriteKey(key, value ? "1" : "0"); }
+void WriteInteger(const QString& path, const QString& key, int32_t value) {
+    WriteKey(path, key, QString::number(value));
+}
+void WriteBool(const QString& path, const QString& key, bool value) { WriteKey(path, key, value ? "1" : "0"); }
 
 }  // namespace
 
@@ -107,32 +107,39 @@ void LoadSettings() {
     // A missing key gives the default; a present but empty one an empty password.
     const QString missing = QStringLiteral("\x01missing\x01");
     const QString pw =
-        platform::Services().profile->ReadString(ConfigPath(), kSettingsSection, "password", missing);
+        platform::Services().profile->ReadString(ConfigFilePath(), kSettingsSection, "password", missing);
     AppSettings.password = pw == missing ? QStringLiteral("58316024") : pw;
     AppSettings.PreRollMs =
         std::clamp<int32_t>(ReadInteger("PreRollMs", 0, QStringLiteral("Recording")), 0, kMaxPreRollMs);
 }
 
-void SaveSettings() {
-    WriteInteger("SamplingRate", AppSettings.SamplingRate);
-    WriteInteger("RecordingChannel", AppSettings.RecordingChannel);
-    WriteInteger("RecordingVolume", AppSettings.RecordingVolume);
-    WriteInteger("PlayingVolume", AppSettings.PlayingVolume);
-    WriteInteger("RecordingLevel", AppSettings.RecordingLevel);
-    SetAutoRun(AppSettings.StartWithWindows);
-    WriteBool("ManualMode", AppSettings.ManualMode);
-    WriteBool("EndRecordingIfPlaying", AppSettings.EndRecordingIfPlaying);
-    WriteBool("AGC", AppSettings.AGC);
-    WriteBool("ManageFile", AppSettings.ManageFile);
-    WriteKey("password", AppSettings.password);
+void SaveSettings() { SaveSettings(AppSettings, ConfigFilePath(), AutoRunTarget()); }
+
+void SaveSettings(const TAppSettings& s, const QString& configPath, const QString& autoRunTarget) {
+    WriteInteger(configPath, "SamplingRate", s.SamplingRate);
+    WriteInteger(configPath, "RecordingChannel", s.RecordingChannel);
+    WriteInteger(configPath, "RecordingVolume", s.RecordingVolume);
+    WriteInteger(configPath, "PlayingVolume", s.PlayingVolume);
+    WriteInteger(configPath, "RecordingLevel", s.RecordingLevel);
+    SetAutoRun(s.StartWithWindows, autoRunTarget);
+    WriteBool(configPath, "ManualMode", s.ManualMode);
+    WriteBool(configPath, "EndRecordingIfPlaying", s.EndRecordingIfPlaying);
+    WriteBool(configPath, "AGC", s.AGC);
+    WriteBool(configPath, "ManageFile", s.ManageFile);
+    WriteKey(configPath, "password", s.password);
 }
+
+QString ConfigFilePath() { return AppPath + kConfigFileName; }
+
+QString AutoRunTarget() { return ExecutableFile.isEmpty() ? AppPath + kExecutableName : ExecutableFile; }
 
 bool GetAutoRun() { return platform::Services().autostart->Exists(); }
 
-void SetAutoRun(bool enable) {
+void SetAutoRun(bool enable) { SetAutoRun(enable, AutoRunTarget()); }
+
+void SetAutoRun(bool enable, const QString& target) {
     if (enable) {
-        if (!platform::Services().autostart->Write(ExecutableFile.isEmpty() ? AppPath + kExecutableName
-                                                                            : ExecutableFile))
+        if (!platform::Services().autostart->Write(target))
             throw SettingsError(QStringLiteral("Failed to set data for '%1'").arg(kAutoRunName));
     } else {
         platform::Services().autostart->Remove();

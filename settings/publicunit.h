@@ -85,5 +85,12 @@ void LoadSettings();
 // Raises SettingsError("Unable to write to <path>") or
 // SettingsError("Failed to set data for 'PLEN'") and stops at the failing key.
 void SaveSettings();
+// The same for a copy of the settings, the file and the start-up entry's
+// target taken beforehand, so that it can run on a thread of its own.
+void SaveSettings(const TAppSettings& settings, const QString& configPath, const QString& autoRunTarget);
+// Where SaveSettings() writes, and what the start-up entry runs.
+QString ConfigFilePath();
+QString AutoRunTarget();
 bool GetAutoRun();
 void SetAutoRun(bool enable);
+void SetAutoRun(bool enable, const QString& target);

@@ -14,13 +14,18 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <ostream>
 #include <memory>
 
 #include "app/Language.h"
 #include "app/Unit3.h"
 #include "app/password.h"
+#include "platform/Platform.h"
+#include "settings/SettingsSaver.h"
 #include "settings/publicunit.h"
 #include "support/TestSupport.h"
 
@@ -97,13 +102,19 @@ protected:
         QTimer::singleShot(3000, Form5, [this] { Form5->reject(); });
     }
     // "设为默认值" with the given administrator password.
-    void SaveAsDefaults(const QString& typed) {
+    void SaveAsDefaultsWithoutWaiting(const QString& typed) {
         OnPasswordDialog([typed](TForm5& d) {
             d.Edit1->setText(typed);
             d.Button1->click();
         });
         Form3->Button4->click();
     }
+    void SaveAsDefaults(const QString& typed) {
+        SaveAsDefaultsWithoutWaiting(typed);
+        Saved();
+    }
+    // The saves asked for so far are on disk (or have failed).
+    void Saved() { ASSERT_TRUE(Form3->Saver().WaitIdleFor(5000)); }
     QString ConfigFile() const { return env.AppDir() + "config.ini"; }
 
     testing_support::TestEnvironment env;
@@ -455,6 +466,7 @@ TEST_F(Dialogs, ChangedPasswordIsTrimmedAndSavedWithTheSettings) {
         d.Button4->click();
     });
     Form3->Button4->click();
+    Saved();
     EXPECT_EQ(messages.size(), 2);
     EXPECT_TRUE(Form5->Confirmed);
     EXPECT_EQ(AppSettings.password, QStringLiteral("new pw"));
@@ -483,6 +495,7 @@ TEST_F(Dialogs, EmptyNewPasswordIsSavedAndThenAccepted) {
         d.Button4->click();
     });
     Form3->Button4->click();
+    Saved();
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_TRUE(ReadFile(ConfigFile()).endsWith("\npassword=\n"));
     AppSettings = TAppSettings{};
@@ -505,8 +518,58 @@ TEST_F(Dialogs, FailedSaveIsReportedAfterTheSettingsTookEffect) {
         order << (Form3->isVisible() ? QStringLiteral("visible: ") : QStringLiteral("hidden: ")) + text;
     };
     SaveAsDefaults(QStringLiteral("58316024"));
+    EXPECT_TRUE(testing_support::WaitUntil([&order] { return order.size() == 2; }, 5000));
     EXPECT_EQ(order, QStringList({"apply", "hidden: Unable to write to " + AppPath + "config.ini"}));
     EXPECT_EQ(AppSettings.SamplingRate, 44100);
+}
+
+// A profile whose writes wait until the test lets them go, or 10 s have
+// passed: a frozen disk.
+class HeldProfile final : public platform::ProfileFile {
+public:
+    explicit HeldProfile(platform::ProfileFile& real) : real_(real) {}
+    QString ReadString(const QString& p, const QString& s, const QString& k, const QString& f) override {
+        return real_.ReadString(p, s, k, f);
+    }
+    bool WriteString(const QString& p, const QString& s, const QString& k, const QString& v) override {
+        std::unique_lock lock(mutex_);
+        ++writesWaiting_;
+        gate_.wait_for(lock, std::chrono::seconds(10), [this] { return open_; });
+        return real_.WriteString(p, s, k, v);
+    }
+    int WritesWaiting() {
+        std::lock_guard lock(mutex_);
+        return writesWaiting_;
+    }
+    void Open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        gate_.notify_all();
+    }
+
+private:
+    platform::ProfileFile& real_;
+    std::mutex mutex_;
+    std::condition_variable gate_;
+    int writesWaiting_ = 0;
+    bool open_ = false;
+};
+
+TEST_F(Dialogs, AFrozenDiskDoesNotHoldTheWindowAndTheSaveLandsWhenItAnswers) {
+    HeldProfile held(*platform::Services().profile);
+    platform::Services().profile = &held;
+    Form3->ShowDialog();
+    Form3->RadioButton4->setChecked(true);
+    SaveAsDefaultsWithoutWaiting(QStringLiteral("58316024"));
+    // The click has returned while the first write is held.
+    EXPECT_TRUE(testing_support::WaitUntil([&held] { return held.WritesWaiting() == 1; }, 5000));
+    EXPECT_FALSE(Form3->isVisible());
+    EXPECT_EQ(AppSettings.RecordingLevel, 6);
+    held.Open();
+    Saved();
+    platform::Services().profile = &env.profile;
+    EXPECT_TRUE(ReadFile(ConfigFile()).contains("\nRecordingLevel=6\n"));
+    EXPECT_TRUE(messages.isEmpty());
 }
 
 TEST_F(Dialogs, PasswordWindowResetsAtEveryShowing) {

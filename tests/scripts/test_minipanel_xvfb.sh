@@ -4,6 +4,7 @@
 # window back with the display area where the panel was.
 # $1: the built Somorabox.
 . "$(dirname "$0")/lib/program.sh"
+. "$(dirname "$0")/lib/xvfb.sh"
 set -euo pipefail
 
 exe=$(readlink -f "${1:?usage: $0 path/to/Somorabox}")
@@ -11,7 +12,9 @@ for tool in xvfb-run xdotool xwininfo; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/deps.sh installs it)" >&2; exit 1; }
 done
 if [ -z "${SOMORA_IN_XVFB:-}" ]; then
-  exec env SOMORA_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$exe"
+  rc=0
+  SOMORA_IN_XVFB=1 run_in_xvfb bash "$0" "$exe" || rc=$?
+  exit "$rc"
 fi
 
 work=$(mktemp -d)

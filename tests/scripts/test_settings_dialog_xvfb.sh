@@ -3,6 +3,7 @@
 # saves the settings as defaults with the administrator password, and checks
 # config.ini. $1: the built Somorabox.
 . "$(dirname "$0")/lib/program.sh"
+. "$(dirname "$0")/lib/xvfb.sh"
 set -euo pipefail
 exe=$(realpath "${1:?usage: $0 path/to/Somorabox}")
 for tool in xvfb-run xdotool; do
@@ -65,7 +66,7 @@ fi
 kill -0 $pid
 DRIVE
 
-xvfb-run -a -s "-screen 0 1024x768x24" bash "$dir/drive.sh" "$dir"
+run_in_xvfb bash "$dir/drive.sh" "$dir"
 
 expected=$'[Settings]\nSamplingRate=22050\nRecordingChannel=-1\nRecordingVolume=25\nPlayingVolume=25\nRecordingLevel=2\nManualMode=0\nEndRecordingIfPlaying=1\nAGC=1\nManageFile=1\npassword=58316024'
 actual=$(cat "$dir/config.ini" 2>/dev/null || true)

@@ -3,6 +3,7 @@
 # and shows its 750x220 window 10 px from the top, centred; a second start
 # ends silently; the close image ends the program.
 . "$(dirname "$0")/lib/program.sh"
+. "$(dirname "$0")/lib/xvfb.sh"
 set -euo pipefail
 exe=${1:?usage: test_startup_xvfb.sh path/to/Somorabox}
 for tool in xvfb-run xdotool; do
@@ -14,7 +15,7 @@ copy_program "$exe" "$dir"
 export XDG_RUNTIME_DIR=$dir/runtime XDG_CONFIG_HOME=$dir/config QT_QPA_PLATFORM=xcb
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 
-xvfb-run -a -s "-screen 0 1024x768x24" bash -euo pipefail -c '
+run_in_xvfb bash -euo pipefail -c '
   dir=$1
   fail() { echo "FAIL: $*" >&2; exit 1; }
   "$dir/Somorabox" & pid=$!

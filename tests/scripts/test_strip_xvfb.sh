@@ -4,6 +4,7 @@
 # removed the prefixed recording older than a day.
 # $1: the built Somorabox.
 . "$(dirname "$0")/lib/program.sh"
+. "$(dirname "$0")/lib/xvfb.sh"
 set -euo pipefail
 exe=$(realpath "$1")
 for tool in xvfb-run import convert; do
@@ -38,7 +39,7 @@ make_wav "$dir/record/PLEN19990101000000.wav" "2 days ago"
 
 shot=$dir/shot.png
 export XDG_CONFIG_HOME=$dir/config XDG_RUNTIME_DIR=$dir/runtime QT_QPA_PLATFORM=xcb
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c "
+run_in_xvfb bash -c "
   '$dir/Somorabox' & echo \$! >'$pid_file'
   sleep 2.5
   import -window root '$shot'

@@ -1,5 +1,6 @@
 # Shared by the scripted sound tests (sourced, not run). The caller defines
 # fail() and runs inside scripts/with-pulse.sh.
+. "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
 
 # The recording format of the takes, for sox.
 SOUND_FORMAT=(-r 22050 -c 2 -b 16)
@@ -54,5 +55,7 @@ stop_player() {
 rerun_in_xvfb() {
   PULSE_SERVER=$(sound_server)
   export PULSE_SERVER
-  exec env SOMORA_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$1" "$2"
+  local rc=0
+  SOMORA_IN_XVFB=1 run_in_xvfb bash "$1" "$2" || rc=$?
+  exit "$rc"
 }
