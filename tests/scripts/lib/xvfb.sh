@@ -1,8 +1,8 @@
 # A private virtual X display for the window tests (sourced, not run).
 #
 # xvfb-run takes the server's SIGUSR1 as "ready", but any SIGUSR1 that reaches
-# it meanwhile looks the same, and a server that dies at once leaves it
-# starting the command anyway; the command then finds no display. So the
+# it meanwhile looks the same, and a server that dies just after it started
+# is not noticed; either way the command then finds no display. So the
 # command starts only once the server answers, and a display that never
 # answers gets one more server before the test fails, with the server's own
 # messages.
