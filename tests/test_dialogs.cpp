@@ -15,9 +15,7 @@
 #include <QTimer>
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <ostream>
 #include <memory>
 
@@ -527,32 +525,20 @@ TEST_F(Dialogs, FailedSaveIsReportedAfterTheSettingsTookEffect) {
 // passed: a frozen disk.
 class HeldProfile final : public platform::ProfileFile {
 public:
-    explicit HeldProfile(platform::ProfileFile& real) : real_(real) {}
+    explicit HeldProfile(platform::ProfileFile& real) : real_(real) { gate_.Shut(true); }
     QString ReadString(const QString& p, const QString& s, const QString& k, const QString& f) override {
         return real_.ReadString(p, s, k, f);
     }
     bool WriteString(const QString& p, const QString& s, const QString& k, const QString& v) override {
-        std::unique_lock lock(mutex_);
-        ++writesWaiting_;
-        gate_.wait_for(lock, std::chrono::seconds(10), [this] { return open_; });
+        gate_.Pass(std::chrono::seconds(10));
         return real_.WriteString(p, s, k, v);
     }
-    int WritesWaiting() {
-        std::lock_guard lock(mutex_);
-        return writesWaiting_;
-    }
-    void Open() {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        gate_.notify_all();
-    }
+    int WritesWaiting() { return gate_.Arrived(); }
+    void Open() { gate_.Shut(false); }
 
 private:
     platform::ProfileFile& real_;
-    std::mutex mutex_;
-    std::condition_variable gate_;
-    int writesWaiting_ = 0;
-    bool open_ = false;
+    testing_support::Gate gate_;
 };
 
 TEST_F(Dialogs, AFrozenDiskDoesNotHoldTheWindowAndTheSaveLandsWhenItAnswers) {

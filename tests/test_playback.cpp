@@ -5,10 +5,8 @@
 #include <QFile>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <functional>
-#include <mutex>
 
 #include "support/FakeWaveOut.h"
 #include "playback/Unit4.h"
@@ -51,20 +49,11 @@ public:
 // released, as a disk that stops answering does.
 class StallingFiles final : public platform::Files {
 public:
-    explicit StallingFiles(platform::Files& real) : real_(real) {}
+    explicit StallingFiles(platform::Files& real) : real_(real) { gate_.Shut(true); }
     int64_t allowed = 0;
 
-    bool Stalled() {
-        std::lock_guard lock(mutex_);
-        return stalled_;
-    }
-    void Release() {
-        {
-            std::lock_guard lock(mutex_);
-            released_ = true;
-        }
-        wake_.notify_all();
-    }
+    bool Stalled() { return gate_.Arrived() > 0; }
+    void Release() { gate_.Shut(false); }
 
     bool Exists(const QString& path) override { return real_.Exists(path); }
     bool MakePath(const QString& dir) override { return real_.MakePath(dir); }
@@ -86,10 +75,7 @@ private:
         int64_t Read(void* data, int64_t size) override {
             const int64_t at = file_->Position();
             if (at < owner_.allowed) return file_->Read(data, std::min(size, owner_.allowed - at));
-            std::unique_lock lock(owner_.mutex_);
-            owner_.stalled_ = true;
-            owner_.wake_.wait(lock, [this] { return owner_.released_; });
-            lock.unlock();
+            owner_.gate_.Pass();
             return file_->Read(data, size);
         }
         int64_t Size() override { return file_->Size(); }
@@ -102,10 +88,7 @@ private:
     };
 
     platform::Files& real_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stalled_ = false;
-    bool released_ = false;
+    testing_support::Gate gate_;
 };
 
 class PlaybackTest : public ::testing::Test {

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 #include <functional>
 #include <thread>
@@ -338,21 +337,12 @@ struct SmallDisk final : platform::Files {
     std::unique_ptr<platform::ReadableFile> OpenRead(const QString& p) override { return real.OpenRead(p); }
     bool Remove(const QString& p) override { return real.Remove(p); }
     QList<platform::DirEntry> List(const QString& d, const QString& s) override {
-        std::unique_lock lock(gate);
-        thawed.wait(lock, [this] { return !frozen; });
+        frozen.Pass();
         return real.List(d, s);
     }
     // While frozen, listing waits as on a frozen file system.
-    void Freeze(bool on) {
-        {
-            std::lock_guard lock(gate);
-            frozen = on;
-        }
-        thawed.notify_all();
-    }
-    std::mutex gate;
-    std::condition_variable thawed;
-    bool frozen = false;
+    void Freeze(bool on) { frozen.Shut(on); }
+    testing_support::Gate frozen;
     int64_t FreeBytes(const QString&) override {
         int64_t used = 0;
         for (const QFileInfo& info : QDir(folder).entryInfoList(QDir::Files)) used += info.size();

@@ -8,8 +8,6 @@
 #include <QtEndian>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <vector>
 
 #include "capture/TakeStore.h"
@@ -36,17 +34,11 @@ class TroubledFiles final : public platform::Files {
 public:
     explicit TroubledFiles(platform::Files& real) : real_(real) {}
 
-    void Stall(bool on) {
-        {
-            std::lock_guard lock(mutex_);
-            stalled_ = on;
-        }
-        gate_.notify_all();
-    }
+    void Stall(bool on) { gate.Shut(on); }
     std::atomic<bool> full{false};
     std::atomic<bool> refuseNew{false};
     std::atomic<int64_t> freeBytes{-1};
-    std::atomic<int> waiting{0};
+    testing_support::Gate gate;
 
     bool Exists(const QString& p) override { return real_.Exists(p); }
     bool MakePath(const QString& d) override { return real_.MakePath(d); }
@@ -67,7 +59,7 @@ private:
             : owner_(owner), file_(std::move(file)) {}
         int64_t Append(const void* d, int64_t n) override { return WriteAt(Size(), d, n) ? n : -1; }
         bool WriteAt(int64_t offset, const void* d, int64_t n) override {
-            owner_.Hold();
+            owner_.gate.Pass();
             // A full disk takes no new data but lets what is there be rewritten.
             if (owner_.full && offset + n > file_->Size()) return false;
             return file_->WriteAt(offset, d, n);
@@ -82,17 +74,7 @@ private:
         std::unique_ptr<platform::WritableFile> file_;
     };
 
-    void Hold() {
-        std::unique_lock lock(mutex_);
-        ++waiting;
-        gate_.wait(lock, [this] { return !stalled_; });
-        --waiting;
-    }
-
     platform::Files& real_;
-    std::mutex mutex_;
-    std::condition_variable gate_;
-    bool stalled_ = false;
 };
 
 class SessionTest : public ::testing::Test {
@@ -190,7 +172,7 @@ TEST_F(SessionTest, TenSecondDiskStallLosesNoBlockAndTheEventLoopRunsOn) {
     timer.start(10);
     ASSERT_TRUE(WaitUntil([&] { return ticks >= 3; }, 5000));
     EXPECT_GT(session->Writer().QueuedBlocks(), 0);
-    EXPECT_EQ(files.waiting, 1);
+    EXPECT_EQ(files.gate.Waiting(), 1);
     files.Stall(false);
     Feed(0, 40);  // more than three seconds of quiet end the take
     ASSERT_FALSE(session->Record().Recording);

@@ -7,7 +7,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 #include "platform/Defaults.h"
 #include "platform/Platform.h"
@@ -21,6 +24,43 @@ namespace testing_support {
 // until the program ends: with widgets, or without (a program uses one kind).
 QApplication& GuiApp();
 QCoreApplication& CoreApp();
+
+// Where the doubles of a disk that stops answering hold their callers: while
+// shut, Pass() waits until it is opened (or, given a limit, that long).
+class Gate {
+public:
+    void Shut(bool shut) {
+        {
+            std::lock_guard lock(mutex_);
+            shut_ = shut;
+        }
+        opened_.notify_all();
+    }
+    void Pass(std::chrono::milliseconds limit = std::chrono::hours(1)) {
+        std::unique_lock lock(mutex_);
+        if (!shut_) return;
+        ++arrived_;
+        ++waiting_;
+        opened_.wait_for(lock, limit, [this] { return !shut_; });
+        --waiting_;
+    }
+    // Callers held now, and ever.
+    int Waiting() {
+        std::lock_guard lock(mutex_);
+        return waiting_;
+    }
+    int Arrived() {
+        std::lock_guard lock(mutex_);
+        return arrived_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable opened_;
+    bool shut_ = false;
+    int waiting_ = 0;
+    int arrived_ = 0;
+};
 
 // Runs the event loop for `ms` milliseconds.
 inline void Wait(int ms) {
