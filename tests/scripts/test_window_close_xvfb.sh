@@ -63,6 +63,8 @@ capturing() { pactl list source-outputs 2>/dev/null | grep -q "application.proce
 # Starts the window and, once its capture stream is open, opens a manual take.
 start_with_take() {
   rm -rf "$work/record"
+  # The pointer starts away from the window, not where the last click left it.
+  xdotool mousemove 1000 740
   (cd "$work" && exec ./Somorabox) >"$work/app.log" 2>&1 &
   pid=$!
   main=$(window "Brovane Somora recorder") || fail "$1: no main window"
