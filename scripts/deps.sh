@@ -1,25 +1,42 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing need.
 # Quiet and quick when everything is there already.
+#   scripts/deps.sh           everything
+#   scripts/deps.sh --build   what building and running the program needs
+#   scripts/deps.sh --tests   what only the tests need (sound servers, the
+#                             browser, the object store, the package checks)
+# scripts/test.sh installs the first, then the second in the background
+# while it builds.
 set -euo pipefail
 
+# Building and running.
 PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-tools-dev qt6-l10n-tools
   libasound2-dev libjpeg62-turbo-dev libsndfile1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-wqy-zenhei fonts-liberation fonts-dejavu-core
-  pulseaudio pulseaudio-utils libasound2-plugins alsa-utils
+  fonts-wqy-zenhei fonts-liberation fonts-dejavu-core libasound2-plugins
+  libcpp-httplib-dev libssl-dev openssl libcurl4-openssl-dev
+)
+# The tests only.
+TEST_PACKAGES=(
+  pulseaudio pulseaudio-utils alsa-utils
   pipewire pipewire-pulse wireplumber dbus
   espeak-ng sox xvfb xauth x11-utils xdotool imagemagick time
-  libcpp-httplib-dev chromium chromium-driver curl jq e2fsprogs
-  libssl-dev openssl libcurl4-openssl-dev flac strace
+  chromium chromium-driver curl jq e2fsprogs flac strace
   lintian appstream
   ceph-mon ceph-osd radosgw ceph-common s3cmd iproute2 python3-boto3
 )
 
+case ${1:-} in
+  --build) wanted=("${PACKAGES[@]}") ;;
+  --tests) wanted=("${TEST_PACKAGES[@]}") ;;
+  "") wanted=("${PACKAGES[@]}" "${TEST_PACKAGES[@]}") ;;
+  *) echo "usage: scripts/deps.sh [--build | --tests]" >&2; exit 2 ;;
+esac
+
 missing=()
-for p in "${PACKAGES[@]}"; do
+for p in "${wanted[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
     missing+=("$p")
   fi
@@ -30,4 +47,7 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 echo "Installing: ${missing[*]}"
 $SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# dpkg need not sync every unpacked file to the disk: a machine that loses
+# power while installing installs again.
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+  -o Dpkg::Options::=--force-unsafe-io "${missing[@]}" >/dev/null

@@ -1,22 +1,35 @@
 #!/usr/bin/env bash
-# Builds the recorder and runs every test: once in a normal build, once
-# under AddressSanitizer and UndefinedBehaviorSanitizer (without the package
-# test, whose package has a release build of its own). A private PulseAudio
-# runs for the tests that go through ALSA; the end-to-end sound tests
-# labelled both-servers run once more beside a private PipeWire.
+# Builds the recorder and runs the tests in three passes:
+# 1. build/: every test, side by side (ctest -j; they mostly wait). Each test
+#    that goes through a sound server has a private PulseAudio of its own
+#    (scripts/with-sound.sh), each window test an X display of its own.
+# 2. The sound tests labelled both-servers once more, each beside a private
+#    PipeWire of its own.
+# 3. build-sanitize/, under AddressSanitizer and UndefinedBehaviorSanitizer:
+#    the tests labelled sanitize, that is every test program and the
+#    end-to-end scripts of the program's threads and exits (set
+#    SOMORA_SKIP_SANITIZERS=1 to skip this pass).
+# What only the tests need is installed in the background while the build runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-jobs=$(nproc)
+scripts/deps.sh --build
+deps_log=$(mktemp /tmp/somora-deps.XXXXXX)
+scripts/deps.sh --tests >"$deps_log" 2>&1 &
+deps=$!
+trap 'wait "$deps" 2>/dev/null; rm -f "$deps_log"' EXIT
+# Tests mostly wait for the program, a server or a browser: more run at once
+# than there are cores (those that build use two: PROCESSORS).
+jobs=${SOMORA_TEST_JOBS:-$(($(nproc) * 3))}
 
 # The tests are asked for by name: scripts/run.sh builds into the same
 # folder without them, and a folder that has none must not pass as green.
 scripts/build.sh build -DSOMORA_TESTS=ON -DSOMORA_BENCH=ON
-scripts/with-pulse.sh ctest --test-dir build --no-tests=error --output-on-failure -j "$jobs"
-scripts/with-pipewire.sh ctest --test-dir build --no-tests=error --output-on-failure -L both-servers
+wait "$deps" || { cat "$deps_log" >&2; echo "test.sh: the tests' packages did not install" >&2; exit 1; }
+ctest --test-dir build --no-tests=error --output-on-failure -j "$jobs"
+SOMORA_SOUND_SERVER=pipewire ctest --test-dir build --no-tests=error --output-on-failure -j "$jobs" -L both-servers
 
 if [ "${SOMORA_SKIP_SANITIZERS:-0}" != "1" ]; then
   scripts/build.sh build-sanitize -DSOMORA_SANITIZE=ON -DSOMORA_TESTS=ON -DSOMORA_BENCH=OFF
   ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    scripts/with-pulse.sh ctest --test-dir build-sanitize --no-tests=error --output-on-failure -j "$jobs" -E '^test_package$'
+    ctest --test-dir build-sanitize --no-tests=error --output-on-failure -j "$jobs" -L sanitize
 fi
