@@ -152,6 +152,8 @@ public:
 
     ssize_t write(const char* ptr, size_t size) override {
         if (c_.expectStatus) NoteStatus(ptr, size);
+        // A piece at a time, so that the rate is looked at as it goes.
+        size = std::min<size_t>(size, 64 * 1024);
         if (c_.timed && !RateKept()) {
             c_.broken = true;
             return -1;
