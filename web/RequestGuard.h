@@ -1,6 +1,7 @@
 #pragma once
-// The checks every request passes before it is routed: no request body, the
-// Host of a loopback server (no DNS rebinding), no cross-origin callers, and
+// The checks every request passes before it is routed (the connection gate
+// has already refused methods and bodies no route takes): the Host of a
+// loopback server (no DNS rebinding), no cross-origin callers, and
 // the administrator password where reading needs it, with a back-off after
 // wrong passwords kept per client address (IPv6 addresses by their /64). A
 // right password from an address that has not failed is never refused.
