@@ -14,6 +14,13 @@
 #     held open while the 20 s tone is recorded: how many streams were
 #     answered and how many refused (503), the time of /api/status from a new
 #     client once a second (median and worst), and the take's length as in 2.
+#  4. Hostile clients (tests/scripts/lib/hostile_clients.py: an endless POST
+#     body, ten /api/%65vents streams, a hundred connections from
+#     127.0.0.2-.5 asking for a 64 MB take and never reading, wrong passwords
+#     in a loop) while the 20 s tone is recorded, the program held to 512
+#     descriptors: the time of /api/status from 127.0.0.1 once a second
+#     (median and worst), the growth of the peak memory (VmHWM) and the
+#     take's length as in 2.
 # Usage: bench/web_load.sh [path/to/Somorabox]   (default build/Somorabox)
 . "$(dirname "$0")/../tests/scripts/lib/program.sh"
 . "$(dirname "$0")/../tests/scripts/lib/wait.sh"
@@ -46,7 +53,7 @@ server="unix:${PULSE_RUNTIME_PATH:-$XDG_RUNTIME_DIR/pulse}/native"
 
 start_recorder() {
   : >"$dir/out.log"
-  (cd "$dir/app" && exec env XDG_CONFIG_HOME="$dir/config" XDG_RUNTIME_DIR="$dir/runtime" PULSE_SERVER="$server" \
+  (cd "$dir/app" && ulimit -n "${descriptors:-$(ulimit -Hn)}" && exec env XDG_CONFIG_HOME="$dir/config" XDG_RUNTIME_DIR="$dir/runtime" PULSE_SERVER="$server" \
     ./Somorabox --headless --web 127.0.0.1:0) >"$dir/out.log" 2>"$dir/err.log" &
   pid=$!
   wait_url "$dir/out.log" 's/^web page on \(http:[^ ]*\)$/\1/p' ||
@@ -195,5 +202,47 @@ awk -v d="$data" -v a="$answered" -v r="$refused" -v c="$open_now" -v n="$(wc -l
   -v med="$(sed -n 12p "$dir/times")" -v worst="$(tail -n 1 "$dir/times")" 'BEGIN {
   printf "200 half-open connections + 100 event streams (%d answered, %d refused with 503; %d connections open at the end):\n", a, r, c
   printf "  /api/status from a new client, %d times: median %.1f ms, worst %.1f ms\n", n, med * 1000, worst * 1000
+  printf "  take of the 20 s tone: %d blocks (%.2f s); tone + 3 s of quiet = %.1f blocks\n", d / 8192, d / 88200, (20 + 3) * 22050 / 2048
+}'
+
+# --- 4. Hostile clients while the tone is recorded, within 512 descriptors.
+find "$dir/app/record" -name 'PLEN*.wav' -delete
+truncate -s 64M "$dir/app/record/PLEN20261207201500.wav"
+descriptors=512 start_recorder
+port=${url%/}
+port=${port##*:}
+curl -s -o /dev/null "${url}api/status"
+baseline=$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status")
+python3 tests/scripts/lib/hostile_clients.py "$port" PLEN20261207201500.wav 30 >"$dir/attack.log" 2>&1 &
+attack=$!
+clients+=($attack)
+sleep 3
+: >"$dir/times"
+paplay -d venue "$dir/silence.wav"
+paplay -d venue "$dir/tone.wav" &
+player=$!
+clients+=($player)
+for _ in $(seq 24); do
+  curl -s -o /dev/null -m 10 -w '%{time_total}\n' "${url}api/status" >>"$dir/times"
+  sleep 1
+done
+wait "$player" || true
+wait "$attack" || true
+clients=()
+for _ in $(seq 100); do
+  grep -q '^kept ' "$dir/out.log" && break
+  sleep 0.1
+done
+peak=$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status")
+stop_recorder
+take=$(sed -n 's/^kept \(PLEN[0-9-]*\.wav\) .*/\1/p' "$dir/out.log" | head -n 1)
+[ -n "$take" ] || { echo "web_load: the tone made no take under hostile clients" >&2; cat "$dir/out.log" >&2; exit 1; }
+data=$(($(stat -c %s "$dir/app/record/$take") - 44))
+sort -n "$dir/times" -o "$dir/times"
+awk -v d="$data" -v kb="$peak" -v base="$baseline" -v n="$(wc -l <"$dir/times")" -v seen="$(cat "$dir/attack.log")" \
+  -v med="$(sed -n 12p "$dir/times")" -v worst="$(tail -n 1 "$dir/times")" 'BEGIN {
+  printf "hostile clients, 512 descriptors (%s):\n", seen
+  printf "  /api/status from 127.0.0.1, %d times: median %.1f ms, worst %.1f ms\n", n, med * 1000, worst * 1000
+  printf "  peak memory %.1f MB (%.1f MB before the clients, +%.1f MB)\n", kb / 1024, base / 1024, (kb - base) / 1024
   printf "  take of the 20 s tone: %d blocks (%.2f s); tone + 3 s of quiet = %.1f blocks\n", d / 8192, d / 88200, (20 + 3) * 22050 / 2048
 }'

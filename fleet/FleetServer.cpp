@@ -63,8 +63,7 @@ bool FleetServer::Start(QString* error) {
     if (!LoadPageFiles(":/fleet/index.html", ":/fleet/style.css", ":/fleet/fleet.js", &d.files))
         return fail(QStringLiteral("the fleet page's resources are missing"));
     QString why;
-    // No event streams here.
-    if (!d.host.Start(HostSettings(d.options, 1), [&d](httplib::Server& s) { d.Routes(s); }, &why)) return fail(why);
+    if (!d.host.Start(HostSettings(d.options), [&d](httplib::Server& s) { d.Routes(s); }, &why)) return fail(why);
     d.guard.SetPort(d.host.Port());
     return true;
 }
@@ -110,10 +109,14 @@ void FleetServer::Impl::Take(const httplib::Request& req, const QString& room, c
     res.set_header("Content-Disposition", "inline; filename=\"" + name.toStdString() + "\"");
     const std::string type = name.endsWith(QLatin1String(".flac")) ? "audio/flac" : "audio/wav";
     std::shared_ptr<FleetStore> from = store;
+    auto fetched = std::make_shared<bool>(false);
     res.set_content_provider(static_cast<size_t>(size), type,
-                             [from, key](size_t offset, size_t length, httplib::DataSink& sink) {
+                             [from, key, fetched](size_t offset, size_t length, httplib::DataSink& sink) {
                                  // One ranged request to the store for what this
-                                 // client asked; a failure ends the response early.
+                                 // client asked, and never a second: a failure or a
+                                 // short answer ends the response early.
+                                 if (*fetched) return false;
+                                 *fetched = true;
                                  return from->Fetch(key, static_cast<int64_t>(offset), static_cast<int64_t>(length),
                                                     [&sink](const char* data, size_t n) { return sink.write(data, n); });
                              });

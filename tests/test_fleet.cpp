@@ -12,6 +12,7 @@
 
 #include <httplib.h>
 
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <vector>
@@ -273,4 +274,46 @@ TEST(FleetServer, OnTheNetworkARealPasswordTlsAndOnlyCheckedNamesReachTheStore) 
     auto missing = tls.Get("/rooms/room-a/takes/PLEN20261207201500.flac", auth);
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->status, 404);
+}
+
+TEST(FleetServer, OneRequestIsOneStoreReadWhateverItsRanges) {
+    QByteArray object;
+    for (int i = 0; i < 1000; ++i) object.append(static_cast<char>('a' + i % 26));
+    auto http = std::make_shared<ScriptedHttp>([&object](const platform::HttpRequest& r) {
+        if (r.method == "HEAD") {
+            platform::HttpResponse head = Answer(200);
+            head.headers["content-length"] = std::to_string(object.size());
+            return head;
+        }
+        // "Range: bytes=A-B", always sent by the page.
+        long long first = 0, last = 0;
+        for (const std::string& h : r.headers) std::sscanf(h.c_str(), "Range: bytes=%lld-%lld", &first, &last);
+        r.onBody(206, object.constData() + first, static_cast<size_t>(last - first + 1));
+        return Answer(206);
+    });
+    WebOptions options;
+    options.address = QStringLiteral("127.0.0.1");
+    FleetServer server(options, MakeStore(http));
+    QString error;
+    ASSERT_TRUE(server.Start(&error)) << error.toStdString();
+    httplib::Client client("127.0.0.1", server.Port());
+    const std::string path = "/rooms/room-a/takes/PLEN20261207201500.flac";
+    auto reads = [&] {
+        int n = 0;
+        for (const auto& r : http->Requests()) n += r.method != "HEAD";
+        return n;
+    };
+    std::string many = "bytes=0-1048575";
+    for (int i = 0; i < 800; ++i) many += ",0-1048575";
+    auto whole = client.Get(path, {{"Range", many}});
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->status, 200);
+    EXPECT_EQ(QByteArray::fromStdString(whole->body), object);
+    EXPECT_EQ(reads(), 1);
+    auto tail = client.Get(path, {{"Range", "bytes=100-99999999999"}});
+    ASSERT_TRUE(tail);
+    EXPECT_EQ(tail->status, 206);
+    EXPECT_EQ(tail->get_header_value("Content-Range"), "bytes 100-999/1000");
+    EXPECT_EQ(QByteArray::fromStdString(tail->body), object.mid(100));
+    EXPECT_EQ(reads(), 2);
 }

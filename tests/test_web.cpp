@@ -2,8 +2,10 @@
 // that are no takes, the password, the take being written, cross-origin
 // callers, malformed requests and a bounded fuzz pass over raw requests; the
 // rules of a network address (a real password, TLS), the back-off per client
-// address, and room for a new client beside half-open connections and
-// event streams.
+// address (a flood of addresses, IPv6 by /64), room for a new client beside
+// half-open connections and event streams, the methods and bodies refused
+// at the head, a route that takes a small body, the minimum rate of an
+// answer, and the caps sized from the descriptor limit.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -30,7 +32,10 @@
 #include "support/TestSupport.h"
 #include "support/WaveFiles.h"
 #include "platform/TlsIdentity.h"
+#include "web/ConnectionGate.h"
+#include "web/HttpHost.h"
 #include "web/PageLanguage.h"
+#include "web/RequestGuard.h"
 #include "web/WebServer.h"
 
 using testing_support::WaitUntil;
@@ -237,6 +242,20 @@ TEST_F(WebTest, ServesTakesWithRangesAndPeaks) {
     ASSERT_TRUE(tail);
     EXPECT_EQ(tail->status, 206);
     EXPECT_EQ(QByteArray::fromStdString(tail->body), bytes.right(6));
+
+    // A last byte past the end is the end; many ranges are the file once.
+    auto clamped = client_->Get(path, {{"Range", "bytes=100-99999999999"}});
+    ASSERT_TRUE(clamped);
+    EXPECT_EQ(clamped->status, 206);
+    EXPECT_EQ(clamped->get_header_value("Content-Range"),
+              "bytes 100-" + std::to_string(bytes.size() - 1) + "/" + std::to_string(bytes.size()));
+    EXPECT_EQ(QByteArray::fromStdString(clamped->body), bytes.mid(100));
+    std::string many = "bytes=0-1048575";
+    for (int i = 0; i < 800; ++i) many += ",0-1048575";
+    auto once = client_->Get(path, {{"Range", many}});
+    ASSERT_TRUE(once);
+    EXPECT_EQ(once->status, 200);
+    EXPECT_EQ(QByteArray::fromStdString(once->body), bytes);
 
     for (const std::string& range :
          {"bytes=" + std::to_string(bytes.size()) + "-", std::string("bytes=9-3"), std::string("bytes=-0")}) {
@@ -567,4 +586,155 @@ TEST_F(WebTest, SlowReadersFromOneAddressLeaveWorkersForOthers) {
     // gives up on them.
     EXPECT_EQ(StatusOf(Raw(port_, "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", false, "127.0.0.3", 2)), 200);
     for (const int fd : slow) ::close(fd);
+}
+
+TEST_F(WebTest, OnlyReadingMethodsAreServedAndNoBodyIsRead) {
+    const std::string host = "Host: 127.0.0.1\r\n";
+    auto closes = [](const std::string& answer) { return answer.find("Connection: close\r\n") != std::string::npos; };
+    // A body with no length behind any method but the three: refused at
+    // its head, before any of it is taken for a request.
+    const std::string post = "POST /api/takes HTTP/1.1\r\n" + host + "\r\n" + std::string(256 * 1024, 'x');
+    const std::string refused = Raw(port_, post);
+    EXPECT_EQ(StatusOf(refused), 405);
+    EXPECT_TRUE(closes(refused));
+    EXPECT_NE(refused.find("Allow: GET, HEAD, DELETE\r\n"), std::string::npos);
+    EXPECT_EQ(StatusOf(Raw(port_, "OPTIONS / HTTP/1.1\r\n" + host + "\r\n")), 405);
+    const std::string withBody = Raw(port_, "GET /api/status HTTP/1.1\r\n" + host + "Content-Length: 5\r\n\r\nhello");
+    EXPECT_EQ(StatusOf(withBody), 413);
+    EXPECT_TRUE(closes(withBody));
+    // A DELETE without a length is answered at once, its refusal closing.
+    const std::string del = Raw(port_, "DELETE /takes/PLEN20261207201500.wav HTTP/1.1\r\n" + host +
+                                           "Authorization: " + Basic("wrong") + "\r\n\r\n", false, nullptr, 2);
+    EXPECT_EQ(StatusOf(del), 401);
+    EXPECT_TRUE(closes(del));
+
+    // Event streams are known by their decoded path: they fill their own
+    // workers, not the general ones.
+    std::vector<int> streams;
+    int open = 0;
+    for (int i = 0; i < WebOptions().maxEventClients + 1; ++i) {
+        const int fd = Connect(port_);
+        ASSERT_GE(fd, 0);
+        timeval timeout{5, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        const std::string request = "GET /api/%65vents HTTP/1.1\r\n" + host + "\r\n";
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        char head[12] = {};
+        const ssize_t n = ::recv(fd, head, sizeof head, MSG_WAITALL);
+        open += StatusOf(std::string(head, n > 0 ? static_cast<size_t>(n) : 0)) == 200;
+        streams.push_back(fd);
+    }
+    EXPECT_EQ(open, WebOptions().maxEventClients);
+    auto status = client_->Get("/api/status");
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->status, 200);
+    for (const int fd : streams) ::close(fd);
+}
+
+TEST(WebGate, ABodyRouteReadsItsBodyOnlyPastTheCheckAndAStalledReaderIsDropped) {
+    testing_support::CoreApp();
+    HttpHost host;
+    HttpHost::Settings settings;
+    settings.address = QStringLiteral("127.0.0.1");
+    settings.limits.bodies.push_back({"PUT", "/notes/[a-z]+", 16});
+    settings.limits.minRateBytes = 256 << 20;
+    settings.limits.rateWindowMs = 500;
+    std::atomic<int> bodies{0};
+    const std::string big(64 << 20, 'x');
+    QString error;
+    ASSERT_TRUE(host.Start(
+        settings,
+        [&](httplib::Server& s) {
+            s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+                if (req.has_header("X-Allowed")) return httplib::Server::HandlerResponse::Unhandled;
+                res.status = 401;
+                return httplib::Server::HandlerResponse::Handled;
+            });
+            s.Put("/notes/([a-z]+)", [&](const httplib::Request& req, httplib::Response& res) {
+                ++bodies;
+                res.set_content(std::to_string(req.body.size()), "text/plain");
+            });
+            s.Get("/big", [&](const httplib::Request&, httplib::Response& res) { res.set_content(big, "text/plain"); });
+        },
+        &error))
+        << error.toStdString();
+    const int port = host.Port();
+    const std::string put = "PUT /notes/a HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: ";
+    EXPECT_EQ(StatusOf(Raw(port, put + "17\r\nX-Allowed: 1\r\n\r\n" + std::string(17, 'n'))), 413);
+    EXPECT_EQ(StatusOf(Raw(port, put + "10\r\n\r\n0123456789")), 401);
+    EXPECT_EQ(bodies, 0);
+    const std::string taken = Raw(port, put + "10\r\nX-Allowed: 1\r\n\r\n0123456789");
+    EXPECT_EQ(StatusOf(taken), 200);
+    EXPECT_EQ(taken.substr(taken.size() - 2), "10");
+    EXPECT_EQ(StatusOf(Raw(port, "PUT /other HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")), 405);
+
+    // A reader below the minimum rate is cut off long before the end (what
+    // the sockets between hold still arrives).
+    const int fd = Connect(port);
+    ASSERT_GE(fd, 0);
+    timeval timeout{2, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    const std::string get = "GET /big HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Allowed: 1\r\n\r\n";
+    ::send(fd, get.data(), get.size(), MSG_NOSIGNAL);
+    size_t got = 0;
+    bool ended = false;
+    std::vector<char> buffer(64 * 1024);
+    for (int i = 0; i < 800 && !ended; ++i) {
+        const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+        if (n < 0 && errno == EAGAIN) break;
+        ended = n <= 0;
+        got += n > 0 ? static_cast<size_t>(n) : 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_LT(got, big.size() / 2);
+    ::close(fd);
+}
+
+TEST(WebGate, CapsFitTheDescriptorsAndAddressesAreGrouped) {
+    EXPECT_GE(ConnectionGate::RaiseDescriptorLimit(), 1024);
+    ConnectionGate::Limits wanted;
+    wanted.streams.push_back({"/api/events", 64});
+    for (const long descriptors : {64L, 512L, 1024L, 1L << 20}) {
+        const ConnectionGate::Limits l = ConnectionGate::SizedTo(wanted, descriptors);
+        const long reserve = std::min(ConnectionGate::kReservedDescriptors, descriptors / 2);
+        if (descriptors >= 512) {
+            EXPECT_LE(ConnectionGate::MostConnections(l) + l.workers, descriptors - reserve);
+        }
+        EXPECT_GE(l.workers, 1);
+        EXPECT_GE(l.maxWaitingPerAddress, 1);
+        EXPECT_LE(l.maxQueuedPerAddress, l.maxQueued);
+    }
+    EXPECT_EQ(ConnectionGate::SizedTo(wanted, 1L << 20).maxWaiting, wanted.maxWaiting);
+    EXPECT_EQ(ConnectionGate::AddressGroup("127.0.0.2"), "127.0.0.2");
+    EXPECT_EQ(ConnectionGate::AddressGroup("::ffff:10.1.2.3"), "10.1.2.3");
+    EXPECT_EQ(ConnectionGate::AddressGroup("2001:db8:1:2:aaaa::1"), ConnectionGate::AddressGroup("2001:db8:1:2::ffff"));
+    EXPECT_NE(ConnectionGate::AddressGroup("2001:db8:1:2::1"), ConnectionGate::AddressGroup("2001:db8:1:3::1"));
+}
+
+TEST(WebGuard, AFloodOfAddressesNeverLocksOutTheAdministrator) {
+    WebOptions options;
+    options.password = QString::fromUtf8(kPassword);
+    options.passwordForReading = true;
+    options.authDelayMs = 60000;
+    RequestGuard guard(options);
+    auto ask = [&guard](const std::string& from, const std::string& password) {
+        httplib::Request req;
+        req.method = "DELETE";
+        req.remote_addr = from;
+        req.headers.emplace("Authorization", Basic(password));
+        httplib::Response res;
+        return guard.RequirePassword(req, res, false) ? 200 : res.status;
+    };
+    // More failing addresses than the table holds, each locked for a minute.
+    for (int i = 0; i < 5000; ++i) {
+        const std::string from = "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250);
+        ASSERT_EQ(ask(from, "wrong"), 401) << from;
+    }
+    EXPECT_EQ(ask("10.0.19.249", kPassword), 429);  // the last is still locked
+    EXPECT_EQ(ask("192.168.1.1", kPassword), 200);  // an address that never failed
+    // IPv6 addresses share the back-off of their /64.
+    EXPECT_EQ(ask("2001:db8:1:2::1", "wrong"), 401);
+    EXPECT_EQ(ask("2001:db8:1:2::99", kPassword), 429);
+    EXPECT_EQ(ask("2001:db8:1:3::1", kPassword), 200);
 }

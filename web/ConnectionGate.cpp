@@ -5,12 +5,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <regex>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -23,6 +27,7 @@
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -71,7 +76,7 @@ bool AddressOf(const sockaddr_storage& a, std::string* ip, int* port) {
 }
 
 struct Connection {
-    explicit Connection(int socket) : fd(socket) {}
+    Connection(int socket, std::atomic<long>* count) : fd(socket), held(count) { ++*held; }
     ~Connection() {
         if (ssl) {
             // A TLS connection that failed gets no closing alert.
@@ -79,26 +84,41 @@ struct Connection {
             SSL_free(ssl);
         }
         if (fd >= 0) ::close(fd);
+        --*held;
     }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     size_t Buffered() const { return in.size() - pos; }
-    bool HeadComplete() const { return in.find("\r\n\r\n", pos) != std::string::npos; }
+    size_t HeadEnd() const { return in.find("\r\n\r\n", pos); }
+    bool HeadComplete() const { return HeadEnd() != std::string::npos; }
 
     int fd;
+    std::atomic<long>* held;  // the gate's count of connections
     SSL* ssl = nullptr;
     bool fresh = true;       // not yet set up by the waiting thread
     bool handshaken = false;
     bool broken = false;
     bool ended = false;      // the client sent its last byte
+    bool draining = false;   // answered and closing: what comes is read and dropped
     std::string address, localAddress;
+    std::string group;       // the address as it is counted
     int port = 0, localPort = 0;
     std::string in;          // bytes read and not yet served, from `pos`
     size_t pos = 0;
     Clock::time_point since;     // waiting since
     Clock::time_point deadline;  // for the next request head
     int served = 0;
+
+    // The request being served: how many bytes of the connection it may
+    // still read (its head and its allowed body), the status of its answer,
+    // and the progress of that answer.
+    size_t allowed = 0;
+    int status = 0;
+    bool expectStatus = true;
+    bool timed = true;           // held to the minimum rate
+    Clock::time_point windowStart;
+    size_t windowBytes = 0;
 };
 
 using Owned = std::unique_ptr<Connection>;
@@ -107,14 +127,54 @@ using Owned = std::unique_ptr<Connection>;
 // the socket (or its TLS session), each read or write bounded in time.
 class GateStream : public httplib::Stream {
 public:
-    GateStream(Connection& c, int ioMs) : c_(c), ioMs_(ioMs) {}
+    GateStream(Connection& c, const ConnectionGate::Limits& limits) : c_(c), limits_(limits) {
+        c_.status = 0;
+        c_.expectStatus = true;
+        c_.windowStart = Clock::now();
+        c_.windowBytes = 0;
+    }
 
     bool is_readable() const override {
+        if (c_.allowed == 0) return true;  // reads the end of the request at once
         return c_.Buffered() > 0 || (c_.ssl && SSL_pending(c_.ssl) > 0) || Wait(POLLIN);
     }
     bool is_writable() const override { return Wait(POLLOUT); }
 
     ssize_t read(char* ptr, size_t size) override {
+        // The request ends with its allowed body: a body not announced is
+        // not there, and a next request is left for the next worker.
+        size = std::min(size, c_.allowed);
+        if (size == 0) return 0;
+        const ssize_t n = ReadSome(ptr, size);
+        if (n > 0) c_.allowed -= static_cast<size_t>(n);
+        return n;
+    }
+
+    ssize_t write(const char* ptr, size_t size) override {
+        if (c_.expectStatus) NoteStatus(ptr, size);
+        // A piece at a time, so that the rate is looked at as it goes.
+        size = std::min<size_t>(size, 64 * 1024);
+        if (c_.timed && !RateKept()) {
+            c_.broken = true;
+            return -1;
+        }
+        const ssize_t n = WriteSome(ptr, size);
+        if (n > 0) c_.windowBytes += static_cast<size_t>(n);
+        return n;
+    }
+
+    void get_remote_ip_and_port(std::string& ip, int& port) const override {
+        ip = c_.address;
+        port = c_.port;
+    }
+    void get_local_ip_and_port(std::string& ip, int& port) const override {
+        ip = c_.localAddress;
+        port = c_.localPort;
+    }
+    socket_t socket() const override { return c_.fd; }
+
+private:
+    ssize_t ReadSome(char* ptr, size_t size) {
         if (c_.Buffered() > 0) {
             const size_t n = std::min(size, c_.Buffered());
             std::memcpy(ptr, c_.in.data() + c_.pos, n);
@@ -137,7 +197,7 @@ public:
         }
     }
 
-    ssize_t write(const char* ptr, size_t size) override {
+    ssize_t WriteSome(const char* ptr, size_t size) {
         const int want = static_cast<int>(std::min<size_t>(size, INT_MAX));
         if (c_.ssl) {
             ERR_clear_error();
@@ -152,28 +212,111 @@ public:
         }
     }
 
-    void get_remote_ip_and_port(std::string& ip, int& port) const override {
-        ip = c_.address;
-        port = c_.port;
+    // The status line is the first thing an answer writes ("HTTP/1.1 401
+    // Unauthorized"), after a "100 Continue" if any.
+    void NoteStatus(const char* ptr, size_t size) {
+        const std::string_view line(ptr, std::min<size_t>(size, 12));
+        if (line.size() < 12 || line.compare(0, 5, "HTTP/") != 0) return;
+        c_.status = std::atoi(std::string(line.substr(9, 3)).c_str());
+        c_.expectStatus = c_.status == 100;
     }
-    void get_local_ip_and_port(std::string& ip, int& port) const override {
-        ip = c_.localAddress;
-        port = c_.localPort;
-    }
-    socket_t socket() const override { return c_.fd; }
 
-private:
+    // False once the answer has fallen below the minimum rate over a whole window.
+    bool RateKept() {
+        const Clock::time_point now = Clock::now();
+        const auto window = std::chrono::milliseconds(limits_.rateWindowMs);
+        if (limits_.rateWindowMs <= 0 || now - c_.windowStart < window) return true;
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - c_.windowStart).count();
+        if (c_.windowBytes < limits_.minRateBytes * static_cast<size_t>(ms) / 1000) return false;
+        c_.windowStart = now;
+        c_.windowBytes = 0;
+        return true;
+    }
+
     bool Wait(short events) const {
         pollfd p{c_.fd, events, 0};
         for (;;) {
-            const int n = ::poll(&p, 1, ioMs_);
+            const int n = ::poll(&p, 1, limits_.ioMs);
             if (n >= 0 || errno != EINTR) return n > 0 && !(p.revents & (POLLERR | POLLNVAL));
         }
     }
 
     Connection& c_;
-    const int ioMs_;
+    const ConnectionGate::Limits& limits_;
 };
+
+// What the waiting thread makes of a whole request head.
+struct Verdict {
+    int refusal = 0;       // a status to answer at once, or 0
+    const char* reason = "";
+    int stream = -1;       // the streaming route, or -1 for a general worker
+    size_t bodyBytes = 0;  // the body the request may send
+};
+
+bool SameText(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return std::tolower(x) == std::tolower(y); });
+}
+
+std::string_view Trimmed(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+// The method, path and body of a request head, judged against the routes.
+// A head that cannot be read this way goes on to the library, which answers
+// it 400; it may read nothing beyond the head.
+Verdict Judge(std::string_view head, const ConnectionGate::Limits& limits,
+              const std::vector<std::regex>& bodyPatterns) {
+    Verdict v;
+    const size_t lineEnd = head.find("\r\n");
+    const std::string_view line = head.substr(0, lineEnd);
+    const size_t s1 = line.find(' '), s2 = line.rfind(' ');
+    if (s1 == std::string_view::npos || s2 == s1) return v;
+    const std::string_view method = line.substr(0, s1), target = line.substr(s1 + 1, s2 - s1 - 1);
+    // The path as the router sees it, %xx decoded.
+    const std::string path = httplib::detail::decode_url(std::string(target.substr(0, target.find('?'))), false);
+
+    bool chunked = false, lengthSeen = false, lengthBad = false;
+    uint64_t length = 0;
+    for (size_t at = lineEnd; at != std::string_view::npos && at + 2 < head.size();) {
+        const size_t next = head.find("\r\n", at + 2);
+        const std::string_view field = head.substr(at + 2, next == std::string_view::npos ? next : next - at - 2);
+        at = next;
+        const size_t colon = field.find(':');
+        if (colon == std::string_view::npos) continue;
+        const std::string_view name = field.substr(0, colon), value = Trimmed(field.substr(colon + 1));
+        if (SameText(name, "Transfer-Encoding")) chunked = true;
+        if (SameText(name, "Content-Length")) {
+            uint64_t n = 0;
+            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), n);
+            lengthBad |= value.empty() || error != std::errc() || end != value.data() + value.size() ||
+                         (lengthSeen && n != length);
+            lengthSeen = true;
+            length = n;
+        }
+    }
+    auto refuse = [&v](int status, const char* reason) {
+        v.refusal = status;
+        v.reason = reason;
+        return v;
+    };
+    if (chunked) return refuse(400, "a body is accepted only with its Content-Length\n");
+    if (lengthBad) return refuse(400, "bad Content-Length\n");
+    for (size_t i = 0; i < limits.bodies.size(); ++i) {
+        if (method != limits.bodies[i].method || !std::regex_match(path, bodyPatterns[i])) continue;
+        if (length > limits.bodies[i].maxBytes) return refuse(413, "request body too large\n");
+        v.bodyBytes = static_cast<size_t>(length);
+        return v;
+    }
+    if (length > 0) return refuse(413, "no request body is accepted here\n");
+    if (method != "GET" && method != "HEAD" && method != "DELETE") return refuse(405, "method not allowed\n");
+    if (method != "DELETE")
+        for (size_t i = 0; i < limits.streams.size(); ++i)
+            if (path == limits.streams[i].path) v.stream = static_cast<int>(i);
+    return v;
+}
 
 }  // namespace
 
@@ -181,6 +324,9 @@ struct ConnectionGate::Impl {
     Limits limits;
     SSL_CTX* tls;
     Serve serve;
+    std::vector<std::regex> bodyPatterns;
+    std::atomic<long> held{0};  // connections alive, wherever they are
+    long most = 0;
 
     int epoll = -1;
     int wake = -1;
@@ -196,14 +342,19 @@ struct ConnectionGate::Impl {
         std::condition_variable ready;
         std::deque<Owned> jobs;
         std::vector<std::thread> threads;
+        int size = 1;                  // workers
+        size_t maxJobs = 0;            // queued beyond the workers
+        size_t maxJobsPerAddress = SIZE_MAX;
+        int perAddress = INT_MAX;      // in service for one address
+        int reserve = 0;               // workers kept free of an address's second request
+        bool timed = true;             // answers held to the minimum rate
         int busy = 0;
         bool stop = false;
-        // Requests in service by client address, and how many one address
-        // may have: its further requests wait while others are served.
+        // Requests in service by client address.
         std::unordered_map<std::string, int> byAddress;
-        int perAddress = INT_MAX;
     };
-    Pool general, events;
+    Pool general;
+    std::vector<std::unique_ptr<Pool>> streams;
 
     void Wake() {
         const uint64_t one = 1;
@@ -220,29 +371,90 @@ struct ConnectionGate::Impl {
     void DoorLoop();
     void Enter(Owned c, Clock::time_point now);
     bool SetUp(Connection& c);
-    void MakeRoom(const std::string& address);
+    void MakeRoom(const std::string& group);
     void Pump(int fd);
+    void Watch(Owned c);
     enum class Read { Wait, Ready, Close };
     Read ReadHead(Connection& c);
+    bool Drain(Connection& c);
     void Dispatch(Owned c);
-    // A short answer written without waiting; the connection is closed after it.
-    void Answer(Connection& c, const char* text, size_t size);
-    // False when the pool already has `limit` requests in service or queued.
-    bool Push(Pool& pool, Owned& c, size_t limit);
+    // A short answer written without waiting; the connection then closes.
+    void Refuse(Owned c, int status, const char* reason);
+    void Answer(Connection& c, const std::string& text);
+    // False when the pool has no room for one more request (of its address).
+    bool Push(Pool& pool, Owned& c);
     void WorkerLoop(Pool& pool);
-    void Work(Owned c);
+    void Work(Pool& pool, Owned c);
 };
+
+namespace {
+
+// Answers after which the connection is closed: the client is refused, or
+// the server has no room for it.
+bool Closes(int status) {
+    return status == 401 || status == 403 || status == 405 || status == 413 || status == 429 || status == 503;
+}
+
+// What a closing connection may still send, read and dropped so that its
+// unread bytes do not turn the close into a reset before the answer has
+// reached it.
+constexpr size_t kDrainBytes = 256 * 1024;
+constexpr auto kDrainTime = std::chrono::seconds(2);
+
+}  // namespace
 
 ConnectionGate::ConnectionGate(const Limits& limits, SSL_CTX* tls, Serve serve) : d_(std::make_unique<Impl>()) {
     d_->limits = limits;
     d_->tls = tls;
     d_->serve = std::move(serve);
+    for (const BodyRoute& route : limits.bodies) d_->bodyPatterns.emplace_back(route.pattern);
+    d_->most = MostConnections(limits);
 }
 
 ConnectionGate::~ConnectionGate() {
     Stop();
     if (d_->epoll >= 0) ::close(d_->epoll);
     if (d_->wake >= 0) ::close(d_->wake);
+}
+
+long ConnectionGate::RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max == RLIM_INFINITY ? rlim_t{1} << 20 : limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? long{1} << 20 : static_cast<long>(std::min<rlim_t>(limit.rlim_cur, LONG_MAX));
+}
+
+ConnectionGate::Limits ConnectionGate::SizedTo(Limits l, long descriptors) {
+    const long budget = std::max(32L, descriptors - std::min(kReservedDescriptors, descriptors / 2));
+    auto cap = [](int wanted, long most) { return static_cast<int>(std::clamp<long>(wanted, 1, std::max(1L, most))); };
+    for (StreamRoute& s : l.streams) s.cap = cap(s.cap, budget / 16);
+    l.workers = cap(l.workers, std::max(2L, budget / 16));
+    l.maxQueued = cap(l.maxQueued, std::max(4L, budget / 8));
+    long fixed = 2L * l.workers + l.maxQueued + 16;  // a worker holds its connection and a file
+    for (const StreamRoute& s : l.streams) fixed += s.cap;
+    l.maxWaiting = cap(l.maxWaiting, std::max(8L, budget - fixed));
+    l.maxWaitingPerAddress = cap(l.maxWaitingPerAddress, l.maxWaiting / 4);
+    l.maxQueuedPerAddress = cap(l.maxQueuedPerAddress, l.maxQueued / 4);
+    return l;
+}
+
+long ConnectionGate::MostConnections(const Limits& limits) {
+    long most = static_cast<long>(limits.maxWaiting) + limits.maxQueued + limits.workers + 16;
+    for (const StreamRoute& s : limits.streams) most += s.cap;
+    return most;
+}
+
+std::string ConnectionGate::AddressGroup(const std::string& address) {
+    in6_addr v6{};
+    if (address.find(':') == std::string::npos || ::inet_pton(AF_INET6, address.c_str(), &v6) != 1) return address;
+    char text[INET6_ADDRSTRLEN] = {};
+    if (IN6_IS_ADDR_V4MAPPED(&v6)) return ::inet_ntop(AF_INET, &v6.s6_addr[12], text, sizeof text) ? text : address;
+    std::fill(std::begin(v6.s6_addr) + 8, std::end(v6.s6_addr), 0);
+    return ::inet_ntop(AF_INET6, &v6, text, sizeof text) ? std::string(text) + "/64" : address;
 }
 
 bool ConnectionGate::Start() {
@@ -255,16 +467,33 @@ bool ConnectionGate::Start() {
     e.data.fd = d.wake;
     if (::epoll_ctl(d.epoll, EPOLL_CTL_ADD, d.wake, &e) != 0) return false;
     d.door = std::thread([&d] { d.DoorLoop(); });
-    d.general.perAddress = std::max(1, d.limits.workers / 2);
-    for (int i = 0; i < std::max(1, d.limits.workers); ++i)
-        d.general.threads.emplace_back([&d] { d.WorkerLoop(d.general); });
-    for (int i = 0; i < std::max(1, d.limits.eventWorkers); ++i)
-        d.events.threads.emplace_back([&d] { d.WorkerLoop(d.events); });
+    const int workers = std::max(1, d.limits.workers);
+    d.general.size = workers;
+    d.general.perAddress = std::max(1, workers / 2);
+    d.general.reserve = workers / 2;
+    d.general.maxJobs = static_cast<size_t>(std::max(0, d.limits.maxQueued));
+    d.general.maxJobsPerAddress = static_cast<size_t>(std::max(1, d.limits.maxQueuedPerAddress));
+    for (int i = 0; i < workers; ++i) d.general.threads.emplace_back([&d] { d.WorkerLoop(d.general); });
+    for (const StreamRoute& route : d.limits.streams) {
+        auto pool = std::make_unique<Impl::Pool>();
+        pool->size = std::max(1, route.cap);
+        pool->timed = false;
+        Impl::Pool* p = pool.get();
+        for (int i = 0; i < pool->size; ++i) pool->threads.emplace_back([&d, p] { d.WorkerLoop(*p); });
+        d.streams.push_back(std::move(pool));
+    }
     return true;
 }
 
 void ConnectionGate::Admit(int socket) {
-    auto c = std::make_unique<Connection>(socket);
+    // Beyond every cap (a burst not yet sorted by the waiting thread): the
+    // connection is closed at once, so the descriptors kept for the rest of
+    // the program stay free.
+    if (d_->held.load() >= d_->most) {
+        ::close(socket);
+        return;
+    }
+    auto c = std::make_unique<Connection>(socket, &d_->held);
     d_->Hand(std::move(c));
 }
 
@@ -273,7 +502,9 @@ void ConnectionGate::Stop() {
     if (d.stopping.exchange(true)) return;
     if (d.wake >= 0) d.Wake();
     if (d.door.joinable()) d.door.join();
-    for (Impl::Pool* pool : {&d.general, &d.events}) {
+    std::vector<Impl::Pool*> pools{&d.general};
+    for (auto& p : d.streams) pools.push_back(p.get());
+    for (Impl::Pool* pool : pools) {
         {
             std::lock_guard lock(pool->mutex);
             pool->stop = true;
@@ -327,6 +558,7 @@ bool ConnectionGate::Impl::SetUp(Connection& c) {
         ::getsockname(c.fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
         !AddressOf(peer, &c.address, &c.port) || !AddressOf(local, &c.localAddress, &c.localPort))
         return false;
+    c.group = AddressGroup(c.address);
     if (!SetBlocking(c.fd, false)) return false;
     if (tls) {
         c.ssl = SSL_new(tls);
@@ -336,20 +568,20 @@ bool ConnectionGate::Impl::SetUp(Connection& c) {
     return true;
 }
 
-// Room for one more connection from `address`: the one that has waited
+// Room for one more connection from `group`: the one that has waited
 // longest goes, from that address when it has its share, else from all.
-void ConnectionGate::Impl::MakeRoom(const std::string& address) {
+void ConnectionGate::Impl::MakeRoom(const std::string& group) {
     auto oldest = [this](const std::string* from) {
         auto found = waiting.end();
         int count = 0;
         for (auto it = waiting.begin(); it != waiting.end(); ++it) {
-            if (from && it->second->address != *from) continue;
+            if (from && it->second->group != *from) continue;
             ++count;
             if (found == waiting.end() || it->second->since < found->second->since) found = it;
         }
         return std::make_pair(found, count);
     };
-    if (auto [it, count] = oldest(&address); count >= limits.maxWaitingPerAddress && it != waiting.end())
+    if (auto [it, count] = oldest(&group); count >= limits.maxWaitingPerAddress && it != waiting.end())
         waiting.erase(it);
     if (auto [it, count] = oldest(nullptr); count >= limits.maxWaiting && it != waiting.end()) waiting.erase(it);
 }
@@ -357,13 +589,28 @@ void ConnectionGate::Impl::MakeRoom(const std::string& address) {
 void ConnectionGate::Impl::Enter(Owned c, Clock::time_point now) {
     const bool fresh = c->fresh;
     if (fresh && !SetUp(*c)) return;
-    if (fresh) MakeRoom(c->address);
+    if (fresh) MakeRoom(c->group);
     c->since = now;
+    if (c->draining) {
+        // A TLS connection is simply closed; a plain one says it has
+        // finished and reads what the client still sends, for a while.
+        if (c->ssl || ::shutdown(c->fd, SHUT_WR) != 0) return;
+        c->in.clear();
+        c->pos = 0;
+        c->windowBytes = 0;
+        c->deadline = now + kDrainTime;
+        Watch(std::move(c));
+        return;
+    }
     c->deadline = now + std::chrono::milliseconds(fresh ? limits.headMs : limits.idleMs);
     if (c->HeadComplete()) {
         Dispatch(std::move(c));
         return;
     }
+    Watch(std::move(c));
+}
+
+void ConnectionGate::Impl::Watch(Owned c) {
     epoll_event e{};
     e.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
     e.data.fd = c->fd;
@@ -376,12 +623,30 @@ void ConnectionGate::Impl::Enter(Owned c, Clock::time_point now) {
 void ConnectionGate::Impl::Pump(int fd) {
     const auto it = waiting.find(fd);
     if (it == waiting.end()) return;
+    if (it->second->draining) {
+        if (!Drain(*it->second)) waiting.erase(it);
+        return;
+    }
     const Read result = ReadHead(*it->second);
     if (result == Read::Wait) return;
     ::epoll_ctl(epoll, EPOLL_CTL_DEL, fd, nullptr);
     Owned c = std::move(it->second);
     waiting.erase(it);
     if (result == Read::Ready) Dispatch(std::move(c));
+}
+
+bool ConnectionGate::Impl::Drain(Connection& c) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            c.windowBytes += static_cast<size_t>(n);
+            if (c.windowBytes > kDrainBytes) return false;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
 }
 
 ConnectionGate::Impl::Read ConnectionGate::Impl::ReadHead(Connection& c) {
@@ -432,42 +697,62 @@ ConnectionGate::Impl::Read ConnectionGate::Impl::ReadHead(Connection& c) {
     // A head longer than allowed never reaches a worker.
     static const char kTooLong[] =
         "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-    Answer(c, kTooLong, sizeof kTooLong - 1);
+    Answer(c, kTooLong);
     return Read::Close;
 }
 
-void ConnectionGate::Impl::Answer(Connection& c, const char* text, size_t size) {
+void ConnectionGate::Impl::Answer(Connection& c, const std::string& text) {
     if (c.ssl)
-        SSL_write(c.ssl, text, static_cast<int>(size));
+        SSL_write(c.ssl, text.data(), static_cast<int>(text.size()));
     else
-        ::send(c.fd, text, size, MSG_NOSIGNAL);
+        ::send(c.fd, text.data(), text.size(), MSG_NOSIGNAL);
+}
+
+void ConnectionGate::Impl::Refuse(Owned c, int status, const char* reason) {
+    const char* phrase = status == 400   ? "Bad Request"
+                         : status == 405 ? "Method Not Allowed"
+                         : status == 413 ? "Payload Too Large"
+                                         : "Service Unavailable";
+    std::string text = "HTTP/1.1 " + std::to_string(status) + ' ' + phrase +
+                       "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(std::strlen(reason)) +
+                       "\r\nConnection: close\r\n";
+    if (status == 405) text += "Allow: GET, HEAD, DELETE\r\n";
+    if (status == 503) text += "Retry-After: 5\r\n";
+    Answer(*c, text + "\r\n" + reason);
+    c->draining = true;
+    Enter(std::move(c), Clock::now());
 }
 
 void ConnectionGate::Impl::Dispatch(Owned c) {
-    static const std::string kEvents = "GET /api/events";
-    const std::string_view head(c->in.data() + c->pos, c->Buffered());
-    const bool stream = head.size() > kEvents.size() && head.compare(0, kEvents.size(), kEvents) == 0 &&
-                        (head[kEvents.size()] == ' ' || head[kEvents.size()] == '?');
-    if (!stream) {
-        if (Push(general, c, static_cast<size_t>(limits.workers + limits.maxWaiting))) return;
-        static const char kFull[] =
-            "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-        Answer(*c, kFull, sizeof kFull - 1);
+    const size_t end = c->HeadEnd();
+    if (end == std::string::npos) {
+        // The client ended within the head: the library answers what came.
+        c->allowed = c->Buffered();
+        if (!Push(general, c)) Refuse(std::move(c), 503, "busy, try again later\n");
         return;
     }
-    if (Push(events, c, static_cast<size_t>(limits.eventWorkers))) return;
-    // Every stream worker is taken: a short answer, and the connection ends.
-    static const char kBusy[] =
-        "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nContent-Type: text/plain\r\n"
-        "Content-Length: 23\r\nConnection: close\r\n\r\ntoo many event streams\n";
-    Answer(*c, kBusy, sizeof kBusy - 1);
+    const std::string_view head(c->in.data() + c->pos, end + 4 - c->pos);
+    const Verdict v = Judge(head, limits, bodyPatterns);
+    if (v.refusal) return Refuse(std::move(c), v.refusal, v.reason);
+    c->allowed = head.size() + v.bodyBytes;
+    if (v.stream < 0) {
+        if (!Push(general, c)) Refuse(std::move(c), 503, "busy, try again later\n");
+        return;
+    }
+    if (!Push(*streams[static_cast<size_t>(v.stream)], c)) Refuse(std::move(c), 503, "too many streams\n");
 }
 
-bool ConnectionGate::Impl::Push(Pool& pool, Owned& c, size_t limit) {
+bool ConnectionGate::Impl::Push(Pool& pool, Owned& c) {
     {
         std::lock_guard lock(pool.mutex);
         if (pool.stop) return true;  // dropped, and closed
-        if (static_cast<size_t>(pool.busy) + pool.jobs.size() >= limit) return false;
+        if (static_cast<size_t>(pool.busy) + pool.jobs.size() >= static_cast<size_t>(pool.size) + pool.maxJobs)
+            return false;
+        if (pool.maxJobsPerAddress != SIZE_MAX &&
+            static_cast<size_t>(std::count_if(pool.jobs.begin(), pool.jobs.end(), [&](const Owned& job) {
+                return job->group == c->group;
+            })) >= pool.maxJobsPerAddress)
+            return false;
         pool.jobs.push_back(std::move(c));
     }
     pool.ready.notify_one();
@@ -478,43 +763,67 @@ void ConnectionGate::Impl::WorkerLoop(Pool& pool) {
     BlockSigpipe();
     for (;;) {
         Owned c;
-        std::string address;
+        std::string group;
         {
             std::unique_lock lock(pool.mutex);
             auto next = pool.jobs.end();
+            // The queued request of the address with the fewest in service;
+            // an address with one in service already takes another worker
+            // only while `reserve` stay free besides.
+            auto pick = [&] {
+                auto best = pool.jobs.end();
+                int fewest = INT_MAX;
+                const int freeAfter = pool.size - pool.busy - 1;
+                for (auto it = pool.jobs.begin(); it != pool.jobs.end() && fewest > 0; ++it) {
+                    const auto found = pool.byAddress.find((*it)->group);
+                    const int n = found == pool.byAddress.end() ? 0 : found->second;
+                    if ((n == 0 || (n < pool.perAddress && freeAfter >= pool.reserve)) && n < fewest) {
+                        best = it;
+                        fewest = n;
+                    }
+                }
+                return best;
+            };
             pool.ready.wait(lock, [&] {
                 if (pool.stop) return true;
-                next = std::find_if(pool.jobs.begin(), pool.jobs.end(), [&](const Owned& job) {
-                    const auto it = pool.byAddress.find(job->address);
-                    return it == pool.byAddress.end() || it->second < pool.perAddress;
-                });
+                next = pick();
                 return next != pool.jobs.end();
             });
             if (pool.stop) return;
             c = std::move(*next);
             pool.jobs.erase(next);
-            address = c->address;
-            ++pool.byAddress[address];
+            group = c->group;
+            ++pool.byAddress[group];
             ++pool.busy;
         }
-        Work(std::move(c));
+        Work(pool, std::move(c));
         {
             std::lock_guard lock(pool.mutex);
             --pool.busy;
-            if (--pool.byAddress[address] == 0) pool.byAddress.erase(address);
+            if (--pool.byAddress[group] == 0) pool.byAddress.erase(group);
         }
-        pool.ready.notify_one();
+        // Every waiting worker looks again: a request held back for its
+        // address may now go.
+        pool.ready.notify_all();
     }
 }
 
-void ConnectionGate::Impl::Work(Owned c) {
+void ConnectionGate::Impl::Work(Pool& pool, Owned c) {
     if (!SetBlocking(c->fd, true)) return;
     SetTimeouts(c->fd, limits.ioMs);
-    GateStream stream(*c, limits.ioMs);
+    c->timed = pool.timed;
+    GateStream stream(*c, limits);
     const bool last = ++c->served >= limits.keepAliveMax || stopping || c->ended;
     bool closed = false;
     const bool ok = serve(stream, last, closed);
-    if (!ok || closed || last || c->broken || stopping || !SetBlocking(c->fd, false)) return;
+    if (!ok || c->broken || stopping || !SetBlocking(c->fd, false)) return;
+    if (Closes(c->status) || c->allowed > 0) {
+        // Refused, or its body left unread: closed once the answer is out.
+        c->draining = true;
+        Hand(std::move(c));
+        return;
+    }
+    if (closed || last) return;
     c->in.erase(0, c->pos);
     c->pos = 0;
     Hand(std::move(c));

@@ -3,6 +3,7 @@
 // arrived and then has one of its workers serve the request.
 #include "web/HttpHost.h"
 
+#include <algorithm>
 #include <chrono>
 #include <sys/socket.h>
 
@@ -70,6 +71,10 @@ bool HttpHost::Start(const Settings& settings, const std::function<void(httplib:
         return false;
     };
     if (running_) return true;
+    // Every cap of the gate within the descriptors this process may open,
+    // less those the rest of it needs.
+    const ConnectionGate::Limits limits =
+        ConnectionGate::SizedTo(settings.limits, ConnectionGate::RaiseDescriptorLimit());
     ConnectionGate::Serve serve;
     if (settings.tls) {
         const std::string certificate = settings.certificatePem, key = settings.keyPem;
@@ -77,13 +82,13 @@ bool HttpHost::Start(const Settings& settings, const std::function<void(httplib:
             [certificate, key](SSL_CTX& ctx) { return UseIdentity(ctx, certificate, key); });
         if (!server->is_valid()) return fail(QStringLiteral("the certificate or its key cannot be used"));
         serve = [s = server.get()](httplib::Stream& st, bool close, bool& closed) { return s->ServeOne(st, close, closed); };
-        gate_ = std::make_unique<ConnectionGate>(settings.limits, server->ssl_context(), serve);
+        gate_ = std::make_unique<ConnectionGate>(limits, server->ssl_context(), serve);
         server->gate = gate_.get();
         server_ = std::move(server);
     } else {
         auto server = std::make_unique<GatedServer<httplib::Server>>();
         serve = [s = server.get()](httplib::Stream& st, bool close, bool& closed) { return s->ServeOne(st, close, closed); };
-        gate_ = std::make_unique<ConnectionGate>(settings.limits, nullptr, serve);
+        gate_ = std::make_unique<ConnectionGate>(limits, nullptr, serve);
         server->gate = gate_.get();
         server_ = std::move(server);
     }
@@ -94,7 +99,14 @@ bool HttpHost::Start(const Settings& settings, const std::function<void(httplib:
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    s.set_payload_max_length(8 * 1024);
+    size_t body = 0;
+    for (const ConnectionGate::BodyRoute& route : limits.bodies) body = std::max(body, route.maxBytes);
+    s.set_payload_max_length(body);
+    // Refusals end their connection (the gate closes it after them).
+    s.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.status == 401 || res.status == 403 || res.status == 413 || res.status == 429 || res.status == 503)
+            res.set_header("Connection", "close");
+    });
     routes(s);
 
     const std::string host = settings.address.toStdString();

@@ -29,8 +29,10 @@ public:
     HttpHost();
     ~HttpHost();
 
-    // `routes` sets up the library's server (handlers, headers) before it
-    // binds. False with a one-line reason.
+    // `routes` sets up the library's server (handlers, headers; not the
+    // post-routing handler, which is the host's) before it binds. The
+    // gate's caps are sized from the descriptor limit, first raised to its
+    // hard limit. False with a one-line reason.
     bool Start(const Settings& settings, const std::function<void(httplib::Server&)>& routes, QString* error);
     // Closes the listening socket and every connection.
     void Stop();

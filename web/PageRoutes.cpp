@@ -24,7 +24,7 @@ bool LoadPageFiles(const char* page, const char* css, const char* script, PageFi
     return load(page, &out->page) && load(script, &out->script);
 }
 
-HttpHost::Settings HostSettings(const WebOptions& options, int eventWorkers) {
+HttpHost::Settings HostSettings(const WebOptions& options) {
     HttpHost::Settings host;
     host.address = options.address;
     host.port = options.port;
@@ -32,7 +32,6 @@ HttpHost::Settings HostSettings(const WebOptions& options, int eventWorkers) {
     host.certificatePem = options.certificatePem;
     host.keyPem = options.keyPem;
     host.limits.workers = std::max(2, options.workerThreads);
-    host.limits.eventWorkers = std::max(1, eventWorkers);
     host.limits.headMs = std::max(100, options.headTimeoutMs);
     return host;
 }
@@ -91,7 +90,13 @@ void AddPageRoutes(httplib::Server& s, RequestGuard& guard, const PageFiles& fil
 
 bool RangesFit(const httplib::Request& req, int64_t size, httplib::Response& res) {
     res.set_header("Accept-Ranges", "bytes");
-    for (const auto& [first, last] : req.ranges) {
+    // The library writes the answer from the request's ranges, so they are
+    // settled here, in the request itself (the library's own object, handed
+    // to the routes as const).
+    auto& ranges = const_cast<httplib::Request&>(req).ranges;
+    // More than one range: the whole file, once.
+    if (ranges.size() > 1) ranges.clear();
+    for (auto& [first, last] : ranges) {
         const bool fits = first < 0 ? last > 0 : first < size && (last < 0 || last >= first);
         if (!fits) {
             res.status = 416;
@@ -99,6 +104,8 @@ bool RangesFit(const httplib::Request& req, int64_t size, httplib::Response& res
             res.set_content("range not satisfiable\n", "text/plain");
             return false;
         }
+        // A last byte past the end is the last byte.
+        if (first >= 0 && last >= size) last = size - 1;
     }
     return true;
 }

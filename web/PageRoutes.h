@@ -29,9 +29,9 @@ struct PageFiles {
 // false when one is missing or empty.
 bool LoadPageFiles(const char* page, const char* css, const char* script, PageFiles* out);
 
-// Where and how to listen; `eventWorkers` is how many event streams may be
-// open at once.
-HttpHost::Settings HostSettings(const WebOptions& options, int eventWorkers);
+// Where and how to listen, with no streaming route and no route that takes
+// a body: a page adds its own to `limits.streams` and `limits.bodies`.
+HttpHost::Settings HostSettings(const WebOptions& options);
 
 // Why these options cannot be served (a network address, or the network's
 // rules, with an empty or the factory password); empty when they can.
@@ -50,6 +50,7 @@ QString PageIdentity(const WebOptions& options);
 void AddPageRoutes(httplib::Server& s, RequestGuard& guard, const PageFiles& files,
                    const char* contentSecurityPolicy, const char* scriptPath);
 
-// Sets "Accept-Ranges"; when a range of the request does not lie in `size`
-// bytes, answers 416 and returns false.
+// Sets "Accept-Ranges" and settles the request's ranges: more than one is
+// the whole file (200), a last byte past the end is clamped to it; a range
+// that does not begin in `size` bytes is answered 416 (false).
 bool RangesFit(const httplib::Request& req, int64_t size, httplib::Response& res);

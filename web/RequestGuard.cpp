@@ -6,6 +6,7 @@
 
 #include <httplib.h>
 
+#include "web/ConnectionGate.h"
 #include "web/WebServer.h"
 
 namespace {
@@ -37,15 +38,9 @@ void RequestGuard::SetPassword(const QString& password) {
 }
 
 bool RequestGuard::Admit(const httplib::Request& req, httplib::Response& res) {
-    // No request here has a body. One announced anyway is refused and the
-    // connection closed, so its bytes are never read as a next request.
-    const std::string length = req.get_header_value("Content-Length");
-    if (req.has_header("Transfer-Encoding") || (!length.empty() && length != "0")) {
-        res.status = length.find_first_not_of("0123456789") == std::string::npos && !length.empty() ? 413 : 400;
-        res.set_header("Connection", "close");
-        res.set_content("no request body is accepted here\n", "text/plain");
-        return false;
-    }
+    // Bodies were judged by the connection gate from the request head: only
+    // a route declared to take one gets here with one, unread until its
+    // handler runs.
     const std::string host = req.get_header_value("Host");
     const std::string p = std::to_string(port_.load());
     if (loopback_ && req.has_header("Host")) {
@@ -76,19 +71,11 @@ bool RequestGuard::Admit(const httplib::Request& req, httplib::Response& res) {
 }
 
 RequestGuard::Auth RequestGuard::CheckPassword(const httplib::Request& req, int* retryAfter) {
-    constexpr size_t kAddresses = 4096;
     const std::string header = req.get_header_value("Authorization");
     if (header.empty()) return Auth::Missing;
     std::lock_guard lock(mutex_);
     const Clock::time_point now = Clock::now();
-    // Addresses beyond the table's size, after those whose back-off ran out
-    // are dropped, share one entry (the empty address).
-    std::string key = req.remote_addr;
-    if (!backoff_.count(key) && backoff_.size() >= kAddresses) {
-        for (auto it = backoff_.begin(); it != backoff_.end();)
-            it = now >= it->second.lockedUntil && !it->first.empty() ? backoff_.erase(it) : std::next(it);
-        if (backoff_.size() >= kAddresses) key.clear();
-    }
+    const std::string key = ConnectionGate::AddressGroup(req.remote_addr);
     const auto known = backoff_.find(key);
     if (known != backoff_.end() && now < known->second.lockedUntil) {
         *retryAfter = static_cast<int>(
@@ -106,11 +93,23 @@ RequestGuard::Auth RequestGuard::CheckPassword(const httplib::Request& req, int*
         ok = colon >= 0 && usable && ConstantTimeEqual(decoded.decoded.mid(colon + 1), password_);
     }
     if (ok) {
-        if (known != backoff_.end() && !key.empty()) backoff_.erase(known);
+        if (known != backoff_.end()) backoff_.erase(known);
         return Auth::Ok;
+    }
+    if (known == backoff_.end() && backoff_.size() >= kBackoffAddresses) {
+        // A full table makes room by its oldest entry that is no longer
+        // locked, or failing that its oldest: no address ever shares
+        // another's back-off.
+        auto oldest = backoff_.end(), oldestLocked = backoff_.end();
+        for (auto it = backoff_.begin(); it != backoff_.end(); ++it) {
+            auto& slot = now >= it->second.lockedUntil ? oldest : oldestLocked;
+            if (slot == backoff_.end() || it->second.last < slot->second.last) slot = it;
+        }
+        backoff_.erase(oldest != backoff_.end() ? oldest : oldestLocked);
     }
     Backoff& b = backoff_[key];
     b.failures = std::min(b.failures + 1, 5);
+    b.last = now;
     b.lockedUntil = now + std::chrono::milliseconds(int64_t{authDelayMs_} << (b.failures - 1));
     return Auth::Wrong;
 }

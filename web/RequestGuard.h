@@ -1,8 +1,10 @@
 #pragma once
-// The checks every request passes before it is routed: no request body, the
-// Host of a loopback server (no DNS rebinding), no cross-origin callers, and
+// The checks every request passes before it is routed (the connection gate
+// has already refused methods and bodies no route takes): the Host of a
+// loopback server (no DNS rebinding), no cross-origin callers, and
 // the administrator password where reading needs it, with a back-off after
-// wrong passwords kept per client address.
+// wrong passwords kept per client address (IPv6 addresses by their /64). A
+// right password from an address that has not failed is never refused.
 #include <QByteArray>
 #include <QString>
 
@@ -50,9 +52,11 @@ private:
     QByteArray password_;
     struct Backoff {
         int failures = 0;
+        Clock::time_point last{};  // of the last failure
         Clock::time_point lockedUntil{};
     };
-    // By client address; an address whose back-off has run out is dropped
-    // when the table is full, so a flood of addresses holds little.
+    // By client address; a full table drops its oldest entry that is no
+    // longer locked (else its oldest), so a flood of addresses holds little.
+    static constexpr size_t kBackoffAddresses = 4096;
     std::unordered_map<std::string, Backoff> backoff_;
 };

@@ -141,7 +141,11 @@ bool WebServer::Start(QString* error) {
 
     if (const QString problem = ListenProblem(d.options); !problem.isEmpty()) return fail(problem);
 
-    if (!d.host.Start(HostSettings(d.options, d.options.maxEventClients), [&d](httplib::Server& s) { d.Routes(s); }, &why)) return fail(why);
+    HttpHost::Settings settings = HostSettings(d.options);
+    // The event streams run on workers of their own; another long-lived
+    // route (a live stream) is added here the same way, with its own cap.
+    settings.limits.streams.push_back({"/api/events", d.options.maxEventClients});
+    if (!d.host.Start(settings, [&d](httplib::Server& s) { d.Routes(s); }, &why)) return fail(why);
     const int bound = d.host.Port();
     d.port = bound;
     d.guard.SetPort(bound);
