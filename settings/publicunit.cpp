@@ -126,7 +126,7 @@ QString ProtectConfigFile() {
     if (!secret) return {};
     QString error;
     switch (platform::MakeFilePrivate(path, &error)) {
-        case 1: return QStringLiteral("%1 held a password and others could read it: made private (chmod 600)").arg(path);
+        case 1: return QStringLiteral("%1 holds a password or secret key and others could read it: made private (chmod 600)").arg(path);
         case -1: return error;
         default: return {};
     }

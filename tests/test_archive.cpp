@@ -318,7 +318,9 @@ TEST_F(ArchiverTest, NeverReplacesAnObjectAndKnowsItsOwnRetry) {
                                  "room/2026/12/07/PLEN20261207100000-2.flac"});
     EXPECT_EQ(store->etags[base + "PLEN20261207100000.flac"], "\"0123\"");
     for (const platform::HttpRequest& r : http->Requests()) {
-        if (r.method == "PUT") EXPECT_EQ(Header(r, "If-None-Match"), "*");
+        if (r.method == "PUT") {
+            EXPECT_EQ(Header(r, "If-None-Match"), "*");
+        }
     }
 }
 

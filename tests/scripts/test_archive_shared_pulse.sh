@@ -89,13 +89,13 @@ for copy in "" 2; do
 done
 cmp -s <(sox "$top/got.flac" -t raw -) <(sox "$top/a/app/record/$same" -t raw -) || fail "the first object is not a's take"
 cmp -s <(sox "$top/got2.flac" -t raw -) <(sox "$top/b/app/record/$same" -t raw -) || fail "NAME-2 is not b's take"
+# a hears of b at its next heartbeat, or when it starts again after b's
+# last one.
+kill -TERM "$pid_a"
+wait_exit "$pid_a" 50 || fail "a did not end"
 stop_pid "$pidb" 50
 pidb=""
-pid=$pid_a
 work=$top/a
-# a hears of b at its next heartbeat, at the latest when it starts again.
-kill -TERM "$pid"
-wait_exit "$pid" 50 || fail "a did not end"
 run_program "$top/a" "$server" --headless --web 127.0.0.1:0 >>"$top/a/out.log" 2>>"$top/a/err.log" &
 pid=$!
 wait_line "^archive prefix shared with another machine: $prefix$"
