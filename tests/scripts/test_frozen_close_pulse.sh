@@ -2,8 +2,9 @@
 # Closing with the disk frozen: the headless recorder takes speech into
 # record/ on a small ext4 image (a loop device, in a mount namespace of its
 # own); the file system is frozen with fsfreeze during the take, while an
-# older take is downloaded slowly through the web page and sent to an archive
-# that never answers (a listener on 127.0.0.1), and SIGTERM is sent. Within
+# older take (larger than the sockets' buffers) is downloaded slowly through
+# the web page and sent to an archive that never answers (a listener on
+# 127.0.0.1), and SIGTERM is sent. Within
 # 10 s standard error names the take that may be cut; once the file system
 # is thawed the process is gone within 2 s, with exit code 0.
 #
@@ -62,11 +63,11 @@ sink=$!
 wait_for 50 test -s "$port_file" || fail "the silent archive did not start"
 printf '[Settings]\nSamplingRate=22050\nRecordingLevel=2\nAGC=0\nManualMode=0\n[Archive]\nEndpoint=http://127.0.0.1:%s\nBucket=b\nPrefix=p\nAccessKey=a\nSecretKey=s\n' \
   "$(cat "$port_file")" >"$work/app/config.ini"
-truncate -s 32M "$work/disk.img"
+truncate -s 64M "$work/disk.img"
 mkfs.ext4 -q -F -m 0 "$work/disk.img" || fail "mkfs.ext4"
 mount -o loop "$work/disk.img" "$record" || fail "cannot mount a loop device (run as root)"
 old=PLEN20200101120000.wav
-sox -n -r 22050 -c 2 -b 16 "$record/$old" synth 20 whitenoise gain -12 || fail "sox noise"
+sox -n -r 22050 -c 2 -b 16 "$record/$old" synth 150 whitenoise gain -12 || fail "sox noise"
 
 start() {
   run_program "$work" "$server" --headless --web 127.0.0.1:0 >"$work/out.log" 2>"$work/err.log" &
@@ -99,6 +100,5 @@ pid=""
 [ "$exit_code" -eq 0 ] || fail "exit code $exit_code"
 stop_player
 [ -f "$record/$name" ] || fail "the take $name is gone"
-wait_for 20 gone "$reader" || fail "the download was not ended"
 
 echo "test_frozen_close_pulse: ok ($name)"
