@@ -397,6 +397,43 @@ TEST_F(ArchiverTest, HeartbeatCarriesTheMachineAndFindsAnotherOne) {
     EXPECT_EQ(shared, 1);
 }
 
+// An encoder held by a disk that does not answer until it is let go.
+class HeldEncoder final : public platform::TakeEncoder {
+public:
+    explicit HeldEncoder(std::shared_ptr<testing_support::Gate> gate) : gate_(std::move(gate)) {}
+    platform::PrepareResult Prepare(const QString&, bool, const QString&, platform::PreparedTake*, QString* error,
+                                    const std::function<bool()>&) override {
+        gate_->Pass();
+        *error = "held";
+        return platform::PrepareResult::Failed;
+    }
+    void Discard(const platform::PreparedTake&) override {}
+    void DiscardAll(const QString&) override {}
+
+private:
+    std::shared_ptr<testing_support::Gate> gate_;
+};
+
+TEST_F(ArchiverTest, AnEndHeldByTheDiskIsBoundedAndLeavesTheArchiveWhole) {
+    WriteTake(record_ + "PLEN20261207100000.wav", 1000);
+    auto gate = std::make_shared<testing_support::Gate>();
+    gate->Shut(true);
+    Archiver::Parts parts;
+    parts.http = std::make_unique<ScriptedHttp>();
+    parts.encoder = std::make_unique<HeldEncoder>(gate);
+    parts.journal = platform::MakePosixAppendLog(dir_.path() + "/archive.journal");
+    parts.takeFiles = &files_;
+    parts.lowerPriority = false;
+    auto held = std::make_unique<Archiver>(config_, record_, dir_.path() + "/upload/", std::move(parts), Archiver::Timing{});
+    held->Start();
+    ASSERT_TRUE(WaitUntil([&] { return gate->Waiting() > 0; }, 5000));
+    EXPECT_FALSE(held->StopWithin(50));
+    // Its thread still uses it: it stays until the disk lets the thread go.
+    gate->Shut(false);
+    EXPECT_TRUE(held->StopWithin(5000));
+    held.reset();
+}
+
 TEST(AlertsTest, ASharedPrefixIsSaidOnce) {
     testing_support::CoreApp();
     auto hook = std::make_shared<ScriptedHttp>([](const platform::HttpRequest&) { return Answer(204); });
