@@ -185,6 +185,7 @@ void Archiver::OtherRequestResult(S3Result::Kind kind, const QString& detail) {
     std::lock_guard lock(mutex_);
     if (kind == S3Result::Kind::Cancelled) return;
     if (kind == S3Result::Kind::Ok) {
+        if (otherFailed_ && state_ == ArchiveState::Refused) RetryAsideNow();
         if (otherFailed_) SetState(ArchiveState::Ok, QString());
         otherFailed_ = false;
         return;
@@ -192,6 +193,12 @@ void Archiver::OtherRequestResult(S3Result::Kind kind, const QString& detail) {
     if (state_ != ArchiveState::Ok && !otherFailed_) return;
     otherFailed_ = true;
     SetState(kind == S3Result::Kind::Refused ? ArchiveState::Refused : ArchiveState::Unreachable, detail);
+}
+
+void Archiver::RetryAsideNow() {
+    // A store that refused everything may have refused these takes too.
+    for (auto& [name, take] : setAside_) take.retryAt = {};
+    wake_.notify_all();
 }
 
 void Archiver::SetState(ArchiveState state, const QString& detail) {
@@ -277,6 +284,7 @@ void Archiver::Run() {
         lock.lock();
         switch (outcome) {
             case Outcome::Done:
+                if (state_ == ArchiveState::Refused) RetryAsideNow();
                 archived_->Add(name);
                 pending_.erase(name);
                 retryDelay_ = timing_.firstRetry;

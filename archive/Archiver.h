@@ -161,6 +161,7 @@ private:
     void Run();
     Outcome Upload(const QString& name, QString* detail, QString* key, int64_t* bytes);
     void SetState(ArchiveState state, const QString& detail);  // with mutex_ held
+    void RetryAsideNow();                                      // with mutex_ held
     void EmitBehind();                                         // with mutex_ held
     bool Stopping() const;
 
