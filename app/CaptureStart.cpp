@@ -57,11 +57,16 @@ void TForm1::UseSession(RecorderSession* session) {
         else if (Session->Archive() && Session->Archive()->CurrentStatus().state == ArchiveState::Refused)
             // Recording goes on; the takes stay here until the store takes them.
             notice = tr("归档被拒绝：%1（录音保留在本机）").arg(Session->Archive()->CurrentStatus().detail);
+        else if (Session->Archive() && Session->Archive()->CurrentStatus().prefixShared)
+            notice = tr("归档前缀与另一台机器共用：%1").arg(Session->Archive()->Config().prefix);
         PaintBox2->ShowNotice(notice);
         PaintBox2->setToolTip(notice);
         Image106->setToolTip(notice.isEmpty() ? tr("正在监听") : notice);
     };
     connect(Session, &RecorderSession::inputStateChanged, this, show);
     connect(Session, &RecorderSession::diskStateChanged, this, show);
-    if (Session->Archive()) connect(Session->Archive(), &Archiver::stateChanged, this, show);
+    if (Session->Archive()) {
+        connect(Session->Archive(), &Archiver::stateChanged, this, show);
+        connect(Session->Archive(), &Archiver::prefixShared, this, show);
+    }
 }

@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QScreen>
 
+#include <cstdio>
+
 #include "capture/RecordingFile.h"
 #include "capture/TakeStore.h"
 #include "capture/Unit2.h"
@@ -255,6 +257,8 @@ void TForm1::FormCreate() {
     strip_->Selected = 0;
     // 5.
     LoadSettings();
+    if (const QString line = ProtectConfigFile(); !line.isEmpty())
+        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
     // 6.
     displays_->PlaceKnob(Image109, Label1, AppSettings.PlayingVolume);
     displays_->PlaceKnob(Image110, Label2, AppSettings.RecordingVolume);

@@ -145,6 +145,12 @@ void AlertWatch::ArchiveOk() {
         Send(kArchive, QStringLiteral("archive_caught_up"), QStringLiteral("The archive takes the takes again."));
 }
 
+void AlertWatch::PrefixShared(const QString& prefix) {
+    if (prefixShared_) return;
+    prefixShared_ = true;
+    Send(-1, QStringLiteral("prefix_shared"), QStringLiteral("archive prefix shared with another machine: %1").arg(prefix));
+}
+
 void AlertWatch::ArchiveBacklog(int64_t behindMs, int takes, int64_t bytes, const QString& oldest) {
     if (takes == 0 || behindMs == 0) {
         if (last_[kArchive] == QLatin1String("archive_behind"))

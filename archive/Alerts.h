@@ -65,6 +65,8 @@ public:
     void DiskWritable(const QString& detail);
     void ArchiveRefused(const QString& code);
     void ArchiveOk();
+    // Another machine writes the archive's prefix; said once.
+    void PrefixShared(const QString& prefix);
     // Polled every half minute: the archive's queue has not been empty for
     // this long (0: it is empty).
     void ArchiveBacklog(int64_t behindMs, int takes, int64_t bytes, const QString& oldest);
@@ -82,4 +84,5 @@ private:
     QString last_[3];  // input, disk, archive
     QTimer inputLost_;
     QString lostDetail_;
+    bool prefixShared_ = false;
 };

@@ -11,6 +11,7 @@ struct ArchiveConfig {
     QString region = QStringLiteral("us-east-1");
     QString prefix;        // the room's folder in the bucket
     QString host;          // this machine's name, sent with each take
+    QString machine;       // this machine's identity (a digest, never the id itself); empty: none
     QString accessKey;
     QString secretKey;
     QString credentialsFile;  // read by the archive's thread, only when private

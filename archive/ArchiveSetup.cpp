@@ -7,6 +7,7 @@
 #include "archive/Heartbeat.h"
 #include "platform/AppendLog.h"
 #include "platform/Http.h"
+#include "platform/MachineIdentity.h"
 #include "platform/TakeEncoder.h"
 #include "platform/Platform.h"
 #include "settings/publicunit.h"
@@ -14,6 +15,7 @@
 std::unique_ptr<Archiver> MakeArchiver(const QString& programFolder, const QString& recordFolder) {
     ArchiveConfig config = LoadArchiveConfig(programFolder + kConfigFileName, QSysInfo::machineHostName());
     if (!config.enabled) return nullptr;
+    config.machine = platform::MachineIdentity();
     Archiver::Parts parts;
     parts.http = platform::MakeCurlHttpClient();
     parts.encoder = platform::MakeSndfileTakeEncoder();

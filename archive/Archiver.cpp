@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QList>
+#include <QSet>
 
 #include <algorithm>
 #include <cstdlib>
@@ -32,6 +33,17 @@ QDateTime TakeTime(const QString& name) {
 QByteArray JournalLine(const QString& name, const QString& key, int64_t bytes) {
     return name.toUtf8() + '\t' + key.toUtf8() + '\t' + QByteArray::number(static_cast<qlonglong>(bytes));
 }
+
+// Codes by which a store refuses one object, not every upload.
+bool RefusesOneObject(const S3Result& result) {
+    static const QSet<QString> kCodes = {QStringLiteral("EntityTooLarge"), QStringLiteral("AccessDenied"),
+                                         QStringLiteral("BadDigest"),      QStringLiteral("InvalidDigest"),
+                                         QStringLiteral("KeyTooLongError"), QStringLiteral("InvalidObjectName")};
+    return result.status == 413 || (result.status >= 400 && result.status < 500 && kCodes.contains(result.code));
+}
+
+// The most copies of one take's key looked at before giving up.
+constexpr int kMaxKeyCopies = 100;
 
 }  // namespace
 
@@ -68,17 +80,38 @@ void Archiver::Start() {
     {
         std::lock_guard lock(mutex_);
         stop_ = false;
+        finished_ = false;
     }
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] {
+        Run();
+        std::lock_guard lock(mutex_);
+        finished_ = true;
+        wake_.notify_all();
+    });
 }
 
-void Archiver::Stop() {
+void Archiver::RequestStop() {
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
     }
     wake_.notify_all();
+}
+
+void Archiver::Stop() {
+    RequestStop();
     if (thread_.joinable()) thread_.join();
+}
+
+bool Archiver::StopWithin(int ms) {
+    RequestStop();
+    if (!thread_.joinable()) return true;
+    {
+        std::unique_lock lock(mutex_);
+        if (!wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return finished_; })) return false;
+    }
+    thread_.join();
+    return true;
 }
 
 bool Archiver::Stopping() const {
@@ -111,6 +144,16 @@ void Archiver::TakeRemoved(const QString& name) {
     std::lock_guard lock(mutex_);
     if (openTake_ == name) openTake_.clear();
     pending_.erase(name);
+    setAside_.erase(name);
+}
+
+void Archiver::PrefixShared() {
+    {
+        std::lock_guard lock(mutex_);
+        if (prefixShared_) return;
+        prefixShared_ = true;
+    }
+    emit prefixShared(config_.prefix);
 }
 
 Archiver::Status Archiver::CurrentStatus() const {
@@ -119,6 +162,8 @@ Archiver::Status Archiver::CurrentStatus() const {
     s.state = state_;
     s.detail = detail_;
     s.queued = static_cast<int>(pending_.size());
+    s.setAside = static_cast<int>(setAside_.size());
+    s.prefixShared = prefixShared_;
     for (const auto& [name, bytes] : pending_) s.queuedBytes += bytes;
     if (!pending_.empty()) {
         s.oldest = pending_.begin()->first;
@@ -127,11 +172,12 @@ Archiver::Status Archiver::CurrentStatus() const {
     return s;
 }
 
-QString Archiver::KeyFor(const QString& name) const {
+QString Archiver::KeyFor(const QString& name, int copy) const {
     QString base = name;
     if (base.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive)) base.chop(4);
     const QDateTime time = TakeTime(name);
     const QString day = time.isValid() ? time.toString(QStringLiteral("yyyy/MM/dd/")) : QString();
+    if (copy > 1) base += '-' + QString::number(copy);
     return config_.prefix + '/' + day + base + (config_.flac ? QStringLiteral(".flac") : QStringLiteral(".wav"));
 }
 
@@ -139,6 +185,7 @@ void Archiver::OtherRequestResult(S3Result::Kind kind, const QString& detail) {
     std::lock_guard lock(mutex_);
     if (kind == S3Result::Kind::Cancelled) return;
     if (kind == S3Result::Kind::Ok) {
+        if (otherFailed_ && state_ == ArchiveState::Refused) RetryAsideNow();
         if (otherFailed_) SetState(ArchiveState::Ok, QString());
         otherFailed_ = false;
         return;
@@ -146,6 +193,12 @@ void Archiver::OtherRequestResult(S3Result::Kind kind, const QString& detail) {
     if (state_ != ArchiveState::Ok && !otherFailed_) return;
     otherFailed_ = true;
     SetState(kind == S3Result::Kind::Refused ? ArchiveState::Refused : ArchiveState::Unreachable, detail);
+}
+
+void Archiver::RetryAsideNow() {
+    // A store that refused everything may have refused these takes too.
+    for (auto& [name, take] : setAside_) take.retryAt = {};
+    wake_.notify_all();
 }
 
 void Archiver::SetState(ArchiveState state, const QString& detail) {
@@ -190,6 +243,19 @@ void Archiver::Run() {
 
     std::unique_lock lock(mutex_);
     while (!stop_) {
+        // Takes set aside a day ago go back to the queue.
+        Clock::time_point asideDue = Clock::time_point::max();
+        const Clock::time_point now = Clock::now();
+        for (auto it = setAside_.begin(); it != setAside_.end();) {
+            if (it->second.retryAt <= now) {
+                if (pending_.empty()) behindSince_ = now;
+                pending_.emplace(it->first, it->second.bytes);
+                it = setAside_.erase(it);
+            } else {
+                asideDue = std::min(asideDue, it->second.retryAt);
+                ++it;
+            }
+        }
         QString name;
         for (const auto& [candidate, bytes] : pending_)
             if (candidate != openTake_ && !skipped_.count(candidate)) {
@@ -197,11 +263,14 @@ void Archiver::Run() {
                 break;
             }
         if (name.isEmpty()) {
-            wake_.wait(lock);
+            if (asideDue == Clock::time_point::max())
+                wake_.wait(lock);
+            else
+                wake_.wait_until(lock, asideDue);
             continue;
         }
-        if (Clock::now() < nextAttempt_) {
-            wake_.wait_until(lock, nextAttempt_);
+        if (now < nextAttempt_) {
+            wake_.wait_until(lock, std::min(nextAttempt_, asideDue));
             continue;
         }
         lock.unlock();
@@ -215,6 +284,7 @@ void Archiver::Run() {
         lock.lock();
         switch (outcome) {
             case Outcome::Done:
+                if (state_ == ArchiveState::Refused) RetryAsideNow();
                 archived_->Add(name);
                 pending_.erase(name);
                 retryDelay_ = timing_.firstRetry;
@@ -243,6 +313,17 @@ void Archiver::Run() {
                 retryDelay_ = std::min(retryDelay_ * 2, timing_.maxRetry);
                 break;
             }
+            case Outcome::SetAside:
+                // The store itself answers: the next take goes at once.
+                if (const auto it = pending_.find(name); it != pending_.end()) {
+                    setAside_[name] = AsideTake{it->second, Clock::now() + timing_.setAsideRetry};
+                    pending_.erase(it);
+                }
+                if (pending_.empty()) behindSince_ = {};
+                nextAttempt_ = {};
+                retryDelay_ = timing_.firstRetry;
+                emit setAside(name, detail);
+                break;
             case Outcome::Refused:
                 nextAttempt_ = Clock::now() + timing_.refusedRetry;
                 retryDelay_ = timing_.firstRetry;
@@ -287,7 +368,6 @@ Archiver::Outcome Archiver::Upload(const QString& name, QString* detail, QString
         case platform::PrepareResult::Cancelled: return Outcome::Cancelled;
         case platform::PrepareResult::Failed: *detail = error; return Outcome::Failed;
     }
-    *key = KeyFor(name);
     *bytes = take.bytes;
     std::vector<std::pair<QString, QString>> meta;
     const QDateTime start = TakeTime(name);
@@ -297,17 +377,57 @@ Archiver::Outcome Archiver::Upload(const QString& name, QString* detail, QString
         meta.emplace_back(QStringLiteral("rate"), QString::number(take.rate));
     }
     meta.emplace_back(QStringLiteral("host"), config_.host);
+    if (!config_.machine.isEmpty()) meta.emplace_back(QStringLiteral("machine"), config_.machine);
     S3Client client(settings, *parts_.http);
-    const S3Result result = client.PutFile(*key, take.path, take.md5, take.sha256,
-                                           config_.flac ? QStringLiteral("audio/flac") : QStringLiteral("audio/wav"),
-                                           meta, cancelled);
+    const QString contentType = config_.flac ? QStringLiteral("audio/flac") : QStringLiteral("audio/wav");
+    // Whether the object at a taken key is this take, sent before: the same
+    // bytes (the copy of one take is made the same way each time). Nothing
+    // weaker counts: clones share host names and may share machine ids.
+    const auto isOurs = [&take](const platform::HttpResponse& head) {
+        const auto it = head.headers.find("etag");
+        QString etag = it == head.headers.end() ? QString() : QString::fromStdString(it->second).trimmed().toLower();
+        etag.remove('"');
+        return etag == QString::fromLatin1(take.md5.toHex());
+    };
+    S3Result result;
+    int copy = 1;
+    int vanished = 0;
+    for (;;) {
+        *key = KeyFor(name, copy);
+        result = client.PutFile(*key, take.path, take.md5, take.sha256, contentType, meta, cancelled);
+        if (result.status != 412) break;
+        const S3Result head = client.Head(*key, cancelled);
+        // A key that may write but not read cannot tell: the take goes
+        // beside it (at worst a second copy, never a loss).
+        if (head.kind == S3Result::Kind::Ok || head.status == 403) {
+            if (head.kind == S3Result::Kind::Ok && isOurs(head.response)) {
+                result = head;  // archived already: an answer of ours that was lost
+                break;
+            }
+            const QString taken = *key;
+            if (++copy > kMaxKeyCopies) {
+                *detail = QStringLiteral("%1 and %2 more keys beside it hold other recordings").arg(taken).arg(copy - 2);
+                parts_.encoder->Discard(take);
+                return Outcome::Failed;
+            }
+            emit keyTaken(name, taken, KeyFor(name, copy));
+            continue;
+        }
+        // Gone again between the two requests: put once more.
+        if (head.status == 404 && ++vanished < 3) continue;
+        result = head;
+        break;
+    }
     parts_.encoder->Discard(take);
     *detail = result.detail;
     switch (result.kind) {
         case S3Result::Kind::Ok: return Outcome::Done;
-        case S3Result::Kind::Retry: return Outcome::Retry;
+        case S3Result::Kind::Retry:
+            if (RefusesOneObject(result)) break;
+            return Outcome::Retry;
         case S3Result::Kind::Cancelled: return Outcome::Cancelled;
-        case S3Result::Kind::Refused: *detail = result.code; return Outcome::Refused;
+        case S3Result::Kind::Refused: break;
     }
-    return Outcome::Retry;
+    *detail = result.code;
+    return RefusesOneObject(result) ? Outcome::SetAside : Outcome::Refused;
 }

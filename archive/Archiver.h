@@ -6,8 +6,17 @@
 // does not name is queued again.
 //
 // Failures: no answer, a timeout or a 5xx is tried again after 5 s, doubling
-// up to 5 minutes; a refusal (403 and the like, or a setting that stops
-// every upload) is the state Refused and is tried again every 5 minutes.
+// up to 5 minutes; a refusal of the store as a whole (a bad key or
+// signature, no bucket, or a setting that stops every upload) is the state
+// Refused and is tried again every 5 minutes. A refusal of one object (too
+// large, access denied on its key, a bad digest) sets that take aside: it
+// stays here, is tried again a day later and the queue goes on.
+//
+// Nothing in the store is ever replaced: each upload is conditional. When a
+// take's key already holds an object, that object is this take when its
+// ETag is the MD5 sent: an earlier upload of ours whose answer was lost. Else
+// another recording has the key and the take goes beside it, NAME-2.flac,
+// NAME-3.flac, …
 //
 // The GUI thread calls the public functions (each only takes a mutex) and
 // gets the signals queued.
@@ -72,6 +81,7 @@ public:
         std::chrono::milliseconds firstRetry{5000};
         std::chrono::milliseconds maxRetry{300000};
         std::chrono::milliseconds refusedRetry{300000};
+        std::chrono::milliseconds setAsideRetry{24 * 3600 * 1000};
     };
     struct Status {
         ArchiveState state = ArchiveState::Ok;
@@ -81,6 +91,8 @@ public:
         QString oldest;
         // How long the queue has not been empty; 0 when it is.
         int64_t behindMs = 0;
+        int setAside = 0;            // takes refused one by one, waiting a day
+        bool prefixShared = false;   // another machine writes the same prefix
     };
 
     // `recordFolder` and `workFolder` end with "/"; the FLAC copies are made
@@ -94,6 +106,12 @@ public:
     void Start();
     // Ends the thread; an upload under way is cut off (sent again next time).
     void Stop();
+    // Asks the thread to end and returns at once.
+    void RequestStop();
+    // Ends the thread within `ms`; false when it is still held (inside a
+    // system call on a disk that does not answer): the thread keeps this
+    // object, which must then never be destroyed.
+    bool StopWithin(int ms);
 
     // The take being written (never sent), by file name; empty: none.
     void SetOpenTake(const QString& name);
@@ -111,22 +129,39 @@ public:
     // success ends a state that only such a failure set. Any thread.
     void OtherRequestResult(S3Result::Kind kind, const QString& detail);
 
-    // The object key of a take: PREFIX/yyyy/mm/dd/NAME.flac (or .wav).
-    QString KeyFor(const QString& name) const;
+    // The object key of a take: PREFIX/yyyy/mm/dd/NAME.flac (or .wav);
+    // `copy` 2 and above: NAME-2.flac, the key beside a taken one.
+    QString KeyFor(const QString& name, int copy = 1) const;
+
+    // The heartbeat found another machine's identity in PREFIX/status.json;
+    // said once (prefixShared). Any thread.
+    void PrefixShared();
 
 signals:
     void archived(const QString& name, const QString& bucket, const QString& key, qint64 bytes);
     void stateChanged(ArchiveState state, const QString& detail);
     void behind(int takes, qint64 bytes, const QString& oldest);
     void skipped(const QString& name, const QString& reason);
+    // A take the store refused by itself (`code`): kept here, tried again a
+    // day later.
+    void setAside(const QString& name, const QString& code);
+    // The take's own key held another recording; it went to `key` instead.
+    void keyTaken(const QString& name, const QString& takenKey, const QString& key);
+    // Another machine writes the same prefix (`prefix`).
+    void prefixShared(const QString& prefix);
     // The journal was read: IsArchived answers for every earlier take.
     void journalLoaded();
 
 private:
-    enum class Outcome { Done, Gone, Failed, Retry, Refused, Cancelled };
+    enum class Outcome { Done, Gone, Failed, Retry, Refused, SetAside, Cancelled };
+    struct AsideTake {
+        int64_t bytes = 0;
+        std::chrono::steady_clock::time_point retryAt;
+    };
     void Run();
     Outcome Upload(const QString& name, QString* detail, QString* key, int64_t* bytes);
     void SetState(ArchiveState state, const QString& detail);  // with mutex_ held
+    void RetryAsideNow();                                      // with mutex_ held
     void EmitBehind();                                         // with mutex_ held
     bool Stopping() const;
 
@@ -139,9 +174,12 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     bool stop_ = false;
+    bool finished_ = false;  // Run() has returned
     const std::shared_ptr<ArchivedTakes> archived_ = std::make_shared<ArchivedTakes>();
     std::map<QString, int64_t> pending_;  // take name → bytes; names sort by time
     std::set<QString> skipped_;           // failed for good this run
+    std::map<QString, AsideTake> setAside_;  // refused one by one
+    bool prefixShared_ = false;
     QString openTake_;
     ArchiveState state_ = ArchiveState::Ok;
     QString detail_;

@@ -38,9 +38,11 @@ QByteArray Heartbeat::Json(const ArchiveConfig& config, const HeartbeatState& st
     QJsonObject a{{"state", ArchiveStateName(archive.state)},
                   {"detail", archive.detail},
                   {"queued", archive.queued},
-                  {"queued_bytes", static_cast<qint64>(archive.queuedBytes)}};
+                  {"queued_bytes", static_cast<qint64>(archive.queuedBytes)},
+                  {"set_aside", archive.setAside}};
     if (!archive.oldest.isEmpty()) a.insert("oldest", archive.oldest);
     QJsonObject o{{"host", config.host},
+                  {"machine", config.machine},
                   {"prefix", config.prefix},
                   {"version", QStringLiteral(SOMORA_VERSION)},
                   {"time", timeUtc.toString(Qt::ISODate)},
@@ -64,12 +66,16 @@ void Heartbeat::Start() {
     thread_ = std::thread([this] { Run(); });
 }
 
-void Heartbeat::Stop() {
+void Heartbeat::RequestStop() {
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
     }
     wake_.notify_all();
+}
+
+void Heartbeat::Stop() {
+    RequestStop();
     if (thread_.joinable()) thread_.join();
 }
 
@@ -112,6 +118,26 @@ bool Heartbeat::Write(const HeartbeatState& state, Clock::time_point deadline) {
         return false;
     }
     const Archiver::Status status = archive_ ? archive_->CurrentStatus() : Archiver::Status{};
+    const bool ending = deadline != Clock::time_point::max();
+    const auto cancelled = [this, deadline, ending] {
+        if (ending) return Clock::now() >= deadline;
+        std::lock_guard lock(mutex_);
+        return stop_;
+    };
+    S3Client client(settings, *http_);
+    // Another machine's identity in the heartbeat: two recorders write one
+    // prefix. Its failure is the write's to report.
+    if (!ending && archive_ && !status.prefixShared && !config_.machine.isEmpty()) {
+        platform::HttpRequest read;
+        read.connectTimeoutSeconds = 10;
+        read.stallSeconds = 20;
+        read.cancelled = cancelled;
+        const S3Result found = client.Request(std::move(read), Key(), {}, QByteArray());
+        if (found.kind == S3Result::Kind::Ok) {
+            const QString other = QJsonDocument::fromJson(found.response.body).object().value("machine").toString();
+            if (!other.isEmpty() && other != config_.machine) archive_->PrefixShared();
+        }
+    }
     platform::HttpRequest request;
     request.method = "PUT";
     request.body = Json(config_, state, status, NowUtc());
@@ -120,14 +146,8 @@ bool Heartbeat::Write(const HeartbeatState& state, Clock::time_point deadline) {
                               QCryptographicHash::hash(request.body, QCryptographicHash::Md5).toBase64().toStdString());
     request.connectTimeoutSeconds = 10;
     request.stallSeconds = 20;
-    const bool ending = deadline != Clock::time_point::max();
-    request.cancelled = [this, deadline, ending] {
-        if (ending) return Clock::now() >= deadline;
-        std::lock_guard lock(mutex_);
-        return stop_;
-    };
+    request.cancelled = cancelled;
     const QByteArray sha = QCryptographicHash::hash(request.body, QCryptographicHash::Sha256);
-    S3Client client(settings, *http_);
     const S3Result result = client.Request(std::move(request), Key(), {}, sha);
     if (result.kind == S3Result::Kind::Cancelled) return false;
     // A refusal reads as the uploads' own: the store's code.

@@ -4,6 +4,10 @@
 // bucket sees which rooms record. It is written on a thread of its own that
 // only ever sends the newest state; nothing waits for it. A failed write is
 // reported to the archive, whose state then shows it.
+//
+// The document names this machine by its identity; before each write the
+// one in the store is read, and another machine's identity there is told to
+// the archive (Archiver::PrefixShared).
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -49,6 +53,9 @@ public:
     // Sends the newest state once more (within Timing::lastWrite) and ends
     // the thread.
     void Stop();
+    // The same without waiting: a write under way is cut off and the last
+    // one begins; Stop() then waits for it.
+    void RequestStop();
     // The newest state; any thread, never waits for the store.
     void Update(const HeartbeatState& state);
 

@@ -62,6 +62,7 @@ S3Result S3Client::PutFile(const QString& key, const QString& path, const QByteA
     request.cancelled = cancelled;
     request.headers.push_back("Content-MD5: " + md5.toBase64().toStdString());
     request.headers.push_back("Content-Type: " + contentType.toStdString());
+    request.headers.push_back("If-None-Match: *");
     for (const auto& [name, value] : meta)
         request.headers.push_back("x-amz-meta-" + name.toLower().toStdString() + ": " + value.toStdString());
     S3Result result = Request(std::move(request), key, {}, sha256);
@@ -76,6 +77,14 @@ S3Result S3Client::PutFile(const QString& key, const QString& path, const QByteA
         result.detail = QStringLiteral("the store's ETag '%1' is not the MD5 %2 of what was sent").arg(etag, expected);
     }
     return result;
+}
+
+S3Result S3Client::Head(const QString& key, const std::function<bool()>& cancelled) {
+    platform::HttpRequest request;
+    request.method = "HEAD";
+    request.cancelled = cancelled;
+    request.stallSeconds = 30;
+    return Request(std::move(request), key, {}, QByteArray());
 }
 
 QString S3Client::ErrorCode(const QByteArray& xml, QString* message) {

@@ -57,10 +57,14 @@ public:
 
     // Uploads a file as `key`. `md5` and `sha256` are the file's raw digests;
     // `meta` become x-amz-meta-NAME headers. Ok only when the store's ETag is
-    // the MD5.
+    // the MD5. The upload is conditional (If-None-Match: *): an object
+    // already at `key` is never replaced, the answer is then 412 with the
+    // code "PreconditionFailed" (kind Refused).
     S3Result PutFile(const QString& key, const QString& path, const QByteArray& md5, const QByteArray& sha256,
                      const QString& contentType, const std::vector<std::pair<QString, QString>>& meta,
                      const std::function<bool()>& cancelled);
+    // The object's headers (HEAD): its ETag and x-amz-meta-* in the response.
+    S3Result Head(const QString& key, const std::function<bool()>& cancelled);
 
     // The Code and Message of an S3 XML error body.
     static QString ErrorCode(const QByteArray& xml, QString* message = nullptr);

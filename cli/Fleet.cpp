@@ -30,6 +30,7 @@ int RunFleet(int argc, char** argv) {
     platform::InstallDefaults();
     SetProgramFolders();
     LoadSettings();
+    if (const QString line = ProtectConfigFile(); !line.isEmpty()) PrintLine(line);
     platform::ProfileFile& profile = *platform::Services().profile;
     const QString config = AppPath + kConfigFileName;
     if (listen.isEmpty()) listen = profile.ReadString(config, QStringLiteral("Fleet"), QStringLiteral("Listen"), {});

@@ -75,6 +75,17 @@ void ConnectArchiveLines(RecorderSession& session) {
     QObject::connect(archive, &Archiver::skipped, &session, [](const QString& name, const QString& reason) {
         PrintLine(name.isEmpty() ? "archive: " + reason : "archive skipped " + name + ": " + reason);
     });
+    QObject::connect(archive, &Archiver::setAside, &session, [](const QString& name, const QString& code) {
+        PrintLine("archive refused " + name + ": " + code);
+    });
+    QObject::connect(archive, &Archiver::keyTaken, &session,
+                     [](const QString& name, const QString& taken, const QString& key) {
+                         PrintLine("archive key taken: " + taken + " holds another recording; " + name +
+                                   " goes to " + key);
+                     });
+    QObject::connect(archive, &Archiver::prefixShared, &session, [](const QString& prefix) {
+        PrintLine("archive prefix shared with another machine: " + prefix);
+    });
     // Once the archive knows what it has, the clean-up may remove those takes.
     QObject::connect(archive, &Archiver::journalLoaded, &session, [&session] { session.Store().Refresh(); });
 }
@@ -110,6 +121,7 @@ int RunHeadless(int argc, char** argv) {
 
     SetProgramFolders();
     LoadSettings();
+    if (const QString line = ProtectConfigFile(); !line.isEmpty()) PrintLine(line);
     Playing = false;
     // Nothing shows the blocks as they come: the input wakes about two or
     // three times a second and hands on the blocks of that time together.

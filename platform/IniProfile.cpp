@@ -4,6 +4,7 @@
 #include <QList>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/Defaults.h"
@@ -49,14 +50,24 @@ bool SameName(const QString& a, const QString& b) {
 }
 
 // Writes through a temporary file in the same folder, synced and renamed over
-// the old one, so that a failure never leaves a half-written profile.
+// the old one, so that a failure never leaves a half-written profile. The
+// file keeps its mode; a new one is private (0600): it may hold passwords.
 bool WriteAll(const QString& path, const QByteArray& text) {
     QFileInfo info(path);
     if (info.exists() && !info.isWritable()) return false;
     const QByteArray target = QFile::encodeName(info.absoluteFilePath());
     const QByteArray temp = target + ".tmp";
-    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    struct stat old {};
+    const mode_t mode = ::stat(target.constData(), &old) == 0 ? (old.st_mode & 07777) : 0600;
+    // A temporary file left by a failed save is made anew, not reused.
+    ::unlink(temp.constData());
+    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return false;
+    if (::fchmod(fd, mode) != 0) {
+        ::close(fd);
+        ::unlink(temp.constData());
+        return false;
+    }
     qint64 done = 0;
     bool ok = true;
     while (done < text.size()) {

@@ -31,4 +31,16 @@ bool ReadPrivateFile(const QString& path, QByteArray* text, QString* error) {
     return true;
 }
 
+int MakeFilePrivate(const QString& path, QString* error) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    if ((st.st_mode & (S_IRWXG | S_IRWXO)) == 0) return 0;
+    if (::chmod(name.constData(), st.st_mode & ~(S_IRWXG | S_IRWXO) & 07777) != 0) {
+        *error = QStringLiteral("cannot chmod 600 %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return -1;
+    }
+    return 1;
+}
+
 }  // namespace platform

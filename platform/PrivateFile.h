@@ -8,4 +8,8 @@ namespace platform {
 // The file's text; false with a readable `error` when it is missing,
 // unreadable, or readable by its group or others.
 bool ReadPrivateFile(const QString& path, QByteArray* text, QString* error);
+// Makes a file that its group or others may read or write private to its
+// owner (0600, other bits kept). 1: changed; 0: already private or missing;
+// -1: failed, with `error`.
+int MakeFilePrivate(const QString& path, QString* error);
 }  // namespace platform

@@ -131,7 +131,9 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
     settings_ = AppSettings;
     if (archiver_) {
         archiveConfigured_ = true;
-        archived_ = [archiver = archiver_.get()](const QString& name) { return archiver->IsArchived(name); };
+        // The store's thread may ask after the archive has gone (its owner
+        // ends first): it holds the list, not the archive.
+        archived_ = [archived = archiver_->Archived()](const QString& name) { return archived->Contains(name); };
     }
     ApplyStorePolicy();
 }
@@ -182,6 +184,7 @@ void RecorderSession::ConnectAlerts() {
         if (state == ArchiveState::Refused) alerts->ArchiveRefused(detail);
         if (state == ArchiveState::Ok) alerts->ArchiveOk();
     }, Qt::QueuedConnection);
+    connect(archiver_.get(), &Archiver::prefixShared, alerts, &AlertWatch::PrefixShared, Qt::QueuedConnection);
     archiveBacklog_.setInterval(30000);
     connect(&archiveBacklog_, &QTimer::timeout, alerts, [this, alerts] {
         const Archiver::Status s = archiver_->CurrentStatus();
@@ -206,6 +209,7 @@ RecorderSession::~RecorderSession() {
         // The store's thread may be held by the same disk.
         (void)store_.release();
     }
+    if (archiverAbandoned_) (void)archiver_.release();
     if (platform::WaveInDevice* device = platform::Services().waveIn) device->SetEventHandler({});
 }
 
@@ -313,6 +317,14 @@ void RecorderSession::Close() {
     diskCheck_.stop();
     if (Playing) play_->StopPlayback();
     record_->StopInput();
+    if (started_) SetInput(InputState::Stopped, QString());
+    // The network ends while the disk is waited for: an upload under way is
+    // cut off and the last heartbeat, which says the recorder stopped, is
+    // sent meanwhile.
+    archiveBacklog_.stop();
+    if (archiver_) archiver_->RequestStop();
+    BeatNow();
+    if (heartbeat_) heartbeat_->RequestStop();
     // A disk that does not answer cannot hold the end of the program: after
     // the limit the writer is left to its file (its thread cannot be stopped
     // inside a write) and the take is named; the process ends when the disk
@@ -323,12 +335,14 @@ void RecorderSession::Close() {
                           .arg(path.isEmpty() ? QStringLiteral("?") : path.mid(path.lastIndexOf('/') + 1)));
         writerAbandoned_ = true;
     }
-    if (started_) SetInput(InputState::Stopped, QString());
-    archiveBacklog_.stop();
-    // The last heartbeat says the recorder stopped.
-    BeatNow();
     if (heartbeat_) heartbeat_->Stop();
-    if (archiver_) archiver_->Stop();
+    // The archive's thread may be held by the disk too (an encode, the
+    // journal's sync): it is left with its archive, as the writer is.
+    if (archiver_ && !archiver_->StopWithin(writerAbandoned_ ? 0 : kCloseLimitMs)) {
+        ReportProblem(QStringLiteral("archive stopped while the disk did not answer; the take being sent goes again "
+                                     "at the next start"));
+        archiverAbandoned_ = true;
+    }
     if (alerts_ && started_) alerts_->Stopped();
 }
 

@@ -155,6 +155,7 @@ private:
     bool started_ = false;
     bool closed_ = false;
     bool writerAbandoned_ = false;
+    bool archiverAbandoned_ = false;
     QString keptPending_;  // kept, not yet closed by the writer
     // Kept takes whose files the writer has not closed yet, with their sizes.
     QHash<QString, int64_t> archivePending_;

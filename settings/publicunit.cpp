@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/Platform.h"
+#include "platform/PrivateFile.h"
 
 QString AppPath;
 QString ExecutableFile;
@@ -111,6 +112,24 @@ void LoadSettings() {
     AppSettings.password = pw == missing ? QStringLiteral("58316024") : pw;
     AppSettings.PreRollMs =
         std::clamp<int32_t>(ReadInteger("PreRollMs", 0, QStringLiteral("Recording")), 0, kMaxPreRollMs);
+}
+
+QString ProtectConfigFile() {
+    platform::ProfileFile* profile = platform::Services().profile;
+    if (!profile) return {};
+    const QString path = ConfigFilePath();
+    const QString missing = QStringLiteral("\x01missing\x01");
+    const QString pw = profile->ReadString(path, kSettingsSection, "password", missing);
+    const bool secret = (pw != missing && pw != QLatin1String("58316024")) ||
+                        !profile->ReadString(path, QStringLiteral("Archive"), QStringLiteral("SecretKey"), QString())
+                             .isEmpty();
+    if (!secret) return {};
+    QString error;
+    switch (platform::MakeFilePrivate(path, &error)) {
+        case 1: return QStringLiteral("%1 holds a password or secret key and others could read it: made private (chmod 600)").arg(path);
+        case -1: return error;
+        default: return {};
+    }
 }
 
 void SaveSettings() { SaveSettings(AppSettings, ConfigFilePath(), AutoRunTarget()); }

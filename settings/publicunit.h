@@ -82,6 +82,10 @@ bool TryStrToInt(const QString& text, int32_t& value);
 int32_t StrToInt(const QString& text);
 
 void LoadSettings();
+// config.ini made private (0600) when others may read it while it holds a
+// password other than the factory one or an [Archive] SecretKey; the line
+// that says so, or an empty text when nothing was done.
+QString ProtectConfigFile();
 // Raises SettingsError("Unable to write to <path>") or
 // SettingsError("Failed to set data for 'PLEN'") and stops at the failing key.
 void SaveSettings();

@@ -14,13 +14,17 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <vector>
 
 #include "archive/Alerts.h"
 #include "archive/ArchiveConfig.h"
 #include "archive/Archiver.h"
+#include "archive/Heartbeat.h"
 #include "archive/S3Client.h"
 #include "capture/WaveFile.h"
 #include "platform/AppendLog.h"
@@ -43,6 +47,8 @@ QByteArray S3Error(const char* code) {
     return QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><Error><Code>") + code +
            "</Code><Message>no</Message><RequestId>1</RequestId></Error>";
 }
+
+bool Has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
 std::string Header(const platform::HttpRequest& request, const std::string& name) {
     for (const std::string& h : request.headers)
@@ -186,7 +192,7 @@ protected:
         parts.takeFiles = &files_;
         parts.lowerPriority = false;
         Archiver::Timing timing{std::chrono::milliseconds(20), std::chrono::milliseconds(40),
-                                std::chrono::milliseconds(50)};
+                                std::chrono::milliseconds(50), setAsideRetry_};
         return std::make_unique<Archiver>(config_, record_, dir_.path() + "/upload/", std::move(parts), timing);
     }
 
@@ -194,6 +200,27 @@ protected:
     QString record_;
     ArchiveConfig config_;
     platform::PosixFiles files_;
+    std::chrono::milliseconds setAsideRetry_{24 * 3600 * 1000};
+};
+
+// A bucket in memory that honours If-None-Match: * and answers HEAD.
+struct MemoryStore {
+    std::mutex mutex;
+    std::map<std::string, std::string> etags;  // path of the address → ETag
+    std::function<platform::HttpResponse(const platform::HttpRequest&)> before;  // an answer instead, or status 0
+
+    platform::HttpResponse operator()(const platform::HttpRequest& r) {
+        if (before) {
+            platform::HttpResponse instead = before(r);
+            if (instead.status != 0) return instead;
+        }
+        std::lock_guard lock(mutex);
+        const auto found = etags.find(r.url);
+        if (r.method == "HEAD") return found == etags.end() ? Answer(404) : Answer(200, {}, found->second);
+        if (found != etags.end() && Header(r, "If-None-Match") == "*") return Answer(412, S3Error("PreconditionFailed"));
+        etags[r.url] = EtagOf(r);
+        return Answer(200, {}, EtagOf(r));
+    }
 };
 
 TEST_F(ArchiverTest, SendsOldestFirstNeverTheOpenTakeAndRemembersAcrossRestarts) {
@@ -257,6 +284,170 @@ TEST_F(ArchiverTest, RefusalIsAStateAndKeepsTheTakeQueued) {
     EXPECT_EQ(status.queued, 1);
     EXPECT_EQ(status.oldest, "PLEN20261207100000.wav");
     EXPECT_FALSE(archiver->IsArchived("PLEN20261207100000.wav"));
+}
+
+TEST_F(ArchiverTest, NeverReplacesAnObjectAndKnowsItsOwnRetry) {
+    WriteTake(record_ + "PLEN20261207100000.wav", 1000);
+    WriteTake(record_ + "PLEN20261207100500.wav", 1000);
+    ScriptedHttp* http = nullptr;
+    auto archiver = Make(&http);
+    auto store = std::make_shared<MemoryStore>();
+    const std::string base = "http://127.0.0.1:1/takes/room/2026/12/07/";
+    // Another recording holds the first take's key; the second take's first
+    // upload reaches the store but its answer is lost.
+    store->etags[base + "PLEN20261207100000.flac"] = "\"0123\"";
+    bool lost = false;
+    store->before = [&lost, raw = store.get()](const platform::HttpRequest& r) {
+        if (r.method == "PUT" && !lost && Has(r.url, "PLEN20261207100500")) {
+            lost = true;
+            (void)(*raw)(r);
+            return Answer(503);
+        }
+        return platform::HttpResponse{};
+    };
+    http->answer = [store](const platform::HttpRequest& r) { return (*store)(r); };
+    QStringList keys, taken;
+    QObject::connect(archiver.get(), &Archiver::archived, archiver.get(),
+                     [&](const QString&, const QString&, const QString& key, qint64) { keys << key; });
+    QObject::connect(archiver.get(), &Archiver::keyTaken, archiver.get(),
+                     [&](const QString& name, const QString& from, const QString& to) { taken << name + " " + from + " " + to; });
+    archiver->Start();
+    ASSERT_TRUE(WaitUntil([&] { return keys.size() == 2; }, 5000));
+    EXPECT_EQ(keys, (QStringList{"room/2026/12/07/PLEN20261207100000-2.flac", "room/2026/12/07/PLEN20261207100500.flac"}));
+    EXPECT_EQ(taken, QStringList{"PLEN20261207100000.wav room/2026/12/07/PLEN20261207100000.flac "
+                                 "room/2026/12/07/PLEN20261207100000-2.flac"});
+    EXPECT_EQ(store->etags[base + "PLEN20261207100000.flac"], "\"0123\"");
+    for (const platform::HttpRequest& r : http->Requests()) {
+        if (r.method == "PUT") {
+            EXPECT_EQ(Header(r, "If-None-Match"), "*");
+        }
+    }
+}
+
+TEST_F(ArchiverTest, ARefusedObjectIsSetAsideAndTheQueueGoesOn) {
+    setAsideRetry_ = std::chrono::milliseconds(300);
+    WriteTake(record_ + "PLEN20261207100000.wav", 1000);
+    WriteTake(record_ + "PLEN20261207100500.wav", 1000);
+    ScriptedHttp* http = nullptr;
+    auto archiver = Make(&http);
+    std::atomic<bool> deny{true};
+    http->answer = [&](const platform::HttpRequest& r) {
+        if (deny && Has(r.url, "PLEN20261207100000")) return Answer(403, S3Error("AccessDenied"));
+        return Answer(200, {}, EtagOf(r));
+    };
+    QStringList aside, sent;
+    std::vector<ArchiveState> states;
+    QObject::connect(archiver.get(), &Archiver::setAside, archiver.get(),
+                     [&](const QString& name, const QString& code) { aside << name + ": " + code; });
+    QObject::connect(archiver.get(), &Archiver::archived, archiver.get(),
+                     [&](const QString& name, const QString&, const QString&, qint64) { sent << name; });
+    QObject::connect(archiver.get(), &Archiver::stateChanged, archiver.get(),
+                     [&](ArchiveState s, const QString&) { states.push_back(s); });
+    archiver->Start();
+    ASSERT_TRUE(WaitUntil([&] { return sent.size() == 1; }, 5000));
+    EXPECT_EQ(aside, QStringList{"PLEN20261207100000.wav: AccessDenied"});
+    EXPECT_EQ(sent, QStringList{"PLEN20261207100500.wav"});
+    Archiver::Status status = archiver->CurrentStatus();
+    EXPECT_EQ(status.state, ArchiveState::Ok);
+    EXPECT_EQ(status.setAside, 1);
+    EXPECT_EQ(status.queued, 0);
+    EXPECT_FALSE(archiver->IsArchived("PLEN20261207100000.wav"));
+    // Tried again once its wait is over.
+    deny = false;
+    ASSERT_TRUE(WaitUntil([&] { return sent.size() == 2; }, 5000));
+    EXPECT_EQ(archiver->CurrentStatus().setAside, 0);
+    EXPECT_TRUE(states.empty());
+    // A bad signature still holds the whole queue.
+    WriteTake(record_ + "PLEN20261207101000.wav", 1000);
+    http->answer = [](const platform::HttpRequest&) { return Answer(403, S3Error("SignatureDoesNotMatch")); };
+    archiver->TakeKept("PLEN20261207101000.wav", 4044);
+    ASSERT_TRUE(WaitUntil([&] { return archiver->CurrentStatus().state == ArchiveState::Refused; }, 5000));
+    EXPECT_EQ(archiver->CurrentStatus().queued, 1);
+    EXPECT_EQ(archiver->CurrentStatus().setAside, 0);
+}
+
+TEST_F(ArchiverTest, HeartbeatCarriesTheMachineAndFindsAnotherOne) {
+    config_.machine = "aaaa";
+    Archiver archive(config_, record_, dir_.path() + "/upload/", Archiver::Parts{}, Archiver::Timing{});
+    int shared = 0;
+    QObject::connect(&archive, &Archiver::prefixShared, &archive, [&](const QString& prefix) {
+        EXPECT_EQ(prefix, "room");
+        ++shared;
+    });
+    std::atomic<bool> other{false};
+    auto http = std::make_shared<ScriptedHttp>([&](const platform::HttpRequest& r) {
+        if (r.method == "GET") return Answer(200, other ? "{\"machine\":\"bbbb\"}" : "{\"machine\":\"aaaa\"}");
+        return Answer(200);
+    });
+    Heartbeat::Timing timing;
+    timing.interval = std::chrono::milliseconds(20);
+    Heartbeat beat(config_, &archive, std::make_unique<Forward>(http), timing);
+    beat.Start();
+    ASSERT_TRUE(WaitUntil([&] { return http->Requests().size() >= 4; }, 5000));
+    EXPECT_FALSE(archive.CurrentStatus().prefixShared);
+    const std::vector<platform::HttpRequest> requests = http->Requests();
+    const auto put = std::find_if(requests.begin(), requests.end(),
+                                  [](const platform::HttpRequest& r) { return r.method == "PUT"; });
+    ASSERT_NE(put, requests.end());
+    EXPECT_EQ(QJsonDocument::fromJson(put->body).object().value("machine").toString(), "aaaa");
+    other = true;
+    ASSERT_TRUE(WaitUntil([&] { return archive.CurrentStatus().prefixShared && shared == 1; }, 5000));
+    beat.Stop();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shared, 1);
+}
+
+// An encoder held by a disk that does not answer until it is let go.
+class HeldEncoder final : public platform::TakeEncoder {
+public:
+    explicit HeldEncoder(std::shared_ptr<testing_support::Gate> gate) : gate_(std::move(gate)) {}
+    platform::PrepareResult Prepare(const QString&, bool, const QString&, platform::PreparedTake*, QString* error,
+                                    const std::function<bool()>&) override {
+        gate_->Pass();
+        *error = "held";
+        return platform::PrepareResult::Failed;
+    }
+    void Discard(const platform::PreparedTake&) override {}
+    void DiscardAll(const QString&) override {}
+
+private:
+    std::shared_ptr<testing_support::Gate> gate_;
+};
+
+TEST_F(ArchiverTest, AnEndHeldByTheDiskIsBoundedAndLeavesTheArchiveWhole) {
+    WriteTake(record_ + "PLEN20261207100000.wav", 1000);
+    auto gate = std::make_shared<testing_support::Gate>();
+    gate->Shut(true);
+    Archiver::Parts parts;
+    parts.http = std::make_unique<ScriptedHttp>();
+    parts.encoder = std::make_unique<HeldEncoder>(gate);
+    parts.journal = platform::MakePosixAppendLog(dir_.path() + "/archive.journal");
+    parts.takeFiles = &files_;
+    parts.lowerPriority = false;
+    auto held = std::make_unique<Archiver>(config_, record_, dir_.path() + "/upload/", std::move(parts), Archiver::Timing{});
+    held->Start();
+    ASSERT_TRUE(WaitUntil([&] { return gate->Waiting() > 0; }, 5000));
+    EXPECT_FALSE(held->StopWithin(50));
+    // Its thread still uses it: it stays until the disk lets the thread go.
+    gate->Shut(false);
+    EXPECT_TRUE(held->StopWithin(5000));
+    held.reset();
+}
+
+TEST(AlertsTest, ASharedPrefixIsSaidOnce) {
+    testing_support::CoreApp();
+    auto hook = std::make_shared<ScriptedHttp>([](const platform::HttpRequest&) { return Answer(204); });
+    {
+        AlertWatch watch(AlertConfig{}, "pc",
+                         std::make_unique<AlertSender>("http://127.0.0.1:1/", std::make_unique<Forward>(hook),
+                                                       AlertSender::Timing{}));
+        watch.PrefixShared("room");
+        watch.PrefixShared("room");
+    }
+    ASSERT_EQ(hook->Requests().size(), 1u);
+    const QJsonObject o = QJsonDocument::fromJson(hook->Requests().front().body).object();
+    EXPECT_EQ(o.value("event").toString(), "prefix_shared");
+    EXPECT_EQ(o.value("detail").toString(), "archive prefix shared with another machine: room");
 }
 
 TEST(AlertsTest, EachStateIsSaidOnceUntilItChanges) {

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include "settings/publicunit.h"
 #include "support/TestSupport.h"
@@ -285,6 +286,24 @@ TEST_F(SettingsStore, FailedAutostartWriteStopsTheSave) {
     // Switching it off when it cannot be removed is silent.
     AppSettings.StartWithWindows = false;
     EXPECT_EQ(SaveError(), QString());
+}
+
+TEST_F(SettingsStore, ConfigFileIsCreatedPrivateKeepsItsModeAndIsMadePrivateWhenItHoldsASecret) {
+    const auto mode = [this] { return QFileInfo(ConfigFile()).permissions() & 0x0777; };
+    LoadSettings();
+    SaveSettings();
+    EXPECT_EQ(mode(), QFile::ReadUser | QFile::WriteUser);
+    QFile::setPermissions(ConfigFile(), QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
+    SaveSettings();
+    EXPECT_EQ(mode(), QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
+    // The factory password and no secret key: left as the operator set it.
+    EXPECT_EQ(ProtectConfigFile(), QString());
+    EXPECT_EQ(mode(), QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
+    WriteFile(ConfigFile(), "[Settings]\n[Archive]\nSecretKey=s\n");
+    QFile::setPermissions(ConfigFile(), QFile::ReadUser | QFile::WriteUser | QFile::ReadOther);
+    EXPECT_TRUE(ProtectConfigFile().contains("chmod 600"));
+    EXPECT_EQ(mode(), QFile::ReadUser | QFile::WriteUser);
+    EXPECT_EQ(ProtectConfigFile(), QString());
 }
 
 }  // namespace

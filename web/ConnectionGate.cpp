@@ -336,6 +336,10 @@ struct ConnectionGate::Impl {
     std::mutex mutex;  // guards `incoming`
     std::vector<Owned> incoming;                    // new, and back from a worker
     std::unordered_map<int, Owned> waiting;         // the waiting thread's own
+    // The sockets of the requests in service: the end shuts them down, so
+    // that no worker stays in a write to a client that reads slowly.
+    std::mutex servingMutex;
+    std::vector<int> serving;
 
     struct Pool {
         std::mutex mutex;
@@ -500,6 +504,10 @@ void ConnectionGate::Admit(int socket) {
 void ConnectionGate::Stop() {
     Impl& d = *d_;
     if (d.stopping.exchange(true)) return;
+    {
+        std::lock_guard lock(d.servingMutex);
+        for (const int fd : d.serving) ::shutdown(fd, SHUT_RDWR);
+    }
     if (d.wake >= 0) d.Wake();
     if (d.door.joinable()) d.door.join();
     std::vector<Impl::Pool*> pools{&d.general};
@@ -815,7 +823,16 @@ void ConnectionGate::Impl::Work(Pool& pool, Owned c) {
     GateStream stream(*c, limits);
     const bool last = ++c->served >= limits.keepAliveMax || stopping || c->ended;
     bool closed = false;
+    {
+        std::lock_guard lock(servingMutex);
+        if (stopping) return;
+        serving.push_back(c->fd);
+    }
     const bool ok = serve(stream, last, closed);
+    {
+        std::lock_guard lock(servingMutex);
+        serving.erase(std::find(serving.begin(), serving.end(), c->fd));
+    }
     if (!ok || c->broken || stopping || !SetBlocking(c->fd, false)) return;
     if (Closes(c->status) || c->allowed > 0) {
         // Refused, or its body left unread: closed once the answer is out.

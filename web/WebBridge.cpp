@@ -47,6 +47,7 @@ LiveState Sample(RecorderSession& session, const QDateTime& takeStart) {
         const Archiver::Status a = archive->CurrentStatus();
         s.archive = ArchiveStateName(a.state);
         if (a.state == ArchiveState::Refused) s.archive += ": " + a.detail;
+        if (a.prefixShared) s.archive += "; archive prefix shared with another machine: " + archive->Config().prefix;
         s.archiveQueued = a.queued;
         s.archiveQueuedBytes = a.queuedBytes;
     }
@@ -145,6 +146,8 @@ WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* pa
                                                   QJsonObject{{"event", "archived"}, {"name", name}});
                          });
         QObject::connect(archive, &Archiver::stateChanged, server,
+                         [server, from, takeStart] { server->PublishState(Sample(*from, *takeStart)); });
+        QObject::connect(archive, &Archiver::prefixShared, server,
                          [server, from, takeStart] { server->PublishState(Sample(*from, *takeStart)); });
     }
     auto stateChanged = [server, from, takeStart](const QString& what, const QString& state, const QString& detail) {

@@ -31,6 +31,10 @@
         <translation>Archive refused: %1 (the takes stay on this machine)</translation>
     </message>
     <message>
+        <source>归档前缀与另一台机器共用：%1</source>
+        <translation>archive prefix shared with another machine: %1</translation>
+    </message>
+    <message>
         <source>正在监听</source>
         <translation>Listening</translation>
     </message>
