@@ -19,5 +19,6 @@ struct CaptureConfig {
     bool endRecordingIfPlaying = false;
     int32_t recordingVolume = 0; // where the automatic gain starts each take
     int32_t preRollMs = 0;       // sound kept before a voice take's first block
+    int32_t maxTakeMinutes = 0;  // takes split at whole multiples from midnight; 0: off
     WaveDisplay* display = nullptr;  // shows the waveform; null: no points computed
 };

@@ -29,12 +29,32 @@ void CountOn(int32_t& counter) {
     if (counter < std::numeric_limits<int32_t>::max()) ++counter;
 }
 
-void Report(TFRecord& w, TakeEvent event) {
-    if (w.OnTakeEvent) w.OnTakeEvent(event, w.FileName, w.TakeFrames());
+void Report(TFRecord& w, TakeEvent event, const QString& fileName, int32_t frames) {
+    if (w.OnTakeEvent) w.OnTakeEvent(event, fileName, frames);
 }
 
-void RaiseRecordingEvent(TFRecord& w) {
-    if (w.OnRecordingEvent) w.OnRecordingEvent(&w, w.FileName);
+void Report(TFRecord& w, TakeEvent event) { Report(w, event, w.FileName, w.TakeFrames()); }
+
+void RaiseRecordingEvent(TFRecord& w, const QString& fileName) {
+    if (w.OnRecordingEvent) w.OnRecordingEvent(&w, fileName);
+}
+
+void RaiseRecordingEvent(TFRecord& w) { RaiseRecordingEvent(w, w.FileName); }
+
+// The next whole multiple of `minutes` after `t`, counted from the local
+// midnight of its day; a day that `minutes` does not divide ends at midnight.
+QDateTime NextMultiple(const QDateTime& t, int32_t minutes) {
+    constexpr int64_t kDay = 24LL * 60 * 60 * 1000;
+    const int64_t period = int64_t{minutes} * 60 * 1000;
+    const int64_t next = (t.time().msecsSinceStartOfDay() / period + 1) * period;
+    QDateTime at = t;
+    if (next >= kDay) {
+        at.setDate(t.date().addDays(1));
+        at.setTime(QTime(0, 0));
+    } else {
+        at.setTime(QTime::fromMSecsSinceStartOfDay(static_cast<int>(next)));
+    }
+    return at;
 }
 
 // Hands the close (or the removal of a short take) to the writer, after the
@@ -50,8 +70,78 @@ void KeepTake(TFRecord& w) {
 }  // namespace
 
 int32_t TFRecord::TakeFrames() const {
-    return static_cast<int32_t>(std::min<int64_t>(int64_t{FramesWritten} + preRollTaken_,
-                                                  std::numeric_limits<int32_t>::max()));
+    return static_cast<int32_t>(std::min<int64_t>(takeFrames_ - fileFirst_, std::numeric_limits<int32_t>::max()));
+}
+
+QDateTime TFRecord::TimeOfFrame(int64_t frame) const {
+    return takeStart_.addMSecs(frame * 1000 / std::max(1, SampleRate));
+}
+
+int64_t TFRecord::FileEnd(int64_t first) const {
+    int64_t end = first + std::max<int64_t>(1, FileFrameLimit);
+    if (MaxTakeMinutes > 0 && SampleRate > 0) {
+        // The first frame at or after the next multiple, so the next file is
+        // named from it.
+        const int64_t ms = takeStart_.msecsTo(NextMultiple(TimeOfFrame(first), MaxTakeMinutes));
+        int64_t at = ms > 0 ? (ms * SampleRate + 999) / 1000 : 0;
+        // A clock set back across the multiple: one period from here.
+        if (at <= first) at = first + int64_t{MaxTakeMinutes} * 60 * SampleRate;
+        end = std::min(end, at);
+    }
+    return end;
+}
+
+bool TFRecord::AppendFrames(const int16_t* data, int64_t frames) {
+    while (frames > 0) {
+        // A file is closed only when more sound follows, so none is empty.
+        if (takeFrames_ >= fileEnd_ && !NextFile()) return false;
+        const int64_t n = std::min(frames, fileEnd_ - takeFrames_);
+        if (!Writer->Append(data, static_cast<int>(n * 4))) return false;
+        takeFrames_ += n;
+        data += 2 * n;
+        frames -= n;
+    }
+    return true;
+}
+
+bool TFRecord::NextFile() {
+    // The ten-second rule is the whole take's: a file closed before the take
+    // has ten seconds waits for its end.
+    const bool tenSeconds = int64_t{FramesWritten} >= int64_t{10} * SampleRate;
+    CloseTake(*this);
+    if (tenSeconds) {
+        SettleHeld(true);
+        KeepTake(*this);
+    } else {
+        held_.push_back({FileName, TakeFrames()});
+    }
+    const QDateTime start = TimeOfFrame(takeFrames_);
+    const QString name = Writer->NameTake(RecordFolder, start, lastTakeName_);
+    if (name.isEmpty()) {
+        // The take ends with the files it has.
+        Recording = false;
+        RestoreRecordingVolume();
+        SettleHeld(true);
+        if (OnOpenFailed) OnOpenFailed(RecordingFileName(RecordFolder, start));
+        return false;
+    }
+    Writer->BeginNew(name, SampleRate);
+    FileName = name;
+    lastTakeName_ = name;
+    fileFirst_ = takeFrames_;
+    fileEnd_ = FileEnd(fileFirst_);
+    Report(*this, TakeEvent::Opened);
+    RaiseRecordingEvent(*this);
+    return true;
+}
+
+void TFRecord::SettleHeld(bool keep) {
+    for (const HeldFile& file : held_) {
+        Writer->Settle(file.name, !keep);
+        Report(*this, keep ? TakeEvent::Kept : TakeEvent::Deleted, file.name, file.frames);
+        if (keep) RaiseRecordingEvent(*this, file.name);
+    }
+    held_.clear();
 }
 
 void TFRecord::KeepForPreRoll(const int16_t* block) {
@@ -71,7 +161,7 @@ bool TFRecord::AppendPreRoll(int32_t frames) {
             continue;
         }
         const int16_t* from = preRoll_.data() + (static_cast<size_t>(slot) * kBlockFrames + skip) * 2;
-        if (!Writer->Append(from, (kBlockFrames - skip) * 4)) return false;
+        if (!AppendFrames(from, kBlockFrames - skip)) return false;
         skip = 0;
     }
     return true;
@@ -113,6 +203,11 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
             LoudCount = 0;
             FramesWritten = 0;
             preRollTaken_ = preRoll;
+            held_.clear();
+            takeStart_ = now;
+            takeFrames_ = 0;
+            fileFirst_ = 0;
+            fileEnd_ = FileEnd(0);
             if (AGC) ResetAgc(RecordingVolume);
             Report(*this, TakeEvent::Opened);
             RaiseRecordingEvent(*this);
@@ -131,12 +226,16 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
             if (preRollTaken_ > 0) appended = AppendPreRoll(preRollTaken_);
             preRollCount_ = 0;
         }
-        if (!appended || !Writer->Append(block, kBlockBytes)) {
+        if (appended) appended = AppendFrames(block, kBlockFrames);
+        // No name was left for the take's next file: it has ended.
+        if (!Recording) return;
+        if (!appended) {
             // The disk has fallen a minute behind: the take ends here and is
             // kept with what the writer holds; nothing waits for the disk.
             CloseTake(*this);
             Recording = false;
             RestoreRecordingVolume();
+            SettleHeld(true);
             KeepTake(*this);
             if (OnWriterBehind) OnWriterBehind();
             return;
@@ -154,11 +253,14 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
         if (end) {
             Recording = false;
             RestoreRecordingVolume();
+            // The files of a split take are kept or deleted together.
             if (int64_t{FramesWritten} >= int64_t{10} * SampleRate) {
                 CloseTake(*this);
+                SettleHeld(true);
                 KeepTake(*this);
             } else {
                 CloseTake(*this, true);
+                SettleHeld(false);
                 Report(*this, TakeEvent::Deleted);
             }
         }
@@ -178,6 +280,8 @@ void TFRecord::AbandonTake() {
     Recording = false;
     CloseTake(*this);
     RestoreRecordingVolume();
+    // The files before the one that could not be made stay.
+    SettleHeld(true);
     Report(*this, TakeEvent::Deleted);
 }
 
@@ -187,6 +291,7 @@ void TFRecord::PlaybackCheck() {
     if (!Recording) return;
     CloseTake(*this);
     Recording = false;
+    SettleHeld(true);
     KeepTake(*this);
 }
 
@@ -194,5 +299,6 @@ void TFRecord::EndRecordingByStop() {
     if (!Recording) return;
     Recording = false;
     CloseTake(*this);
+    SettleHeld(true);
     KeepTake(*this);
 }

@@ -90,6 +90,14 @@ void TakeWriter::End(bool discard) {
     Push(std::move(command));
 }
 
+void TakeWriter::Settle(const QString& path, bool remove) {
+    Command command;
+    command.kind = Command::Settle;
+    command.createPath = path;
+    command.discard = remove;
+    Push(std::move(command));
+}
+
 void TakeWriter::WaitIdle() {
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [this] { return queue_.empty() && !busy_; });
@@ -176,6 +184,15 @@ void TakeWriter::Execute(Command& command) {
             break;
         case Command::Close:
             if (file_) CloseTake(command.discard);
+            break;
+        case Command::Settle:
+            if (command.discard) {
+                platform::Files* files = platform::Services().files;
+                if (!files || !files->Remove(command.createPath))
+                    emit fileProblem(QStringLiteral("short take not removed: %1")
+                                         .arg(command.createPath.mid(command.createPath.lastIndexOf('/') + 1)));
+            }
+            emit closed(command.createPath);
             break;
     }
 }

@@ -57,6 +57,11 @@ public:
     // Closes the open take: patches its sizes, syncs and closes; with
     // `discard`, removes it instead, while it is still locked.
     void End(bool discard = false);
+    // A take closed earlier whose fate was decided later (the first pieces
+    // of a take split before the ten-second rule could tell): with `remove`
+    // it is removed; either way `closed` reports it again, in order with
+    // everything handed over.
+    void Settle(const QString& path, bool remove);
     // Waits until everything handed over so far has been done.
     void WaitIdle();
     // The same for at most `ms` milliseconds; false when the disk has not
@@ -89,13 +94,13 @@ signals:
 
 private:
     struct Command {
-        enum Kind { Open, Block, Close } kind = Block;
+        enum Kind { Open, Block, Close, Settle } kind = Block;
         std::unique_ptr<platform::WritableFile> file;  // Open
-        QString createPath;                            // Open: create this file
+        QString createPath;                            // Open: create this file; Settle: the take
         int32_t sampleRate = 0;
         std::unique_ptr<char[]> data;                  // Block
         int bytes = 0;
-        bool discard = false;                          // Close
+        bool discard = false;                          // Close, Settle: remove the take
     };
 
     void Run();

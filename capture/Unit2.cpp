@@ -39,6 +39,7 @@ void TFRecord::Configure(const CaptureConfig& config) {
     EndRecordingIfPlaying = config.endRecordingIfPlaying;
     RecordingVolume = config.recordingVolume;
     PreRollMs = config.preRollMs;
+    MaxTakeMinutes = config.maxTakeMinutes;
 }
 
 void TFRecord::StartInput() {

@@ -1,6 +1,7 @@
 #pragma once
 // The capture window: owns the wave input, analyses every block, and runs the
 // voice-activated and manual recording control.
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -13,6 +14,7 @@
 #include "capture/BlockAnalysis.h"
 #include "capture/CaptureConfig.h"
 #include "capture/WaveDisplay.h"
+#include "capture/WaveFile.h"
 #include "platform/Platform.h"
 #include "platform/WaveIn.h"
 
@@ -60,9 +62,16 @@ public:
     // Sound kept before the block that starts a voice take, in milliseconds
     // (0: none); takes effect at StartInput.
     int32_t PreRollMs = 0;
-    // Frames in the open (or last) take's file: its pre-roll, then
-    // FramesWritten from the block that started it.
+    // Frames in the open (or last) take's file: for its first file the
+    // pre-roll, then FramesWritten from the block that started it.
     int32_t TakeFrames() const;
+    // Takes are split at whole multiples of this many minutes counted from
+    // local midnight (0: off); takes effect from the next file.
+    int32_t MaxTakeMinutes = 0;
+    // The most frames one file of a take holds (the WAV limit); a take goes
+    // on in a new file, named from its first frame, when one is full.
+    // Lowered by tests.
+    int64_t FileFrameLimit = kMaxWaveDataBytes / 4;
 
     // False where nothing shows the band levels (the replay): the 20 band
     // filters, the larger part of a block's analysis, are then skipped and
@@ -96,7 +105,8 @@ public:
     // Instead of ControlStep while playback suspends capture: ends an open
     // recording and keeps it.
     void PlaybackCheck();
-    // The end by StopInput: an open recording is closed and kept.
+    // The end by StopInput: an open recording is closed and kept (every
+    // file of it).
     void EndRecordingByStop();
     // The open take's file could not be created: the take ends as a deleted one.
     void AbandonTake();
@@ -127,6 +137,31 @@ private:
     void KeepForPreRoll(const int16_t* block);
     // The last `frames` frames of the ring to the writer, oldest first.
     bool AppendPreRoll(int32_t frames);
+
+    // A take in files: the open take's sound goes to one file after the
+    // other, each ending at a split (the file limit, MaxTakeMinutes).
+    // Hands `frames` stereo frames to the writer, going on in the next file
+    // where one ends; false when the writer refused them or no next file
+    // could be named (the take has then ended).
+    bool AppendFrames(const int16_t* data, int64_t frames);
+    // Closes the full file and opens the next; false (the take ended) when
+    // no name is left for it.
+    bool NextFile();
+    // The take frame at which a file that begins at take frame `first` ends.
+    int64_t FileEnd(int64_t first) const;
+    QDateTime TimeOfFrame(int64_t frame) const;
+    // The closed files of the open take that wait for the ten-second rule:
+    // reported kept or deleted (and removed) together, in order.
+    void SettleHeld(bool keep);
+    struct HeldFile {
+        QString name;
+        int32_t frames;
+    };
+    std::vector<HeldFile> held_;
+    QDateTime takeStart_;    // the time of the open take's first frame
+    int64_t takeFrames_ = 0; // frames handed to the writer for the open take
+    int64_t fileFirst_ = 0;  // take frame at which its open file began
+    int64_t fileEnd_ = 0;    // take frame at which its open file ends
     std::vector<int16_t> preRoll_;
     int preRollBlocks_ = 0;
     int preRollCount_ = 0;

@@ -9,6 +9,9 @@
 #include "platform/WaveOut.h"
 
 constexpr int kWaveHeaderBytes = 44;
+// The most bytes of sound that the header can describe: its RIFF size, the
+// data size plus 36, is a 32-bit field.
+constexpr int64_t kMaxWaveDataBytes = 0xFFFFFFFFll - 36;
 
 using WaveHeader = std::array<uint8_t, kWaveHeaderBytes>;
 

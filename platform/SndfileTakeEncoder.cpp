@@ -6,11 +6,15 @@
 #include <openssl/evp.h>
 #include <sndfile.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 
 namespace platform {
@@ -72,6 +76,105 @@ bool HashFile(const QString& path, PreparedTake* out, QString* error, const std:
     return true;
 }
 
+uint32_t U32(const unsigned char* p) {
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+uint16_t U16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+// A canonical PCM file whose sound runs on past what its header says.
+struct Understated {
+    int64_t frames = 0;
+    int channels = 0;
+    int rate = 0;
+    int bits = 0;
+};
+
+bool ReadUnderstated(int fd, Understated* out) {
+    constexpr int64_t kHeader = 44;
+    unsigned char h[kHeader];
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::pread(fd, h, kHeader, 0) != kHeader) return false;
+    if (std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WAVEfmt ", 8) != 0 || U32(h + 16) != 16 ||
+        U16(h + 20) != 1 || std::memcmp(h + 36, "data", 4) != 0)
+        return false;
+    const int channels = U16(h + 22);
+    const int bits = U16(h + 34);
+    const int64_t rate = U32(h + 24);
+    const int64_t align = int64_t{channels} * (bits / 8);
+    if (channels == 0 || rate == 0 || rate > (1 << 30) || (bits != 8 && bits != 16 && bits != 24 && bits != 32) ||
+        U16(h + 32) != align)
+        return false;
+    const int64_t riff = U32(h + 4);
+    const int64_t data = U32(h + 40);
+    // No sound yet: the provisional sizes of a take being written. A RIFF
+    // chunk with room after the sound holds another chunk there.
+    if (data == 0 || riff > data + 36) return false;
+    const int64_t frames = (static_cast<int64_t>(st.st_size) - kHeader) / align;
+    if (frames <= data / align) return false;
+    out->frames = frames;
+    out->channels = channels;
+    out->rate = static_cast<int>(rate);
+    out->bits = bits;
+    return true;
+}
+
+// The sound of an understated file as raw frames for libsndfile: a window
+// of the file from the end of the header, as long as the file's whole frames.
+struct Window {
+    int fd = -1;
+    int64_t length = 0;
+    int64_t pos = 0;
+};
+
+sf_count_t WindowLength(void* user) { return static_cast<Window*>(user)->length; }
+
+sf_count_t WindowSeek(sf_count_t offset, int whence, void* user) {
+    auto* w = static_cast<Window*>(user);
+    const int64_t base = whence == SEEK_CUR ? w->pos : whence == SEEK_END ? w->length : 0;
+    w->pos = std::clamp<int64_t>(base + offset, 0, w->length);
+    return w->pos;
+}
+
+sf_count_t WindowRead(void* ptr, sf_count_t count, void* user) {
+    auto* w = static_cast<Window*>(user);
+    auto* to = static_cast<char*>(ptr);
+    sf_count_t got = 0;
+    while (got < count && w->pos < w->length) {
+        const size_t want = static_cast<size_t>(std::min<int64_t>(count - got, w->length - w->pos));
+        const ssize_t n = ::pread(w->fd, to + got, want, 44 + w->pos);
+        if (n < 0 && errno == EINTR) continue;
+        // The end of the file or a read error: what is missing is found
+        // missing by the frame count.
+        if (n <= 0) break;
+        got += n;
+        w->pos += n;
+    }
+    return got;
+}
+
+sf_count_t WindowWrite(const void*, sf_count_t, void*) { return 0; }
+sf_count_t WindowTell(void* user) { return static_cast<Window*>(user)->pos; }
+
+int RawSubtype(int bits) {
+    switch (bits) {
+        case 8: return SF_FORMAT_PCM_U8;
+        case 24: return SF_FORMAT_PCM_24;
+        case 32: return SF_FORMAT_PCM_32;
+        default: return SF_FORMAT_PCM_16;
+    }
+}
+
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+    void Close() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+};
+
 int FlacSubtype(int format) {
     switch (format & SF_FORMAT_SUBMASK) {
         case SF_FORMAT_PCM_S8:
@@ -93,11 +196,34 @@ public:
             *error = QStringLiteral("%1 is gone").arg(wavPath);
             return PrepareResult::Missing;
         }
+        // Outlive the file libsndfile reads through them.
+        Fd raw;
+        Window window;
+        SF_VIRTUAL_IO io{WindowLength, WindowSeek, WindowRead, WindowWrite, WindowTell};
         SF_INFO info{};
         SndPtr in(sf_open(source.constData(), SFM_READ, &info));
         if (!in) {
             *error = QStringLiteral("cannot read %1: %2").arg(wavPath, QString::fromLocal8Bit(sf_strerror(nullptr)));
             return PrepareResult::Failed;
+        }
+        // A take whose header says less than the file holds (sizes held at
+        // 32 bits) is read by the file's size, as raw frames after the header.
+        raw.fd = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
+        if (raw.fd >= 0) {
+            Understated understated;
+            if (ReadUnderstated(raw.fd, &understated)) {
+                window.fd = raw.fd;
+                window.length = understated.frames * understated.channels * (understated.bits / 8);
+                info = SF_INFO{};
+                info.samplerate = understated.rate;
+                info.channels = understated.channels;
+                info.format = SF_FORMAT_RAW | RawSubtype(understated.bits) | SF_ENDIAN_LITTLE;
+                in.reset(sf_open_virtual(&io, SFM_READ, &info, &window));
+                if (!in || info.frames != understated.frames) {
+                    *error = QStringLiteral("cannot read %1 past its header's sizes").arg(wavPath);
+                    return PrepareResult::Failed;
+                }
+            }
         }
         // A take whose header still has its provisional sizes is being
         // written (or was cut and not repaired yet): nothing to send yet.
@@ -111,6 +237,7 @@ public:
         bool wasCancelled = false;
         if (!flac) {
             in.reset();
+            raw.Close();
             out->path = wavPath;
             if (HashFile(wavPath, out, error, cancelled, &wasCancelled)) return PrepareResult::Ok;
             return wasCancelled ? PrepareResult::Cancelled : PrepareResult::Failed;
@@ -177,5 +304,14 @@ public:
 }  // namespace
 
 std::unique_ptr<TakeEncoder> MakeSndfileTakeEncoder() { return std::make_unique<SndfileTakeEncoder>(); }
+
+int64_t UnderstatedPcmFrames(const QString& wavPath) {
+    const int fd = ::open(wavPath.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    Understated understated;
+    const bool found = ReadUnderstated(fd, &understated);
+    ::close(fd);
+    return found ? understated.frames : -1;
+}
 
 }  // namespace platform

@@ -38,6 +38,14 @@ public:
 };
 
 // libsndfile for the FLAC, OpenSSL for the hashes (SndfileTakeEncoder.cpp).
+// A take is prepared only when every frame the file holds went into it.
 std::unique_ptr<TakeEncoder> MakeSndfileTakeEncoder();
+
+// The frames of a WAV file with a canonical 44-byte PCM header that holds
+// more whole frames than its header says, with nothing after the sound in
+// its RIFF chunk: a take over 4 GiB, whose sizes are held at 0xFFFFFFFF.
+// Such a file is read by its size. -1 for any other file (read by its
+// header), also one whose header still has the provisional sizes.
+int64_t UnderstatedPcmFrames(const QString& wavPath);
 
 }  // namespace platform

@@ -230,6 +230,7 @@ CaptureConfig RecorderSession::BuildCaptureConfig() const {
     c.endRecordingIfPlaying = settings_.EndRecordingIfPlaying;
     c.recordingVolume = settings_.RecordingVolume;
     c.preRollMs = settings_.PreRollMs;
+    c.maxTakeMinutes = settings_.MaxTakeMinutes;
     c.display = display_;
     return c;
 }

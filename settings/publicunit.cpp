@@ -112,6 +112,8 @@ void LoadSettings() {
     AppSettings.password = pw == missing ? QStringLiteral("58316024") : pw;
     AppSettings.PreRollMs =
         std::clamp<int32_t>(ReadInteger("PreRollMs", 0, QStringLiteral("Recording")), 0, kMaxPreRollMs);
+    AppSettings.MaxTakeMinutes =
+        std::clamp<int32_t>(ReadInteger("MaxTakeMinutes", 0, QStringLiteral("Recording")), 0, kMaxTakeMinutes);
 }
 
 QString ProtectConfigFile() {

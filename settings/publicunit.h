@@ -27,8 +27,13 @@ struct TAppSettings {
     // [Recording] PreRollMs: sound kept before the block that starts a voice
     // take, in milliseconds; 0 (off) .. kMaxPreRollMs.
     int32_t PreRollMs = 0;
+    // [Recording] MaxTakeMinutes: takes are split at whole multiples of this
+    // many minutes counted from midnight; 0 (off) .. kMaxTakeMinutes. Takes
+    // are split before the WAV limit whatever it says.
+    int32_t MaxTakeMinutes = 0;
 };
 constexpr int32_t kMaxPreRollMs = 5000;
+constexpr int32_t kMaxTakeMinutes = 24 * 60;
 
 // A colour as 0x00RRGGBB.
 using TColor = uint32_t;

@@ -7,6 +7,7 @@
 #include <QtEndian>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "capture/RecordingControl.h"
@@ -315,6 +316,66 @@ TEST_F(Control, AutomaticGainStepsDownWhileLoudAndRestoresAtANormalEnd) {
     Steps(40, 0.0);
     EXPECT_TRUE(g_applied.empty());
     EXPECT_EQ(RecordingVolumeNow, 0);
+}
+
+// A take goes on in the next file where one is full, without a frame lost
+// or written twice; its files are kept or deleted together by the ten-second
+// rule of the whole take.
+TEST_F(Control, AFullFileGoesOnInTheNextAndTheFilesShareTheTenSecondRule) {
+    rec.FileFrameLimit = 23000;  // 1.04 s: the files end inside blocks
+    std::vector<std::pair<TakeEvent, int32_t>> seen;
+    rec.OnTakeEvent = [&](TakeEvent e, const QString&, int32_t frames) { seen.emplace_back(e, frames); };
+    rec.Manual = rec.ManualRequest = true;
+    Steps(119, 0.0);
+    rec.ManualRequest = false;
+    Step(0.0);  // block 120 still goes into the take
+    ASSERT_FALSE(rec.Recording);
+    const QStringList files = Files();
+    ASSERT_EQ(files.size(), 11);  // ten full files, then 15760 frames
+    EXPECT_EQ(files[1], "PLEN20261207090501.wav");  // named from its first frame
+    QByteArray sound;
+    for (const QString& f : files) {
+        const QByteArray data = Data(Folder() + f);
+        EXPECT_EQ(qFromLittleEndian<quint32>(data.constData() + 40), static_cast<quint32>(data.size() - 44));
+        sound += data.mid(44);
+    }
+    ASSERT_EQ(sound.size(), 120 * 8192);
+    for (int16_t b = 1; b <= 120; ++b) {
+        const std::vector<int16_t> want(2 * TFRecord::kBlockFrames, b);
+        ASSERT_EQ(std::memcmp(sound.constData() + (b - 1) * 8192, want.data(), 8192), 0) << "block " << b;
+    }
+    std::vector<int32_t> kept;
+    for (const auto& [e, frames] : seen)
+        if (e == TakeEvent::Kept) kept.push_back(frames);
+    std::vector<int32_t> expected(10, 23000);
+    expected.push_back(15760);
+    EXPECT_EQ(kept, expected);
+
+    // 40960 frames in two files: both go.
+    env.clock.now = env.clock.now.addSecs(60);
+    seen.clear();
+    rec.ManualRequest = true;
+    Steps(19, 0.0);
+    rec.ManualRequest = false;
+    Step(0.0);
+    EXPECT_EQ(Files(), files);
+    EXPECT_EQ(seen, (std::vector<std::pair<TakeEvent, int32_t>>{{TakeEvent::Opened, 0},
+                                                                 {TakeEvent::Opened, 0},
+                                                                 {TakeEvent::Deleted, 23000},
+                                                                 {TakeEvent::Deleted, 17960}}));
+}
+
+TEST_F(Control, MaxTakeMinutesSplitsOnWholeMultiplesFromMidnight) {
+    env.clock.now = QDateTime(QDate(2026, 12, 7), QTime(9, 59, 59, 500));
+    rec.MaxTakeMinutes = 60;
+    rec.Manual = rec.ManualRequest = true;
+    Steps(119, 0.0);
+    rec.ManualRequest = false;
+    Step(0.0);
+    // Half a second (under ten, kept with the rest), then from 10:00 on.
+    ASSERT_EQ(Files(), (QStringList{"PLEN20261207095959.wav", "PLEN20261207100000.wav"}));
+    EXPECT_EQ(Data(Folder() + "PLEN20261207095959.wav").size(), 44 + 11025 * 4);
+    EXPECT_EQ(Data(Folder() + "PLEN20261207100000.wav").size(), 44 + (120 * 2048 - 11025) * 4);
 }
 
 // The engine does not wait for the disk: a take whose file cannot be made

@@ -389,6 +389,52 @@ TEST_F(ReplayTest, PreRollPrecedesTheSameTakesWithTheSoundSinceThePreviousOne) {
     }
 }
 
+// Takes split on whole minutes: their files, one after the other, hold the
+// sound the trigger kept, frame for frame; a short take across a minute goes
+// in whole, and a long one keeps its first file however short.
+TEST_F(ReplayTest, TakesSplitOnWholeMinutesHoldTheKeptSoundFrameForFrame) {
+    Sound s;
+    s.rate = 11025;
+    s.dc = {0, 0};
+    s.Quiet(3 * kFrames);
+    s.Tone(800 * kFrames);   // 10:00:00.7 to 10:02:32: three files
+    s.Quiet(150 * kFrames);
+    s.Tone(27 * kFrames);    // 10:02:57 on, 8 s in all: both files go
+    s.Quiet(285 * kFrames);
+    s.Tone(108 * kFrames);   // 10:03:55 on: 4.8 s, then the rest from 10:04
+    s.Quiet(20 * kFrames);
+    const Blocks blocks = Correct(s);
+    const std::vector<Take> takes = VoiceTakes(blocks.levels, 2, s.rate);
+    ASSERT_EQ(takes.size(), 3u);
+    EXPECT_FALSE(takes[1].kept);
+    QByteArray kept;
+    for (const Take& t : takes)
+        for (int64_t b = t.first; t.kept && b < t.first + t.blocks; ++b)
+            kept.append(reinterpret_cast<const char*>(blocks.corrected[static_cast<size_t>(b)].data()), 8192);
+
+    const QString wav = work.filePath("long.wav");
+    WriteFile(wav, WavBytes(s));
+    Config("[Settings]\nRecordingLevel=2\n[Recording]\nMaxTakeMinutes=1\n");
+    const QString out = work.filePath("out");
+    const Outcome run = Replay({wav, "--out", out, "--start", kStartText});
+    ASSERT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains("takes kept: 5, deleted: 2, ")) << run.out.toStdString();
+    const QStringList files = Files(out);
+    ASSERT_EQ(files, (QStringList{"PLEN20261207100000.wav", "PLEN20261207100100.wav", "PLEN20261207100200.wav",
+                                  "PLEN20261207100355.wav", "PLEN20261207100400.wav"}));
+    QByteArray joined;
+    for (const QString& name : files) {
+        QFile f(out + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        EXPECT_EQ(U32(bytes, 40), static_cast<uint32_t>(bytes.size() - 44)) << name.toStdString();
+        EXPECT_LE(bytes.size() - 44, 60 * 4 * s.rate) << name.toStdString();
+        joined += bytes.mid(44);
+    }
+    ASSERT_EQ(joined.size(), kept.size());
+    EXPECT_TRUE(joined == kept);
+}
+
 // One second of quiet, two of tone, running to the end of the file.
 Sound ShortTake() {
     Sound s;
