@@ -111,6 +111,10 @@ void LoadSettings() {
     AppSettings.password = pw == missing ? QStringLiteral("58316024") : pw;
     AppSettings.PreRollMs =
         std::clamp<int32_t>(ReadInteger("PreRollMs", 0, QStringLiteral("Recording")), 0, kMaxPreRollMs);
+    AppSettings.Hours = platform::Services().profile->ReadString(ConfigFilePath(), QStringLiteral("Schedule"),
+                                                                 QStringLiteral("Hours"), QString()).trimmed();
+    AppSettings.SilentMinutes = std::max<int32_t>(ReadInteger("SilentMinutes", 0, QStringLiteral("Alerts")), 0);
+    AppSettings.ClipPercent = std::clamp<int32_t>(ReadInteger("ClipPercent", 1, QStringLiteral("Alerts")), 0, 100);
 }
 
 void SaveSettings() { SaveSettings(AppSettings, ConfigFilePath(), AutoRunTarget()); }

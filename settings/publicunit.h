@@ -27,6 +27,14 @@ struct TAppSettings {
     // [Recording] PreRollMs: sound kept before the block that starts a voice
     // take, in milliseconds; 0 (off) .. kMaxPreRollMs.
     int32_t PreRollMs = 0;
+    // [Schedule] Hours: when takes may be made ("Mon-Fri 08:00-18:00, …");
+    // empty: always. Parsed (and a malformed value refused) by the session.
+    QString Hours;
+    // [Alerts] SilentMinutes: quiet that long inside the hours is an alarm; 0: off.
+    int32_t SilentMinutes = 0;
+    // [Alerts] ClipPercent: more than this share of a minute's blocks at
+    // full scale is an alarm; 0: off.
+    int32_t ClipPercent = 1;
 };
 constexpr int32_t kMaxPreRollMs = 5000;
 
