@@ -3,7 +3,8 @@
 # that exclude now, speech makes no take and the state says when the hours
 # come (also on /api/status); with hours that include now, speech opens a
 # take; a malformed value is refused with a line naming the bad part, and
-# the recorder records always.
+# the recorder records always. A square wave at full scale is said as
+# clipping ([Alerts] ClipPercent, 1 % by default).
 #
 # $1 = the built Somorabox. Runs inside scripts/with-pulse.sh.
 . "$(dirname "$0")/lib/program.sh"
@@ -31,6 +32,7 @@ server=$(sound_server)
 command -v curl >/dev/null || fail "curl is missing"
 
 make_speech "$work" 4
+sox -n "${SOUND_FORMAT[@]}" "$work/square.wav" synth 2 square 441 gain -n 0 2>/dev/null || fail "sox square"
 mkdir -p "$work/app" "$work/config" "$work/runtime"
 chmod 700 "$work/runtime"
 copy_program "$exe" "$work/app" || fail "cannot copy $exe"
@@ -70,11 +72,14 @@ grep -q '^opened ' "$work/out.log" && fail "a take opened outside the hours"
 stop
 [ -z "$(ls -A "$work/app/record" 2>/dev/null)" ] || fail "record/ holds $(ls "$work/app/record")"
 
-# --- Inside the hours: the speech opens a take.
+# --- Inside the hours: the speech opens a take; full scale is clipping.
 start "$today-$tomorrow 00:00-24:00"
 wait_line "^recording hours: until $later 00:00\$"
 play_venue "$work/speech4.wav"
 wait_line '^opened ' 1 10
+stop_player
+play_venue "$work/square.wav"
+wait_line '^clipping$' 1 10
 stop
 
 # --- A malformed value: refused by a line that names the bad part; records always.
