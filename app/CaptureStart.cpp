@@ -6,6 +6,7 @@
 #include "capture/Unit2.h"
 #include "session/RecorderSession.h"
 
+#include <QDateTime>
 #include <QString>
 
 void TForm1::StartCapture() {
@@ -45,6 +46,11 @@ void TForm1::UseSession(RecorderSession* session) {
     // What the operator sees at a glance: a notice over the waveform and the
     // recording indicator's hint say why nothing is being recorded.
     auto show = [this] {
+        // The day of the week as the window's language says it (1 = Monday).
+        auto dayAndTime = [this](const QDateTime& at) {
+            const QString days[] = {tr("周一"), tr("周二"), tr("周三"), tr("周四"), tr("周五"), tr("周六"), tr("周日")};
+            return days[(at.date().dayOfWeek() + 6) % 7] + QLatin1Char(' ') + at.toString(QStringLiteral("HH:mm"));
+        };
         QString notice;
         if (Session->Input() == InputState::Lost)
             notice = tr("未在录音：输入设备不可用，每 2 秒重试");
@@ -54,17 +60,31 @@ void TForm1::UseSession(RecorderSession* session) {
             notice = tr("未在录音：无法写入录音文件夹");
         else if (Session->Disk() == DiskState::Behind)
             notice = tr("录音中断：磁盘太慢");
+        else if (!Session->InsideHours())
+            notice = tr("未在录音：录音时段外，下次 %1").arg(dayAndTime(Session->HoursChange()));
+        else if (Session->SilentSince().isValid())
+            notice = tr("无声：自 %1 起没有声音").arg(Session->SilentSince().toString(QStringLiteral("HH:mm")));
+        else if (Session->Clipping())
+            notice = tr("削波：输入电平过高");
         else if (Session->Archive() && Session->Archive()->CurrentStatus().state == ArchiveState::Refused)
             // Recording goes on; the takes stay here until the store takes them.
             notice = tr("归档被拒绝：%1（录音保留在本机）").arg(Session->Archive()->CurrentStatus().detail);
         else if (Session->Archive() && Session->Archive()->CurrentStatus().prefixShared)
             notice = tr("归档前缀与另一台机器共用：%1").arg(Session->Archive()->Config().prefix);
+        else if (!Session->HoursProblem().isEmpty())
+            notice = tr("录音时段设置无效，一直录音：%1").arg(Session->HoursProblem());
         PaintBox2->ShowNotice(notice);
         PaintBox2->setToolTip(notice);
-        Image106->setToolTip(notice.isEmpty() ? tr("正在监听") : notice);
+        QString hint = notice.isEmpty() ? tr("正在监听") : notice;
+        if (notice.isEmpty() && !Session->HoursState().isEmpty())
+            hint += tr("（录音时段至 %1）").arg(dayAndTime(Session->HoursChange()));
+        Image106->setToolTip(hint);
     };
     connect(Session, &RecorderSession::inputStateChanged, this, show);
     connect(Session, &RecorderSession::diskStateChanged, this, show);
+    connect(Session, &RecorderSession::hoursChanged, this, show);
+    connect(Session, &RecorderSession::soundAlarm, this, show);
+    connect(Session, &RecorderSession::settingRefused, this, show);
     if (Session->Archive()) {
         connect(Session->Archive(), &Archiver::stateChanged, this, show);
         connect(Session->Archive(), &Archiver::prefixShared, this, show);

@@ -9,7 +9,7 @@
 #include "platform/Http.h"
 
 namespace {
-enum Topic { kInput, kDisk, kArchive };
+enum Topic { kInput, kDisk, kArchive, kSilence, kClipping };
 }
 
 AlertSender::AlertSender(QString url, std::unique_ptr<platform::HttpClient> http, Timing timing)
@@ -80,6 +80,8 @@ AlertWatch::AlertWatch(AlertConfig config, QString host, std::unique_ptr<AlertSe
     last_[kInput] = QStringLiteral("input_back");
     last_[kDisk] = QStringLiteral("disk_writable");
     last_[kArchive] = QStringLiteral("archive_caught_up");
+    last_[kSilence] = QStringLiteral("sound_back");
+    last_[kClipping] = QStringLiteral("clipping_over");
     inputLost_.setSingleShot(true);
     inputLost_.setInterval(config_.inputLostSeconds * 1000);
     connect(&inputLost_, &QTimer::timeout, this, [this] {
@@ -165,3 +167,13 @@ void AlertWatch::ArchiveBacklog(int64_t behindMs, int takes, int64_t bytes, cons
                  .arg(config_.archiveBehindMinutes)
                  .arg(oldest));
 }
+
+void AlertWatch::Silent(const QString& detail) { Send(kSilence, QStringLiteral("silent"), detail); }
+
+void AlertWatch::SoundBack(const QString& detail) { Send(kSilence, QStringLiteral("sound_back"), detail); }
+
+void AlertWatch::SilenceEnded() { last_[kSilence] = QStringLiteral("sound_back"); }
+
+void AlertWatch::Clipping(const QString& detail) { Send(kClipping, QStringLiteral("clipping"), detail); }
+
+void AlertWatch::ClippingOver(const QString& detail) { Send(kClipping, QStringLiteral("clipping_over"), detail); }

@@ -70,6 +70,14 @@ public:
     // Polled every half minute: the archive's queue has not been empty for
     // this long (0: it is empty).
     void ArchiveBacklog(int64_t behindMs, int takes, int64_t bytes, const QString& oldest);
+    // The sound alarms: "silent", "sound_back", "clipping", "clipping_over".
+    // A silence that ends with the recording hours is said no more and
+    // sends nothing, so that the next silence is said again.
+    void Silent(const QString& detail);
+    void SoundBack(const QString& detail);
+    void SilenceEnded();
+    void Clipping(const QString& detail);
+    void ClippingOver(const QString& detail);
 
     // The JSON text of one event.
     static QByteArray Message(const QString& host, const QString& event, const QString& detail, const QDateTime& time);
@@ -81,7 +89,7 @@ private:
     AlertConfig config_;
     QString host_;
     std::unique_ptr<AlertSender> sender_;
-    QString last_[3];  // input, disk, archive
+    QString last_[5];  // input, disk, archive, silence, clipping
     QTimer inputLost_;
     QString lostDetail_;
     bool prefixShared_ = false;

@@ -53,6 +53,12 @@ QByteArray Heartbeat::Json(const ArchiveConfig& config, const HeartbeatState& st
                   {"archive", a}};
     if (!state.lastTake.isEmpty())
         o.insert("last_take", QJsonObject{{"name", state.lastTake}, {"seconds", state.lastTakeSeconds}});
+    o.insert("clipping", state.clipping);
+    if (state.silentSince.isValid()) o.insert("silent_since", IsoWithOffset(state.silentSince));
+    if (!state.hours.isEmpty())
+        o.insert("hours", QJsonObject{{"inside", state.insideHours},
+                                      {"state", state.hours},
+                                      {state.insideHours ? "until" : "next", IsoWithOffset(state.hoursChange)}});
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 

@@ -33,6 +33,11 @@ struct HeartbeatState {
     QString disk;            // "ok", "full", …
     QString lastTake;        // file name of the last kept take
     double lastTakeSeconds = 0;
+    QDateTime silentSince;   // local; invalid when not silent
+    bool clipping = false;
+    QString hours;           // "recording hours: until 18:00", …; empty when always
+    bool insideHours = true;
+    QDateTime hoursChange;   // local: the end of the hours or the next start
 };
 
 class Heartbeat {

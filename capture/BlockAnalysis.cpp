@@ -255,6 +255,16 @@ double AnalyseBlock(int16_t* samples, const BlockParams& params) {
     return LevelOf(Active().correct(samples, n), params.levelDivisor);
 }
 
+bool ReachesFullScale(const int16_t* samples, int count) {
+    // Branch-free, so that the compiler vectorises it.
+    int16_t low = 0, high = 0;
+    for (int i = 0; i < count; ++i) {
+        low = std::min(low, samples[i]);
+        high = std::max(high, samples[i]);
+    }
+    return high == INT16_MAX || low == INT16_MIN;
+}
+
 void ComputeBands(const int16_t* samples, int frames, int sampleRate, double level,
                   int32_t bands[20]) {
     const BandConstants& k = ConstantsFor(sampleRate);

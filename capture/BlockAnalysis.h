@@ -17,6 +17,10 @@ constexpr BlockParams kPlaybackBlock{512, 1024};
 // returns the level L = sum|x| / 2 / D * 100 / 32767.
 double AnalyseBlock(int16_t* samples, const BlockParams& params);
 
+// Whether a sample of the block, as it came from the input (before the DC
+// removal), reached full scale (32767 or -32768).
+bool ReachesFullScale(const int16_t* samples, int count);
+
 // The 20 band levels at 40 + 400 * i Hz, each min(100, round(round(m) + L)).
 void ComputeBands(const int16_t* samples, int frames, int sampleRate, double level,
                   int32_t bands[20]);
@@ -25,6 +29,7 @@ void ComputeBands(const int16_t* samples, int frames, int sampleRate, double lev
 struct BlockResult {
     double level = 0.0;
     int32_t bands[20] = {};
+    bool fullScale = false;  // ReachesFullScale before the analysis
 };
 
 // The instruction set the analysis runs on, chosen once from the processor:

@@ -181,7 +181,7 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
     // 2. Start.
     // A writer that had to refuse blocks takes no new take until it has
     // caught up with the disk.
-    if (!Recording && ((!Manual && LoudCount >= 1) || (Manual && ManualRequest)) && !HoldTakes &&
+    if (!Recording && ((!Manual && LoudCount >= 1) || (Manual && ManualRequest)) && !HoldTakes && !OutsideHours &&
         !Writer->Behind()) {
         platform::Clock* clock = platform::Services().clock;
         // A voice take begins with the sound kept since the capture started
@@ -248,8 +248,8 @@ void TFRecord::ControlStep(double L, const int16_t* block) {
             QuietCount = 0;
         // Voice mode: more than StopDelay seconds of quiet, that is
         // QuietCount × 2048 / SampleRate > StopDelay, in exact integers.
-        const bool end = Manual ? !ManualRequest
-                                : int64_t{QuietCount} * kBlockFrames > int64_t{StopDelay} * SampleRate;
+        const bool end = OutsideHours || (Manual ? !ManualRequest
+                                                 : int64_t{QuietCount} * kBlockFrames > int64_t{StopDelay} * SampleRate);
         if (end) {
             Recording = false;
             RestoreRecordingVolume();

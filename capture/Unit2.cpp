@@ -77,9 +77,11 @@ void TFRecord::StartInput() {
     WaveIn = device;
     // A device with a thread to spare analyses the blocks ahead, each in its
     // own buffer; only the recording control has to wait for its turn.
-    WaveIn->SetAheadStage([this, rate = SampleRate, bands = BandsShown](platform::WaveInBuffer* b) {
+    WaveIn->SetAheadStage([this, rate = SampleRate, bands = BandsShown,
+                           measure = static_cast<bool>(OnBlockMeasured)](platform::WaveInBuffer* b) {
         auto* block = reinterpret_cast<int16_t*>(b->data);
         BlockResult& result = AheadResults[static_cast<size_t>(b - CaptureHeaders.data())];
+        result.fullScale = measure && ReachesFullScale(block, 2 * kBlockFrames);
         result.level = AnalyseBlock(block, kCaptureBlock);
         if (bands) ComputeBands(block, kBlockFrames, rate, result.level, result.bands);
     });
@@ -134,6 +136,7 @@ void TFRecord::OnWaveInData(platform::WaveInBuffer* buffer) {
     } else {
         std::memcpy(WorkBlock.data(), buffer->data, kBlockBytes);
         BlockResult result;
+        result.fullScale = OnBlockMeasured && ReachesFullScale(WorkBlock.data(), 2 * kBlockFrames);
         result.level = AnalyseBlock(WorkBlock.data(), kCaptureBlock);
         if (BandsShown) ComputeBands(WorkBlock.data(), kBlockFrames, SampleRate, result.level, result.bands);
         HandleAnalysedBlock(WorkBlock.data(), result);
@@ -148,5 +151,6 @@ void TFRecord::HandleAnalysedBlock(const int16_t* block, const BlockResult& resu
     }
     if (BandsShown) std::copy(std::begin(result.bands), std::end(result.bands), BandLevels);
     Level = static_cast<int32_t>(std::nearbyint(result.level));
+    if (OnBlockMeasured) OnBlockMeasured(Level, result.fullScale);
     ControlStep(result.level, block);
 }

@@ -118,6 +118,13 @@ public:
     std::function<void(const QString& fileName)> OnOpenFailed;
     // While true, no new take opens (the disk cannot take one).
     bool HoldTakes = false;
+    // While true (outside the recording hours) no new take opens, and an open
+    // one ends with the next block, kept or deleted as at a voice stop.
+    bool OutsideHours = false;
+    // Every analysed block of the running capture, before its recording
+    // control step: its level (0-100) and whether a sample reached full
+    // scale (only measured while this is set at StartInput).
+    std::function<void(int32_t level, bool fullScale)> OnBlockMeasured;
     // Sets the recording volume on the mixer (automatic gain); nothing when empty.
     std::function<void(int percent)> OnRecordingVolume;
 

@@ -46,6 +46,18 @@ void ConnectStateLines(RecorderSession& session) {
             case DiskState::Unwritable: PrintLine("disk unwritable: " + detail); break;
         }
     });
+    QObject::connect(&session, &RecorderSession::hoursChanged,
+                     [](bool, const QString& state) { PrintLine(state); });
+    QObject::connect(&session, &RecorderSession::settingRefused, [](const QString& line) { PrintLine(line); });
+    QObject::connect(&session, &RecorderSession::soundAlarm, [&session](SoundAlarm alarm, const QString&) {
+        switch (alarm) {
+            case SoundAlarm::Silent: PrintLine(SilentStateText(session.SilentSince())); break;
+            case SoundAlarm::SoundBack: PrintLine(QStringLiteral("sound back")); break;
+            case SoundAlarm::SilenceEnded: break;  // the hours' own line says it
+            case SoundAlarm::Clipping: PrintLine(QStringLiteral("clipping")); break;
+            case SoundAlarm::ClippingOver: PrintLine(QStringLiteral("clipping over")); break;
+        }
+    });
 }
 
 // The archive's lines. It reports from its own thread: each connection has

@@ -284,7 +284,9 @@ int RunReplay(int argc, char** argv) {
                              // Nothing shows them, and the takes do not depend on them.
                              .bandsShown = false,
                              // Replayed takes are not sent to an archive.
-                             .archive = false});
+                             .archive = false,
+                             // A file is split whenever its sound was made.
+                             .hours = false});
     const TFRecord& record = session.Record();
 
     Progress progress(device.TotalFrames());

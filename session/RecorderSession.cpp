@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "archive/Alerts.h"
@@ -16,6 +17,7 @@
 #include "platform/WaveIn.h"
 #include "playback/Unit4.h"
 #include "session/CaptureSetup.h"
+#include "session/SoundAlarms.h"
 
 namespace {
 
@@ -42,6 +44,10 @@ QString DiskStateName(DiskState state) {
         case DiskState::Unwritable: return QStringLiteral("unwritable");
     }
     return {};
+}
+
+QString SilentStateText(const QDateTime& since) {
+    return QStringLiteral("silent since ") + since.toString(QStringLiteral("HH:mm"));
 }
 
 RecorderSession::RecorderSession(Options options, QObject* parent)
@@ -119,6 +125,8 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
     connect(&inputRetry_, &QTimer::timeout, this, &RecorderSession::RetryInput);
     diskCheck_.setInterval(kRetryMs);
     connect(&diskCheck_, &QTimer::timeout, this, &RecorderSession::CheckDisk);
+    hoursCheck_.setSingleShot(true);
+    connect(&hoursCheck_, &QTimer::timeout, this, &RecorderSession::CheckHours);
     if (options_.mixer) record_->OnRecordingVolume = [this](int percent) { mixer_->ApplyRecordingVolume(percent); };
     if (options_.archive) {
         archiver_ = MakeArchiver(AppPath, options_.recordFolder);
@@ -149,6 +157,8 @@ void RecorderSession::ConnectHeartbeat() {
     connect(this, &RecorderSession::recordingChanged, this, &RecorderSession::BeatNow);
     connect(this, &RecorderSession::inputStateChanged, this, &RecorderSession::BeatNow);
     connect(this, &RecorderSession::diskStateChanged, this, &RecorderSession::BeatNow);
+    connect(this, &RecorderSession::hoursChanged, this, &RecorderSession::BeatNow);
+    connect(this, &RecorderSession::soundAlarm, this, &RecorderSession::BeatNow);
     connect(archiver_.get(), &Archiver::stateChanged, this, &RecorderSession::BeatNow, Qt::QueuedConnection);
 }
 
@@ -161,6 +171,11 @@ void RecorderSession::BeatNow() {
     s.disk = DiskStateName(disk_);
     s.lastTake = lastKept_;
     s.lastTakeSeconds = lastKeptSeconds_;
+    s.silentSince = SilentSince();
+    s.clipping = Clipping();
+    s.hours = hoursState_;
+    s.insideHours = insideHours_;
+    s.hoursChange = hoursChange_;
     heartbeat_->Update(s);
 }
 
@@ -177,6 +192,15 @@ void RecorderSession::ConnectAlerts() {
             case DiskState::Full: alerts->DiskFull(detail); break;
             case DiskState::Unwritable: alerts->DiskFull(QStringLiteral("cannot write there: ") + detail); break;
             case DiskState::Behind: alerts->DiskTooSlow(detail); break;
+        }
+    });
+    connect(this, &RecorderSession::soundAlarm, alerts, [alerts](SoundAlarm alarm, const QString& detail) {
+        switch (alarm) {
+            case SoundAlarm::Silent: alerts->Silent(detail); break;
+            case SoundAlarm::SoundBack: alerts->SoundBack(detail); break;
+            case SoundAlarm::SilenceEnded: alerts->SilenceEnded(); break;
+            case SoundAlarm::Clipping: alerts->Clipping(detail); break;
+            case SoundAlarm::ClippingOver: alerts->ClippingOver(detail); break;
         }
     });
     if (!archiver_) return;
@@ -248,7 +272,91 @@ void RecorderSession::StartCapture(WaveDisplay* display) {
         if (alerts_ && archiver_) archiveBacklog_.start();
     }
     started_ = true;
+    if (options_.hours) ConfigureWatch();
     StartEngine();
+}
+
+void RecorderSession::ConfigureWatch() {
+    if (!hoursKnown_ || settings_.Hours != hoursText_) {
+        hoursText_ = settings_.Hours;
+        RecordingHours parsed;
+        QString why;
+        if (RecordingHours::Parse(hoursText_, &parsed, &why)) {
+            hoursProblem_.clear();
+        } else {
+            // A recorder that cannot read its hours records always rather
+            // than never.
+            hoursProblem_ = QStringLiteral("[Schedule] Hours refused: %1; recording always").arg(why);
+            emit settingRefused(hoursProblem_);
+        }
+        hours_ = parsed;
+        hoursKnown_ = false;
+    }
+    const SoundAlarms::Config config{.silentMinutes = settings_.SilentMinutes, .clipPercent = settings_.ClipPercent};
+    if (!alarms_ || alarms_->Settings().silentMinutes != config.silentMinutes ||
+        alarms_->Settings().clipPercent != config.clipPercent)
+        alarms_ = std::make_unique<SoundAlarms>(config, platform::Services().clock);
+    if (config.silentMinutes > 0 || config.clipPercent > 0)
+        record_->OnBlockMeasured = [this](int32_t level, bool fullScale) { OnBlockMeasured(level, fullScale); };
+    else
+        record_->OnBlockMeasured = {};
+    CheckHours();
+}
+
+void RecorderSession::CheckHours() {
+    if (closed_) return;
+    platform::Clock* clock = platform::Services().clock;
+    const QDateTime now = clock ? clock->LocalNow() : QDateTime::currentDateTime();
+    const bool inside = hours_.Inside(now);
+    const bool changed = !hoursKnown_ || inside != insideHours_;
+    hoursKnown_ = true;
+    insideHours_ = inside;
+    hoursChange_ = hours_.NextChange(now);
+    record_->OutsideHours = !inside;
+    // In manual mode the hours are the record and stop commands.
+    if (changed && !hours_.Always() && !options_.voiceOnly && settings_.ManualMode) record_->ManualRequest = inside;
+    const QString state = hours_.StateText(now);
+    if (changed || state != hoursState_) {
+        hoursState_ = state;
+        if (!hours_.Always()) emit hoursChanged(inside, state);
+    }
+    if (hours_.Always()) {
+        hoursCheck_.stop();
+        return;
+    }
+    // Looked at again just after the change, and at least every minute, so
+    // that a clock set forward or a machine woken from sleep is caught up.
+    const qint64 wait = std::clamp<qint64>(now.msecsTo(hoursChange_) + 100, 100, 60000);
+    hoursCheck_.start(static_cast<int>(wait));
+}
+
+QDateTime RecorderSession::SilentSince() const { return alarms_ ? alarms_->SilentSince() : QDateTime(); }
+
+bool RecorderSession::Clipping() const { return alarms_ && alarms_->Clipping(); }
+
+void RecorderSession::OnBlockMeasured(int32_t level, bool fullScale) {
+    if (!alarms_) return;
+    // Quiet as the voice trigger sees it from silence: at or below the sensitivity.
+    if (const unsigned changes = alarms_->Block(level <= settings_.RecordingLevel, fullScale, insideHours_))
+        ReportAlarms(changes);
+}
+
+void RecorderSession::ReportAlarms(unsigned changes) {
+    const QString since = alarms_->SilentSince().toString(QStringLiteral("HH:mm"));
+    if (changes & SoundAlarms::kSilent)
+        emit soundAlarm(SoundAlarm::Silent, QStringLiteral("Silent since %1: no sound above the sensitivity for %2 min.")
+                                                .arg(since)
+                                                .arg(alarms_->Settings().silentMinutes));
+    if (changes & SoundAlarms::kSoundBack)
+        emit soundAlarm(SoundAlarm::SoundBack, QStringLiteral("Sound came back."));
+    if (changes & SoundAlarms::kSilenceEnded)
+        emit soundAlarm(SoundAlarm::SilenceEnded, QStringLiteral("The recording hours ended during the silence."));
+    if (changes & SoundAlarms::kClipping)
+        emit soundAlarm(SoundAlarm::Clipping,
+                        QStringLiteral("More than %1 % of the last minute's blocks reached full scale.")
+                            .arg(alarms_->Settings().clipPercent));
+    if (changes & SoundAlarms::kClippingOver)
+        emit soundAlarm(SoundAlarm::ClippingOver, QStringLiteral("The input no longer reaches full scale."));
 }
 
 void RecorderSession::StartEngine() {
@@ -282,6 +390,9 @@ void RecorderSession::StartEngine() {
         mixer_->SetPlayingVolume(settings_.PlayingVolume);
     }
     if (r.Capturing) {
+        if (alarms_ && options_.hours) {
+            if (const unsigned changes = alarms_->Restart(r.SampleRate, TFRecord::kBlockFrames)) ReportAlarms(changes);
+        }
         inputRetry_.stop();
         SetInput(InputState::Listening, r.DeviceName);
     } else {
@@ -316,6 +427,7 @@ void RecorderSession::Close() {
     closed_ = true;
     inputRetry_.stop();
     diskCheck_.stop();
+    hoursCheck_.stop();
     if (Playing) play_->StopPlayback();
     record_->StopInput();
     if (started_) SetInput(InputState::Stopped, QString());

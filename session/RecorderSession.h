@@ -20,12 +20,14 @@
 #include <memory>
 
 #include "capture/Unit2.h"
+#include "session/RecordingHours.h"
 #include "settings/publicunit.h"
 
 class AlertWatch;
 class Archiver;
 class Heartbeat;
 class MixerControl;
+class SoundAlarms;
 class TFPlay;
 class TakeStore;
 class TakeWriter;
@@ -36,6 +38,11 @@ enum class DiskState { Ok, Full, Behind, Unwritable };
 
 QString InputStateName(InputState state);  // "stopped", "listening", "lost"
 QString DiskStateName(DiskState state);    // "ok", "full", "behind", "unwritable"
+
+// The sound alarms' changes ([Alerts] SilentMinutes and ClipPercent).
+enum class SoundAlarm { Silent, SoundBack, SilenceEnded, Clipping, ClippingOver };
+// "silent since 14:05" while silent, "clipping" while clipping, else empty.
+QString SilentStateText(const QDateTime& since);
 
 class RecorderSession : public QObject {
     Q_OBJECT
@@ -51,6 +58,7 @@ public:
         int writerBlocks = 0;         // blocks the writer may hold; 0: a minute at 48 kHz
         bool bandsShown = true;       // false: nothing shows the 20 bands, they are not computed
         bool archive = true;          // false: no archive and no alerts, whatever config.ini says
+        bool hours = true;            // false: no recording hours and no sound alarms (replay)
     };
 
     explicit RecorderSession(Options options, QObject* parent = nullptr);
@@ -101,6 +109,23 @@ public:
     // Frames of sound lost to overruns since the start.
     int64_t FramesLost() const { return framesLost_; }
 
+    // The recording hours ([Schedule] Hours): whether takes may be made now,
+    // when that changes (invalid when always) and the state as said
+    // ("recording hours: until 18:00", "outside recording hours: next Mon
+    // 08:00"; empty when always). A malformed value is refused at start
+    // (HoursProblem, and the signal settingRefused) and the hours are always.
+    bool InsideHours() const { return insideHours_; }
+    QDateTime HoursChange() const { return hoursChange_; }
+    QString HoursState() const { return hoursState_; }
+    QString HoursProblem() const { return hoursProblem_; }
+    // The sound alarms: the local time the present silence began (invalid
+    // when not silent) and whether the input clips.
+    QDateTime SilentSince() const;
+    bool Clipping() const;
+    // Looks at the clock against the hours again; the session does so by
+    // itself just after each change and at least once a minute.
+    void CheckHours();
+
     // The archive ([Archive] in config.ini), null when there is none.
     Archiver* Archive() const { return archiver_.get(); }
     // True while an archive is configured and has not confirmed this take
@@ -124,6 +149,13 @@ signals:
     // A take that could not be closed or removed as it should, as one line
     // (also written to standard error).
     void problem(const QString& line);
+    // The recording hours began or ended; `state` as HoursState().
+    void hoursChanged(bool inside, const QString& state);
+    // A sound alarm was raised or ended; `detail` is one sentence.
+    void soundAlarm(SoundAlarm alarm, const QString& detail);
+    // A setting of config.ini that cannot be used, as one line saying what
+    // is done instead.
+    void settingRefused(const QString& line);
 
 private:
     CaptureConfig BuildCaptureConfig() const;
@@ -140,6 +172,10 @@ private:
     void ConnectAlerts();
     void ConnectHeartbeat();
     void BeatNow();
+    // The recording hours and the sound alarms, from the settings snapshot.
+    void ConfigureWatch();
+    void OnBlockMeasured(int32_t level, bool fullScale);
+    void ReportAlarms(unsigned changes);
 
     Options options_;
     TAppSettings settings_;
@@ -169,4 +205,13 @@ private:
     std::unique_ptr<Heartbeat> heartbeat_;
     QString lastKept_;
     double lastKeptSeconds_ = 0;
+    RecordingHours hours_;
+    QString hoursText_;  // the setting hours_ was made from
+    bool hoursKnown_ = false;
+    bool insideHours_ = true;
+    QDateTime hoursChange_;
+    QString hoursState_;
+    QString hoursProblem_;
+    QTimer hoursCheck_;
+    std::unique_ptr<SoundAlarms> alarms_;
 };

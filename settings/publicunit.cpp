@@ -114,6 +114,10 @@ void LoadSettings() {
         std::clamp<int32_t>(ReadInteger("PreRollMs", 0, QStringLiteral("Recording")), 0, kMaxPreRollMs);
     AppSettings.MaxTakeMinutes =
         std::clamp<int32_t>(ReadInteger("MaxTakeMinutes", 0, QStringLiteral("Recording")), 0, kMaxTakeMinutes);
+    AppSettings.Hours = platform::Services().profile->ReadString(ConfigFilePath(), QStringLiteral("Schedule"),
+                                                                 QStringLiteral("Hours"), QString()).trimmed();
+    AppSettings.SilentMinutes = std::max<int32_t>(ReadInteger("SilentMinutes", 0, QStringLiteral("Alerts")), 0);
+    AppSettings.ClipPercent = std::clamp<int32_t>(ReadInteger("ClipPercent", 1, QStringLiteral("Alerts")), 0, 100);
 }
 
 QString ProtectConfigFile() {

@@ -31,6 +31,14 @@ struct TAppSettings {
     // many minutes counted from midnight; 0 (off) .. kMaxTakeMinutes. Takes
     // are split before the WAV limit whatever it says.
     int32_t MaxTakeMinutes = 0;
+    // [Schedule] Hours: when takes may be made ("Mon-Fri 08:00-18:00, …");
+    // empty: always. Parsed (and a malformed value refused) by the session.
+    QString Hours;
+    // [Alerts] SilentMinutes: quiet that long inside the hours is an alarm; 0: off.
+    int32_t SilentMinutes = 0;
+    // [Alerts] ClipPercent: more than this share of a minute's blocks at
+    // full scale is an alarm; 0: off.
+    int32_t ClipPercent = 1;
 };
 constexpr int32_t kMaxPreRollMs = 5000;
 constexpr int32_t kMaxTakeMinutes = 24 * 60;

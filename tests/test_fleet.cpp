@@ -193,6 +193,9 @@ TEST(Heartbeat, WritesTheRoomsStateAndItsFailuresAreTheArchives) {
     state.disk = "ok";
     state.lastTake = "PLEN20261207201500.wav";
     state.lastTakeSeconds = 12.5;
+    state.silentSince = QDateTime(QDate(2026, 12, 7), QTime(14, 5), Qt::OffsetFromUTC, 3600);
+    state.hours = "recording hours: until 18:00";
+    state.hoursChange = QDateTime(QDate(2026, 12, 7), QTime(18, 0), Qt::OffsetFromUTC, 3600);
     beat.Update(state);
     beat.Start();
     ASSERT_TRUE(WaitUntil([&] { return archive.CurrentStatus().state == ArchiveState::Refused; }, 5000));
@@ -219,6 +222,10 @@ TEST(Heartbeat, WritesTheRoomsStateAndItsFailuresAreTheArchives) {
     EXPECT_EQ(o["disk"], "ok");
     EXPECT_EQ(o["archive"].toObject()["state"], "ok");
     EXPECT_EQ(o["last_take"].toObject()["seconds"], 12.5);
+    EXPECT_EQ(o["silent_since"], "2026-12-07T14:05:00+01:00");
+    EXPECT_EQ(o["clipping"], false);
+    EXPECT_EQ(o["hours"].toObject()["until"], "2026-12-07T18:00:00+01:00");
+    EXPECT_EQ(o["hours"].toObject()["inside"], true);
     EXPECT_TRUE(QDateTime::fromString(o["time"].toString(), Qt::ISODate).isValid());
 }
 

@@ -256,4 +256,67 @@ TEST_F(SessionTest, WhatHangsFromTheSessionGoesWhileItsPartsAreWhole) {
     EXPECT_TRUE(listed);
 }
 
+TEST_F(SessionTest, TakesOnlyInsideTheHoursAndTheSoundAlarmsAreSaid) {
+    // The fake clock says Monday 09:05.
+    AppSettings.Hours = QStringLiteral("Mon 09:00-09:10");
+    AppSettings.SilentMinutes = 1;
+    std::vector<SoundAlarm> alarms;
+    QStringList hours;
+    QObject::connect(session.get(), &RecorderSession::soundAlarm,
+                     [&alarms](SoundAlarm a, const QString&) { alarms.push_back(a); });
+    QObject::connect(session.get(), &RecorderSession::hoursChanged,
+                     [&hours](bool, const QString& state) { hours << state; });
+    session->StartCapture();
+    EXPECT_EQ(hours, QStringList{"recording hours: until 09:10"});
+
+    Feed(0, 1);
+    env.clock.now = env.clock.now.addSecs(61);
+    Feed(0, 1);
+    ASSERT_EQ(alarms, std::vector<SoundAlarm>{SoundAlarm::Silent});
+    EXPECT_EQ(session->SilentSince().time(), QTime(9, 5));
+    Feed(32767, 7);  // a full-scale square wave: 7 blocks are over 1 % of a minute
+    EXPECT_EQ(alarms, (std::vector<SoundAlarm>{SoundAlarm::Silent, SoundAlarm::SoundBack, SoundAlarm::Clipping}));
+    EXPECT_TRUE(session->Clipping());
+    ASSERT_TRUE(session->Record().Recording);
+
+    // The end of the hours ends the take by the usual rules (over ten
+    // seconds: kept), and no take opens outside them.
+    Feed(3000, 120);
+    env.clock.now = QDateTime(QDate(2026, 12, 7), QTime(9, 10));
+    session->CheckHours();
+    EXPECT_EQ(hours.last(), "outside recording hours: next Mon 09:00");
+    Feed(3000, 1);
+    ASSERT_EQ(takes.size(), 2u);
+    EXPECT_EQ(takes.back().first, TakeEvent::Kept);
+    Feed(0, 3);
+    Feed(3000, 20);
+    EXPECT_EQ(takes.size(), 2u);
+    EXPECT_FALSE(session->InsideHours());
+}
+
+TEST_F(SessionTest, ManualModeRecordsWithTheHoursAndAMalformedValueRecordsAlways) {
+    AppSettings.ManualMode = true;
+    AppSettings.Hours = QStringLiteral("Mon 09:00-09:10");
+    session->StartCapture();
+    Feed(0, 2);
+    ASSERT_TRUE(session->Record().Recording);
+    env.clock.now = QDateTime(QDate(2026, 12, 7), QTime(9, 10));
+    session->CheckHours();
+    Feed(0, 1);
+    EXPECT_FALSE(session->Record().Recording);
+    ASSERT_EQ(takes.size(), 2u);
+    EXPECT_EQ(takes.back().first, TakeEvent::Deleted);  // under ten seconds
+
+    QStringList refused;
+    QObject::connect(session.get(), &RecorderSession::settingRefused,
+                     [&refused](const QString& line) { refused << line; });
+    AppSettings.ManualMode = false;
+    AppSettings.Hours = QStringLiteral("Mon-Fry 09:00-09:10");
+    session->ApplySettings();
+    ASSERT_EQ(refused.size(), 1);
+    EXPECT_TRUE(refused[0].contains("'Fry'")) << refused[0].toStdString();
+    EXPECT_TRUE(session->InsideHours());
+    OpenTake();
+}
+
 }  // namespace

@@ -218,6 +218,21 @@ TEST_F(WebTest, ListsTakesNewestFirstWithTheOneBeingWritten) {
     EXPECT_EQ(status["input"].toString(), "listening");
     EXPECT_EQ(status["disk"].toString(), "ok");
     EXPECT_GT(status["free_bytes"].toInteger(), 0);
+    EXPECT_FALSE(status.contains("silent_since"));
+    EXPECT_FALSE(status.contains("hours"));
+
+    state.silentSince = QDateTime(QDate(2026, 12, 7), QTime(14, 5));
+    state.clipping = true;
+    state.hours = "outside recording hours: next Mon 08:00";
+    state.insideHours = false;
+    state.hoursChange = QDateTime(QDate(2026, 12, 14), QTime(8, 0));
+    server_->PublishState(state);
+    const QJsonObject alarms =
+        QJsonDocument::fromJson(QByteArray::fromStdString(client_->Get("/api/status")->body)).object();
+    EXPECT_EQ(alarms["silent_since"].toString(), "2026-12-07T14:05:00");
+    EXPECT_TRUE(alarms["clipping"].toBool());
+    EXPECT_EQ(alarms["hours"].toObject()["next"].toString(), "2026-12-14T08:00:00");
+    EXPECT_EQ(alarms["hours"].toObject()["state"].toString(), state.hours);
 }
 
 TEST_F(WebTest, ServesTakesWithRangesAndPeaks) {

@@ -38,7 +38,8 @@ void EventStream::PublishState(const LiveState& next) {
         const LiveState& s = state_;
         const bool changed = s.listening != next.listening || s.recording != next.recording || s.take != next.take ||
                              s.input != next.input || s.disk != next.disk ||
-                             s.archive != next.archive || s.archiveQueued != next.archiveQueued;
+                             s.archive != next.archive || s.archiveQueued != next.archiveQueued ||
+                             s.silentSince != next.silentSince || s.clipping != next.clipping || s.hours != next.hours;
         state_ = next;
         const Clock::time_point now = Clock::now();
         if (changed) {
@@ -90,6 +91,12 @@ QJsonObject EventStream::StatusLocked() const {
         o.insert("archive", QJsonObject{{"state", state_.archive},
                                         {"queued", state_.archiveQueued},
                                         {"queued_bytes", state_.archiveQueuedBytes}});
+    o.insert("clipping", state_.clipping);
+    if (state_.silentSince.isValid()) o.insert("silent_since", state_.silentSince.toString(Qt::ISODate));
+    if (!state_.hours.isEmpty())
+        o.insert("hours", QJsonObject{{"inside", state_.insideHours},
+                                      {"state", state_.hours},
+                                      {state_.insideHours ? "until" : "next", state_.hoursChange.toString(Qt::ISODate)}});
     if (state_.recording) {
         o.insert("take", state_.take);
         o.insert("take_start", state_.takeStart.toString(Qt::ISODate));

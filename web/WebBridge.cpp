@@ -51,6 +51,11 @@ LiveState Sample(RecorderSession& session, const QDateTime& takeStart) {
         s.archiveQueued = a.queued;
         s.archiveQueuedBytes = a.queuedBytes;
     }
+    s.silentSince = session.SilentSince();
+    s.clipping = session.Clipping();
+    s.hours = session.HoursState();
+    s.insideHours = session.InsideHours();
+    s.hoursChange = session.HoursChange();
     return s;
 }
 
@@ -162,6 +167,19 @@ WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* pa
     QObject::connect(&session, &RecorderSession::diskStateChanged, server,
                      [stateChanged](DiskState state, const QString& detail) {
                          stateChanged(QStringLiteral("disk"), DiskStateName(state), detail);
+                     });
+    QObject::connect(&session, &RecorderSession::hoursChanged, server,
+                     [stateChanged](bool inside, const QString& state) {
+                         stateChanged(QStringLiteral("hours"), inside ? QStringLiteral("inside") : QStringLiteral("outside"),
+                                      state);
+                     });
+    QObject::connect(&session, &RecorderSession::soundAlarm, server,
+                     [stateChanged](SoundAlarm alarm, const QString& detail) {
+                         static const char* const kNames[] = {"silent", "sound_back", "silence_ended", "clipping",
+                                                              "clipping_over"};
+                         const bool clip = alarm == SoundAlarm::Clipping || alarm == SoundAlarm::ClippingOver;
+                         stateChanged(clip ? QStringLiteral("clipping") : QStringLiteral("silence"),
+                                      QLatin1String(kNames[static_cast<int>(alarm)]), detail);
                      });
     // A few samples a second of the level and the state; the administrator
     // password may change in the settings dialog.

@@ -75,6 +75,11 @@ struct LiveState {
     QString archive;         // archive state text, e.g. "ok", "refused: CODE"; empty: no archive
     int archiveQueued = 0;
     qint64 archiveQueuedBytes = 0;
+    QDateTime silentSince;   // local; invalid when not silent
+    bool clipping = false;
+    QString hours;           // "recording hours: until 18:00", …; empty when always
+    bool insideHours = true;
+    QDateTime hoursChange;   // local: the end of the hours or the next start
 };
 
 class WebServer : public QObject {

@@ -110,6 +110,54 @@
         <source>录音音量</source>
         <translation>Recording volume</translation>
     </message>
+    <message>
+        <source>周一</source>
+        <translation>Mon</translation>
+    </message>
+    <message>
+        <source>周二</source>
+        <translation>Tue</translation>
+    </message>
+    <message>
+        <source>周三</source>
+        <translation>Wed</translation>
+    </message>
+    <message>
+        <source>周四</source>
+        <translation>Thu</translation>
+    </message>
+    <message>
+        <source>周五</source>
+        <translation>Fri</translation>
+    </message>
+    <message>
+        <source>周六</source>
+        <translation>Sat</translation>
+    </message>
+    <message>
+        <source>周日</source>
+        <translation>Sun</translation>
+    </message>
+    <message>
+        <source>未在录音：录音时段外，下次 %1</source>
+        <translation>Not recording: outside the recording hours, next %1</translation>
+    </message>
+    <message>
+        <source>无声：自 %1 起没有声音</source>
+        <translation>Silent since %1</translation>
+    </message>
+    <message>
+        <source>削波：输入电平过高</source>
+        <translation>Clipping: the input level is too high</translation>
+    </message>
+    <message>
+        <source>录音时段设置无效，一直录音：%1</source>
+        <translation>Recording hours not understood, recording always: %1</translation>
+    </message>
+    <message>
+        <source>（录音时段至 %1）</source>
+        <translation> (recording hours until %1)</translation>
+    </message>
 </context>
 <context>
     <name>TForm3</name>

@@ -30,6 +30,9 @@ const TEXTS = {
   download: ['下载', 'download'],
   cannotReadRooms: ['读取房间失败', 'cannot read the rooms'],
   cannotReadTakes: ['读取录音失败', 'cannot read the takes'],
+  silentSince: ['无声，自', 'silent since'],
+  clipping: ['削波', 'clipping'],
+  outsideHours: ['录音时段外', 'outside recording hours'],
 };
 function text(key) { return TEXTS[key][english ? 1 : 0]; }
 document.title = text('title');
@@ -66,6 +69,10 @@ function showRooms() {
     if (r.heartbeat) {
       state.append(el('span', r.listening ? 'on' : '', text(r.listening ? 'listening' : 'notListening')));
       if (r.recording) state.append(' ', el('span', 'rec', text('recording')));
+      // The alarms in the room's own local time, as its heartbeat gives it.
+      if (r.silent_since) state.append(' ', el('span', 'alarm', text('silentSince') + ' ' + String(r.silent_since).substring(11, 16)));
+      if (r.clipping) state.append(' ', el('span', 'alarm', text('clipping')));
+      if (r.hours && !r.hours.inside) state.append(' ', el('span', 'off-hours', text('outsideHours')));
       const archive = r.archive || {};
       state.append(el('div', '', text('input') + ': ' + (r.input || '–') + ' · ' + text('disk') + ': ' +
         (r.disk || '–') + ' · ' + text('archive') + ': ' + (archive.state || '–') +

@@ -36,6 +36,11 @@ const TEXTS = {
   inUse: ['正在录音或播放', 'the take is in use'],
   tooMany: ['请稍后再试', 'too many attempts, wait a moment'],
   notDeleted: ['删除失败', 'not deleted'],
+  silentSince: ['无声，自 %s', 'silent since %s'],
+  clipping: ['削波', 'clipping'],
+  hoursUntil: ['录音时段：至 %s', 'recording hours: until %s'],
+  hoursNext: ['录音时段外：下次 %s', 'outside recording hours: next %s'],
+  days: [['周一', '周二', '周三', '周四', '周五', '周六', '周日'], ['Mon', 'Tue', 'Wed', 'Thu', 'Fri', 'Sat', 'Sun']],
 };
 function text(key) { return TEXTS[key][english ? 1 : 0]; }
 function showTexts(root) {
@@ -82,8 +87,33 @@ function showState(s) {
     archive.classList.toggle('bad', s.archive.state !== 'ok');
   }
   if ('free_bytes' in s) $('free').textContent = bytesText(s.free_bytes);
+  showAlarms(s);
   showLevel(s.level);
   tick();
+}
+// The recorder's own local time ("2026-12-08T18:00:00"), as it stands, not
+// moved into the browser's time zone.
+function hhmm(iso) { return String(iso || '').substring(11, 16); }
+function dayAndTime(iso) {
+  const d = String(iso || '').substring(0, 10).split('-').map(Number);
+  const day = (new Date(Date.UTC(d[0], d[1] - 1, d[2])).getUTCDay() + 6) % 7;
+  return (text('days')[day] || '') + ' ' + hhmm(iso);
+}
+function showAlarms(s) {
+  const alarms = [];
+  if (s.silent_since) alarms.push(text('silentSince').replace('%s', hhmm(s.silent_since)));
+  if (s.clipping) alarms.push(text('clipping'));
+  const box = $('alarms');
+  box.hidden = !alarms.length;
+  box.textContent = alarms.join(' · ');
+  const hours = $('hours');
+  hours.hidden = !s.hours;
+  if (s.hours) {
+    hours.querySelector('b').textContent = english ? s.hours.state
+      : s.hours.inside ? text('hoursUntil').replace('%s', dayAndTime(s.hours.until))
+        : text('hoursNext').replace('%s', dayAndTime(s.hours.next));
+    hours.classList.toggle('bad', !s.hours.inside);
+  }
 }
 function showLevel(level) { $('level').style.width = Math.max(0, Math.min(100, level | 0)) + '%'; }
 function tick() {
@@ -256,7 +286,12 @@ function connect() {
   const events = new EventSource('/api/events');
   events.onopen = () => { $('link').className = 'on'; loadTakes(); refreshStatus(); };
   events.onerror = () => { $('link').className = 'off'; };
-  events.addEventListener('state', (e) => showState(JSON.parse(e.data)));
+  // A state event is the whole status, or one change ({what, state, detail})
+  // that the status sent with it already shows.
+  events.addEventListener('state', (e) => {
+    const s = JSON.parse(e.data);
+    if (!('what' in s)) showState(s);
+  });
   events.addEventListener('level', (e) => showLevel(JSON.parse(e.data).level));
   events.addEventListener('take', () => loadTakes());
 }
