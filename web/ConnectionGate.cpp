@@ -13,7 +13,6 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
-#include <regex>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
@@ -30,6 +29,9 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <QRegularExpression>
+#include <QString>
 
 #include <httplib.h>
 
@@ -268,7 +270,7 @@ std::string_view Trimmed(std::string_view s) {
 // A head that cannot be read this way goes on to the library, which answers
 // it 400; it may read nothing beyond the head.
 Verdict Judge(std::string_view head, const ConnectionGate::Limits& limits,
-              const std::vector<std::regex>& bodyPatterns) {
+              const std::vector<QRegularExpression>& bodyPatterns) {
     Verdict v;
     const size_t lineEnd = head.find("\r\n");
     const std::string_view line = head.substr(0, lineEnd);
@@ -305,7 +307,7 @@ Verdict Judge(std::string_view head, const ConnectionGate::Limits& limits,
     if (chunked) return refuse(400, "a body is accepted only with its Content-Length\n");
     if (lengthBad) return refuse(400, "bad Content-Length\n");
     for (size_t i = 0; i < limits.bodies.size(); ++i) {
-        if (method != limits.bodies[i].method || !std::regex_match(path, bodyPatterns[i])) continue;
+        if (method != limits.bodies[i].method || !bodyPatterns[i].match(QString::fromStdString(path)).hasMatch()) continue;
         if (length > limits.bodies[i].maxBytes) return refuse(413, "request body too large\n");
         v.bodyBytes = static_cast<size_t>(length);
         return v;
@@ -324,7 +326,7 @@ struct ConnectionGate::Impl {
     Limits limits;
     SSL_CTX* tls;
     Serve serve;
-    std::vector<std::regex> bodyPatterns;
+    std::vector<QRegularExpression> bodyPatterns;
     std::atomic<long> held{0};  // connections alive, wherever they are
     long most = 0;
 
@@ -411,7 +413,8 @@ ConnectionGate::ConnectionGate(const Limits& limits, SSL_CTX* tls, Serve serve) 
     d_->limits = limits;
     d_->tls = tls;
     d_->serve = std::move(serve);
-    for (const BodyRoute& route : limits.bodies) d_->bodyPatterns.emplace_back(route.pattern);
+    for (const BodyRoute& route : limits.bodies)
+        d_->bodyPatterns.emplace_back(QRegularExpression::anchoredPattern(QString::fromStdString(route.pattern)));
     d_->most = MostConnections(limits);
 }
 
