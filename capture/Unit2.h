@@ -108,7 +108,8 @@ public:
     // The end by StopInput: an open recording is closed and kept (every
     // file of it).
     void EndRecordingByStop();
-    // The open take's file could not be created: the take ends as a deleted one.
+    // The open take's file could not be created: the take ends as a deleted
+    // one (a split take's earlier files stay).
     void AbandonTake();
 
     // Sound that no take holds because the writer had fallen behind: raised
