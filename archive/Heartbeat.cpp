@@ -4,6 +4,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cstdlib>
+
 #include "archive/S3Client.h"
 #include "archive/StoreAccess.h"
 #include "platform/Http.h"
@@ -17,6 +19,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Another machine's heartbeat counts when it is this recent.
+constexpr qint64 kSharedWithinSeconds = 300;
 
 QDateTime NowUtc() {
     platform::Clock* clock = platform::Services().clock;
@@ -140,8 +145,12 @@ bool Heartbeat::Write(const HeartbeatState& state, Clock::time_point deadline) {
         read.cancelled = cancelled;
         const S3Result found = client.Request(std::move(read), Key(), {}, QByteArray());
         if (found.kind == S3Result::Kind::Ok) {
-            const QString other = QJsonDocument::fromJson(found.response.body).object().value("machine").toString();
-            if (!other.isEmpty() && other != config_.machine) archive_->PrefixShared();
+            const QJsonObject other = QJsonDocument::fromJson(found.response.body).object();
+            const QString machine = other.value("machine").toString();
+            // A machine this one replaced wrote its last heartbeat long ago.
+            const QDateTime written = QDateTime::fromString(other.value("time").toString(), Qt::ISODate);
+            const bool recent = !written.isValid() || std::abs(written.secsTo(NowUtc())) < kSharedWithinSeconds;
+            if (!machine.isEmpty() && machine != config_.machine && recent) archive_->PrefixShared();
         }
     }
     platform::HttpRequest request;

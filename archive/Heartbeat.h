@@ -6,8 +6,9 @@
 // reported to the archive, whose state then shows it.
 //
 // The document names this machine by its identity; before each write the
-// one in the store is read, and another machine's identity there is told to
-// the archive (Archiver::PrefixShared).
+// one in the store is read, and another machine's identity there, written
+// in the last 5 minutes (not a machine this one replaced), is told to the
+// archive (Archiver::PrefixShared).
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>

@@ -376,7 +376,9 @@ TEST_F(ArchiverTest, HeartbeatCarriesTheMachineAndFindsAnotherOne) {
     });
     std::atomic<bool> other{false};
     auto http = std::make_shared<ScriptedHttp>([&](const platform::HttpRequest& r) {
-        if (r.method == "GET") return Answer(200, other ? "{\"machine\":\"bbbb\"}" : "{\"machine\":\"aaaa\"}");
+        // The machine this one replaced, long ago; then another one now.
+        if (r.method == "GET")
+            return Answer(200, other ? "{\"machine\":\"bbbb\"}" : "{\"machine\":\"cccc\",\"time\":\"2020-01-01T00:00:00Z\"}");
         return Answer(200);
     });
     Heartbeat::Timing timing;
