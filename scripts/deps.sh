@@ -47,7 +47,7 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 echo "Installing: ${missing[*]}"
 $SUDO apt-get update -qq
-# dpkg need not sync every unpacked file to the disk: a machine that loses
-# power while installing installs again.
+# dpkg does not sync each unpacked file to the disk (much of the time of a
+# fresh machine's installs); after a power cut during them, install again.
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
   -o Dpkg::Options::=--force-unsafe-io "${missing[@]}" >/dev/null

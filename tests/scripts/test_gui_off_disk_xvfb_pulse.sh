@@ -88,7 +88,7 @@ done
 grep -q "openat(.*record/$name.*O_RDONLY" "$work/trace" || { import -window root "$work/shot.png" 2>/dev/null; fail "playing the take opened no file"; }
 click $((113 + 14)) $((74 + 8))       # Image9, stop playing
 code=""
-for _ in $(seq 50); do   # until the reader has let go of the file
+for _ in $(seq 150); do   # until the reader has let go of the file
   code=$(curl -s -o /dev/null -w '%{http_code}' -u admin:gui-disk-pw -X DELETE "http://127.0.0.1:$port/takes/$name")
   [ "$code" = 409 ] || break
   sleep 0.1

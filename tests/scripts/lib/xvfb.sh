@@ -10,14 +10,16 @@
 # window tests started at the same moment each get a display of their own.
 
 # run_in_xvfb COMMAND ARGS...: COMMAND on a new display; its exit code. When it
-# fails, the server's own messages follow on standard error.
+# fails, the server's own messages follow on standard error. Safe in a shell
+# with set -e.
 run_in_xvfb() {
   local dir server display="" rc=0 _
   dir=$(mktemp -d /tmp/somora-xvfb.XXXXXX)
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -noreset -nolisten tcp 3>"$dir/display" 2>"$dir/log" &
+  : >"$dir/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -noreset -nolisten tcp 3>"$dir/display" >"$dir/log" 2>&1 &
   server=$!
   for _ in $(seq 100); do
-    display=$(head -n 1 "$dir/display")
+    display=$(head -n 1 "$dir/display") || true
     [ -n "$display" ] && break
     kill -0 "$server" 2>/dev/null || break
     sleep 0.1
@@ -28,8 +30,8 @@ run_in_xvfb() {
   else
     DISPLAY=:$display "$@" || rc=$?
   fi
-  kill "$server" 2>/dev/null
-  wait "$server" 2>/dev/null
+  kill "$server" 2>/dev/null || true
+  wait "$server" 2>/dev/null || true
   if [ "$rc" -ne 0 ] && [ -s "$dir/log" ]; then sed 's/^/  Xvfb: /' "$dir/log" >&2; fi
   rm -rf "$dir"
   return "$rc"
