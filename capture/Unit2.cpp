@@ -148,4 +148,5 @@ void TFRecord::HandleAnalysedBlock(const int16_t* block, const BlockResult& resu
     if (BandsShown) std::copy(std::begin(result.bands), std::end(result.bands), BandLevels);
     Level = static_cast<int32_t>(std::nearbyint(result.level));
     ControlStep(result.level, block);
+    if (OnBlock) OnBlock(block, kBlockFrames, SampleRate);
 }

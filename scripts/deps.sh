@@ -14,6 +14,7 @@ PACKAGES=(
   espeak-ng sox xvfb xauth x11-utils xdotool imagemagick time
   libcpp-httplib-dev chromium chromium-driver curl jq e2fsprogs
   libssl-dev openssl libcurl4-openssl-dev flac strace
+  libopusenc-dev libopus-dev opus-tools prometheus-cpp-dev prometheus
   lintian appstream
   ceph-mon ceph-osd radosgw ceph-common s3cmd iproute2 python3-boto3
 )

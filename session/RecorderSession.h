@@ -100,6 +100,11 @@ public:
     DiskState Disk() const { return disk_; }
     // Frames of sound lost to overruns since the start.
     int64_t FramesLost() const { return framesLost_; }
+    // Hands every block of the line input to `tap` on the GUI thread (the
+    // live stream); `tap` must return at once. Empty: none.
+    void SetBlockTap(std::function<void(const int16_t* block, int frames, int rate)> tap);
+    // Alert messages the webhook took since the start (0 without alerts).
+    int64_t AlertsSent() const;
 
     // The archive ([Archive] in config.ini), null when there is none.
     Archiver* Archive() const { return archiver_.get(); }

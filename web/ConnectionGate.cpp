@@ -71,8 +71,9 @@ bool AddressOf(const sockaddr_storage& a, std::string* ip, int* port) {
 }
 
 struct Connection {
-    explicit Connection(int socket) : fd(socket) {}
+    Connection(int socket, std::atomic<int>& openCount) : fd(socket), open(openCount) { ++open; }
     ~Connection() {
+        --open;
         if (ssl) {
             // A TLS connection that failed gets no closing alert.
             if (handshaken && !broken) SSL_shutdown(ssl);
@@ -87,6 +88,7 @@ struct Connection {
     bool HeadComplete() const { return in.find("\r\n\r\n", pos) != std::string::npos; }
 
     int fd;
+    std::atomic<int>& open;
     SSL* ssl = nullptr;
     bool fresh = true;       // not yet set up by the waiting thread
     bool handshaken = false;
@@ -186,6 +188,7 @@ struct ConnectionGate::Impl {
     int wake = -1;
     std::thread door;
     std::atomic<bool> stopping{false};
+    std::atomic<int> open{0};
 
     std::mutex mutex;  // guards `incoming`
     std::vector<Owned> incoming;                    // new, and back from a worker
@@ -203,7 +206,7 @@ struct ConnectionGate::Impl {
         std::unordered_map<std::string, int> byAddress;
         int perAddress = INT_MAX;
     };
-    Pool general, events;
+    Pool general, events, live;
 
     void Wake() {
         const uint64_t one = 1;
@@ -260,20 +263,23 @@ bool ConnectionGate::Start() {
         d.general.threads.emplace_back([&d] { d.WorkerLoop(d.general); });
     for (int i = 0; i < std::max(1, d.limits.eventWorkers); ++i)
         d.events.threads.emplace_back([&d] { d.WorkerLoop(d.events); });
+    for (int i = 0; i < d.limits.liveWorkers; ++i) d.live.threads.emplace_back([&d] { d.WorkerLoop(d.live); });
     return true;
 }
 
 void ConnectionGate::Admit(int socket) {
-    auto c = std::make_unique<Connection>(socket);
+    auto c = std::make_unique<Connection>(socket, d_->open);
     d_->Hand(std::move(c));
 }
+
+int ConnectionGate::OpenConnections() const { return d_->open.load(); }
 
 void ConnectionGate::Stop() {
     Impl& d = *d_;
     if (d.stopping.exchange(true)) return;
     if (d.wake >= 0) d.Wake();
     if (d.door.joinable()) d.door.join();
-    for (Impl::Pool* pool : {&d.general, &d.events}) {
+    for (Impl::Pool* pool : {&d.general, &d.events, &d.live}) {
         {
             std::lock_guard lock(pool->mutex);
             pool->stop = true;
@@ -446,8 +452,20 @@ void ConnectionGate::Impl::Answer(Connection& c, const char* text, size_t size) 
 void ConnectionGate::Impl::Dispatch(Owned c) {
     static const std::string kEvents = "GET /api/events";
     const std::string_view head(c->in.data() + c->pos, c->Buffered());
-    const bool stream = head.size() > kEvents.size() && head.compare(0, kEvents.size(), kEvents) == 0 &&
-                        (head[kEvents.size()] == ' ' || head[kEvents.size()] == '?');
+    auto asks = [&head](std::string_view path) {
+        return head.size() > path.size() && head.compare(0, path.size(), path) == 0 &&
+               (head[path.size()] == ' ' || head[path.size()] == '?');
+    };
+    const bool stream = asks(kEvents);
+    if (limits.liveWorkers > 0 && asks("GET /live.ogg")) {
+        // A live listener holds a worker of its own for as long as it listens.
+        if (Push(live, c, static_cast<size_t>(limits.liveWorkers))) return;
+        static const char kNoRoom[] =
+            "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nContent-Type: text/plain\r\n"
+            "Content-Length: 24\r\nConnection: close\r\n\r\ntoo many live listeners\n";
+        Answer(*c, kNoRoom, sizeof kNoRoom - 1);
+        return;
+    }
     if (!stream) {
         if (Push(general, c, static_cast<size_t>(limits.workers + limits.maxWaiting))) return;
         static const char kFull[] =

@@ -26,6 +26,7 @@ public:
     struct Limits {
         int workers = 8;            // for every request but event streams, half of them for one address
         int eventWorkers = 4;       // event streams open at once
+        int liveWorkers = 0;        // live listeners (GET /live.ogg) at once; 0: that path is no stream
         int maxWaiting = 512;       // connections waiting for a request head
         int maxWaitingPerAddress = 128;
         int headMs = 10000;         // from the connection to its first request head
@@ -48,6 +49,8 @@ public:
     // Closes every connection; a request being served ends first (at most
     // one read or write later).
     void Stop();
+    // Connections accepted and not yet closed; any thread.
+    int OpenConnections() const;
 
 private:
     struct Impl;
