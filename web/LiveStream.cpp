@@ -205,6 +205,11 @@ void LiveStream::Serve(httplib::Response& res) {
         listeners_.store(static_cast<int>(open_.size()), std::memory_order_relaxed);
         wanted_.store(true, std::memory_order_release);
     }
+    // A stream has no ranges: a player's "bytes=0-" gets the whole stream
+    // as 200 (the library would call it 206, without a Content-Range, which
+    // a browser refuses).
+    res.status = 200;
+    res.set_header("Accept-Ranges", "none");
     res.set_header("Cache-Control", "no-store");
     res.set_header("X-Accel-Buffering", "no");
     res.set_chunked_content_provider(

@@ -31,9 +31,11 @@ class LiveStream {
 public:
     struct Limits {
         int maxListeners = 16;
-        size_t queueBytes = 64 * 1024;  // a listener's pages not yet sent (about 8 s)
+        size_t queueBytes = 128 * 1024;  // a listener's pages not yet sent (about 8 s)
         size_t handOffBlocks = 32;      // blocks waiting for the encoder
-        int bitrate = 64000;
+        // Constant; Chromium's player reads a stream 32 KB at a time, so
+        // 16 KB/s lets it start within about 2 s and keep playing.
+        int bitrate = 128000;
         int pageMs = 100;
         // How long a listener's worker waits for pages before it looks again
         // whether the stream was closed.
