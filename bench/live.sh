@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The live stream (/live.ogg) of the headless recorder at 44.1 kHz beside a
 # private sound server:
-# - latency: from a tone burst played into the line input to the arrival at
+# - latency: from each of eight tone bursts played into the line input to the
+#   arrival at
 #   a client of the Ogg page that holds its first loud sample (the page found
 #   by its granule position after decoding the kept stream with opusdec);
-#   the burst's start is taken as the moment paplay was started, so the
-#   figure includes the sound server's own latency (tens of ms);
+#   the burst's start is taken as a second after paplay was started (the
+#   burst follows a second of silence), so the figure includes the sound
+#   server's own latency;
 # - the recorder's CPU share (sum over its threads of /proc/PID/task/*/schedstat)
 #   with 0, 1 and 16 listeners (curl into /dev/null), and its peak memory
 #   (VmHWM) after all of them.
@@ -41,7 +43,7 @@ trap cleanup EXIT
 mkdir -p "$dir/app/record" "$dir/runtime" "$dir/config"
 chmod 700 "$dir/runtime"
 copy_program "$exe" "$dir/app"
-printf '[Settings]\nSamplingRate=44100\nManualMode=1\n[Web]\nListen=127.0.0.1:0\n' >"$dir/app/config.ini"
+printf '[Settings]\nSamplingRate=44100\nManualMode=1\nAGC=0\nRecordingVolume=100\n[Web]\nListen=127.0.0.1:0\n' >"$dir/app/config.ini"
 server="unix:${PULSE_RUNTIME_PATH:-$XDG_RUNTIME_DIR/pulse}/native"
 run_program "$dir" "$server" --headless >"$dir/out.log" 2>"$dir/err.log" &
 pid=$!
@@ -51,7 +53,11 @@ port=${url##*:}
 port=${port%/}
 
 # --- Latency, five bursts.
-sox -n -r 44100 -c 2 -b 16 "$dir/burst.wav" synth 0.3 sine 1000 gain -6
+# A second of silence first: the sound server starts a short stream late or
+# not at all until its buffer is full.
+sox -n -r 44100 -c 2 -b 16 "$dir/tone.wav" synth 0.3 sine 1000 gain -6
+sox -n -r 44100 -c 2 -b 16 "$dir/lead.wav" trim 0 1
+sox "$dir/lead.wav" "$dir/tone.wav" "$dir/burst.wav"
 python3 - "$port" "$dir" <<'PY'
 import http.client, os, struct, subprocess, sys, time, wave
 port, folder = int(sys.argv[1]), sys.argv[2]
@@ -70,10 +76,10 @@ def read_for(seconds):
         arrivals.append((len(data), time.monotonic()))
 read_for(2.0)
 plays = []
-for _ in range(5):
-    plays.append(time.monotonic())
+for _ in range(8):
+    plays.append(time.monotonic() + 1.0)  # the tone after the second of silence
     subprocess.Popen(['paplay', '-d', 'venue', os.path.join(folder, 'burst.wav')])
-    read_for(2.5)
+    read_for(3.0)
 conn.close()
 ogg = os.path.join(folder, 'live.ogg')
 open(ogg, 'wb').write(data)
@@ -95,18 +101,27 @@ head = data.find(b'OpusHead')
 preskip = struct.unpack_from('<H', data, head + 10)[0]
 def arrival(offset):
     return next(t for end, t in arrivals if end >= offset)
-latencies, cursor = [], 0
-for played in plays:
-    # The first loud sample after the silence before this burst.
-    while cursor < len(samples) and abs(samples[cursor]) < 3000: cursor += 1
-    if cursor >= len(samples): break
-    granule = cursor + preskip
-    end = next(e for e, g in pages if g >= granule)
-    latencies.append(arrival(end) - played)
-    cursor += int(0.3 * 48000) + 4800  # past this burst
+loud = max(abs(v) for v in samples) / 4
+if loud < 300:
+    raise SystemExit('live: the bursts did not reach the stream (peak %d)' % (loud * 4))
+# Each burst's onset in the stream (loud after at least half a second of
+# quiet), matched to the last burst played before its page arrived.
+latencies, last = [], -48000
+for i, v in enumerate(samples):
+    if abs(v) < loud:
+        continue
+    if i - last > 24000:
+        end = next(e for e, g in pages if g >= i + preskip)
+        came = arrival(end)
+        before = [p for p in plays if 0 <= came - p < 2.4]
+        if before:
+            latencies.append(came - max(before))
+    last = i
+if not latencies:
+    raise SystemExit('live: no burst found in the stream')
 latencies.sort()
-print('latency line input -> client: %s s (median %.3f, max %.3f, %d bursts); %d pages, %.1f kbit/s' % (
-    ' '.join('%.3f' % l for l in latencies), latencies[len(latencies) // 2], latencies[-1], len(latencies),
+print('latency line input -> client: %s s (median %.3f, max %.3f, %d of %d bursts); %d pages, %.1f kbit/s' % (
+    ' '.join('%.3f' % l for l in latencies), latencies[len(latencies) // 2], latencies[-1], len(latencies), len(plays),
     len(pages), len(data) * 8 / 1000 / (arrivals[-1][1] - arrivals[0][1])))
 PY
 

@@ -32,7 +32,7 @@ public:
     struct Limits {
         int maxListeners = 16;
         size_t queueBytes = 128 * 1024;  // a listener's pages not yet sent (about 8 s)
-        size_t handOffBlocks = 32;      // blocks waiting for the encoder
+        size_t handOffBlocks = 64;      // blocks waiting for the encoder (about 3 s)
         // Constant; Chromium's player reads a stream 32 KB at a time, so
         // 16 KB/s lets it start within about 2 s and keep playing.
         int bitrate = 128000;
