@@ -2,9 +2,9 @@
 # The live stream (/live.ogg) of the headless recorder at 44.1 kHz beside a
 # private sound server:
 # - latency: from each of eight tone bursts played into the line input to the
-#   arrival at
-#   a client of the Ogg page that holds its first loud sample (the page found
-#   by its granule position after decoding the kept stream with opusdec);
+#   arrival at a client of the Ogg page that holds its first loud sample (the
+#   page found by its granule position after decoding the kept stream with
+#   opusdec);
 #   the burst's start is taken as a second after paplay was started (the
 #   burst follows a second of silence), so the figure includes the sound
 #   server's own latency;
