@@ -100,7 +100,8 @@ struct WebServer::Impl {
     RequestGuard guard;
     EventStream events;
     TakeCatalogue catalogue;
-    // Before the host, which ends the listeners' workers first.
+    // Declared before the host, which therefore goes first, with the
+    // workers that serve the listeners.
     LiveStream live;
     Metrics metrics;
     prometheus::Gauge& freeBytes = metrics.Gauge("somorabox_record_free_bytes", "Free space in the takes folder");
