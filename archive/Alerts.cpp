@@ -62,6 +62,7 @@ void AlertSender::Run() {
         // A receiver that refuses the message (4xx) will refuse it again.
         if (response.status >= 200 && response.status < 500 && response.status != 408 && response.status != 429) {
             queue_.pop_front();
+            sent_.fetch_add(1, std::memory_order_relaxed);
             delay = timing_.firstRetry;
             continue;
         }
@@ -73,6 +74,8 @@ void AlertSender::Run() {
         if (stop_ && std::chrono::steady_clock::now() >= deadline_) return;
     }
 }
+
+int64_t AlertWatch::Sent() const { return sender_ ? sender_->Sent() : 0; }
 
 AlertWatch::AlertWatch(AlertConfig config, QString host, std::unique_ptr<AlertSender> sender, QObject* parent)
     : QObject(parent), config_(std::move(config)), host_(std::move(host)), sender_(std::move(sender)) {

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -34,6 +35,8 @@ public:
 
     // Queues one message; never waits.
     void Post(const QByteArray& json);
+    // Messages the receiver took (or refused for good) so far; any thread.
+    int64_t Sent() const { return sent_.load(std::memory_order_relaxed); }
 
 private:
     void Run();
@@ -46,6 +49,7 @@ private:
     std::deque<QByteArray> queue_;
     bool stop_ = false;
     std::chrono::steady_clock::time_point deadline_{};
+    std::atomic<int64_t> sent_{0};
     std::thread thread_;
 };
 
@@ -81,6 +85,8 @@ public:
 
     // The JSON text of one event.
     static QByteArray Message(const QString& host, const QString& event, const QString& detail, const QDateTime& time);
+    // Messages delivered so far (AlertSender::Sent).
+    int64_t Sent() const;
 
 private:
     // Sends `event` unless the same one was the last sent for `topic`.

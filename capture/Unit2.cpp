@@ -153,4 +153,5 @@ void TFRecord::HandleAnalysedBlock(const int16_t* block, const BlockResult& resu
     Level = static_cast<int32_t>(std::nearbyint(result.level));
     if (OnBlockMeasured) OnBlockMeasured(Level, result.fullScale);
     ControlStep(result.level, block);
+    if (OnBlock) OnBlock(block, kBlockFrames, SampleRate);
 }

@@ -128,6 +128,9 @@ public:
     std::function<void(int32_t level, bool fullScale)> OnBlockMeasured;
     // Sets the recording volume on the mixer (automatic gain); nothing when empty.
     std::function<void(int percent)> OnRecordingVolume;
+    // Every corrected block after its analysis (`frames` interleaved stereo
+    // frames at `rate`), for a listener of the live input; it must return at once.
+    std::function<void(const int16_t* block, int frames, int rate)> OnBlock;
 
 private:
     // Back to the volume set, after a take run with automatic gain.

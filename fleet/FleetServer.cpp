@@ -6,8 +6,10 @@
 #include <QJsonDocument>
 
 #include <httplib.h>
+#include <prometheus/gauge.h>
 
 #include "web/HttpHost.h"
+#include "web/Metrics.h"
 #include "web/PageRoutes.h"
 #include "web/RequestGuard.h"
 
@@ -24,6 +26,7 @@ struct FleetServer::Impl {
 
     void Routes(httplib::Server& s);
     void Take(const httplib::Request& req, const QString& room, const QString& name, httplib::Response& res);
+    void MetricsText(httplib::Response& res);
 };
 
 namespace {
@@ -93,6 +96,52 @@ void FleetServer::Impl::Routes(httplib::Server& s) {
     s.Get(R"(/rooms/([^/]+)/takes/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
         Take(req, QString::fromStdString(req.matches[1]), QString::fromStdString(req.matches[2]), res);
     });
+    s.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) { MetricsText(res); });
+}
+
+void FleetServer::Impl::MetricsText(httplib::Response& res) {
+    // Made anew for each scrape from the rooms as the store lists them (its
+    // answers cached a few seconds), so a room that goes leaves no series.
+    Metrics m;
+    QJsonArray rooms;
+    QString why;
+    const bool listed = store->Rooms(&rooms, &why);
+    m.Gauge("somorabox_fleet_store_up", "1 when the store answered the listing of the rooms").Set(listed ? 1 : 0);
+    m.Gauge("somorabox_fleet_http_connections", "Connections open to the fleet page now").Set(host.OpenConnections());
+    for (const QJsonValue& value : rooms) {
+        const QJsonObject r = value.toObject();
+        const Metrics::Labels room{{"room", r.value("room").toString().toStdString()}};
+        auto with = [&room](const char* key, const QString& v) {
+            Metrics::Labels l = room;
+            l.emplace(key, v.toStdString());
+            return l;
+        };
+        if (r.contains("heartbeat_age"))
+            m.Gauge("somorabox_fleet_heartbeat_age_seconds", "Age of the room's last heartbeat", room)
+                .Set(r.value("heartbeat_age").toDouble());
+        m.Gauge("somorabox_fleet_room_stale", "1 when the room's heartbeat is missing or too old", room)
+            .Set(r.value("stale").toBool() ? 1 : 0);
+        m.Gauge("somorabox_fleet_room_listening", "1 while the room hears its line input (last heartbeat)", room)
+            .Set(r.value("listening").toBool() ? 1 : 0);
+        m.Gauge("somorabox_fleet_room_recording", "1 while the room records (last heartbeat)", room)
+            .Set(r.value("recording").toBool() ? 1 : 0);
+        const char* kStateHelp = "The room's state by its last heartbeat: 1 for the state it is in";
+        if (r.contains("input"))
+            m.Gauge("somorabox_fleet_room_input_state", kStateHelp, with("state", r.value("input").toString())).Set(1);
+        if (r.contains("disk"))
+            m.Gauge("somorabox_fleet_room_disk_state", kStateHelp, with("state", r.value("disk").toString())).Set(1);
+        const QJsonObject archive = r.value("archive").toObject();
+        if (!archive.isEmpty()) {
+            m.Gauge("somorabox_fleet_room_archive_state", kStateHelp, with("state", archive.value("state").toString()))
+                .Set(1);
+            m.Gauge("somorabox_fleet_archive_backlog_takes", "Takes the room has not archived yet", room)
+                .Set(archive.value("queued").toDouble());
+            m.Gauge("somorabox_fleet_archive_backlog_bytes", "Bytes the room has not archived yet", room)
+                .Set(archive.value("queued_bytes").toDouble());
+        }
+    }
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(m.Text(), Metrics::ContentType());
 }
 
 void FleetServer::Impl::Take(const httplib::Request& req, const QString& room, const QString& name,

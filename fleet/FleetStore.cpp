@@ -230,17 +230,21 @@ bool FleetStore::Rooms(QJsonArray* rooms, QString* error) {
         QJsonObject room = beat.beat;
         const QDateTime time = QDateTime::fromString(room.value("time").toString(), Qt::ISODate);
         bool stale = !time.isValid();
+        qint64 age = -1;
         if (!stale && beat.storeAge >= 0) {
             // Both ends by the store's clock: a recorder's clock that is off
             // neither hides a silent room nor greys a live one.
             const auto since = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - beat.at).count();
-            stale = beat.storeAge + since > options_.staleSeconds;
+            age = beat.storeAge + since;
+            stale = age > options_.staleSeconds;
         } else if (!stale) {
-            stale = time.secsTo(now) > options_.staleSeconds;
+            age = std::max<qint64>(0, time.secsTo(now));
+            stale = age > options_.staleSeconds;
         }
         room.insert("room", names[i]);
         room.insert("heartbeat", time.isValid() ? QJsonValue(time.toUTC().toString(Qt::ISODate)) : QJsonValue());
         room.insert("stale", stale);
+        if (age >= 0) room.insert("heartbeat_age", age);
         rooms->append(room);
     }
     return true;

@@ -64,7 +64,9 @@ public:
     ~FleetStore();
 
     // Every room with its heartbeat's fields, `room`, `heartbeat` (its time
-    // or null) and `stale`. False with a reason when the store failed.
+    // or null), `heartbeat_age` (seconds, by the store's clock where it
+    // tells; absent without a heartbeat) and `stale`. False with a reason
+    // when the store failed.
     bool Rooms(QJsonArray* rooms, QString* error);
     // The takes of a room's day, oldest first: name, start, seconds, bytes, key.
     bool Takes(const QString& room, const QString& day, QJsonArray* takes, QString* error);

@@ -17,13 +17,14 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-zenhei fonts-liberation fonts-dejavu-core libasound2-plugins
   libcpp-httplib-dev libssl-dev openssl libcurl4-openssl-dev
+  libopusenc-dev libopus-dev prometheus-cpp-dev
 )
 # The tests only.
 TEST_PACKAGES=(
   pulseaudio pulseaudio-utils alsa-utils
   pipewire pipewire-pulse wireplumber dbus
   espeak-ng sox xvfb xauth x11-utils xdotool imagemagick time
-  chromium chromium-driver curl jq e2fsprogs flac strace
+  chromium chromium-driver curl jq e2fsprogs flac strace opus-tools prometheus
   lintian appstream
   ceph-mon ceph-osd radosgw ceph-common s3cmd iproute2 python3-boto3
 )

@@ -216,6 +216,12 @@ void RecorderSession::ConnectAlerts() {
     });
 }
 
+void RecorderSession::SetBlockTap(std::function<void(const int16_t* block, int frames, int rate)> tap) {
+    record_->OnBlock = std::move(tap);
+}
+
+int64_t RecorderSession::AlertsSent() const { return alerts_ ? alerts_->Sent() : 0; }
+
 bool RecorderSession::KeepForArchive(const QString& name) const {
     return archiver_ && !archiver_->IsArchived(name);
 }

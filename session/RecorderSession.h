@@ -108,6 +108,11 @@ public:
     DiskState Disk() const { return disk_; }
     // Frames of sound lost to overruns since the start.
     int64_t FramesLost() const { return framesLost_; }
+    // Hands every block of the line input to `tap` on the GUI thread (the
+    // live stream); `tap` must return at once. Empty: none.
+    void SetBlockTap(std::function<void(const int16_t* block, int frames, int rate)> tap);
+    // Alert messages the webhook took since the start (0 without alerts).
+    int64_t AlertsSent() const;
 
     // The recording hours ([Schedule] Hours): whether takes may be made now,
     // when that changes (invalid when always) and the state as said

@@ -101,6 +101,9 @@ TEST(FleetStore, StalenessGoesByTheStoresClock) {
     ASSERT_EQ(rooms.size(), 2);
     EXPECT_EQ(rooms[0].toObject()["stale"], true);
     EXPECT_EQ(rooms[1].toObject()["stale"], false);
+    // The age by the store's clock, whatever the recorder wrote as its time.
+    EXPECT_NEAR(rooms[0].toObject()["heartbeat_age"].toDouble(), 1200, 5);
+    EXPECT_NEAR(rooms[1].toObject()["heartbeat_age"].toDouble(), 0, 5);
 }
 
 TEST(FleetStore, ListsEveryPageAndTellsStaleRoomsFromFreshOnes) {
@@ -278,6 +281,15 @@ TEST(FleetServer, OnTheNetworkARealPasswordTlsAndOnlyCheckedNamesReachTheStore) 
         EXPECT_TRUE(r->status == 400 || r->status == 404) << path << " " << r->status;
     }
     EXPECT_EQ(http->Requests().size(), before);
+    // The metrics, behind the same password, say the room without a heartbeat is stale.
+    auto metrics = tls.Get("/metrics");
+    ASSERT_TRUE(metrics);
+    EXPECT_EQ(metrics->status, 401);
+    metrics = tls.Get("/metrics", auth);
+    ASSERT_TRUE(metrics);
+    EXPECT_EQ(metrics->status, 200);
+    EXPECT_NE(metrics->body.find("somorabox_fleet_room_stale{room=\"room-a\"} 1"), std::string::npos) << metrics->body;
+    EXPECT_NE(metrics->body.find("somorabox_fleet_store_up 1"), std::string::npos) << metrics->body;
     auto missing = tls.Get("/rooms/room-a/takes/PLEN20261207201500.flac", auth);
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->status, 404);

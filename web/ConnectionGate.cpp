@@ -504,6 +504,8 @@ void ConnectionGate::Admit(int socket) {
     d_->Hand(std::move(c));
 }
 
+int ConnectionGate::OpenConnections() const { return static_cast<int>(d_->held.load()); }
+
 void ConnectionGate::Stop() {
     Impl& d = *d_;
     if (d.stopping.exchange(true)) return;

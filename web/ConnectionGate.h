@@ -99,6 +99,8 @@ public:
     // Closes every connection; a request being served ends first (at most
     // one read or write later).
     void Stop();
+    // Connections accepted and not yet closed; any thread.
+    int OpenConnections() const;
 
 private:
     struct Impl;

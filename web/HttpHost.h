@@ -38,6 +38,8 @@ public:
     void Stop();
     bool Running() const { return running_; }
     int Port() const { return port_; }
+    // Connections open now (from a request of this server, or while it runs).
+    int OpenConnections() const { return gate_ ? gate_->OpenConnections() : 0; }
 
 private:
     std::unique_ptr<ConnectionGate> gate_;

@@ -15,6 +15,7 @@
 #include "platform/Platform.h"
 #include "platform/TlsIdentity.h"
 #include "settings/publicunit.h"
+#include "web/SessionMetrics.h"
 #include "web/WebServer.h"
 
 bool TakeWebArgument(QStringList& args, QString* listen, QString* error) {
@@ -125,6 +126,8 @@ WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* pa
         return refuse(why);
     }
     if (onTakeDeleted) QObject::connect(server, &WebServer::TakeDeleted, server, onTakeDeleted, Qt::QueuedConnection);
+    TapLiveInput(session, server);
+    FeedMetrics(session, server);
 
     // The take's start is when it was opened here; a take already open when
     // the server started counts from then.

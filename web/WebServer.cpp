@@ -17,9 +17,12 @@
 #include <thread>
 
 #include <httplib.h>
+#include <prometheus/gauge.h>
 
 #include "web/HttpHost.h"
 #include "web/EventStream.h"
+#include "web/LiveStream.h"
+#include "web/Metrics.h"
 #include "web/PageRoutes.h"
 #include "web/RequestGuard.h"
 #include "web/TakeCatalogue.h"
@@ -83,13 +86,28 @@ bool ParseWebListen(const QString& text, WebOptions* options, QString* error) {
 
 struct WebServer::Impl {
     Impl(WebServer* owner, const WebOptions& o)
-        : q(owner), options(o), guard(o), events(o.maxEventClients), catalogue(o.recordFolder, o.store, o.archived) {}
+        : q(owner), options(o), guard(o), events(o.maxEventClients), catalogue(o.recordFolder, o.store, o.archived),
+          live(LiveLimits(o)) {}
+
+    static LiveStream::Limits LiveLimits(const WebOptions& o) {
+        LiveStream::Limits limits;
+        limits.maxListeners = std::max(0, o.maxLiveListeners);
+        return limits;
+    }
 
     WebServer* q;
     const WebOptions options;
     RequestGuard guard;
     EventStream events;
     TakeCatalogue catalogue;
+    // Declared before the host, which therefore goes first, with the
+    // workers that serve the listeners.
+    LiveStream live;
+    Metrics metrics;
+    prometheus::Gauge& freeBytes = metrics.Gauge("somorabox_record_free_bytes", "Free space in the takes folder");
+    prometheus::Gauge& connections =
+        metrics.Gauge("somorabox_http_connections", "Connections open to this page now");
+    prometheus::Gauge& listeners = metrics.Gauge("somorabox_live_listeners", "Listeners of /live.ogg now");
     HttpHost host;
     std::atomic<int> port{0};
     std::atomic<bool> running{false};
@@ -98,6 +116,7 @@ struct WebServer::Impl {
 
     void Routes(httplib::Server& s);
     void Status(httplib::Response& res);
+    void MetricsText(httplib::Response& res);
     void Delete(const httplib::Request& req, const QString& name, httplib::Response& res);
 };
 
@@ -142,10 +161,14 @@ bool WebServer::Start(QString* error) {
     if (const QString problem = ListenProblem(d.options); !problem.isEmpty()) return fail(problem);
 
     HttpHost::Settings settings = HostSettings(d.options);
-    // The event streams run on workers of their own; another long-lived
-    // route (a live stream) is added here the same way, with its own cap.
+    // The event streams and the live listeners run on workers of their own.
     settings.limits.streams.push_back({"/api/events", d.options.maxEventClients});
-    if (!d.host.Start(settings, [&d](httplib::Server& s) { d.Routes(s); }, &why)) return fail(why);
+    if (d.options.maxLiveListeners > 0) settings.limits.streams.push_back({"/live.ogg", d.options.maxLiveListeners});
+    d.live.Open();
+    if (!d.host.Start(settings, [&d](httplib::Server& s) { d.Routes(s); }, &why)) {
+        d.live.Close();
+        return fail(why);
+    }
     const int bound = d.host.Port();
     d.port = bound;
     d.guard.SetPort(bound);
@@ -159,6 +182,7 @@ void WebServer::Stop() {
     Impl& d = *d_;
     if (!d.host.Running()) return;
     d.events.Close();
+    d.live.Close();
     d.catalogue.Cancel();
     if (d.warmUp.joinable()) d.warmUp.join();
     d.host.Stop();
@@ -166,6 +190,12 @@ void WebServer::Stop() {
 }
 
 void WebServer::PublishState(const LiveState& next) { d_->events.PublishState(next); }
+
+void WebServer::FeedLive(const int16_t* block, int frames, int rate) { d_->live.Feed(block, frames, rate); }
+
+int WebServer::LiveListeners() const { return d_->live.Listeners(); }
+
+Metrics& WebServer::PageMetrics() { return d_->metrics; }
 
 void WebServer::PublishEvent(const QString& type, const QJsonObject& data) {
     d_->events.Publish(type, data);
@@ -182,6 +212,8 @@ void WebServer::Impl::Routes(httplib::Server& s) {
     });
     s.Get("/api/status", [this](const httplib::Request&, httplib::Response& res) { Status(res); });
     s.Get("/api/events", [this](const httplib::Request&, httplib::Response& res) { events.Serve(res); });
+    s.Get("/live.ogg", [this](const httplib::Request&, httplib::Response& res) { live.Serve(res); });
+    s.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) { MetricsText(res); });
     s.Get(R"(/takes/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
         catalogue.Serve(req, QString::fromStdString(req.matches[1]), res);
     });
@@ -198,6 +230,15 @@ void WebServer::Impl::Status(httplib::Response& res) {
     o.insert("free_bytes", static_cast<qint64>(catalogue.FreeBytes()));
     res.set_header("Cache-Control", "no-store");
     res.set_content(QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString(), "application/json");
+}
+
+void WebServer::Impl::MetricsText(httplib::Response& res) {
+    // What this thread may read itself; the rest was set from the GUI thread.
+    freeBytes.Set(static_cast<double>(catalogue.FreeBytes()));
+    connections.Set(host.OpenConnections());
+    listeners.Set(live.Listeners());
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(metrics.Text(), Metrics::ContentType());
 }
 
 void WebServer::Impl::Delete(const httplib::Request& req, const QString& name, httplib::Response& res) {

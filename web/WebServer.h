@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+class Metrics;
 class TakeStore;
 
 struct WebOptions {
@@ -32,6 +33,8 @@ struct WebOptions {
     int authDelayMs = 1000;
     int workerThreads = 8;
     int maxEventClients = 8;
+    // Listeners of /live.ogg at once; each holds a worker of its own.
+    int maxLiveListeners = 16;
     // A connection that sends no whole request head within this is closed.
     int headTimeoutMs = 10000;
     // Served over TLS with this certificate and key (PEM text).
@@ -106,6 +109,14 @@ public:
     // `type` is the event name sent to the page ("take", "state", …).
     void PublishEvent(const QString& type, const QJsonObject& data);
     void SetPassword(const QString& password);
+
+    // A block of the line input (interleaved stereo) for the live stream,
+    // from the block handler; copied only while someone listens, never waits.
+    void FeedLive(const int16_t* block, int frames, int rate);
+    int LiveListeners() const;
+    // What /metrics shows; counters and gauges are added and set from the
+    // GUI thread, Sample() from its timer.
+    Metrics& PageMetrics();
 
 signals:
     // A take was deleted through the web (emitted on a server thread; a

@@ -5,7 +5,7 @@
 # rooms and a take of each, and a take plays from the store through it; a
 # Range request returns the object's own bytes; hostile room and take names
 # are refused; room-b killed turns stale after [Fleet] StaleSeconds while
-# room-a stays fresh.
+# room-a stays fresh, as /metrics says too (promtool accepts it).
 #
 # $1 = the built Somorabox. Runs inside scripts/with-pulse.sh; starts the
 # store itself when none is given.
@@ -57,7 +57,7 @@ fail() {
 
 . "$here/lib/sound.sh"
 require_sound
-for tool in chromium chromedriver curl jq python3; do
+for tool in chromium chromedriver curl jq python3 promtool; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh installs it)"
 done
 server=$(sound_server)
@@ -183,6 +183,14 @@ b_stale() { api api/rooms | jq -e 'map(select(.room == "room-b"))[0].stale' >/de
 wait_for $(((stale + 20) * 10)) b_stale
 api api/rooms | jq -e 'map({(.room): .stale}) | add == {"room-a": false, "room-b": true}' >/dev/null ||
   fail "after room-b was killed the rooms are $(api api/rooms)"
+# The fleet's metrics say the same, and promtool accepts them.
+api metrics >"$work/fleet.prom"
+promtool check metrics <"$work/fleet.prom" >"$work/promtool.log" 2>&1 ||
+  fail "promtool refuses the fleet's /metrics: $(cat "$work/promtool.log")"
+grep -q '^somorabox_fleet_room_stale{room="room-b"} 1$' "$work/fleet.prom" &&
+  grep -q '^somorabox_fleet_room_stale{room="room-a"} 0$' "$work/fleet.prom" &&
+  grep -q '^somorabox_fleet_heartbeat_age_seconds{room="room-a"} ' "$work/fleet.prom" ||
+  fail "the fleet's metrics are $(cat "$work/fleet.prom")"
 js "loadRooms(); return true" >/dev/null
 until_true "document.querySelector('article.room.stale[data-room=\"room-b\"]') !== null" 50 ||
   fail "room-b is not shown stale"

@@ -4,6 +4,9 @@
 # server: the page lists the takes that a replay made, its audio element
 # plays one (the time advances), a take opened by speech on the live input
 # shows up without a reload, and deleting with the password removes the file.
+# Meanwhile the page's "listen live" control plays /live.ogg, whose stream,
+# decoded, holds the speech, and promtool accepts /metrics, whose take
+# counter moves with that take.
 # The page is served on a network address, so over HTTPS with the certificate
 # that the recorder made on its first start; the browser pins it by its key.
 # The address is one this test adds to the loopback interface of a network
@@ -29,8 +32,10 @@ driver=""
 player=""
 session=""
 driver_port=""
+listener=""
 
 cleanup() {
+  [ -n "$listener" ] && kill "$listener" 2>/dev/null && wait "$listener" 2>/dev/null
   [ -n "$session" ] && curl -s -X DELETE "http://127.0.0.1:$driver_port/session/$session" >/dev/null 2>&1
   [ -n "$player" ] && kill "$player" 2>/dev/null && wait "$player" 2>/dev/null
   [ -n "$driver" ] && kill "$driver" 2>/dev/null && wait "$driver" 2>/dev/null
@@ -54,7 +59,7 @@ fail() {
 
 source "$(dirname "$0")/lib/sound.sh"
 require_sound
-for tool in chromium chromedriver curl jq; do
+for tool in chromium chromedriver curl jq opusdec promtool; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh installs it)"
 done
 server=$(sound_server)
@@ -63,6 +68,7 @@ server=$(sound_server)
 # in config.ini (any free port; the recorder prints its address).
 make_speech "$work" 12
 make_silence "$work" 5
+sox "$work/dense.wav" "$work/speech20.wav" repeat 6 trim 0 20 || fail "sox repeat"
 sox "$work/sil5.wav" "$work/speech12.wav" "$work/sil5.wav" "$work/speech12.wav" "$work/sil5.wav" "$work/replay.wav" \
   || fail "sox concat"
 mkdir -p "$work/app/record" "$work/config" "$work/runtime" "$work/profile"
@@ -156,13 +162,44 @@ until_true "document.querySelector('article.take audio').currentTime > 1" 150 ||
 js "document.querySelector('article.take audio').pause(); return true" >/dev/null
 until_true "document.querySelector('article.take canvas').peaks !== undefined" 50 || fail "no waveform thumbnail"
 
-# Speech on the live input opens a take, which the page shows without a reload.
-paplay -d venue "$work/speech12.wav" &
+# The metrics before any take of this recorder: accepted by promtool.
+metric() {  # NAME: its value in the page's /metrics now
+  curl -sk -u admin:page-test-pw "${url}metrics" | sed -n "s/^$1 //p"
+}
+curl -sk -u admin:page-test-pw "${url}metrics" >"$work/before.prom" || fail "no /metrics"
+promtool check metrics <"$work/before.prom" >"$work/promtool.log" 2>&1 ||
+  fail "promtool refuses /metrics: $(cat "$work/promtool.log")"
+[ "$(metric somorabox_takes_made_total)" = 0 ] || fail "takes made before any: $(metric somorabox_takes_made_total)"
+
+# Speech on the live input opens a take, which the page shows without a
+# reload; meanwhile the live stream is listened to, by a client that keeps
+# what it gets and by the page's own control.
+paplay -d venue "$work/speech20.wav" &
 player=$!
+curl -sk -u admin:page-test-pw --max-time 8 -o "$work/live.ogg" "${url}live.ogg" &
+listener=$!
+# The page joins the running stream: it starts from the header pages.
+has_bytes() { [ -s "$work/live.ogg" ]; }
+wait_for 50 has_bytes || fail "no bytes of /live.ogg"
+js "document.getElementById('listen').click(); return true" >/dev/null
+until_true "document.getElementById('live-audio').currentTime > 1" 150 ||
+  fail "the live stream did not play (currentTime $(js "return document.getElementById('live-audio').currentTime"))"
 until_true "document.querySelector('article.take.recording') !== null" 200 || fail "the live take did not show up"
 [ "$(js "return window.samePage")" = '"yes"' ] || fail "the page was reloaded"
 live=$(js "return document.querySelector('article.take.recording').dataset.name")
 until_true "document.getElementById('recording').classList.contains('rec')" 50 || fail "the state shows no recording"
+[ "$(metric somorabox_live_listeners)" -ge 1 ] || fail "no live listener in /metrics"
+wait "$listener"
+listener=""
+# The stream decoded holds the speech: far louder than the silence before it.
+opusdec --quiet "$work/live.ogg" "$work/live.wav" 2>"$work/opusdec.log" || fail "opusdec: $(cat "$work/opusdec.log")"
+rms=$(sox "$work/live.wav" -n stat 2>&1 | sed -n 's/^RMS     amplitude: *//p')
+length=$(sox "$work/live.wav" -n stat 2>&1 | sed -n 's/^Length (seconds): *//p')
+awk -v r="$rms" -v l="$length" 'BEGIN { exit !(r > 0.02 && l > 5) }' ||
+  fail "the live stream holds ${length:-no} s of sound at RMS ${rms:-none}"
+js "document.getElementById('listen').click(); return true" >/dev/null
+made=$(metric somorabox_takes_made_total)
+[ "$made" = 1 ] || fail "takes made after the live take opened: $made"
 
 # Deleting the older replayed take with the password removes its file.
 older=${replayed[0]}

@@ -41,6 +41,9 @@ const TEXTS = {
   hoursUntil: ['录音时段：至 %s', 'recording hours: until %s'],
   hoursNext: ['录音时段外：下次 %s', 'outside recording hours: next %s'],
   days: [['周一', '周二', '周三', '周四', '周五', '周六', '周日'], ['Mon', 'Tue', 'Wed', 'Thu', 'Fri', 'Sat', 'Sun']],
+  listen: ['▶ 实时收听', '▶ listen live'],
+  stopListening: ['■ 停止收听', '■ stop listening'],
+  liveEnded: ['实时收听已中断', 'live listening stopped'],
 };
 function text(key) { return TEXTS[key][english ? 1 : 0]; }
 function showTexts(root) {
@@ -280,6 +283,29 @@ async function removeTake(name) {
     : r.status === 429 ? text('tooMany')
     : text('notDeleted') + ' (' + r.status + ')');
 }
+
+// --- Listening live: the line input as it sounds now, in the audio element
+// beside the level. Stopping drops the source, which closes the stream.
+const liveAudio = $('live-audio');
+function stopListening(message) {
+  liveAudio.pause();
+  liveAudio.removeAttribute('src');
+  liveAudio.load();
+  liveAudio.hidden = true;
+  $('listen').textContent = text('listen');
+  $('listen').classList.remove('on');
+  if (message) say(message);
+}
+$('listen').addEventListener('click', () => {
+  if (liveAudio.getAttribute('src')) { stopListening(''); return; }
+  liveAudio.src = '/live.ogg?t=' + Date.now();
+  liveAudio.hidden = false;
+  $('listen').textContent = text('stopListening');
+  $('listen').classList.add('on');
+  liveAudio.play().catch(() => stopListening(text('liveEnded')));
+});
+liveAudio.addEventListener('error', () => { if (liveAudio.getAttribute('src')) stopListening(text('liveEnded')); });
+liveAudio.addEventListener('ended', () => stopListening(text('liveEnded')));
 
 // --- Live updates
 function connect() {
