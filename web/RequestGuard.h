@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The checks every request passes before it is routed: no request body, the
 // Host of a loopback server (no DNS rebinding), no cross-origin callers, and
