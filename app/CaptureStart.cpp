@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starting and restarting the capture with the current settings: the
 // window's side of the recorder session.
 #include "app/Unit1.h"

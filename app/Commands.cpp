@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording and playback commands of the main window.
 #include "app/Unit1.h"
 #include "app/password.h"

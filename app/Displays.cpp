@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The needle meter, band bars, clock, indicators and volume knobs.
 #include <QPainter>
 

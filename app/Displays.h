@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The live displays of the main window: needle meter, band bars with their
 // falling peaks, elapsed-time clock, blinking indicators and the two volume

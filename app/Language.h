@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's language. Its own texts are the Chinese ones in the code; an
 // English translation is built into the window module and used when the
 // messages locale is English.

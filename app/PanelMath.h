@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The arithmetic of the main window's displays, knobs, drag area and mini
 // panel, kept free of widgets so that it can be checked on its own.

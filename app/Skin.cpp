@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The skinned window: hover pictures, drag area, mini panel.
 #include <QChildEvent>
 #include <QMouseEvent>

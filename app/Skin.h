@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The skinned side of the main window: its shape, the hover pictures of the
 // command images, dragging the window by its skin, the idle count and the

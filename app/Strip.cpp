@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording strip: tiles, scrolling, selection, history menu, play, delete.
 //
 // The strip bitmap Image103 holds every tile side by side; PaintBox1 shows the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The recording strip of the main window: the listing from the take store,
 // the tiles, scrolling, the selection and its marker, the history menu, play

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window: a borderless, always-on-top, skinned panel with the
 // recording strip, the live displays, the volume knobs and the command images.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window mode: the application object, the five windows and the event loop.
 #include <QApplication>
 #include <QFont>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Messages to an operator's webhook when a room stops recording: one JSON
 // object per event ({"host", "event", "detail", "time"}) POSTed from a

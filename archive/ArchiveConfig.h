@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The [Archive] and [Alerts] sections of config.ini.
 #include <QString>

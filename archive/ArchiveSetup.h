@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The archive and the alerts as config.ini asks for them, on this system's
 // HTTP client, encoder and files.

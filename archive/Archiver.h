@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The archive: every kept take goes to the object store once, oldest first,
 // never the take being written, on a thread of its own at the lowest

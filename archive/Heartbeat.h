@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The room's heartbeat: PREFIX/status.json in the bucket, written every
 // minute and soon after every change of state, so that a page over the whole

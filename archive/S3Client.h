@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A client of an S3 object store over platform::HttpClient: path-style
 // addresses, requests signed by the HTTP library (AWS Signature V4), the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The store's settings for one request from the [Archive] configuration:
 // the keys from config.ini or from the private credentials file, read anew

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What the archive costs: an hour of takes made by --replay from speech
 # (about a minute each, 22.05 kHz stereo) is uploaded by the headless
 # recorder to a private object store (scripts/with-s3.sh) while it records

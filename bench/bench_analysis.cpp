@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The analysis of one block: the capture block (2048 frames, 20 bands) and the
 // playback block (512 frames), on speech-like noise.
 #include <benchmark/benchmark.h>

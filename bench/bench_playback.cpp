@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The work the GUI thread does for every played block: analysis, waveform
 // points, bands and the refill from the file. At 22050 Hz a block lasts
 // 23.2 ms; this must stay far below that.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The recorder's CPU share while it captures at 44.1 kHz with its window open:
 # runs the built program beside a private sound server under Xvfb, with
 # speech playing into the sink now and then, and reads utime+stime from

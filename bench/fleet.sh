@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The fleet page over a big bucket, beside a private S3 store
 # (scripts/with-s3.sh): 100 rooms x 30 days x 10 small takes (30,000
 # objects, each with its start and length) and a heartbeat per room, filled

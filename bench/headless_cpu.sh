@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The headless recorder's CPU share and peak memory while it listens at
 # 44.1 kHz through ALSA and a private sound server, beside the same figures
 # for arecord capturing the same source into /dev/null.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # How fast --replay splits a long recording: generates an hour of 44.1 kHz
 # stereo sound (tones and pauses) in /tmp, copies it once with cp (the time a
 # disk needs to read and write it), replays it into a temporary folder, and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A fault soak: the headless recorder at its defaults listens live beside a
 # private sound server while speech (12 s bursts, 4-8 s apart) plays into the
 # line input, and at random moments the sound server is killed and started

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The web server under load, in the headless recorder beside a private sound
 # server:
 #  1. /api/takes with 10,000 small takes in record/: the first answer (after

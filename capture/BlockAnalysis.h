@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The analysis of one block of 16-bit stereo frames, shared by capture and
 // playback: DC removal, level, waveform points and the 20 band levels.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a capture runs with: built by the recorder session from its settings
 // snapshot and handed to the capture engine at each start.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Voice-activated and manual recording control.
 #include "capture/RecordingControl.h"
 

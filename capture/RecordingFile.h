@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Recording files: PCM WAV with the canonical 44-byte header, named after the
 // local time at which the take started.

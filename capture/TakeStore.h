@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The take store: the one owner of the takes folder. It lists the takes,
 // applies the clean-up rules (24 hours, a minimum of free space), deletes a

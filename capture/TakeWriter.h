@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The take writer: appends the blocks of the open take, patches the header
 // at its close and removes a take that is too short, on a thread of its own,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The capture window: owns the wave input, analyses every block, and runs the
 // voice-activated and manual recording control.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where an engine draws the waveform of a block: the main window's waveform box.
 #include <QPoint>

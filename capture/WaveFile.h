@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one place that knows the bytes of a WAV header: the canonical 44-byte
 // RIFF WAVE header of a PCM file that the recorder writes, patches at a

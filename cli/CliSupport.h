@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the command-line modes share: lines on standard output and error,
 // and the take lines.

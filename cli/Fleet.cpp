@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // --fleet: the page over the archive's bucket, with no sound device and no
 // record/ folder.
 #include <QCoreApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recorder without a window (--headless): the same session as the
 // window, on Qt's core event loop, with one line on standard output for each
 // take and each change of the input's or the disk's state.

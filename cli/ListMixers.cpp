@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // --list-mixers: the mixer model as the recorder sees it, for operators.
 #include <QTextStream>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The replay of a sound file (--replay) through the same session, capture
 // engine and recording control as the live recorder, with a clock that counts
 // the sound's frames.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Program entry: the skinned recorder window, or one of the command-line modes.
 #include <QCoreApplication>
 #include <QFileInfo>

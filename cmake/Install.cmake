@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installation and the Debian package, in one place.
 #
 # /usr/bin/somorabox, the core library and the window module in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fleet page on cpp-httplib: the same host (connection gate, TLS) and
 // request guard as the recorder's page, and take bytes passed from the store
 // to the client as they come, a range at a time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The fleet page: one page over the whole bucket, every room's state from
 // its heartbeat and each room's takes by day, the takes themselves streamed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The bucket as the fleet page sees it: the rooms (the top-level folders),
 // each room's heartbeat (ROOM/status.json), and one room's takes of one day

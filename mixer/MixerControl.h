@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The mixer operations: list and select the recording source, set the
 // recording and playing volumes in percent. All work on mixer device 0 and do

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The mixer object model: every mixer device with its destination lines,
 // their source lines (connections) and the controls of every line. Each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mixer devices on ALSA, through alsa-lib's simple-mixer interface.
 //
 // How a card looks as a mixer device

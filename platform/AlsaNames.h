@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The sound cards as mixer devices, and the names that tie a capture device
 // to its mixer device.

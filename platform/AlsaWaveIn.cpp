@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Wave input through ALSA. A reader thread fills whole buffers with
 // snd_pcm_readi, sleeping while the sound is still being captured, and passes each
 // filled buffer to the opening thread through an eventfd watched by a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Wave output on ALSA's "default" device, so that a desktop's sound server
 // plays it. A writer thread feeds the device; a buffer counts as played once
 // the device's delay shows that its last frame has left the device.

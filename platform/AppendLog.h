@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A file of lines that only grows, each line on disk before Append returns,
 // for records that must survive a crash or a power cut (the archive's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The implementations of the platform layer for this system, one per file.
 #include <QLockFile>

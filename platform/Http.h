@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // HTTP requests for the archive and the alerts: one blocking call per
 // request, made on the caller's own thread (never the GUI thread).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Mixer access: devices, lines and controls in the terms of the mixer object
 // model. A device has destination lines; a destination line has source lines;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The web server's certificate and key through OpenSSL: PEM files read and
 // written with its BIO calls, a new pair made with its EVP and X509 calls.
 #include "platform/TlsIdentity.h"

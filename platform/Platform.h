@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The platform layer: one narrow interface per facility that the recorder takes
 // from its host system. The recorder's own units call only these interfaces,

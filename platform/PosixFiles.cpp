@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files with POSIX calls: a take being written holds an exclusive flock
 // that readers and deleters test without waiting; servers list, read at
 // offsets and read headers without following links or blocking on FIFOs.

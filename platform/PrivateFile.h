@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A file of secrets (the archive's credentials) read only when no one but
 // its owner may read it.

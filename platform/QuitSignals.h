@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // SIGINT, SIGTERM and SIGHUP handed to the event loop instead of ending the
 // process at once, so that the program can close an open take first.

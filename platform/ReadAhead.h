@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A file read ahead by a thread of its own into a bounded buffer, so that the
 // thread that plays it only ever copies from memory. The thread opens the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Wave input from a sound file: delivers the file's sound as if it came from
 // the line input, in buffers of the caller's size, on the opening thread.

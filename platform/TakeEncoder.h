@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Turns a kept take into the file the archive sends: the WAV file itself, or
 // a FLAC copy (lossless: decoding it gives the take's samples exactly), with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The web server's certificate and key: read from PEM files, or made once as
 // a self-signed pair when none are named and none were made before.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Wave input: a capture device that fills caller-owned buffers with 16-bit
 // stereo PCM and hands each filled buffer back on the GUI thread, in order.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Wave output: plays caller-owned buffers in the order written and reports,
 // on the GUI thread, the opening, each played buffer and the closing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The playback window: plays one recording through the default output and
 // analyses every played block for the displays. The file is opened and read

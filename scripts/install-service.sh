@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs deploy/somorabox.service as a systemd user unit that runs the
 # recorder without a window from this checkout's run/ folder.
 # The unit goes to ${XDG_CONFIG_HOME:-~/.config}/systemd/user/.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package somorabox_<version>_<arch>.deb: a release build
 # for /usr in build-package/, then CPack's DEB generator (Depends from
 # dpkg-shlibdeps). The package is put into the folder given (default: the

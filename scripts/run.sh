@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the recorder and starts it from run/, which keeps config.ini and
 # record/ across rebuilds.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts the recorder under Xvfb in a temporary folder and writes a PNG of
 # the screen: scripts/screenshot.sh [out.png] [seconds to wait]
 # SOMORA_RECORD_DIR=folder puts a copy of that folder in as record/.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the recorder and runs the tests in three passes:
 # 1. build/: every test, side by side (ctest -j; they mostly wait). Each test
 #    that goes through a sound server has a private PulseAudio of its own

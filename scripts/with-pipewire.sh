@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command beside a private PipeWire (pipewire, wireplumber and
 # pipewire-pulse on a D-Bus session bus of its own) with the same two null
 # sinks as scripts/with-pulse.sh: "speakers", the default sink, and "venue",

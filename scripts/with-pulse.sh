@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command beside a private PulseAudio with two null sinks, as a
 # machine has them: "speakers", the default sink, where the recorder plays,
 # and "venue", the line input, whose monitor is the default source (tests

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command beside a private one-node object store on 127.0.0.1: a
 # monitor, one OSD in memory and an S3 gateway, all plain processes of this
 # script, no systemd, no block devices. The command gets

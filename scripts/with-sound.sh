@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command beside a sound server of its own: the private PulseAudio of
 # scripts/with-pulse.sh, or the private PipeWire of scripts/with-pipewire.sh
 # when SOMORA_SOUND_SERVER is pipewire. ctest starts every test that goes

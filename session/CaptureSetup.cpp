@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line input among the recording sources.
 #include "session/CaptureSetup.h"
 

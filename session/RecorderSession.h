@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The recorder session: the one object that each front end (the window, the
 // headless recorder, the replay) builds once. It owns the capture engine,

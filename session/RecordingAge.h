@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How recordings are aged: by the local date and time their files show.
 #include <QDateTime>

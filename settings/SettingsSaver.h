@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Writes the settings to config.ini on a thread of its own, so that a slow or
 // frozen disk never holds up the window.

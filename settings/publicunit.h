@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The settings record, its store in config.ini, and the state shared by the
 // whole program. Everything here is used on the GUI thread only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The archive's S3 requests, journal, queue and failure states, and the
 // alerts, over a scripted HTTP client (the real store is in
 // tests/scripts/test_archive_pulse.sh).

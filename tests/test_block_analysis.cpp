@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The block analysis: DC removal, level, the 20 bands and the waveform points.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capture through ALSA and a running sound server: speech played into the
 // default sink reaches the engine through its monitor, and the level, the
 // bands and the waveform box follow it. Skipped without a reachable server.

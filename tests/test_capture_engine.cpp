@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capture window with a wave input fed by the test: device selection,
 // the buffer cycle, the analysis of every block, the suspension during
 // playback, and the start and stop of the input.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Wave input and output through a sound server of the test's own that is
 // killed under them: the input reports the failure once (and no failure while
 // it merely gets no buffers for a while), a device cannot be opened while

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog and the administrator-password dialog, driven through
 // their controls on the offscreen platform.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Needle meter, band bars with falling peaks, the clock and the volume knobs.
 #include <QApplication>
 #include <QFile>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fleet page's names, listings and room states over a scripted store,
 // and the heartbeat a recorder writes (the real store and browser are in
 // tests/scripts/test_fleet_pulse.sh).

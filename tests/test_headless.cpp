@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recorder without a window, started as the built program on a machine
 // without sound (the sound server is out of reach): one instance, quiet
 // start-up, a clean end on SIGTERM and SIGINT, the repair and 24-hour

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ALSA mixer as the model sees it. Runs against whatever ALSA's default
 // device is (the private sound server in CI) and skips without one. Values
 // are only written back as they were read, so the sound server's volumes do

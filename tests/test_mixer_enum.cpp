@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ALSA mixer over a card whose recording source is an enumeration with
 // fewer channels than ALSA can name: ALSA's default control device is a test
 // plugin without hardware, so no card is needed and a sound server is hidden.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mixer object model over the in-memory mixer.
 #include <gtest/gtest.h>
 

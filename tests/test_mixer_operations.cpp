@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mixer operations on mixer device 0, over the in-memory mixer.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The skin's pictures as the program loads them: sizes, formats, key colours
 // and the places the window's controls rely on.
 #include <gtest/gtest.h>

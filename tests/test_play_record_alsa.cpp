@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playback against recording through the real sound server: the capture
 // engine records the monitor of the line-input sink "venue" while the
 // playback engine plays into the default sink "speakers". With EndRecordingIfPlaying on, starting a

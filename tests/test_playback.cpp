@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The playback window against a scripted wave output and real files.
 #include <gtest/gtest.h>
 

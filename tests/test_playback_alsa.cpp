@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playback through ALSA's default device into the sound server, heard back
 // from the monitor of its null sink. Skipped when no sound server answers.
 #include <gtest/gtest.h>

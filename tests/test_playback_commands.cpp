@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's stop and close commands against a playing recording.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The record, stop and mode commands of the main window, and the repair of
 // an interrupted take when the window is created.
 #include <gtest/gtest.h>

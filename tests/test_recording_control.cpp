@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The block-exact rules of the recording control: start, end, ten-second
 // rule, modes, playback and stop ends, automatic gain.
 #include <gtest/gtest.h>

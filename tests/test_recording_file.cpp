@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recording files: header, names, locking, flushing, failed writes, repair.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replay of generated sound through the built program: the takes, their
 // names, lengths and bytes, and the refusals that write nothing.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recorder session with a wave input fed by the test and files that can
 // stall or fill up: a lost input, a stalled disk, a full disk and a writer
 // that falls a minute behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings record and its store: integer text, config.ini, the autostart entry.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording strip of the main window: listing and clean-up, tiles,
 // scrolling, selection, history menu, play and delete.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ALSA wave input with a period of several blocks (as the recorder without a
 // window opens it), through a running sound server: every buffer arrives
 // full, about as many as the time holds, several per wake, and none after a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The web server over HTTP on 127.0.0.1: the takes listing, ranges, names
 // that are no takes, the password, the take being written, cross-origin
 // callers, malformed requests and a bounded fuzz pass over raw requests; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connections wait on one epoll thread until a request head is complete; a
 // worker then serves that one request through the HTTP library and hands the
 // connection back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where the web server's connections wait. A connection is handed to a
 // worker only once a whole request head has arrived; until then, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The live state and the Server-Sent Events of the page.
 #include "web/EventStream.h"
 

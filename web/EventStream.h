@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The live state and the event stream of the page: the front end publishes
 // the state and events from the GUI thread (a mutex held for a copy), and

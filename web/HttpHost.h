@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One listening server of the HTTP library behind the connection gate,
 // plain or over TLS: bound, started on a thread of its own and stopped. The

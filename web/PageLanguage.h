@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The page's language from the browser's Accept-Language: English when the
 // language the browser prefers most is English, Chinese otherwise (also when
 // it names none), as the window follows the messages locale.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the recorder's page and the fleet page set up alike on their
 // HttpHost: the host settings from the web options, the address and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The request guard and the administrator password.
 #include "web/RequestGuard.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The checks every request passes before it is routed (the connection gate
 // has already refused methods and bodies no route takes): the Host of a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The take catalogue: listing, bytes with ranges, peaks and deleting.
 #include "web/TakeCatalogue.h"
 

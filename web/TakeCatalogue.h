@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The takes as the page sees them: the listing newest first with each
 // take's length from its header (read once and cached), a take's bytes with

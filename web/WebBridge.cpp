@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one place where the recorder's current front ends meet the web server.
 #include "web/WebBridge.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Ties the web server to the recorder session of this process: the listening
 // address from the command line or config.ini, the live state sampled from

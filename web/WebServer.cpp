@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The web server on cpp-httplib, run by an HttpHost: its listening thread
 // hands each connection to the connection gate, which keeps it until a
 // request head has arrived and then has one of its workers serve it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The recorder's small web server: a page, a JSON view of the takes and of
 // the live state, Server-Sent Events, the takes themselves with ranges, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 'use strict';
 // The fleet page: every room's state from its heartbeat, refreshed every
 // 15 s, and the takes of the picked room and day.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws every picture of the skin into the folder given on the command line:
 //   skingen <output folder> [--png]
 // With --png it also writes a PNG beside each picture for easy viewing, and

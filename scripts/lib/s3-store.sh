@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The private object store of scripts/with-s3.sh (sourced, not run): a Ceph
 # monitor, one OSD in memory and the S3 gateway, all on 127.0.0.1, in the
 # folder $SOMORA_S3_DIR. The daemons' process ids are kept in that folder so

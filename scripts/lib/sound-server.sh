@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The private sound server of the test scripts (sourced, not run): started by
 # scripts/with-pulse.sh and scripts/with-pipewire.sh, and stopped and started
 # again by the tests of a lost server, which source this file so that the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An ALSA control plugin for tests: a card without hardware whose controls are
 // a stereo "Capture Volume" and a mono "Input Source" enumeration ("Mic",
 // "Line"). Like a driver, it refuses a channel that an element does not have.

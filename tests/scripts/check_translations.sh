@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Every text of the window has its English translation: lupdate reads app/
 # into a copy of each .ts file, and a text without a translation (new,
 # changed, or left unfinished) fails.

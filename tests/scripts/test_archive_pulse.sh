@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The archive and the alerts, end to end: the headless recorder beside the
 # private sound server and a private S3 store (scripts/with-s3.sh), at the
 # default settings plus [Archive] and [Alerts]:

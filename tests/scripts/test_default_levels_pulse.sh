@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The recorder at its defaults (no config.ini at all), end to end through
 # ALSA and the sound server, as a new user starts it without a window:
 # * it sets the speakers and the line input to the server's 100 %;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The shipped program holds no test doubles, and the executable exports
 # nothing of its own: the window module takes the core from the core library.
 # $1: the built Somorabox.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The headless recorder at its defaults through failures, end to end with the
 # real program and the private sound server:
 # 1. started while no sound server runs, it says "input lost", comes back

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The fleet page end to end: two headless recorders (Prefix room-a and
 # room-b) beside the private sound server and a private S3 store archive the
 # same speech; --fleet over that bucket, in headless Chromium, lists both

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Closing with the disk frozen: the headless recorder takes speech into
 # record/ on a small ext4 image (a loop device, in a mount namespace of its
 # own); the file system is frozen with fsfreeze during the take, while an

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The window's GUI thread leaves record/ to the other threads: under strace,
 # while speech opens and closes a kept take and a short one (removed) and a
 # take is played from the strip and then deleted through the web page, the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The recorder without a window, end to end through ALSA and the sound server:
 # speech played into the sink "venue" opens a take; SIGTERM in the middle of
 # the speech ends the program with exit code 0 and keeps the take with its

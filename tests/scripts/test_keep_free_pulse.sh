@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # [Disk] KeepFreeMB end to end: record/ on a 24 MB tmpfs (in a mount
 # namespace of its own) holds four 5 MB takes and a file that is no take;
 # the headless recorder with KeepFreeMB=10 removes the two oldest takes at

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The recorder left alone under X11 turns into the shaped 314x90 panel after
 # about ten seconds and drifts; a double click on the panel brings the full
 # window back with the display area where the panel was.

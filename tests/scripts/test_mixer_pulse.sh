@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The recorder sets the sound server's volumes from config.ini one second
 # after it starts (25 % is the server's 100 %, lower percentages scale it
 # linearly), and --list-mixers shows the server's mixer with its gains.

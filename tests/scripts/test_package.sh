@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package: scripts/package.sh builds it; its file list and control
 # fields are checked (Depends from dpkg-shlibdeps); lintian finds no error in
 # it and appstreamcli finds its metainfo valid; it is unpacked with

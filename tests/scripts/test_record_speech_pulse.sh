@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End to end through ALSA and the sound server: speech played into the sink
 # "venue" reaches the program through the default source (its monitor) and
 # becomes exactly one take; a short burst afterwards leaves no file.

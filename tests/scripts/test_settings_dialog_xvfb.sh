@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Opens the settings dialog from the main window's settings image under Xvfb,
 # saves the settings as defaults with the administrator password, and checks
 # config.ini. $1: the built Somorabox.

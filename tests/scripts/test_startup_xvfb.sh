@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The real program under Xvfb: started in an empty folder it creates record/
 # and shows its 750x220 window 10 px from the top, centred; a second start
 # ends silently; the close image ends the program.

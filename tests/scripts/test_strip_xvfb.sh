@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The recorder started under Xvfb in a folder with a few recordings shows one
 # tile per recording at the strip's slots, with its time on it, and has
 # removed the prefixed recording older than a day.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The web page in a real browser (headless Chromium driven over WebDriver by
 # chromedriver and curl), served by the headless recorder beside the sound
 # server: the page lists the takes that a replay made, its audio element

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The window ends the program, keeping an open take with its header sizes
 # patched, however it is closed: by its close image while the settings dialog
 # is open, by SIGTERM while the password dialog is open, and by SIGHUP or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An in-memory mixer for tests: any topology of devices, destination lines,
 // source lines and controls, failures on demand, and a count of every call.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A wave input for tests: the test feeds it block by block and every call it
 // receives is written down. Delivery is synchronous: Feed calls the handler

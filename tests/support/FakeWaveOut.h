@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A wave output for tests: it plays nothing, records every call and reports
 // only when the test says so, on the calling thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An HTTP client for the tests that answers from a script and keeps a copy
 // of every request, and a client that forwards to one that outlives it.

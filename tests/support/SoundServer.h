@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The private sound server of scripts/with-pulse.sh or with-pipewire.sh, for
 // the tests that play into its line-input sink "venue" (whose monitor is the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Test doubles of the simple platform services and a temporary program folder.
 #include <QDateTime>

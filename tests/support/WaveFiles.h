@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // WAV files for tests: headers with any field values (also malformed ones),
 // tones, and the power of one frequency in a run of samples.

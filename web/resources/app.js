@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recorder's page: the live state from the event stream, the takes
 // grouped by day, newest first. No outside resources.
 'use strict';

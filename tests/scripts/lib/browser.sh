@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The browser driver of the scripted page tests (sourced, not run).
 
 # start_chromedriver LOG: starts chromedriver on a free loopback port, its

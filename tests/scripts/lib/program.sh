@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Copies the program (the executable, its core library and the window module)
 # from the build folder of EXE into FOLDER, as an installation beside the
 # executable has them.

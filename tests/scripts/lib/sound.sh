@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared by the scripted sound tests (sourced, not run). The caller defines
 # fail() and runs inside scripts/with-pulse.sh.
 . "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Waiting in the scripted tests (sourced, not run): every wait polls its
 # condition ten times a second and has a limit.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A private virtual X display for the window tests (sourced, not run).
 #
 # Xvfb resets itself whenever its last client leaves, and a client that
