@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The live stream (/live.ogg) of the headless recorder at 44.1 kHz beside a
 # private sound server:
 # - latency: from each of eight tone bursts played into the line input to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The encoder of the live stream: interleaved 16-bit sound at the capture
 // rate in, Ogg pages out. Runs on the live stream's own thread.

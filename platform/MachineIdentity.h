@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // This machine's identity for the archive: a keyed SHA-256 of the system's
 // machine id, so that two recorders writing one place can be told apart

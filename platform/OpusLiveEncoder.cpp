@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The live stream's Ogg Opus encoder on libopusenc: pages are written
 // through its callbacks, the two header pages at once (ope_encoder_flush_header)
 // so that a listener who joins later can be given them first.

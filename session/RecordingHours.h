@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The recording hours ([Schedule] Hours): the weekly spans of local time in
 // which takes may be made, e.g. "Mon-Fri 08:00-18:00, Sun 09:00-12:30".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The sound alarms: a room that stays silent inside its recording hours
 // ([Alerts] SilentMinutes) and an input that clips ([Alerts] ClipPercent).

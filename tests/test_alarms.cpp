@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording hours and the sound alarms as pure logic, on a fake clock.
 #include <gtest/gtest.h>
 

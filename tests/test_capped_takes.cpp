@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Takes whose header says less than the file holds (the sizes of a take over
 // 4 GiB are held at 0xFFFFFFFF): read by their size, archived whole or not
 // at all, and left as they are by the start-up repair.

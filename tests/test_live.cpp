@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The live stream and the page's metrics. With a scripted encoder: a
 // listener who joins late gets the header pages first and then whole pages;
 // a listener that stops reading is dropped while the others go on, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The live stream: the hand-off from the block handler, the encoder's
 // thread, and each listener's queue.
 #include "web/LiveStream.h"

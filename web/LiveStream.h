@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The live stream of the line input (/live.ogg): one encoder for every
 // listener, running only while someone listens. The GUI thread's block

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The metrics of a page (/metrics), kept in a prometheus-cpp registry and
 // written by its text serializer. Counters and gauges are atomics: they are

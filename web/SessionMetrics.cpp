@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The session's side of the live stream and of /metrics. Everything here
 // runs on the GUI thread; the server's threads only read the atomics of the
 // metrics and the live stream's hand-off.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the recorder's page adds to the session besides its state and
 // events: the line input for the live stream, and the metrics of /metrics.

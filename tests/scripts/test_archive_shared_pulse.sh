@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The archive on a real S3 gateway (scripts/with-s3.sh) when the store is not
 # the recorder's alone:
 # 1. two recorders (two machine identities, one prefix) hold a take of the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # [Schedule] Hours end to end, headless beside the sound server: with hours
 # that exclude now, speech makes no take and the state says when the hours
 # come (also on /api/status); with hours that include now, speech opens a

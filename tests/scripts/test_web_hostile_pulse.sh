@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The recorder's page under hostile clients (tests/scripts/lib/hostile_clients.py:
 # an endless POST body, event streams asked for as /api/%65vents, a hundred
 # connections from 127.0.0.2-.5 asking for a large take and never reading,

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Hostile clients of the recorder's web page on 127.0.0.1, for a bounded time.
 
 Usage: hostile_clients.py PORT TAKE SECONDS
