@@ -13,6 +13,7 @@
 #include "capture/TakeStore.h"
 #include "capture/Unit2.h"
 #include "platform/DataFolder.h"
+#include "platform/HelpFile.h"
 #include "platform/Platform.h"
 #include "playback/Unit4.h"
 #include "resources/Pictures.h"
@@ -319,7 +320,7 @@ void TForm1::Image5Click() {
 
 void TForm1::Image14Click() { skin_->RequestMiniPanel(); }
 
-void TForm1::Image15Click() { platform::Services().opener->Open(AppPath + "PLENhelp.chm"); }
+void TForm1::Image15Click() { platform::Services().opener->Open(platform::HelpFile(AppPath)); }
 
 void TForm1::Image108Click() { platform::Services().opener->Open(kMakerPage); }
 

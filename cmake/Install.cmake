@@ -5,7 +5,8 @@
 # package's library folder (SOMORA_LIBRARY_SUBDIR: the executable's RPATH and
 # its search for the window module look there), the desktop entry with the
 # icon drawn by the skin generator, the AppStream metainfo, the systemd user
-# unit of the headless recorder, the man page, and the copyright file and
+# unit of the headless recorder, the man page, the manual (README.md as
+# HTML), and the copyright file and
 # changelog Debian asks of every package. scripts/package.sh builds the
 # package; lintian and appstreamcli check it (tests/scripts/test_package.sh).
 
@@ -40,6 +41,19 @@ add_custom_command(
   COMMENT "Compressing the man page")
 add_custom_target(somora_man_page ALL DEPENDS ${SOMORA_MAN_PAGE})
 install(FILES ${SOMORA_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The manual the help command opens: the README as one HTML page, beside
+# the executable in the build and in the package's documentation folder.
+find_program(SOMORA_CMARK cmark-gfm REQUIRED)
+set(SOMORA_MANUAL ${CMAKE_BINARY_DIR}/manual.html)
+add_custom_command(
+  OUTPUT ${SOMORA_MANUAL}
+  COMMAND ${CMAKE_COMMAND} -DCMARK=${SOMORA_CMARK} -DINPUT=${CMAKE_SOURCE_DIR}/README.md
+          -DOUTPUT=${SOMORA_MANUAL} -P ${CMAKE_SOURCE_DIR}/cmake/Manual.cmake
+  DEPENDS ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/cmake/Manual.cmake
+  COMMENT "Making the manual from README.md")
+add_custom_target(somora_manual ALL DEPENDS ${SOMORA_MANUAL})
+install(FILES ${SOMORA_MANUAL} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/somorabox)
 
 # The package's copyright file and its changelog (compressed, as the man page).
 set(SOMORA_CHANGELOG ${CMAKE_BINARY_DIR}/package/changelog.gz)

@@ -7,8 +7,9 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh build -DSOMORA_TESTS=OFF -DSOMORA_BENCH=OFF
 mkdir -p run
-# The executable, its core library and the window module it loads, each replaced in one step.
-for f in Somorabox libsomorabox_core.so libsomorabox_window.so; do
+# The executable, its core library, the window module it loads and the
+# manual, each replaced in one step.
+for f in Somorabox libsomorabox_core.so libsomorabox_window.so manual.html; do
   cp "build/$f" "run/$f.new"
   mv -f "run/$f.new" "run/$f"
 done
