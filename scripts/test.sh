@@ -9,7 +9,8 @@
 # 3. build-sanitize/, under AddressSanitizer and UndefinedBehaviorSanitizer:
 #    the tests labelled sanitize, that is every test program and the
 #    end-to-end scripts of the program's threads and exits (set
-#    SOMORA_SKIP_SANITIZERS=1 to skip this pass).
+#    SOMORA_SKIP_SANITIZERS=1 to skip this pass). Its build runs beside
+#    passes 1 and 2 at the lowest priority.
 # What only the tests need is installed in the background while the build runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,11 +27,22 @@ jobs=${SOMORA_TEST_JOBS:-$(($(nproc) * 3))}
 # folder without them, and a folder that has none must not pass as green.
 scripts/build.sh build -DSOMORA_TESTS=ON -DSOMORA_BENCH=ON
 wait "$deps" || { cat "$deps_log" >&2; echo "test.sh: the tests' packages did not install" >&2; exit 1; }
+# The sanitizer build runs beside the first two passes, at the lowest
+# priority: those tests mostly wait, and get the processor when they need it.
+sanitize=0
+[ "${SOMORA_SKIP_SANITIZERS:-0}" != "1" ] && sanitize=1
+if [ "$sanitize" = 1 ]; then
+  sanitize_log=$(mktemp /tmp/somora-sanitize-build.XXXXXX)
+  nice -n 19 scripts/build.sh build-sanitize -DSOMORA_SANITIZE=ON -DSOMORA_TESTS=ON -DSOMORA_BENCH=OFF \
+    >"$sanitize_log" 2>&1 &
+  sanitize_build=$!
+  trap 'wait "$deps" 2>/dev/null; kill "$sanitize_build" 2>/dev/null; rm -f "$deps_log" "$sanitize_log"' EXIT
+fi
 ctest --test-dir build --no-tests=error --output-on-failure -j "$jobs"
 SOMORA_SOUND_SERVER=pipewire ctest --test-dir build --no-tests=error --output-on-failure -j "$jobs" -L both-servers
 
-if [ "${SOMORA_SKIP_SANITIZERS:-0}" != "1" ]; then
-  scripts/build.sh build-sanitize -DSOMORA_SANITIZE=ON -DSOMORA_TESTS=ON -DSOMORA_BENCH=OFF
+if [ "$sanitize" = 1 ]; then
+  wait "$sanitize_build" || { cat "$sanitize_log" >&2; echo "test.sh: the sanitizer build failed" >&2; exit 1; }
   ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-sanitize --no-tests=error --output-on-failure -j "$jobs" -L sanitize
 fi
