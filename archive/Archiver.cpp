@@ -182,7 +182,7 @@ QString Archiver::KeyFor(const QString& name, int copy) const {
     return config_.prefix + '/' + day + base + (config_.flac ? QStringLiteral(".flac") : QStringLiteral(".wav"));
 }
 
-void Archiver::OtherRequestResult(S3Result::Kind kind, const QString& detail) {
+void Archiver::HeartbeatResult(S3Result::Kind kind, const QString& detail) {
     std::lock_guard lock(mutex_);
     if (kind == S3Result::Kind::Cancelled) return;
     if (kind == S3Result::Kind::Ok) {

@@ -125,10 +125,10 @@ public:
     bool IsArchived(const QString& name) const { return archived_->Contains(name); }
     std::shared_ptr<const ArchivedTakes> Archived() const { return archived_; }
     Status CurrentStatus() const;
-    // The answer to another request on the store (the heartbeat): a failure
+    // The outcome of the heartbeat's request to the store: a failure
     // becomes the archive's state unless the uploads' own failure stands; a
     // success ends a state that only such a failure set. Any thread.
-    void OtherRequestResult(S3Result::Kind kind, const QString& detail);
+    void HeartbeatResult(S3Result::Kind kind, const QString& detail);
 
     // The object key of a take: PREFIX/yyyy/mm/dd/NAME.flac (or .wav);
     // `copy` 2 and above: NAME-2.flac, the key beside a taken one.

@@ -126,7 +126,7 @@ bool Heartbeat::Write(const HeartbeatState& state, Clock::time_point deadline) {
     S3Settings settings;
     QString error;
     if (!StoreSettings(config_, &settings, &error)) {
-        if (archive_) archive_->OtherRequestResult(S3Result::Kind::Refused, QStringLiteral("status.json: ") + error);
+        if (archive_) archive_->HeartbeatResult(S3Result::Kind::Refused, QStringLiteral("status.json: ") + error);
         return false;
     }
     const Archiver::Status status = archive_ ? archive_->CurrentStatus() : Archiver::Status{};
@@ -168,7 +168,7 @@ bool Heartbeat::Write(const HeartbeatState& state, Clock::time_point deadline) {
     if (result.kind == S3Result::Kind::Cancelled) return false;
     // A refusal reads as the uploads' own: the store's code.
     if (archive_)
-        archive_->OtherRequestResult(result.kind, result.kind == S3Result::Kind::Refused ? result.code
+        archive_->HeartbeatResult(result.kind, result.kind == S3Result::Kind::Refused ? result.code
                                                   : QStringLiteral("status.json: ") + result.detail);
     return result.kind == S3Result::Kind::Ok;
 }
