@@ -127,7 +127,8 @@ const Timeline = (() => {
     box.hidden = false;
     drawBlocks();
     if (current) {
-      const again = placed.find((p) => p.t.name === current.t.name);
+      // The same take (the same address: two rooms may have one name).
+      const again = placed.find((p) => takeUrl(p.t) === takeUrl(current.t));
       if (again) { current = again; describe(); } else close();
     }
     moved();
@@ -222,7 +223,7 @@ const Timeline = (() => {
   function open(name, offset, play) {
     const p = placed.find((q) => q.t.name === name);
     if (!p) return false;
-    if (!current || current.t.name !== name) {
+    if (!current || takeUrl(current.t) !== takeUrl(p.t)) {
       current = p;
       audio.src = takeUrl(p.t);
       audio.hidden = false;
