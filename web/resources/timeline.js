@@ -107,8 +107,13 @@ const Timeline = (() => {
         for (const a of document.querySelectorAll('audio')) rate(a);
       });
     }
-    // Players made later (a row's, a new take's) take the speed when they start.
-    document.addEventListener('play', (ev) => rate(ev.target), true);
+    // Players made later (a row's, a new take's) take the speed when they
+    // start, and one take plays at a time (listening live aside).
+    document.addEventListener('play', (ev) => {
+      rate(ev.target);
+      if (ev.target.id === 'live-audio') return;
+      for (const a of document.querySelectorAll('audio')) if (a !== ev.target && a.id !== 'live-audio') a.pause();
+    }, true);
   }
 
   function rate(a) {
@@ -267,7 +272,7 @@ const Timeline = (() => {
     const t = current.t;
     now.replaceChildren(el('b', 'tl-time', clock(current.from < 0 ? current.from + DAY : current.from)),
       ' ', el('span', 'tl-len', lengthText(t.seconds)), ' ', el('span', 'tl-name', t.name));
-    if (t.held) now.append(' ', el('span', 'tl-held', '⏸ ' + text('held')));
+    if (t.held) now.append(' ', el('span', 'tl-held', text('held')));
     if (t.note) now.append(el('div', 'tl-note', t.note));
   }
 
