@@ -98,7 +98,7 @@ const Timeline = (() => {
     });
     audio.addEventListener('timeupdate', moved);
     audio.addEventListener('seeked', moved);
-    window.addEventListener('resize', () => { drawBlocks(); moved(); });
+    window.addEventListener('resize', () => { drawBlocks(); moved(); fetchPeaks(); });
     const speed = document.getElementById('speed');
     if (speed) {
       speed.replaceChildren(...RATES.map((r) => { const o = el('option', '', r + '×'); o.value = String(r); return o; }));
@@ -232,7 +232,8 @@ const Timeline = (() => {
       current = p;
       audio.src = takeUrl(p.t);
       audio.hidden = false;
-      wave.hidden = !peaksUrl;
+      wave.hidden = true;       // until its peaks come
+      wave.peaks = null;
       if (peaksUrl) loadWave(p.t);
       describe();
       for (const b of lane.querySelectorAll('.tl-take')) b.classList.toggle('picked', b.dataset.name === name);
@@ -265,7 +266,7 @@ const Timeline = (() => {
         if (r.ok) { line = (await r.json()).peaks; peaks.set(t.name, line); }
       } catch (e) { /* no waveform */ }
     }
-    if (current && current.t.name === t.name && line) { wave.peaks = line; moved(); }
+    if (current && current.t.name === t.name && line) { wave.peaks = line; wave.hidden = false; moved(); }
   }
 
   function describe() {
