@@ -55,7 +55,8 @@ const Timeline = (() => {
   // The days a take spans, "yyyy-mm-dd".
   function daysOf(t) {
     const first = dayNumber(String(t.start).substring(0, 10));
-    const last = first + Math.floor((secondsOfDay(t.start) + Math.max(0, t.seconds || 0)) / DAY);
+    // (a week at most, whatever length a take claims)
+    const last = Math.min(first + 7, first + Math.floor((secondsOfDay(t.start) + Math.max(0, t.seconds || 0)) / DAY));
     const out = [];
     for (let n = first; n <= last && n >= first; n++) out.push(new Date(n * 86400000).toISOString().substring(0, 10));
     return out;
@@ -272,7 +273,7 @@ const Timeline = (() => {
   function describe() {
     const t = current.t;
     now.replaceChildren(el('b', 'tl-time', clock(current.from < 0 ? current.from + DAY : current.from)),
-      ' ', el('span', 'tl-len', lengthText(t.seconds)), ' ', el('span', 'tl-name', t.name));
+      ' ', el('span', 'tl-len', lengthText(t.seconds)), ' ', el('span', 'tl-name', t.name), ' ', el('span', 'tl-at'));
     if (t.held) now.append(' ', el('span', 'tl-held', text('held')));
     if (t.note) now.append(el('div', 'tl-note', t.note));
   }
@@ -293,6 +294,8 @@ const Timeline = (() => {
     if (!current) return;
     const at = current.from + (audio.currentTime || 0);
     head.style.left = (Math.min(DAY, Math.max(0, at)) / DAY * 100) + '%';
+    const where = now.querySelector('.tl-at');   // the clock time of the point playing
+    if (where) where.textContent = audio.currentTime ? '▶ ' + clock(at < 0 ? at + DAY : at % DAY) : '';
     if (!wave.hidden && wave.peaks) {
       const w = wave.clientWidth || 300, h = wave.clientHeight || 36;
       const ratio = window.devicePixelRatio || 1;
