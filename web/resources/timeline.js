@@ -10,7 +10,7 @@
 const Timeline = (() => {
   const DAY = 86400;
   const RATES = [0.75, 1, 1.25, 1.5, 1.75, 2];
-  let box = null, lane = null, head = null, now = null, wave = null, audio = null;
+  let box = null, lane = null, blocks = null, head = null, now = null, wave = null, audio = null;
   let takeUrl = null, peaksUrl = null, onOpen = null;
   let day = '', placed = [];      // the shown day's takes: {t, from, to} in seconds of the day
   let current = null;             // the take in the player: {t, from}
@@ -80,6 +80,8 @@ const Timeline = (() => {
       label.style.left = (h / 24 * 100) + '%';
       labels.append(label);
     }
+    blocks = el('div', 'tl-blocks');
+    lane.append(blocks);
     head = el('div', 'tl-head');
     head.hidden = true;
     bar.append(lane, head);
@@ -143,18 +145,17 @@ const Timeline = (() => {
 
   function drawBlocks() {
     if (!lane) return;
-    for (const b of lane.querySelectorAll('.tl-take')) b.remove();
-    const width = lane.clientWidth || 1;
+    // Built aside and put in at once: one layout for the whole day.
+    const width = lane.clientWidth || 1, height = lane.clientHeight || 48;
+    const all = document.createDocumentFragment();
     for (const p of placed) {
       const from = Math.max(0, p.from), to = Math.min(DAY, Math.max(p.to, p.from + 1));
-      const b = el('div', 'tl-take');
+      const b = el('div', 'tl-take' + (p.t.held ? ' held' : '') + (p.t.recording ? ' recording' : '') +
+        (current && current.t.name === p.t.name ? ' picked' : ''));
       b.dataset.name = p.t.name;
       // A block wider than its time (a short take) stays inside the bar.
       b.style.left = 'min(' + (from / DAY * 100) + '%, calc(100% - 4px))';
       b.style.width = ((to - from) / DAY * 100) + '%';
-      b.classList.toggle('held', Boolean(p.t.held));
-      b.classList.toggle('recording', Boolean(p.t.recording));
-      b.classList.toggle('picked', Boolean(current && current.t.name === p.t.name));
       b.title = clock(p.from < 0 ? p.from + DAY : p.from) + ' · ' + lengthText(p.t.seconds) +
         (p.t.held ? ' · ' + text('held') : '') + (p.t.note ? '\n' + p.t.note : '');
       const px = (to - from) / DAY * width;
@@ -162,16 +163,16 @@ const Timeline = (() => {
       if (px >= 6 && line) {
         const c = el('canvas');
         b.append(c);
-        outline(c, line, p, from, to);
+        outline(c, line, p, from, to, Math.max(1, Math.round(px)), height);
       }
-      lane.append(b);
+      all.append(b);
     }
+    blocks.replaceChildren(all);
   }
 
-  // The take's loudness as a filled outline, the part of it inside the day.
-  function outline(canvas, line, p, from, to) {
-    const w = Math.max(1, Math.round((to - from) / DAY * lane.clientWidth));
-    const h = lane.clientHeight || 48;
+  // The take's loudness as a filled outline, the part of it inside the day,
+  // on a canvas W by H.
+  function outline(canvas, line, p, from, to, w, h) {
     const ratio = window.devicePixelRatio || 1;
     canvas.width = Math.round(w * ratio);
     canvas.height = Math.round(h * ratio);
@@ -228,7 +229,7 @@ const Timeline = (() => {
   // when PLAY; false when the day does not have it.
   function open(name, offset, play) {
     const p = placed.find((q) => q.t.name === name);
-    if (!p) return false;
+    if (!p || p.t.recording) return false;   // the take being written is not served
     if (!current || takeUrl(current.t) !== takeUrl(p.t)) {
       current = p;
       audio.src = takeUrl(p.t);
@@ -237,7 +238,7 @@ const Timeline = (() => {
       wave.peaks = null;
       if (peaksUrl) loadWave(p.t);
       describe();
-      for (const b of lane.querySelectorAll('.tl-take')) b.classList.toggle('picked', b.dataset.name === name);
+      for (const b of blocks.children) b.classList.toggle('picked', b.dataset.name === name);
       for (const a of document.querySelectorAll('article.take')) a.classList.toggle('picked', a.dataset.name === name);
     }
     seek(offset, play);
