@@ -22,7 +22,11 @@ bool LoadPageFiles(const char* page, const char* css, const char* script, PageFi
     std::string base, own;
     if (!load(":/web/base.css", &base) || !load(css, &own)) return false;
     out->css = base + own;
-    return load(page, &out->page) && load(script, &out->script);
+    // And their scripts from the same timeline, ahead of their own.
+    std::string timeline;
+    if (!load(":/web/timeline.js", &timeline) || !load(script, &own)) return false;
+    out->script = timeline + '\n' + own;
+    return load(page, &out->page);
 }
 
 HttpHost::Settings HostSettings(const WebOptions& options) {

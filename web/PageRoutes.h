@@ -26,7 +26,8 @@ struct PageFiles {
     std::string page, css, script;
 };
 
-// Reads the three resources (the style after the pages' shared base.css);
+// Reads the three resources (the style after the pages' shared base.css,
+// the script after their shared timeline.js);
 // false when one is missing or empty.
 bool LoadPageFiles(const char* page, const char* css, const char* script, PageFiles* out);
 

@@ -34,6 +34,8 @@ const TEXTS = {
   silentSince: ['无声，自', 'silent since'],
   clipping: ['削波', 'clipping'],
   outsideHours: ['录音时段外', 'outside recording hours'],
+  speed: ['速度', 'speed'],
+  held: ['保留', 'held'],
 };
 function text(key) { return TEXTS[key][english ? 1 : 0]; }
 document.title = text('title');
@@ -110,11 +112,13 @@ async function loadRooms() {
 async function loadTakes() {
   const box = $('takes');
   const day = $('day').value;
+  const room = picked;
   if (!picked || !day) return;
   try {
     const r = await fetch('/api/rooms/' + encodeURIComponent(picked) + '/takes?day=' + day, { cache: 'no-store' });
     if (!r.ok) throw new Error(await r.text());
     const takes = await r.json();
+    if (room !== picked || day !== $('day').value) return;  // another room or day was picked meanwhile
     box.replaceChildren();
     if (!takes.length) box.append(el('p', 'empty', text('noTakes')));
     for (const t of takes.reverse()) {
@@ -134,23 +138,56 @@ async function loadTakes() {
       a.append(top, audio);
       box.append(a);
     }
+    showTimeline(room, day, takes);
   } catch (e) {
     box.replaceChildren(el('p', 'empty', text('cannotReadTakes') + ': ' + e.message));
+    showTimeline(room, day, []);
   }
+}
+
+// --- The picked room's day as a timeline (plain blocks: the store keeps no
+// peaks). The address "#room=ROOM&day=YYYY-MM-DD&take=NAME" opens it at
+// that take; picking a room or a day writes the address.
+let wanted = '';
+Timeline.setup($('timeline'), {
+  takeUrl: (t) => '/rooms/' + encodeURIComponent(t.room) + '/takes/' + encodeURIComponent(t.name),
+  onOpen: (t) => Timeline.writeHash({ room: t.room, day: Timeline.shown(), take: t.name }),
+});
+function showTimeline(room, day, takes) {
+  Timeline.show(day, takes.map((t) => Object.assign({ room }, t)));
+  if (wanted && Timeline.open(wanted, 0, false)) $('timeline').scrollIntoView({ block: 'nearest' });
+  wanted = '';
+}
+function followAddress() {
+  const h = Timeline.readHash();
+  if (!h.room) return false;
+  wanted = h.take || '';
+  const day = h.day || Timeline.dayOfName(h.take);
+  if (day) $('day').value = day;
+  picked = h.room;
+  showRooms();
+  loadTakes();
+  return true;
 }
 
 function pick(room) {
   picked = room;
+  Timeline.writeHash({ room, day: $('day').value });
   showRooms();
   loadTakes();
 }
 
 $('room').addEventListener('change', () => pick($('room').value));
-$('day').addEventListener('change', loadTakes);
+$('day').addEventListener('change', () => {
+  if (picked) Timeline.writeHash({ room: picked, day: $('day').value });
+  loadTakes();
+});
+window.addEventListener('hashchange', followAddress);
 {
   const now = new Date();
   $('day').value = now.getFullYear() + '-' + String(now.getMonth() + 1).padStart(2, '0') + '-' +
     String(now.getDate()).padStart(2, '0');
+  followAddress();
 }
 loadRooms();
 setInterval(loadRooms, 15000);

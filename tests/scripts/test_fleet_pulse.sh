@@ -4,7 +4,9 @@
 # room-b) beside the private sound server and a private S3 store archive the
 # same speech; --fleet over that bucket, in headless Chromium, lists both
 # rooms and a take of each, and a take plays from the store through it; a
-# Range request returns the object's own bytes; hostile room and take names
+# Range request returns the object's own bytes; the day's timeline places a
+# take at its time, plays from a point clicked and opens at the take an
+# address names; hostile room and take names
 # are refused; room-b killed turns stale after [Fleet] StaleSeconds while
 # room-a stays fresh, as /metrics says too (promtool accepts it).
 #
@@ -175,6 +177,30 @@ audio="document.querySelector('article.take[data-name=\"$take_a\"] audio')"
 js "$audio.play(); return true" >/dev/null
 until_true "$audio.currentTime > 1" 150 || fail "the take did not play (currentTime $(js "return $audio.currentTime"))"
 js "$audio.pause(); return true" >/dev/null
+
+# --- The day's timeline: room-a's take at its time (within a pixel); a click
+# 4 s into it, on a bar made a pixel a second wide for it, plays from there
+# through the store's ranges; the speed control sets the players' rate; an
+# address "#room=…&day=…&take=…" opens room-b's take.
+second=$((10#${take_a:12:2} * 3600 + 10#${take_a:14:2} * 60 + 10#${take_a:16:2}))
+lane="document.querySelector('.tl-lane')"
+tl_audio="document.querySelector('.tl-audio')"
+[ "$(js "const l = $lane.getBoundingClientRect(), b = document.querySelector('.tl-take[data-name=\"$take_a\"]').getBoundingClientRect();
+         return Math.abs(b.left - l.left - l.width * $second / 86400) < 1")" = true ] || fail "$take_a is not at its time on the timeline"
+js "document.querySelector('.tl-bar').style.width = '86400px';
+    const l = $lane.getBoundingClientRect();
+    $lane.dispatchEvent(new MouseEvent('click', {bubbles: true, clientX: l.left + $second + 4, clientY: l.top + 10}));
+    return true" >/dev/null
+until_true "$tl_audio.currentTime > 0 && !$tl_audio.paused" 150 || fail "the click on the timeline played nothing"
+at=$(js "return $tl_audio.currentTime")
+awk -v t="$at" 'BEGIN { exit !(t >= 3.5 && t < 7) }' || fail "the click at 4 s into the take played from $at s"
+js "$tl_audio.pause(); document.querySelector('.tl-bar').style.width = '';
+    const s = document.getElementById('speed'); s.value = '2'; s.dispatchEvent(new Event('change')); return true" >/dev/null
+[ "$(js "return [...document.querySelectorAll('audio')].every(a => a.playbackRate === 2 && a.preservesPitch)")" = true ] ||
+  fail "the speed control did not set the players"
+js "location.hash = '#room=room-b&day=$day_b&take=$take_b'; return true" >/dev/null
+until_true "document.querySelector('.tl-take.picked[data-name=\"$take_b\"]') && $tl_audio.src.endsWith('/rooms/room-b/takes/$take_b')
+            && document.getElementById('room').value === 'room-b'" 100 || fail "the address did not open room-b's $take_b"
 
 # --- room-b killed: stale after StaleSeconds, while room-a, still speaking,
 # keeps its heartbeat fresh.

@@ -5,6 +5,9 @@
 # server: the page lists the takes that a replay made, its audio element
 # plays one (the time advances), a take opened by speech on the live input
 # shows up without a reload, and deleting with the password removes the file.
+# The day's timeline places the takes at their times, plays from a point
+# clicked, and opens at the take an address names; the speed control sets
+# the players' rate.
 # Meanwhile the page's "listen live" control plays /live.ogg, whose stream,
 # decoded, holds the speech, and promtool accepts /metrics, whose take
 # counter moves with that take.
@@ -154,6 +157,48 @@ until_true "document.querySelectorAll('article.take').length === 2" 100 ||
 names=$(js "return [...document.querySelectorAll('article.take')].map(e => e.dataset.name).join(' ')")
 [ "$names" = "\"${replayed[1]} ${replayed[0]}\"" ] || fail "listed $names"
 until_true "document.getElementById('listening').classList.contains('on')" 100 || fail "the page does not show listening"
+
+# The day's timeline: each take's block starts at its time (within a pixel).
+until_true "document.querySelectorAll('.tl-take').length === 2" 50 || fail "the timeline shows $(js "return document.querySelectorAll('.tl-take').length") takes"
+second() { echo $((10#${1:12:2} * 3600 + 10#${1:14:2} * 60 + 10#${1:16:2})); }  # of the day, from PLENyyyymmddhhmmss
+lane="document.querySelector('.tl-lane')"
+block() { echo "document.querySelector('.tl-take[data-name=\"$1\"]')"; }
+for take in "${replayed[@]}"; do
+  off=$(js "const l = $lane.getBoundingClientRect(), b = $(block "$take").getBoundingClientRect();
+            return Math.abs(b.left - l.left - l.width * $(second "$take") / 86400) < 1")
+  [ "$off" = true ] || fail "$take is not at its time on the timeline"
+done
+# A click on the bar plays that take from the point clicked: 6 s into the
+# newest take, on a bar made a pixel a second wide for it.
+newest=${replayed[1]}
+tl_audio="document.querySelector('.tl-audio')"
+js "document.querySelector('.tl-bar').style.width = '86400px';
+    const l = $lane.getBoundingClientRect();
+    $lane.dispatchEvent(new MouseEvent('click', {bubbles: true, clientX: l.left + $(second "$newest") + 6, clientY: l.top + 10}));
+    return true" >/dev/null
+until_true "$tl_audio.currentTime > 0 && !$tl_audio.paused" 100 || fail "the click on the timeline played nothing"
+at=$(js "return $tl_audio.currentTime")
+awk -v t="$at" 'BEGIN { exit !(t >= 5.5 && t < 8) }' || fail "the click at 6 s into the take played from $at s"
+[ "$(js "return $tl_audio.src.endsWith('/$newest') && location.hash === '#day=2026-12-07&take=$newest'")" = true ] ||
+  fail "the timeline played $(js "return $tl_audio.src + ' ' + location.hash")"
+# The speed control sets every take's player, pitch kept, the live one aside.
+js "$tl_audio.pause(); document.querySelector('.tl-bar').style.width = '';
+    const s = document.getElementById('speed'); s.value = '1.5'; s.dispatchEvent(new Event('change')); return true" >/dev/null
+[ "$(js "return [...document.querySelectorAll('article.take audio, .tl-audio')].every(a => a.playbackRate === 1.5 && a.preservesPitch)
+           && document.getElementById('live-audio').playbackRate === 1")" = true ] || fail "the speed control did not set the players"
+# A note is shown as text, never as markup, and a held take is marked.
+js "Timeline.show('2026-12-07', [{name: 'PLEN20261207101010.wav', start: '2026-12-07T10:10:10', seconds: 5,
+      note: '<img src=x onerror=\"window.injected=1\">', held: true}]);
+    Timeline.open('PLEN20261207101010.wav', 0, false); return true" >/dev/null
+[ "$(js "return document.querySelector('.tl-note').textContent.startsWith('<img') && !document.querySelector('.tl-now img')
+           && document.querySelector('.tl-take.held') !== null")" = true ] || fail "the note or the hold is not shown as it should be"
+# The address "#day=…&take=…" opens the page at that take, in a phone's width
+# without text running over the edge.
+wd POST /window/rect '{"width": 360, "height": 740}' >/dev/null
+js "location.hash = '#day=2026-12-07&take=${replayed[0]}'; location.reload(); return true" >/dev/null
+until_true "document.querySelector('.tl-take.picked[data-name=\"${replayed[0]}\"]') && $tl_audio.src.endsWith('/${replayed[0]}')" 100 ||
+  fail "the address did not open ${replayed[0]}"
+[ "$(js "return document.documentElement.scrollWidth <= innerWidth")" = true ] || fail "the page is wider than a phone"
 js "window.samePage = 'yes'; return true" >/dev/null
 
 # The newest take plays: its audio element's time advances.

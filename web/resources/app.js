@@ -21,6 +21,9 @@ const TEXTS = {
   input: ['输入', 'input'],
   disk: ['磁盘', 'disk'],
   free: ['可用', 'free'],
+  timelineDay: ['日期', 'day'],
+  speed: ['速度', 'speed'],
+  held: ['保留', 'held'],
   archive: ['归档', 'archive'],
   archived: ['✓ 已归档', '✓ archived'],
   queued: ['待传', 'queued'],
@@ -261,7 +264,7 @@ async function loadTakes() {
   loading = (async () => {
     try {
       const r = await fetch('/api/takes', { cache: 'no-store' });
-      if (r.ok) showTakes(await r.json());
+      if (r.ok) { const list = await r.json(); showTakes(list); showTimeline(list); }
     } catch (e) { /* the event stream reports the link */ }
   })();
   await loading;
@@ -284,6 +287,44 @@ async function removeTake(name) {
     : r.status === 429 ? text('tooMany')
     : text('notDeleted') + ' (' + r.status + ')');
 }
+
+// --- The day's timeline, over the days the takes span; the address
+// "#day=YYYY-MM-DD&take=NAME" opens it at that take.
+const timelineDay = $('tl-day');
+let timelineTakes = [];
+let wanted = Timeline.readHash();
+Timeline.setup($('timeline'), {
+  takeUrl: (t) => '/takes/' + encodeURIComponent(t.name),
+  peaksUrl: (t) => '/takes/' + encodeURIComponent(t.name) + '/peaks',
+  onOpen: (t) => Timeline.writeHash({ day: Timeline.shown(), take: t.name }),
+});
+function showTimeline(list) {
+  timelineTakes = list;
+  const spanned = [...new Set(list.flatMap(Timeline.daysOf))].sort().reverse();
+  $('timeline').hidden = !spanned.length;
+  if (!spanned.length) return;
+  if ([...timelineDay.options].map((o) => o.value).join() !== spanned.join()) {
+    const keep = timelineDay.value;
+    timelineDay.replaceChildren(...spanned.map((d) => {
+      const o = document.createElement('option');
+      o.value = d;
+      o.textContent = d + ' ' + dayAndTime(d + 'T').trim();
+      return o;
+    }));
+    timelineDay.value = keep;
+  }
+  const asked = wanted && (wanted.day || Timeline.dayOfName(wanted.take));
+  if (asked && spanned.includes(asked)) timelineDay.value = asked;
+  if (!timelineDay.value) timelineDay.value = spanned[0];
+  Timeline.show(timelineDay.value, list);
+  if (wanted && wanted.take && Timeline.open(wanted.take, 0, false)) $('timeline').scrollIntoView({ block: 'nearest' });
+  wanted = null;
+}
+timelineDay.addEventListener('change', () => {
+  Timeline.show(timelineDay.value, timelineTakes);
+  Timeline.writeHash({ day: timelineDay.value });
+});
+window.addEventListener('hashchange', () => { wanted = Timeline.readHash(); showTimeline(timelineTakes); });
 
 // --- Listening live: the line input as it sounds now, in the audio element
 // beside the level. Stopping drops the source, which closes the stream.
