@@ -46,7 +46,10 @@ int CheckShareToken(const QByteArray& key, const QString& token, int64_t now, Sh
     if (key.isEmpty() || token.isEmpty() || token.size() > kMaxShareToken) return 403;
     const auto decoded =
         QByteArray::fromBase64Encoding(token.toLatin1(), kBase64 | QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded || decoded.decoded.size() <= kMacBytes) return 403;
+    // Only the one spelling the fleet made: stray characters that decode to
+    // nothing are no part of a token.
+    if (!decoded || decoded.decoded.size() <= kMacBytes || decoded.decoded.toBase64(kBase64) != token.toLatin1())
+        return 403;
     const QByteArray payload = decoded.decoded.chopped(kMacBytes);
     const QByteArray mac = Mac(key, payload);
     if (mac.size() != kMacBytes || CRYPTO_memcmp(mac.constData(), decoded.decoded.constData() + payload.size(),
