@@ -48,11 +48,20 @@ CREATE TRIGGER IF NOT EXISTS takes_au AFTER UPDATE OF note ON takes WHEN old.not
 END;
 )SQL";
 
-// A prepared statement, finalized at the end of its scope.
+// A prepared statement, finalized at the end of its scope; or one of the
+// writer's kept statements, made ready for its next use instead.
 class Statement {
 public:
     Statement(sqlite3* db, const char* sql) { ok_ = sqlite3_prepare_v2(db, sql, -1, &s_, nullptr) == SQLITE_OK; }
-    ~Statement() { sqlite3_finalize(s_); }
+    explicit Statement(sqlite3_stmt* kept) : s_(kept), ok_(kept != nullptr), kept_(true) {}
+    ~Statement() {
+        if (!kept_) {
+            sqlite3_finalize(s_);
+        } else if (s_) {
+            sqlite3_reset(s_);
+            sqlite3_clear_bindings(s_);
+        }
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
     bool Ok() const { return ok_; }
@@ -88,6 +97,7 @@ public:
 private:
     sqlite3_stmt* s_ = nullptr;
     bool ok_ = false;
+    bool kept_ = false;
 };
 
 bool Exec(sqlite3* db, const char* sql, QString* error = nullptr) {
@@ -127,7 +137,17 @@ void Times(const QString& start, int64_t* wall, int64_t* utc) {
 
 FleetIndex::FleetIndex(QString path) : path_(std::move(path)) {}
 
+sqlite3_stmt* FleetIndex::Kept(const char* sql) {
+    const auto it = kept_.find(sql);
+    if (it != kept_.end()) return it->second;
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v3(writer_, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) return nullptr;
+    kept_[sql] = s;
+    return s;
+}
+
 FleetIndex::~FleetIndex() {
+    for (const auto& [sql, s] : kept_) sqlite3_finalize(s);
     for (sqlite3* db : readers_) sqlite3_close(db);
     sqlite3_close(writer_);
 }
@@ -182,7 +202,7 @@ bool FleetIndex::PutTake(const Take& take) {
     int64_t wall = 0, utc = 0;
     Times(take.start, &wall, &utc);
     // A start with its offset replaces one taken from the name.
-    Statement s(writer_,
+    Statement s(Kept(
                 "INSERT INTO takes(key, room, name, start, wall, utc, seconds, size, seen) VALUES (?,?,?,?,?,?,?,?,?) "
                 "ON CONFLICT(key) DO UPDATE SET seen = excluded.seen, size = excluded.size, "
                 "start = CASE WHEN excluded.utc != excluded.wall OR takes.utc = takes.wall THEN excluded.start "
@@ -191,7 +211,7 @@ bool FleetIndex::PutTake(const Take& take) {
                 "ELSE takes.wall END, "
                 "utc = CASE WHEN excluded.utc != excluded.wall OR takes.utc = takes.wall THEN excluded.utc "
                 "ELSE takes.utc END, "
-                "seconds = coalesce(excluded.seconds, takes.seconds)");
+                "seconds = coalesce(excluded.seconds, takes.seconds)"));
     return s.Bind(1, take.key)
         .Bind(2, take.room)
         .Bind(3, take.name)
@@ -205,26 +225,26 @@ bool FleetIndex::PutTake(const Take& take) {
 }
 
 bool FleetIndex::NoteKnown(const QString& key, const QString& tag) {
-    Statement s(writer_, "UPDATE takes SET note_seen = ? WHERE key = ? AND note_tag = ?");
+    Statement s(Kept("UPDATE takes SET note_seen = ? WHERE key = ? AND note_tag = ?"));
     return s.Bind(1, pass_).Bind(2, key).Bind(3, tag).Run() && sqlite3_changes(writer_) > 0;
 }
 
 bool FleetIndex::SetNote(const QString& key, const QString& note, const QString& tag) {
-    Statement s(writer_, "UPDATE takes SET note = ?, note_tag = ?, note_seen = ? WHERE key = ?");
+    Statement s(Kept("UPDATE takes SET note = ?, note_tag = ?, note_seen = ? WHERE key = ?"));
     return s.Bind(1, note).Bind(2, note.isEmpty() ? QString() : tag).Bind(3, pass_).Bind(4, key).Run();
 }
 
 bool FleetIndex::SetHeld(const QString& key, bool held) {
-    Statement s(writer_, "UPDATE takes SET held = ? WHERE key = ?");
+    Statement s(Kept("UPDATE takes SET held = ? WHERE key = ?"));
     return s.Bind(1, held ? 1 : 0).Bind(2, key).Run();
 }
 
 bool FleetIndex::SetLength(const QString& key, const QString& start, double seconds) {
     int64_t wall = 0, utc = 0;
     Times(start, &wall, &utc);
-    Statement s(writer_,
+    Statement s(Kept(
                 "UPDATE takes SET seconds = ?, start = CASE WHEN ? THEN ? ELSE start END, "
-                "wall = CASE WHEN ? THEN ? ELSE wall END, utc = CASE WHEN ? THEN ? ELSE utc END WHERE key = ?");
+                "wall = CASE WHEN ? THEN ? ELSE wall END, utc = CASE WHEN ? THEN ? ELSE utc END WHERE key = ?"));
     const int64_t better = utc != wall ? 1 : 0;
     // A length that cannot be known is kept as -1 so that the take is not
     // asked again.

@@ -14,11 +14,13 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 class FleetIndex {
 public:
@@ -85,10 +87,13 @@ public:
 
 private:
     sqlite3* Reader();
+    // The writer's statement for `sql` (a literal), prepared once.
+    sqlite3_stmt* Kept(const char* sql);
     void Return(sqlite3* db);
 
     const QString path_;
     sqlite3* writer_ = nullptr;
+    std::map<const char*, sqlite3_stmt*> kept_;
     int64_t pass_ = 0;
     std::mutex readersMutex_;
     std::vector<sqlite3*> readers_;

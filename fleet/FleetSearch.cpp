@@ -112,7 +112,8 @@ void FleetSearch::Drain() {
 
 void FleetSearch::Run() {
     using Clock = std::chrono::steady_clock;
-    Clock::time_point nextPass = Clock::now();
+    const Clock::time_point started = Clock::now();
+    Clock::time_point nextPass = started;
     while (!Stopping()) {
         Drain();
         if (Clock::now() >= nextPass) {
@@ -120,7 +121,12 @@ void FleetSearch::Run() {
             nextPass = Clock::now() + options_.relist;
             continue;
         }
-        FillLengths();
+        if (FillLengths() && !lengthsKnown_ && passes_ > 0) {
+            lengthsKnown_ = true;
+            std::printf("search index: every take's start and length known %.1f s after the start\n",
+                        std::chrono::duration<double>(Clock::now() - started).count());
+            std::fflush(stdout);
+        }
         std::unique_lock lock(mutex_);
         wake_.wait_until(lock, nextPass, [this] { return stop_ || !queued_.empty(); });
     }
@@ -195,15 +201,15 @@ void FleetSearch::Pass() {
     }
 }
 
-void FleetSearch::FillLengths() {
+bool FleetSearch::FillLengths() {
     // A batch at a time, so that queued changes and a stop wait little.
     for (;;) {
         {
             std::lock_guard lock(mutex_);
-            if (stop_ || !queued_.empty()) return;
+            if (stop_ || !queued_.empty()) return false;
         }
         const QStringList keys = index_.WithoutLength(200);
-        if (keys.isEmpty()) return;
+        if (keys.isEmpty()) return true;
         std::vector<QString> starts(static_cast<size_t>(keys.size()));
         std::vector<double> seconds(static_cast<size_t>(keys.size()), -1);
         std::vector<char> ok(static_cast<size_t>(keys.size()), 0);
@@ -221,6 +227,6 @@ void FleetSearch::FillLengths() {
         }
         index_.Commit();
         // The store fails: the next pass tries again.
-        if (done == 0) return;
+        if (done == 0) return false;
     }
 }

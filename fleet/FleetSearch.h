@@ -51,7 +51,8 @@ public:
 private:
     void Run();
     void Pass();
-    void FillLengths();
+    // True when every take's length is known.
+    bool FillLengths();
     void Drain();
     bool Stopping() const { return stop_; }
 
@@ -62,6 +63,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<int> passes_{0};
     std::atomic<double> firstPass_{0};
+    bool lengthsKnown_ = false;  // said once, on the index's thread
     std::mutex mutex_;
     std::condition_variable wake_;
     std::vector<std::function<void(FleetIndex&)>> queued_;
