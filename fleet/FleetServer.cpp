@@ -37,7 +37,7 @@ struct FleetServer::Impl {
               bool attachment = false);
     // The take's key when the password is right and the take is in the
     // store; else empty, with the refusal in `res`.
-    QString WritableTake(const httplib::Request& req, httplib::Response& res);
+    QString WritableTake(const httplib::Request& req, httplib::Response& res, bool passwordChecked = false);
     void Note(const httplib::Request& req, httplib::Response& res);
     void Hold(const httplib::Request& req, httplib::Response& res, bool held);
     void Share(const httplib::Request& req, httplib::Response& res);
@@ -148,8 +148,8 @@ void FleetServer::Impl::Routes(httplib::Server& s) {
     });
 }
 
-QString FleetServer::Impl::WritableTake(const httplib::Request& req, httplib::Response& res) {
-    if (!guard.RequirePassword(req, res, false)) return {};
+QString FleetServer::Impl::WritableTake(const httplib::Request& req, httplib::Response& res, bool passwordChecked) {
+    if (!passwordChecked && !guard.RequirePassword(req, res, false)) return {};
     const QString name = QString::fromStdString(req.matches[2]);
     const QString key = ArchivedTakeKey(QString::fromStdString(req.matches[1]), name);
     if (key.isEmpty()) {
@@ -180,12 +180,13 @@ void StoreRefused(httplib::Response& res, const S3Result& r) {
 }  // namespace
 
 void FleetServer::Impl::Note(const httplib::Request& req, httplib::Response& res) {
+    if (!guard.RequirePassword(req, res, false)) return;
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString note = utf8(QByteArray::fromStdString(req.body));
     if (utf8.hasError() || note.contains(QChar(0)))
         return Failure(res, 400, QStringLiteral("the note is not UTF-8 text"));
     if (note.toUcs4().size() > 500) return Failure(res, 400, QStringLiteral("the note is longer than 500 characters"));
-    const QString key = WritableTake(req, res);
+    const QString key = WritableTake(req, res, true);
     if (key.isEmpty()) return;
     const S3Result r = store->PutNote(key, note);
     if (r.kind != S3Result::Kind::Ok) return StoreRefused(res, r);

@@ -13,14 +13,17 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "archive/Archiver.h"
 #include "archive/Heartbeat.h"
 #include "fleet/FleetIndex.h"
+#include "fleet/FleetSearch.h"
 #include "fleet/FleetServer.h"
 #include "fleet/FleetStore.h"
 #include "fleet/ShareLink.h"
@@ -454,4 +457,74 @@ TEST(FleetIndex, AnUnreadableIndexIsMadeAnew) {
     QString error;
     ASSERT_TRUE(index.Open(&error)) << error.toStdString();
     EXPECT_EQ(index.Count(), 0);
+}
+
+namespace {
+
+// Polls `done` every 10 ms for up to `ms` (no event loop needed).
+template <typename Pred>
+bool Poll(Pred done, int ms) {
+    for (int waited = 0; !done() && waited < ms; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+
+}  // namespace
+
+TEST(FleetSearch, ItsThreadIndexesTheListingTheNotesAndWhatThePageChanges) {
+    std::atomic<int> noteReads{0};
+    auto http = std::make_shared<ScriptedHttp>([&noteReads](const platform::HttpRequest& r) {
+        if (Has(r.url, "list-type=2"))
+            return Answer(200, "<ListBucketResult><IsTruncated>false</IsTruncated>"
+                               "<Contents><Key>room-a/2026/12/07/PLEN20261207201500.flac</Key><Size>9</Size></Contents>"
+                               "<Contents><Key>room-a/2026/12/07/PLEN20261207201500.note</Key><Size>9</Size>"
+                               "<ETag>\"n1\"</ETag></Contents>"
+                               "<Contents><Key>room-b/2026/12/08/PLEN20261208090000-2.wav</Key><Size>9</Size></Contents>"
+                               "<Contents><Key>room-b/2026/12/09/PLEN20261208090000.wav</Key><Size>9</Size></Contents>"
+                               "<Contents><Key>room-b/status.json</Key><Size>9</Size></Contents>"
+                               "</ListBucketResult>");
+        if (Has(r.url, ".note")) {
+            ++noteReads;
+            return Answer(200, "guest speaker", "\"n1\"");
+        }
+        platform::HttpResponse head = Answer(200);
+        head.headers["x-amz-meta-start"] = "2026-12-07T20:15:00+01:00";
+        head.headers["x-amz-meta-length"] = "12.5";
+        return head;
+    });
+    QTemporaryDir dir;
+    std::shared_ptr<FleetStore> store = MakeStore(http);
+    auto found = [](FleetSearch& search, const char* words) {
+        QJsonArray takes;
+        QString error;
+        bool bad = false;
+        search.Search({QString::fromUtf8(words), {}, {}, {}, 200}, &takes, &error, &bad);
+        QStringList names;
+        for (const QJsonValue& v : takes)
+            names << v.toObject()["name"].toString() + (v.toObject()["held"].toBool() ? "+held" : "") + ' ' +
+                         QString::number(v.toObject()["seconds"].toDouble());
+        return names.join(',');
+    };
+    {
+        FleetSearch search(store, dir.filePath("index.sqlite"), {});
+        QString error;
+        ASSERT_TRUE(search.Start(&error)) << error.toStdString();
+        // The note's take, and the take in the folder of its own day only.
+        ASSERT_TRUE(Poll([&] { return found(search, "") == "PLEN20261208090000-2.wav 12.5,PLEN20261207201500.flac 12.5"; },
+                              5000))
+            << found(search, "").toStdString();
+        EXPECT_EQ(found(search, "guest"), "PLEN20261207201500.flac 12.5");
+        search.HoldSet("room-b/2026/12/08/PLEN20261208090000-2.wav", true);
+        search.NoteSet("room-b/2026/12/08/PLEN20261208090000-2.wav", "choir");
+        ASSERT_TRUE(Poll([&] { return found(search, "choir") == "PLEN20261208090000-2.wav+held 12.5"; }, 5000))
+            << found(search, "choir").toStdString();
+    }
+    // Restarted: a note whose ETag is the same is not read again.
+    const int reads = noteReads;
+    FleetSearch search(store, dir.filePath("index.sqlite"), {});
+    QString error;
+    ASSERT_TRUE(search.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(Poll([&] { return search.Passes() > 0; }, 5000));
+    EXPECT_EQ(noteReads, reads);
+    EXPECT_EQ(found(search, "guest"), "PLEN20261207201500.flac 12.5");
 }
