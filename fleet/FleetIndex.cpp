@@ -230,7 +230,10 @@ bool FleetIndex::NoteKnown(const QString& key, const QString& tag) {
 }
 
 bool FleetIndex::SetNote(const QString& key, const QString& note, const QString& tag) {
-    Statement s(Kept("UPDATE takes SET note = ?, note_tag = ?, note_seen = ? WHERE key = ?"));
+    // A note as shown (no tag) keeps the tag it was read with while it is
+    // the same text.
+    Statement s(Kept("UPDATE takes SET note = ?1, note_tag = CASE WHEN ?2 != '' THEN ?2 WHEN note = ?1 THEN note_tag "
+                     "ELSE '' END, note_seen = ?3 WHERE key = ?4"));
     return s.Bind(1, note).Bind(2, note.isEmpty() ? QString() : tag).Bind(3, pass_).Bind(4, key).Run();
 }
 

@@ -5,9 +5,10 @@
 # the password is the note object in the store and is shown after a restart;
 # the search finds a take by a word of its note and by a time range, and
 # hostile queries get an answer or a 400; a hold in a bucket without Object
-# Lock is refused with 409; a share link plays its take (Range) without the
-# password, refuses any other, and a link past its end (410) or made under
-# a replaced key (403) is refused.
+# Lock is refused with 409, and in one with it the store keeps the take from
+# DeleteObject until the hold is lifted; a share link plays its take (Range)
+# without the password, refuses any other, and a link past its end (410) or
+# made under a replaced key (403) is refused.
 #
 # $1 = the built Somorabox. Starts the store itself when none is given.
 set -uo pipefail
@@ -154,4 +155,27 @@ s3py "import botocore
 try:
     s3.head_object(Bucket=bucket, Key='room-a/2026/11/15/${t1%.flac}.note'); sys.exit(1)
 except botocore.exceptions.ClientError: pass" || fail "the cleared note's object is still there"
+
+# --- A hold in a bucket made with Object Lock: the store refuses to delete
+# the take, the day and the search show it, and it can be lifted.
+s3py "
+s3.create_bucket(Bucket='locked', ObjectLockEnabledForBucket=True)
+s3.put_object(Bucket='locked', Key='room-a/2026/11/15/$t1', Body=b'take')" || fail "cannot make the locked bucket"
+sed -i 's/^Bucket=.*/Bucket=locked/' "$work/app/config.ini"
+restart_fleet
+[ "$(code "rooms/room-a/takes/$t1/hold" -X PUT "${auth[@]}")" = 204 ] || fail "the hold was refused"
+api "api/rooms/room-a/takes?day=2026-11-15" | jq -e '.[0].held == true' >/dev/null || fail "the day does not show the hold"
+s3py "
+key = 'room-a/2026/11/15/$t1'
+assert s3.get_object_legal_hold(Bucket='locked', Key=key)['LegalHold']['Status'] == 'ON'
+version = s3.head_object(Bucket='locked', Key=key)['VersionId']
+try:
+    s3.delete_object(Bucket='locked', Key=key, VersionId=version)
+    sys.exit(1)
+except s3.exceptions.ClientError:
+    pass" || fail "the held take could be deleted"
+wait_for 50 searched "" '.[0].held == true' || fail "the search does not show the hold"
+[ "$(code "rooms/room-a/takes/$t1/hold" -X DELETE "${auth[@]}")" = 204 ] || fail "the hold was not lifted"
+s3py "assert s3.get_object_legal_hold(Bucket='locked', Key='room-a/2026/11/15/$t1')['LegalHold']['Status'] == 'OFF'" ||
+  fail "the hold is still on in the store"
 echo "test_fleet_notes: notes, search, holds and share links behave"
