@@ -88,8 +88,9 @@ int RunFleet(int argc, char** argv) {
     searchOptions.relist = std::chrono::seconds(relist);
     auto search = std::make_shared<FleetSearch>(store, indexPath, searchOptions);
     if (!search->Start(&why)) {
-        Error(QStringLiteral("fleet page not started: ") + why);
-        return 1;
+        // The page serves without it; the search answers 503.
+        Error(QStringLiteral("no search on the fleet page: ") + why);
+        search.reset();
     }
     QByteArray shareKey;
     if (!LoadShareKey(AppPath + QStringLiteral("fleet-share.key"), &shareKey, &why)) {
@@ -117,6 +118,6 @@ int RunFleet(int argc, char** argv) {
     }
     QCoreApplication::exec();
     server.Stop();
-    search->Stop();
+    if (search) search->Stop();
     return 0;
 }
