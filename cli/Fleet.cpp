@@ -2,15 +2,18 @@
 // --fleet: the page over the archive's bucket, with no sound device and no
 // record/ folder.
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDateTime>
+#include <QStandardPaths>
 #include <QSysInfo>
-
 
 #include "archive/ArchiveConfig.h"
 #include "cli/CliSupport.h"
 #include "cli/Modes.h"
+#include "fleet/FleetSearch.h"
 #include "fleet/FleetServer.h"
 #include "fleet/FleetStore.h"
+#include "fleet/ShareLink.h"
 #include "platform/Http.h"
 #include "platform/Platform.h"
 #include "platform/QuitSignals.h"
@@ -67,7 +70,39 @@ int RunFleet(int argc, char** argv) {
         Error(QStringLiteral("fleet page not started: ") + why);
         return 1;
     }
+    int32_t relist = 0;
+    const QString relistText =
+        profile.ReadString(config, QStringLiteral("Fleet"), QStringLiteral("IndexSeconds"), QStringLiteral("300"));
+    if (!TryStrToInt(relistText.trimmed(), relist) || relist < 5) {
+        Error(QStringLiteral("[Fleet] IndexSeconds '%1' is no number of seconds (5 or more)").arg(relistText));
+        return 2;
+    }
+    // The search index is a cache of the bucket: one per store and bucket.
+    const QString bucketId = QString::fromLatin1(
+        QCryptographicHash::hash((archive.endpoint + '\n' + archive.bucket).toUtf8(), QCryptographicHash::Sha256)
+            .toHex()
+            .left(16));
+    const QString indexPath = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                              QStringLiteral("/somorabox/fleet-index-") + bucketId + QStringLiteral(".sqlite");
+    FleetSearch::Options searchOptions;
+    searchOptions.relist = std::chrono::seconds(relist);
+    auto search = std::make_shared<FleetSearch>(store, indexPath, searchOptions);
+    if (!search->Start(&why)) {
+        // The page serves without it; the search answers 503.
+        Error(QStringLiteral("no search on the fleet page: ") + why);
+        search.reset();
+    }
+    QByteArray shareKey;
+    if (!LoadShareKey(AppPath + QStringLiteral("fleet-share.key"), &shareKey, &why)) {
+        Error(QStringLiteral("fleet page not started: ") + why);
+        return 1;
+    }
     FleetServer server(options, store);
+    server.SetSearch(search);
+    server.SetShareKey(shareKey, [] {
+        platform::Clock* clock = platform::Services().clock;
+        return (clock ? clock->LocalNow() : QDateTime::currentDateTime()).toUTC();
+    });
     if (!server.Start(&why)) {
         Error(QStringLiteral("fleet page not started: ") + why);
         return 1;
@@ -83,5 +118,6 @@ int RunFleet(int argc, char** argv) {
     }
     QCoreApplication::exec();
     server.Stop();
+    if (search) search->Stop();
     return 0;
 }

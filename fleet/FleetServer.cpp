@@ -5,10 +5,14 @@
 #include "fleet/FleetServer.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringDecoder>
+#include <QTimeZone>
 
 #include <httplib.h>
 #include <prometheus/gauge.h>
 
+#include "fleet/ShareLink.h"
 #include "web/HttpHost.h"
 #include "web/Metrics.h"
 #include "web/PageRoutes.h"
@@ -24,9 +28,21 @@ struct FleetServer::Impl {
     std::shared_ptr<FleetStore> store;
     HttpHost host;
     PageFiles files;
+    std::shared_ptr<FleetSearch> search;
+    QByteArray shareKey;
+    std::function<QDateTime()> now;
 
     void Routes(httplib::Server& s);
-    void Take(const httplib::Request& req, const QString& room, const QString& name, httplib::Response& res);
+    void Take(const httplib::Request& req, const QString& room, const QString& name, httplib::Response& res,
+              bool attachment = false);
+    // The take's key when the password is right and the take is in the
+    // store; else empty, with the refusal in `res`.
+    QString WritableTake(const httplib::Request& req, httplib::Response& res, bool passwordChecked = false);
+    void Note(const httplib::Request& req, httplib::Response& res);
+    void Hold(const httplib::Request& req, httplib::Response& res, bool held);
+    void Share(const httplib::Request& req, httplib::Response& res);
+    void Shared(const httplib::Request& req, httplib::Response& res);
+    void Search(const httplib::Request& req, httplib::Response& res);
     void MetricsText(httplib::Response& res);
 };
 
@@ -49,6 +65,13 @@ FleetServer::FleetServer(WebOptions options, std::shared_ptr<FleetStore> store)
 
 FleetServer::~FleetServer() { Stop(); }
 
+void FleetServer::SetSearch(std::shared_ptr<FleetSearch> search) { d_->search = std::move(search); }
+
+void FleetServer::SetShareKey(QByteArray key, std::function<QDateTime()> now) {
+    d_->shareKey = std::move(key);
+    d_->now = std::move(now);
+}
+
 quint16 FleetServer::Port() const { return static_cast<quint16>(d_->host.Port()); }
 
 QString FleetServer::Url() const { return PageUrl(d_->options, Port()); }
@@ -67,7 +90,13 @@ bool FleetServer::Start(QString* error) {
     if (!LoadPageFiles(":/fleet/index.html", ":/fleet/style.css", ":/fleet/fleet.js", &d.files))
         return fail(QStringLiteral("the fleet page's resources are missing"));
     QString why;
-    if (!d.host.Start(HostSettings(d.options), [&d](httplib::Server& s) { d.Routes(s); }, &why)) return fail(why);
+    HttpHost::Settings settings = HostSettings(d.options);
+    // A note of 500 characters is at most 2,000 bytes of UTF-8; holds and
+    // share links take no body.
+    settings.limits.bodies.push_back({"PUT", "/rooms/[^/]+/takes/[^/]+/note", 2000});
+    settings.limits.bodies.push_back({"PUT", "/rooms/[^/]+/takes/[^/]+/hold", 0});
+    settings.limits.bodies.push_back({"POST", "/rooms/[^/]+/takes/[^/]+/share", 0});
+    if (!d.host.Start(settings, [&d](httplib::Server& s) { d.Routes(s); }, &why)) return fail(why);
     d.guard.SetPort(d.host.Port());
     return true;
 }
@@ -92,12 +121,148 @@ void FleetServer::Impl::Routes(httplib::Server& s) {
         QJsonArray takes;
         QString why;
         if (!store->Takes(room, day, &takes, &why)) return Failure(res, 502, why);
+        if (search) search->DaySeen(room, takes);
         Json(res, takes);
     });
     s.Get(R"(/rooms/([^/]+)/takes/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
         Take(req, QString::fromStdString(req.matches[1]), QString::fromStdString(req.matches[2]), res);
     });
     s.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) { MetricsText(res); });
+    s.Put(R"(/rooms/([^/]+)/takes/([^/]+)/note)",
+          [this](const httplib::Request& req, httplib::Response& res) { Note(req, res); });
+    s.Put(R"(/rooms/([^/]+)/takes/([^/]+)/hold)",
+          [this](const httplib::Request& req, httplib::Response& res) { Hold(req, res, true); });
+    s.Delete(R"(/rooms/([^/]+)/takes/([^/]+)/hold)",
+             [this](const httplib::Request& req, httplib::Response& res) { Hold(req, res, false); });
+    s.Post(R"(/rooms/([^/]+)/takes/([^/]+)/share)",
+           [this](const httplib::Request& req, httplib::Response& res) { Share(req, res); });
+    s.Get(R"(/s/([^/]*))", [this](const httplib::Request& req, httplib::Response& res) { Shared(req, res); });
+    s.Get("/api/search", [this](const httplib::Request& req, httplib::Response& res) { Search(req, res); });
+    // A shared take's link works without the password, from anywhere: it
+    // reaches that take and nothing else.
+    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        const bool open = (req.method == "GET" || req.method == "HEAD") && req.path.rfind("/s/", 0) == 0;
+        return (open ? guard.AdmitOpenLink(req, res) : guard.Admit(req, res))
+                   ? httplib::Server::HandlerResponse::Unhandled
+                   : httplib::Server::HandlerResponse::Handled;
+    });
+}
+
+QString FleetServer::Impl::WritableTake(const httplib::Request& req, httplib::Response& res, bool passwordChecked) {
+    if (!passwordChecked && !guard.RequirePassword(req, res, false)) return {};
+    const QString name = QString::fromStdString(req.matches[2]);
+    const QString key = ArchivedTakeKey(QString::fromStdString(req.matches[1]), name);
+    if (key.isEmpty()) {
+        Failure(res, 400, QStringLiteral("no such room or take"));
+        return {};
+    }
+    const FleetStore::ObjectInfo info = store->Head(key);
+    if (info.status == 404) {
+        Failure(res, 404, QStringLiteral("no such take"));
+        return {};
+    }
+    if (info.status < 200 || info.status >= 300) {
+        Failure(res, 502, QStringLiteral("the store: ") + info.error);
+        return {};
+    }
+    return key;
+}
+
+namespace {
+
+// The store's refusal of a write, with what the fleet's keys lack when it
+// is theirs.
+void StoreRefused(httplib::Response& res, const S3Result& r) {
+    Failure(res, 502, QStringLiteral("the store: ") + r.detail +
+                          (r.status == 403 ? QStringLiteral(" (the fleet's keys in [Archive] may only read)") : QString()));
+}
+
+}  // namespace
+
+void FleetServer::Impl::Note(const httplib::Request& req, httplib::Response& res) {
+    if (!guard.RequirePassword(req, res, false)) return;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString note = utf8(QByteArray::fromStdString(req.body));
+    if (utf8.hasError() || note.contains(QChar(0)))
+        return Failure(res, 400, QStringLiteral("the note is not UTF-8 text"));
+    if (note.toUcs4().size() > 500) return Failure(res, 400, QStringLiteral("the note is longer than 500 characters"));
+    const QString key = WritableTake(req, res, true);
+    if (key.isEmpty()) return;
+    const S3Result r = store->PutNote(key, note);
+    if (r.kind != S3Result::Kind::Ok) return StoreRefused(res, r);
+    if (search) search->NoteSet(key, note);
+    res.status = 204;
+}
+
+void FleetServer::Impl::Hold(const httplib::Request& req, httplib::Response& res, bool held) {
+    const QString key = WritableTake(req, res);
+    if (key.isEmpty()) return;
+    QString why;
+    const int lock = store->BucketLock(&why);
+    if (lock < 0) return Failure(res, 502, why);
+    if (lock == 0) return Failure(res, 409, QStringLiteral("the bucket has no Object Lock"));
+    const S3Result r = store->SetHold(key, held);
+    if (r.kind != S3Result::Kind::Ok) return StoreRefused(res, r);
+    if (search) search->HoldSet(key, held);
+    res.status = 204;
+}
+
+void FleetServer::Impl::Share(const httplib::Request& req, httplib::Response& res) {
+    if (shareKey.isEmpty() || !now) return Failure(res, 503, QStringLiteral("share links are off"));
+    bool ok = true;
+    const int days = req.has_param("days") ? QString::fromStdString(req.get_param_value("days")).toInt(&ok) : 7;
+    if (!ok || days < 1 || days > 30) return Failure(res, 400, QStringLiteral("days must be 1 to 30"));
+    if (WritableTake(req, res).isEmpty()) return;
+    ShareLink link{QString::fromStdString(req.matches[1]), QString::fromStdString(req.matches[2]),
+                   now().toSecsSinceEpoch() + int64_t{days} * 86400};
+    const QJsonObject answer{
+        {"url", QStringLiteral("/s/") + MakeShareToken(shareKey, link)},
+        {"expires", QDateTime::fromSecsSinceEpoch(link.expires, QTimeZone::utc()).toString(Qt::ISODate)}};
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(QJsonDocument(answer).toJson(QJsonDocument::Compact).toStdString(), "application/json");
+}
+
+void FleetServer::Impl::Shared(const httplib::Request& req, httplib::Response& res) {
+    ShareLink link;
+    const int status = shareKey.isEmpty() || !now
+                           ? 403
+                           : CheckShareToken(shareKey, QString::fromStdString(req.matches[1]),
+                                             now().toSecsSinceEpoch(), &link);
+    if (status == 410) return Failure(res, 410, QStringLiteral("this link has expired"));
+    if (status != 200 || ArchivedTakeKey(link.room, link.name).isEmpty())
+        return Failure(res, 403, QStringLiteral("this link is not valid"));
+    Take(req, link.room, link.name, res, req.get_param_value("download") == "1");
+}
+
+namespace {
+
+// An ISO 8601 time; a day alone is its start, or for the end of a range
+// the start of the next day, so that the day is in it.
+bool SearchTime(const httplib::Request& req, const char* name, bool end, QDateTime* time) {
+    const QString text = QString::fromStdString(req.get_param_value(name)).trimmed();
+    if (text.isEmpty()) return true;
+    if (text.size() > 40) return false;
+    *time = QDateTime::fromString(text, Qt::ISODate);
+    if (time->isValid() && end && text.size() == 10) *time = time->addDays(1);
+    return time->isValid();
+}
+
+}  // namespace
+
+void FleetServer::Impl::Search(const httplib::Request& req, httplib::Response& res) {
+    if (!search) return Failure(res, 503, QStringLiteral("there is no search index"));
+    FleetIndex::Query query;
+    query.words = QString::fromStdString(req.get_param_value("q"));
+    query.room = QString::fromStdString(req.get_param_value("room"));
+    if (!query.room.isEmpty() && !IsRoomName(query.room)) return Failure(res, 400, QStringLiteral("no such room"));
+    if (!SearchTime(req, "from", false, &query.from))
+        return Failure(res, 400, QStringLiteral("from is no ISO 8601 time"));
+    if (!SearchTime(req, "to", true, &query.to)) return Failure(res, 400, QStringLiteral("to is no ISO 8601 time"));
+    QJsonArray takes;
+    QString why;
+    bool bad = false;
+    if (!search->Search(query, &takes, &why, &bad)) return Failure(res, bad ? 400 : 503, why);
+    Json(res, takes);
 }
 
 void FleetServer::Impl::MetricsText(httplib::Response& res) {
@@ -146,7 +311,7 @@ void FleetServer::Impl::MetricsText(httplib::Response& res) {
 }
 
 void FleetServer::Impl::Take(const httplib::Request& req, const QString& room, const QString& name,
-                             httplib::Response& res) {
+                             httplib::Response& res, bool attachment) {
     const QString key = ArchivedTakeKey(room, name);
     if (key.isEmpty()) return Failure(res, 400, QStringLiteral("no such room or take"));
     const FleetStore::ObjectInfo info = store->Head(key);
@@ -156,7 +321,8 @@ void FleetServer::Impl::Take(const httplib::Request& req, const QString& room, c
     const int64_t size = info.size;
     if (!RangesFit(req, size, res)) return;
     res.set_header("Cache-Control", "no-cache");
-    res.set_header("Content-Disposition", "inline; filename=\"" + name.toStdString() + "\"");
+    res.set_header("Content-Disposition",
+                   (attachment ? "attachment; filename=\"" : "inline; filename=\"") + name.toStdString() + "\"");
     const std::string type = name.endsWith(QLatin1String(".flac")) ? "audio/flac" : "audio/wav";
     std::shared_ptr<FleetStore> from = store;
     auto fetched = std::make_shared<bool>(false);

@@ -4,10 +4,14 @@
 // its heartbeat and each room's takes by day, the takes themselves streamed
 // from the store through this server (the store's keys never reach the
 // browser). Requests pass the same guard as the recorder's own page.
+#include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
+#include "fleet/FleetSearch.h"
 #include "fleet/FleetStore.h"
 #include "web/WebServer.h"
 
@@ -16,6 +20,12 @@ public:
     // `options` says where to listen and the administrator password.
     FleetServer(WebOptions options, std::shared_ptr<FleetStore> store);
     ~FleetServer();
+
+    // Before Start: the search index (none: /api/search answers 503) and
+    // the key of share links with the clock that dates them (no key: no
+    // share links).
+    void SetSearch(std::shared_ptr<FleetSearch> search);
+    void SetShareKey(QByteArray key, std::function<QDateTime()> now);
 
     // False with a one-line reason when the address cannot be used, the
     // page's resources are missing, or a network address would be guarded

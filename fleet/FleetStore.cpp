@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fleet/FleetStore.h"
 
+#include <QCryptographicHash>
 #include <QDate>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -37,6 +38,25 @@ QString ArchivedTakeKey(const QString& room, const QString& name) {
     return room + '/' + name.mid(4, 4) + '/' + name.mid(8, 2) + '/' + name.mid(10, 2) + '/' + name;
 }
 
+QString NoteKeyOf(const QString& takeKey) {
+    const qsizetype dot = takeKey.lastIndexOf('.');
+    const qsizetype slash = takeKey.lastIndexOf('/');
+    return (dot > slash ? takeKey.left(dot) : takeKey) + QStringLiteral(".note");
+}
+
+bool SplitTakeKey(const QString& key, QString* room, QString* file) {
+    static const QRegularExpression pattern(QStringLiteral("^([^/]+)/([0-9]{4})/([0-9]{2})/([0-9]{2})/([^/]+)$"));
+    const auto m = pattern.match(key);
+    if (!m.hasMatch() || !IsRoomName(m.captured(1))) return false;
+    const QString name = m.captured(5);
+    // The day's folder is the day of the take's name.
+    if (!name.startsWith(QLatin1String("PLEN")) || name.mid(4, 8) != m.captured(2) + m.captured(3) + m.captured(4))
+        return false;
+    *room = m.captured(1);
+    *file = name;
+    return true;
+}
+
 bool ParseListObjects(const QByteArray& xml, ListPage* page, QString* error) {
     QXmlStreamReader reader(xml);
     if (!reader.readNextStartElement() || reader.name() != QLatin1String("ListBucketResult")) {
@@ -54,6 +74,8 @@ bool ParseListObjects(const QByteArray& xml, ListPage* page, QString* error) {
                     object.key = reader.readElementText();
                 else if (reader.name() == QLatin1String("Size"))
                     object.size = reader.readElementText().toLongLong();
+                else if (reader.name() == QLatin1String("ETag"))
+                    object.etag = reader.readElementText();
                 else
                     reader.skipCurrentElement();
             }
@@ -299,8 +321,37 @@ bool FleetStore::Takes(const QString& room, const QString& day, QJsonArray* take
         if (metas_.size() > 200000) metas_.clear();
         metas_[f.key + '\t' + QString::number(f.size)] = f.meta;
     });
-    for (const Found& f : found) {
-        QJsonObject take{{"name", f.name}, {"bytes", static_cast<qint64>(f.size)}, {"key", f.key}};
+    // Notes: the objects beside the takes, read again only when their ETag
+    // changed. Holds: the takes' legal holds where the bucket has Object Lock.
+    std::map<QString, QString> noteTags;  // note key -> ETag
+    for (const ListedObject& o : page.objects)
+        if (o.key.endsWith(QLatin1String(".note"))) noteTags[o.key] = o.etag;
+    std::vector<QString> notes(found.size());
+    std::vector<char> held(found.size(), 0);
+    QString lockError;
+    const bool locked = !found.empty() && BucketLock(&lockError) == 1;
+    ForEach(static_cast<int>(found.size()), options_.parallelRequests, [&](int i) {
+        const Found& f = found[static_cast<size_t>(i)];
+        bool on = false;
+        if (locked && ReadHold(f.key, &on)) held[static_cast<size_t>(i)] = on;
+        const QString noteKey = NoteKeyOf(f.key);
+        const auto tag = noteTags.find(noteKey);
+        if (tag == noteTags.end()) return;
+        {
+            std::lock_guard lock(cacheMutex_);
+            const auto it = notes_.find(noteKey);
+            if (it != notes_.end() && it->second.etag == tag->second) {
+                notes[static_cast<size_t>(i)] = it->second.text;
+                return;
+            }
+        }
+        QString text, etag, why;
+        if (ReadNote(noteKey, &text, &etag, &why)) notes[static_cast<size_t>(i)] = text;
+    });
+    for (size_t i = 0; i < found.size(); ++i) {
+        const Found& f = found[i];
+        QJsonObject take{{"name", f.name}, {"bytes", static_cast<qint64>(f.size)}, {"key", f.key},
+                         {"note", notes[i]}, {"held", held[i] != 0}};
         // Without its metadata the name gives the local start time.
         take.insert("start", !f.meta.start.isEmpty()
                                  ? f.meta.start
@@ -348,4 +399,174 @@ bool FleetStore::Fetch(const QString& key, int64_t offset, int64_t length,
     };
     const S3Result r = Request(std::move(get), key, {});
     return r.kind == S3Result::Kind::Ok && (r.status == 206 || (r.status == 200 && offset == 0)) && sent == length;
+}
+
+bool FleetStore::ReadNote(const QString& noteKey, QString* text, QString* etag, QString* error) {
+    const S3Result r = Request(platform::HttpRequest{}, noteKey, {});
+    if (r.status == 404) {
+        text->clear();
+        etag->clear();
+        return true;
+    }
+    if (r.kind != S3Result::Kind::Ok) {
+        *error = QStringLiteral("the store: ") + r.detail;
+        return false;
+    }
+    // A note is at most 500 characters; anything longer was not written here.
+    *text = QString::fromUtf8(r.response.body.left(4 * 500)).left(500);
+    const auto tag = r.response.headers.find("etag");
+    *etag = tag == r.response.headers.end() ? QString() : QString::fromStdString(tag->second);
+    std::lock_guard lock(cacheMutex_);
+    if (notes_.size() > 100000) notes_.clear();
+    notes_[noteKey] = CachedNote{*etag, *text};
+    return true;
+}
+
+S3Result FleetStore::PutNote(const QString& takeKey, const QString& note) {
+    const QString noteKey = NoteKeyOf(takeKey);
+    platform::HttpRequest request;
+    QByteArray sha;
+    if (note.isEmpty()) {
+        request.method = "DELETE";
+    } else {
+        request.method = "PUT";
+        request.body = note.toUtf8();
+        request.headers.push_back("Content-Type: text/plain; charset=utf-8");
+        request.headers.push_back(
+            "Content-MD5: " + QCryptographicHash::hash(request.body, QCryptographicHash::Md5).toBase64().toStdString());
+        sha = QCryptographicHash::hash(request.body, QCryptographicHash::Sha256);
+    }
+    S3Settings settings;
+    QString error;
+    S3Result r;
+    if (!StoreSettings(config_, &settings, &error)) {
+        r.kind = S3Result::Kind::Refused;
+        r.detail = error;
+        return r;
+    }
+    request.connectTimeoutSeconds = 5;
+    request.stallSeconds = 30;
+    {
+        Lease lease(*this);
+        S3Client client(settings, lease.Client());
+        r = client.Request(std::move(request), noteKey, {}, sha);
+    }
+    if (r.kind == S3Result::Kind::Ok) {
+        std::lock_guard lock(cacheMutex_);
+        notes_.erase(noteKey);
+        // The day's listing shows the change at once.
+        lists_.erase(takeKey.left(takeKey.lastIndexOf('/') + 1));
+    }
+    return r;
+}
+
+int FleetStore::BucketLock(QString* error) {
+    {
+        std::lock_guard lock(cacheMutex_);
+        if (lock_ >= 0 && Clock::now() - lockAt_ < std::chrono::minutes(1)) return lock_;
+    }
+    const S3Result r = Request(platform::HttpRequest{}, QString(), {{"object-lock", ""}});
+    int found = -1;
+    if (r.kind == S3Result::Kind::Ok) {
+        found = r.response.body.contains("<ObjectLockEnabled>Enabled</ObjectLockEnabled>") ? 1 : 0;
+    } else if (r.status == 404 || r.code == QLatin1String("ObjectLockConfigurationNotFoundError")) {
+        found = 0;
+    } else {
+        *error = QStringLiteral("the store: ") + r.detail;
+        return -1;
+    }
+    std::lock_guard lock(cacheMutex_);
+    lock_ = found;
+    lockAt_ = Clock::now();
+    return found;
+}
+
+bool FleetStore::ReadHold(const QString& takeKey, bool* held) {
+    {
+        std::lock_guard lock(cacheMutex_);
+        const auto it = holds_.find(takeKey);
+        if (it != holds_.end() && Clock::now() - it->second.at < std::chrono::minutes(1)) {
+            *held = it->second.held;
+            return true;
+        }
+    }
+    const S3Result r = Request(platform::HttpRequest{}, takeKey, {{"legal-hold", ""}});
+    if (r.kind != S3Result::Kind::Ok && r.status != 404) return false;
+    // No legal hold was ever set: the store answers 404 (NoSuchObjectLockConfiguration).
+    *held = r.kind == S3Result::Kind::Ok && r.response.body.contains("<Status>ON</Status>");
+    std::lock_guard lock(cacheMutex_);
+    if (holds_.size() > 100000) holds_.clear();
+    holds_[takeKey] = CachedHold{Clock::now(), *held};
+    return true;
+}
+
+S3Result FleetStore::SetHold(const QString& takeKey, bool held) {
+    platform::HttpRequest request;
+    request.method = "PUT";
+    request.body = QByteArray("<LegalHold xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\"><Status>") +
+                   (held ? "ON" : "OFF") + "</Status></LegalHold>";
+    request.headers.push_back("Content-Type: application/xml");
+    request.headers.push_back(
+        "Content-MD5: " + QCryptographicHash::hash(request.body, QCryptographicHash::Md5).toBase64().toStdString());
+    const QByteArray sha = QCryptographicHash::hash(request.body, QCryptographicHash::Sha256);
+    S3Settings settings;
+    QString error;
+    S3Result r;
+    if (!StoreSettings(config_, &settings, &error)) {
+        r.kind = S3Result::Kind::Refused;
+        r.detail = error;
+        return r;
+    }
+    request.connectTimeoutSeconds = 5;
+    request.stallSeconds = 30;
+    {
+        Lease lease(*this);
+        S3Client client(settings, lease.Client());
+        r = client.Request(std::move(request), takeKey, {{"legal-hold", ""}}, sha);
+    }
+    if (r.kind == S3Result::Kind::Ok) {
+        std::lock_guard lock(cacheMutex_);
+        holds_[takeKey] = CachedHold{Clock::now(), held};
+    }
+    return r;
+}
+
+bool FleetStore::ListAll(const std::function<bool(const ListPage&)>& page, QString* error) {
+    QString token;
+    do {
+        QueryList query{{"list-type", "2"}, {"max-keys", "1000"}};
+        if (!token.isEmpty()) query.emplace_back(QStringLiteral("continuation-token"), token);
+        const S3Result r = Request(platform::HttpRequest{}, QString(), query);
+        if (r.kind != S3Result::Kind::Ok) {
+            *error = QStringLiteral("the store: ") + r.detail;
+            return false;
+        }
+        ListPage one;
+        if (!ParseListObjects(r.response.body, &one, error)) return false;
+        if (!page(one)) return true;
+        token = one.nextToken;
+    } while (!token.isEmpty());
+    return true;
+}
+
+bool FleetStore::ReadTakeMeta(const QString& takeKey, QString* start, double* seconds) {
+    platform::HttpRequest head;
+    head.method = "HEAD";
+    const S3Result r = Request(std::move(head), takeKey, {});
+    if (r.status == 404) {
+        // Gone since it was listed: nothing to know, and the next pass forgets it.
+        start->clear();
+        *seconds = -1;
+        return true;
+    }
+    if (r.kind != S3Result::Kind::Ok) return false;
+    auto header = [&r](const char* name) {
+        const auto it = r.response.headers.find(name);
+        return it == r.response.headers.end() ? QString() : QString::fromStdString(it->second);
+    };
+    *start = header("x-amz-meta-start");
+    bool ok = false;
+    const double s = header("x-amz-meta-length").toDouble(&ok);
+    *seconds = ok ? s : -1;
+    return true;
 }

@@ -37,11 +37,17 @@ bool IsArchivedTakeName(const QString& name);
 bool IsDay(const QString& day);
 // ROOM/yyyy/MM/dd/NAME; empty unless both names pass the checks above.
 QString ArchivedTakeKey(const QString& room, const QString& name);
+// The key of a take's note: the take's key with ".note" for its extension.
+QString NoteKeyOf(const QString& takeKey);
+// The room and file name of a key ROOM/yyyy/MM/dd/FILE whose folder is the
+// file's day; false for any other key.
+bool SplitTakeKey(const QString& key, QString* room, QString* file);
 
 // One answer of ListObjectsV2.
 struct ListedObject {
     QString key;
     int64_t size = 0;
+    QString etag;
 };
 struct ListPage {
     QStringList prefixes;  // CommonPrefixes, as the store gives them
@@ -69,8 +75,27 @@ public:
     // tells; absent without a heartbeat) and `stale`. False with a reason
     // when the store failed.
     bool Rooms(QJsonArray* rooms, QString* error);
-    // The takes of a room's day, oldest first: name, start, seconds, bytes, key.
+    // The takes of a room's day, oldest first: name, start, seconds, bytes,
+    // key, note (its note object's text, "" without one) and held (the
+    // take's legal hold, read once a minute at most; false in a bucket
+    // without Object Lock).
     bool Takes(const QString& room, const QString& day, QJsonArray* takes, QString* error);
+
+    // Writes a take's note object (an empty note deletes it). The store's
+    // answer as it came.
+    S3Result PutNote(const QString& takeKey, const QString& note);
+    // Whether the bucket has Object Lock (asked once a minute at most): 1
+    // yes, 0 no, -1 the store did not tell (`error`).
+    int BucketLock(QString* error);
+    // Sets or lifts the legal hold of a take's object.
+    S3Result SetHold(const QString& takeKey, bool held);
+
+    // For the search index: every object of the bucket, a page at a time as
+    // the store lists them (not kept); `page` returns false to stop. And one
+    // note's text with its ETag, and one take's start and length (HEAD).
+    bool ListAll(const std::function<bool(const ListPage&)>& page, QString* error);
+    bool ReadNote(const QString& noteKey, QString* text, QString* etag, QString* error);
+    bool ReadTakeMeta(const QString& takeKey, QString* start, double* seconds);
 
     struct ObjectInfo {
         int status = 0;  // the store's HTTP status; 0: no answer
@@ -118,4 +143,16 @@ private:
         double seconds = -1;
     };
     std::map<QString, TakeMeta> metas_;  // by key and size; a take's object does not change
+    struct CachedNote {
+        QString etag, text;
+    };
+    std::map<QString, CachedNote> notes_;  // by note key; the ETag says when it changed
+    struct CachedHold {
+        Clock::time_point at;
+        bool held = false;
+    };
+    std::map<QString, CachedHold> holds_;  // by take key
+    Clock::time_point lockAt_{};
+    int lock_ = -1;
+    bool ReadHold(const QString& takeKey, bool* held);
 };

@@ -18,7 +18,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-zenhei fonts-liberation fonts-dejavu-core libasound2-plugins
   libcpp-httplib-dev libssl-dev openssl libcurl4-openssl-dev
-  libopusenc-dev libopus-dev prometheus-cpp-dev cmark-gfm
+  libopusenc-dev libopus-dev prometheus-cpp-dev cmark-gfm libsqlite3-dev
 )
 # The tests only.
 TEST_PACKAGES=(

@@ -13,15 +13,20 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "archive/Archiver.h"
 #include "archive/Heartbeat.h"
+#include "fleet/FleetIndex.h"
+#include "fleet/FleetSearch.h"
 #include "fleet/FleetServer.h"
 #include "fleet/FleetStore.h"
+#include "fleet/ShareLink.h"
 #include "platform/AppendLog.h"
 #include "platform/Http.h"
 #include "platform/TakeEncoder.h"
@@ -154,7 +159,10 @@ TEST(FleetStore, TakesOfADayComeFromThatDaysPrefixWithTheirMetadata) {
             return Answer(200, "<ListBucketResult><IsTruncated>false</IsTruncated>"
                                "<Contents><Key>room-a/2026/12/07/PLEN20261207201500.flac</Key><Size>1000</Size></Contents>"
                                "<Contents><Key>room-a/2026/12/07/notes.txt</Key><Size>5</Size></Contents>"
+                               "<Contents><Key>room-a/2026/12/07/PLEN20261207201500.note</Key><Size>12</Size>"
+                               "<ETag>\"e1\"</ETag></Contents>"
                                "</ListBucketResult>");
+        if (Has(r.url, ".note")) return Answer(200, "hearing 14/2");
         platform::HttpResponse head = Answer(200);
         head.headers["x-amz-meta-start"] = "2026-12-07T20:15:00+01:00";
         head.headers["x-amz-meta-length"] = "12.500";
@@ -169,6 +177,8 @@ TEST(FleetStore, TakesOfADayComeFromThatDaysPrefixWithTheirMetadata) {
     EXPECT_EQ(takes[0].toObject()["start"], "2026-12-07T20:15:00+01:00");
     EXPECT_EQ(takes[0].toObject()["seconds"], 12.5);
     EXPECT_EQ(takes[0].toObject()["bytes"], 1000);
+    EXPECT_EQ(takes[0].toObject()["note"], "hearing 14/2");
+    EXPECT_EQ(takes[0].toObject()["held"], false);
     const auto requests = http->Requests();
     EXPECT_TRUE(Has(requests[0].url, "delimiter=%2F") && Has(requests[0].url, "prefix=room-a%2F2026%2F12%2F07%2F"))
         << requests[0].url;
@@ -336,4 +346,185 @@ TEST(FleetServer, OneRequestIsOneStoreReadWhateverItsRanges) {
     EXPECT_EQ(tail->get_header_value("Content-Range"), "bytes 100-999/1000");
     EXPECT_EQ(QByteArray::fromStdString(tail->body), object.mid(100));
     EXPECT_EQ(reads(), 2);
+}
+
+TEST(ShareLink, ValidUntilItsEndAndOnlyAsMadeUnderItsKey) {
+    const QByteArray key(32, 'k');
+    const ShareLink made{QStringLiteral("礼堂-1"), QStringLiteral("PLEN20261207201500.flac"), 1000};
+    const QString token = MakeShareToken(key, made);
+    EXPECT_FALSE(token.contains('=') || token.contains('+') || token.contains('/')) << token.toStdString();
+    ShareLink link;
+    ASSERT_EQ(CheckShareToken(key, token, 999, &link), 200);
+    EXPECT_EQ(link.room, made.room);
+    EXPECT_EQ(link.name, made.name);
+    EXPECT_EQ(link.expires, 1000);
+    EXPECT_EQ(CheckShareToken(key, token, 1000, &link), 410);
+    EXPECT_EQ(CheckShareToken(QByteArray(32, 'n'), token, 999, &link), 403);
+    QString flipped = token;
+    flipped[10] = flipped[10] == 'A' ? 'B' : 'A';
+    for (const QString& bad : {flipped, token + 'x', token.chopped(1), token.left(20), QString(), QStringLiteral("!!"),
+                               QString(700, 'A'), QString(token).replace(5, 1, '=')})
+        EXPECT_EQ(CheckShareToken(key, bad, 999, &link), 403) << bad.toStdString();
+    // A later end named in the token without its MAC is refused too.
+    const QByteArray forged = QByteArray("1\n礼堂-1\nPLEN20261207201500.flac\n99999") + QByteArray(32, 0);
+    EXPECT_EQ(CheckShareToken(key, QString::fromLatin1(forged.toBase64(QByteArray::Base64UrlEncoding)), 999, &link), 403);
+}
+
+TEST(ShareLink, TheKeyIsMadeOnceAndKeptPrivate) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("fleet-share.key");
+    QByteArray first, again;
+    QString error;
+    ASSERT_TRUE(LoadShareKey(path, &first, &error)) << error.toStdString();
+    EXPECT_EQ(first.size(), 32);
+    EXPECT_EQ(QFile::permissions(path) & 0x0077, 0);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    ASSERT_TRUE(LoadShareKey(path, &again, &error)) << error.toStdString();
+    EXPECT_EQ(again, first);
+    EXPECT_FALSE(QFile::permissions(path) & QFile::ReadOther);
+}
+
+TEST(FleetIndex, SearchesByWordsRoomAndTimeAndHostileWordsAreText) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cache/index.sqlite");
+    auto take = [](const char* room, const char* name, const char* start) {
+        return FleetIndex::Take{QStringLiteral("%1/%2").arg(room, name), room, name, start, 60, 1000};
+    };
+    {
+        FleetIndex index(path);
+        QString error;
+        ASSERT_TRUE(index.Open(&error)) << error.toStdString();
+        index.BeginPass();
+        ASSERT_TRUE(index.PutTake(take("room-a", "PLEN20261115100000.flac", "2026-11-15T10:00:00+01:00")));
+        ASSERT_TRUE(index.PutTake(take("room-a", "PLEN20261116090000.flac", "2026-11-16T09:00:00+01:00")));
+        ASSERT_TRUE(index.PutTake(take("room-b", "PLEN20261115110000.flac", "2026-11-15T11:00:00")));
+        ASSERT_TRUE(index.SetNote("room-a/PLEN20261115100000.flac", "Sunday service, guest \"speaker\" 主日礼拜", "t1"));
+        ASSERT_TRUE(index.SetNote("room-b/PLEN20261115110000.flac", "hearing 14/2 (NEAR the door) 100%", "t2"));
+    }
+    FleetIndex index(path);  // kept across a restart
+    QString error;
+    ASSERT_TRUE(index.Open(&error)) << error.toStdString();
+    auto names = [&index](FleetIndex::Query q) {
+        QJsonArray found;
+        QString why;
+        bool bad = false;
+        EXPECT_TRUE(index.Search(q, &found, &why, &bad)) << why.toStdString();
+        QStringList n;
+        for (const QJsonValue& v : found) n << v.toObject()["room"].toString() + ' ' + v.toObject()["name"].toString().mid(4, 10);
+        return n.join(',');
+    };
+    auto words = [&](const char* w) { return names({QString::fromUtf8(w), {}, {}, {}, 200}); };
+    EXPECT_EQ(words("GUEST"), "room-a 2026111510");
+    EXPECT_EQ(words("主日"), "room-a 2026111510");  // two characters: part of the note
+    EXPECT_EQ(words("speak sunday"), "room-a 2026111510");
+    EXPECT_EQ(words("\"speaker\""), "room-a 2026111510");
+    EXPECT_EQ(words("14/2 NEAR"), "room-b 2026111511");
+    EXPECT_EQ(words("100%"), "room-b 2026111511");
+    EXPECT_EQ(words("%"), "room-b 2026111511");
+    EXPECT_EQ(words("_"), "");
+    EXPECT_EQ(words(""), "room-a 2026111609,room-b 2026111511,room-a 2026111510");
+    for (const char* hostile : {"\"", "\"\"\"", "NEAR(guest speaker, 2)", "guest AND OR NOT", "*", "guest*", "note:guest",
+                                "(((", "^guest", "'; DROP TABLE takes; --", "\\", "{note}: x", "guest\u0001\n\tx"})
+        EXPECT_EQ(words(hostile), words(hostile)) << hostile;  // answered, not refused
+    EXPECT_EQ(words("NEAR(guest speaker, 2)"), "");
+    QJsonArray found;
+    bool bad = false;
+    EXPECT_FALSE(index.Search({QString(501, 'a'), {}, {}, {}, 200}, &found, &error, &bad));
+    EXPECT_TRUE(bad);
+    EXPECT_EQ(names({{}, "room-a", {}, {}, 200}), "room-a 2026111609,room-a 2026111510");
+    // A time without an offset is the room's wall clock; with one, an instant.
+    auto at = [](const char* t) { return QDateTime::fromString(t, Qt::ISODate); };
+    EXPECT_EQ(names({{}, {}, at("2026-11-15T10:00:00"), at("2026-11-15T11:00:00"), 200}), "room-a 2026111510");
+    EXPECT_EQ(names({{}, {}, at("2026-11-15T09:30:00Z"), at("2026-11-15T11:30:00Z"), 200}), "room-b 2026111511");
+    EXPECT_EQ(names({QStringLiteral("hearing"), {}, at("2026-11-16T00:00:00"), {}, 200}), "");
+    // A pass forgets what it no longer lists, and the index is a cache
+    // that one unreadable is made anew.
+    index.BeginPass();
+    ASSERT_TRUE(index.PutTake(take("room-a", "PLEN20261116090000.flac", "2026-11-16T09:00:00")));
+    ASSERT_TRUE(index.EndPass());
+    EXPECT_EQ(words(""), "room-a 2026111609");
+    EXPECT_EQ(words("guest"), "");
+}
+
+TEST(FleetIndex, AnUnreadableIndexIsMadeAnew) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("index.sqlite");
+    QFile junk(path);
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(8192, 'x'));
+    junk.close();
+    FleetIndex index(path);
+    QString error;
+    ASSERT_TRUE(index.Open(&error)) << error.toStdString();
+    EXPECT_EQ(index.Count(), 0);
+}
+
+namespace {
+
+// Polls `done` every 10 ms for up to `ms` (no event loop needed).
+template <typename Pred>
+bool Poll(Pred done, int ms) {
+    for (int waited = 0; !done() && waited < ms; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+
+}  // namespace
+
+TEST(FleetSearch, ItsThreadIndexesTheListingTheNotesAndWhatThePageChanges) {
+    std::atomic<int> noteReads{0};
+    auto http = std::make_shared<ScriptedHttp>([&noteReads](const platform::HttpRequest& r) {
+        if (Has(r.url, "list-type=2"))
+            return Answer(200, "<ListBucketResult><IsTruncated>false</IsTruncated>"
+                               "<Contents><Key>room-a/2026/12/07/PLEN20261207201500.flac</Key><Size>9</Size></Contents>"
+                               "<Contents><Key>room-a/2026/12/07/PLEN20261207201500.note</Key><Size>9</Size>"
+                               "<ETag>\"n1\"</ETag></Contents>"
+                               "<Contents><Key>room-b/2026/12/08/PLEN20261208090000-2.wav</Key><Size>9</Size></Contents>"
+                               "<Contents><Key>room-b/2026/12/09/PLEN20261208090000.wav</Key><Size>9</Size></Contents>"
+                               "<Contents><Key>room-b/status.json</Key><Size>9</Size></Contents>"
+                               "</ListBucketResult>");
+        if (Has(r.url, ".note")) {
+            ++noteReads;
+            return Answer(200, "guest speaker", "\"n1\"");
+        }
+        platform::HttpResponse head = Answer(200);
+        head.headers["x-amz-meta-start"] = "2026-12-07T20:15:00+01:00";
+        head.headers["x-amz-meta-length"] = "12.5";
+        return head;
+    });
+    QTemporaryDir dir;
+    std::shared_ptr<FleetStore> store = MakeStore(http);
+    auto found = [](FleetSearch& search, const char* words) {
+        QJsonArray takes;
+        QString error;
+        bool bad = false;
+        search.Search({QString::fromUtf8(words), {}, {}, {}, 200}, &takes, &error, &bad);
+        QStringList names;
+        for (const QJsonValue& v : takes)
+            names << v.toObject()["name"].toString() + (v.toObject()["held"].toBool() ? "+held" : "") + ' ' +
+                         QString::number(v.toObject()["seconds"].toDouble());
+        return names.join(',');
+    };
+    {
+        FleetSearch search(store, dir.filePath("index.sqlite"), {});
+        QString error;
+        ASSERT_TRUE(search.Start(&error)) << error.toStdString();
+        // The note's take, and the take in the folder of its own day only.
+        ASSERT_TRUE(Poll([&] { return found(search, "") == "PLEN20261208090000-2.wav 12.5,PLEN20261207201500.flac 12.5"; },
+                              5000))
+            << found(search, "").toStdString();
+        EXPECT_EQ(found(search, "guest"), "PLEN20261207201500.flac 12.5");
+        search.HoldSet("room-b/2026/12/08/PLEN20261208090000-2.wav", true);
+        search.NoteSet("room-b/2026/12/08/PLEN20261208090000-2.wav", "choir");
+        ASSERT_TRUE(Poll([&] { return found(search, "choir") == "PLEN20261208090000-2.wav+held 12.5"; }, 5000))
+            << found(search, "choir").toStdString();
+    }
+    // Restarted: a note whose ETag is the same is not read again.
+    const int reads = noteReads;
+    FleetSearch search(store, dir.filePath("index.sqlite"), {});
+    QString error;
+    ASSERT_TRUE(search.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(Poll([&] { return search.Passes() > 0; }, 5000));
+    EXPECT_EQ(noteReads, reads);
+    EXPECT_EQ(found(search, "guest"), "PLEN20261207201500.flac 12.5");
 }

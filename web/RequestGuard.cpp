@@ -38,10 +38,7 @@ void RequestGuard::SetPassword(const QString& password) {
     password_ = password.toUtf8();
 }
 
-bool RequestGuard::Admit(const httplib::Request& req, httplib::Response& res) {
-    // Bodies were judged by the connection gate from the request head: only
-    // a route declared to take one gets here with one, unread until its
-    // handler runs.
+bool RequestGuard::AdmitOpenLink(const httplib::Request& req, httplib::Response& res) {
     const std::string host = req.get_header_value("Host");
     const std::string p = std::to_string(port_.load());
     if (loopback_ && req.has_header("Host")) {
@@ -56,6 +53,15 @@ bool RequestGuard::Admit(const httplib::Request& req, httplib::Response& res) {
             return false;
         }
     }
+    return true;
+}
+
+bool RequestGuard::Admit(const httplib::Request& req, httplib::Response& res) {
+    // Bodies were judged by the connection gate from the request head: only
+    // a route declared to take one gets here with one, unread until its
+    // handler runs.
+    const std::string host = req.get_header_value("Host");
+    if (!AdmitOpenLink(req, res)) return false;
     if (req.has_header("Origin") && req.get_header_value("Origin") != scheme_ + host) {
         res.status = 403;
         res.set_content("cross-origin requests are refused\n", "text/plain");

@@ -33,6 +33,9 @@ public:
 
     // False with the refusal written to `res`.
     bool Admit(const httplib::Request& req, httplib::Response& res);
+    // For a link that works without a password from anywhere (a shared
+    // take): only the Host check of a loopback server.
+    bool AdmitOpenLink(const httplib::Request& req, httplib::Response& res);
     // The administrator password, whatever reading needs. `challenge` asks
     // the browser for it in its own dialog.
     bool RequirePassword(const httplib::Request& req, httplib::Response& res, bool challenge);

@@ -191,3 +191,137 @@ window.addEventListener('hashchange', followAddress);
 }
 loadRooms();
 setInterval(loadRooms, 15000);
+
+// --- Search across the fleet (words of the notes, a room, days) and share
+// links. The answers open the day's timeline at their take through the
+// page's address "#room=ROOM&day=YYYY-MM-DD&take=NAME".
+const SEARCH_TEXTS = {
+  words: ['备注中的词', 'words of the notes'],
+  allRooms: ['全部房间', 'every room'],
+  from: ['从', 'from'],
+  to: ['到', 'to'],
+  search: ['搜索', 'search'],
+  nothingFound: ['没有找到录音', 'no takes found'],
+  cannotSearch: ['搜索失败', 'cannot search'],
+  open: ['打开', 'open'],
+  held: ['保留', 'held'],
+  share: ['分享', 'share'],
+  days: ['有效天数', 'valid for days'],
+  password: ['管理员密码', 'admin password'],
+  makeLink: ['生成链接', 'make the link'],
+  close: ['关闭', 'close'],
+  enterPassword: ['请输入管理员密码', 'enter the admin password'],
+  wrongPassword: ['密码错误', 'wrong password'],
+  tooMany: ['密码错误次数过多，请稍后再试', 'too many wrong passwords, try again later'],
+  validUntil: ['链接有效至', 'the link works until'],
+  notShared: ['无法生成链接', 'cannot make the link'],
+};
+function searchText(key) { return SEARCH_TEXTS[key][english ? 1 : 0]; }
+for (const e of document.querySelectorAll('[data-search-text]')) e.textContent = searchText(e.dataset.searchText);
+$('q').placeholder = searchText('words');
+$('search-room').options[0].textContent = searchText('allRooms');
+
+function dayOfTake(name) {
+  return name.substring(4, 8) + '-' + name.substring(8, 10) + '-' + name.substring(10, 12);
+}
+
+// The room list of the search follows the rooms the page knows.
+function searchRooms() {
+  const select = $('search-room');
+  const chosen = select.value;
+  const names = rooms.map((r) => r.room);
+  if ([...select.options].slice(1).map((o) => o.value).join('\n') === names.join('\n')) return;
+  select.replaceChildren(select.options[0], ...names.map((n) => { const o = el('option', '', n); o.value = n; return o; }));
+  select.value = names.includes(chosen) ? chosen : '';
+}
+$('search-room').addEventListener('focus', searchRooms);
+$('search-room').addEventListener('pointerdown', searchRooms);
+
+$('search').addEventListener('submit', async (event) => {
+  event.preventDefault();
+  const box = $('found');
+  const p = new URLSearchParams();
+  if ($('q').value.trim()) p.set('q', $('q').value.trim());
+  if ($('search-room').value) p.set('room', $('search-room').value);
+  if ($('search-from').value) p.set('from', $('search-from').value);
+  if ($('search-to').value) p.set('to', $('search-to').value);
+  try {
+    const r = await fetch('/api/search?' + p.toString(), { cache: 'no-store' });
+    if (!r.ok) throw new Error(await r.text());
+    const found = await r.json();
+    box.replaceChildren();
+    if (!found.length) box.append(el('p', 'empty', searchText('nothingFound')));
+    for (const t of found) {
+      const a = el('article', 'take found');
+      const top = el('div', 'top');
+      top.append(el('span', 'time', when(t.start)), el('span', 'room-name', t.room), el('span', 'len', length(t.seconds)));
+      if (t.held) top.append(el('span', 'held-mark', searchText('held')));
+      const open = el('a', '', searchText('open'));
+      open.href = '#' + new URLSearchParams({ room: t.room, day: dayOfTake(t.name), take: t.name }).toString();
+      top.append(open, shareButton(t.room, t.name));
+      a.append(top);
+      if (t.note) a.append(el('div', 'note', t.note));
+      box.append(a);
+    }
+  } catch (e) {
+    box.replaceChildren(el('p', 'empty', searchText('cannotSearch') + ': ' + e.message));
+  }
+});
+
+// Without a timeline that follows the address, an answer still picks its
+// room and day.
+if (typeof followAddress !== 'function') {
+  window.addEventListener('hashchange', () => {
+    const h = new URLSearchParams(location.hash.replace(/^#/, ''));
+    if (!h.get('room')) return;
+    if (h.get('day')) $('day').value = h.get('day');
+    pick(h.get('room'));
+  });
+}
+
+// --- Share: a link to one take, valid for 1 to 30 days, made with the
+// password; the password is kept only while the page is open.
+let sharing = null;
+function shareButton(room, name) {
+  const b = el('button', 'share', searchText('share'));
+  b.type = 'button';
+  b.addEventListener('click', (event) => {
+    event.stopPropagation();
+    sharing = { room, name };
+    $('share-take').textContent = room + ' · ' + name;
+    $('share-result').textContent = '';
+    $('share-url').hidden = true;
+    $('share-dialog').showModal();
+  });
+  return b;
+}
+$('share-make').addEventListener('click', async () => {
+  const password = $('share-password').value;
+  const say = (message) => { $('share-result').textContent = message; };
+  if (!password) { say(searchText('enterPassword')); $('share-password').focus(); return; }
+  const credentials = btoa(String.fromCharCode(...new TextEncoder().encode('admin:' + password)));
+  const days = Math.min(30, Math.max(1, Math.round(Number($('share-days').value) || 7)));
+  try {
+    const r = await fetch('/rooms/' + encodeURIComponent(sharing.room) + '/takes/' + encodeURIComponent(sharing.name) +
+      '/share?days=' + days, { method: 'POST', headers: { Authorization: 'Basic ' + credentials } });
+    if (r.status === 401) { say(searchText('wrongPassword')); return; }
+    if (r.status === 429) { say(searchText('tooMany')); return; }
+    if (!r.ok) throw new Error(await r.text());
+    const answer = await r.json();
+    const url = $('share-url');
+    url.value = location.origin + answer.url;
+    url.hidden = false;
+    url.select();
+    say(searchText('validUntil') + ' ' + when(answer.expires));
+    if (navigator.clipboard) navigator.clipboard.writeText(url.value).catch(() => {});
+  } catch (e) {
+    say(searchText('notShared') + ': ' + e.message);
+  }
+});
+// Each take of the picked day gets its share button as it is shown.
+new MutationObserver(() => {
+  for (const a of $('takes').querySelectorAll('article.take')) {
+    const top = a.querySelector('.top');
+    if (top && a.dataset.name && !top.querySelector('.share')) top.append(shareButton(picked, a.dataset.name));
+  }
+}).observe($('takes'), { childList: true });
