@@ -4,6 +4,7 @@
 # stereo sound (tones and pauses) in /tmp, copies it once with cp (the time a
 # disk needs to read and write it), replays it into a temporary folder, and
 # prints both times, their ratio, the factor of real time and the peak memory.
+# The copy and the replay take turns, three times each; the best of each counts.
 # Usage: bench/replay_speed.sh [path/to/Somorabox] [minutes]   (default: build/Somorabox, 60)
 . "$(dirname "$0")/../tests/scripts/lib/program.sh"
 set -euo pipefail
@@ -40,27 +41,40 @@ bytes=$(stat -c %s "$dir/long.wav")
 # Once through the file so that the first replay does not measure the disk.
 cat "$dir/long.wav" >/dev/null
 
-# The copy: what reading the input and writing as much again costs here.
-/usr/bin/time -v -o "$dir/copy-time.txt" cp "$dir/long.wav" "$dir/copy.wav"
-rm -f "$dir/copy.wav"
-sync
-
-/usr/bin/time -v -o "$dir/time.txt" "$dir/Somorabox" --replay "$dir/long.wav" --out "$dir/out" \
-  --start "2026-12-07 10:00:00" >"$dir/out.txt"
 wall_of() {
   awk -F': ' '/Elapsed \(wall clock\)/ {n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s}' "$1"
 }
-wall=$(wall_of "$dir/time.txt")
-copy=$(wall_of "$dir/copy-time.txt")
+# The copy into an empty folder: what reading the input and writing as much
+# again costs here.
+copy="" wall=""
+for round in 1 2 3; do
+  mkdir "$dir/copy"
+  /usr/bin/time -v -o "$dir/copy-time.txt" cp "$dir/long.wav" "$dir/copy/"
+  rm -rf "$dir/copy"
+  sync
+  k=$(wall_of "$dir/copy-time.txt")
+  if [ -z "$copy" ] || awk -v a="$k" -v b="$copy" 'BEGIN {exit !(a < b)}'; then copy=$k; fi
+
+  rm -rf "$dir/out"
+  /usr/bin/time -v -o "$dir/time-now.txt" "$dir/Somorabox" --replay "$dir/long.wav" --out "$dir/out" \
+    --start "2026-12-07 10:00:00" >"$dir/out.txt"
+  sync
+  w=$(wall_of "$dir/time-now.txt")
+  echo "round $round: copy $k s, replay $w s"
+  if [ -z "$wall" ] || awk -v a="$w" -v b="$wall" 'BEGIN {exit !(a < b)}'; then
+    wall=$w
+    mv "$dir/time-now.txt" "$dir/time.txt"
+  fi
+done
 cpu=$(awk -F': ' '/User time/ {u = $2} /System time/ {s = $2} END {print u + s}' "$dir/time.txt")
 peak=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$dir/time.txt")
 echo "input: $(awk -v s="$seconds" 'BEGIN {printf "%.0f s", s}') of 44.1 kHz stereo, $((bytes / 1048576)) MiB"
 echo "$(tail -n 1 "$dir/out.txt")"
 echo "takes written: $(find "$dir/out" -name '*.wav' | wc -l), $(du -sm "$dir/out" | cut -f1) MiB"
 awk -v s="$seconds" -v w="$wall" -v c="$cpu" -v p="$peak" 'BEGIN {
-  printf "replay: %.2f s wall, %.2f s CPU: %.0fx real time (%.0fx per CPU second)\n", w, c, s / w, s / c
+  printf "replay (best of three): %.2f s wall, %.2f s CPU: %.0fx real time (%.0fx per CPU second)\n", w, c, s / w, s / c
   printf "peak memory: %.1f MB\n", p / 1024
 }'
 awk -v w="$wall" -v k="$copy" 'BEGIN {
-  printf "copy of the input (cp): %.2f s wall; replay / copy: %.2f\n", k, (k > 0 ? w / k : 0)
+  printf "copy of the input (cp, best of three): %.2f s wall; replay / copy: %.2f\n", k, (k > 0 ? w / k : 0)
 }'

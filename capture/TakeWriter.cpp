@@ -8,9 +8,12 @@
 #include "capture/TakeStore.h"
 
 namespace {
-// Buffers kept for reuse once the queue has drained: enough for the blocks
-// of one wake of the input, so a disk that keeps up allocates nothing.
-constexpr size_t kSpareBuffers = 16;
+// Blocks that wait together for the writer travel in one buffer, up to this
+// many.
+constexpr int kBatchBytes = TakeWriter::kBatchBlocks * TakeWriter::kBlockBytes;
+// Buffers kept for reuse once the queue has drained, so a disk that keeps up
+// allocates nothing.
+constexpr size_t kSpareBuffers = 8;
 }  // namespace
 
 TakeWriter::TakeWriter(int capacityBlocks, QObject* parent)
@@ -66,19 +69,34 @@ bool TakeWriter::Append(const void* block, int bytes) {
             return false;
         }
         ++queuedBlocks_;
+        // While the writer is busy, blocks join the last one queued, so that
+        // it takes them at once and is woken once for them all.
+        if (!queue_.empty()) {
+            Command& last = queue_.back();
+            if (last.kind == Command::Block && last.blocks < kBatchBlocks) {
+                std::memcpy(last.data.get() + last.bytes, block, static_cast<size_t>(bytes));
+                last.sizes[last.blocks++] = bytes;
+                last.bytes += bytes;
+                return true;
+            }
+        }
         if (!spare_.empty()) {
             command.data = std::move(spare_.back());
             spare_.pop_back();
         }
     }
-    if (!command.data) command.data = std::make_unique<char[]>(kBlockBytes);
+    if (!command.data) command.data = std::make_unique_for_overwrite<char[]>(kBatchBytes);
     std::memcpy(command.data.get(), block, static_cast<size_t>(bytes));
     command.bytes = bytes;
+    command.sizes[0] = bytes;
+    command.blocks = 1;
+    bool wake = false;
     {
         std::lock_guard lock(mutex_);
         queue_.push_back(std::move(command));
+        wake = writerWaiting_;
     }
-    wake_.notify_one();
+    if (wake) wake_.notify_one();
     return true;
 }
 
@@ -135,7 +153,11 @@ void TakeWriter::Push(Command command) {
 void TakeWriter::Run() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [this] { return quit_ || !queue_.empty(); });
+        while (!quit_ && queue_.empty()) {
+            writerWaiting_ = true;
+            wake_.wait(lock);
+            writerWaiting_ = false;
+        }
         if (queue_.empty()) break;  // quit with nothing left to do
         Command command = std::move(queue_.front());
         queue_.pop_front();
@@ -145,7 +167,7 @@ void TakeWriter::Run() {
         lock.lock();
         busy_ = false;
         if (command.kind == Command::Block) {
-            --queuedBlocks_;
+            queuedBlocks_ -= command.blocks;
             room_.notify_one();
             if (command.data && spare_.size() < kSpareBuffers) spare_.push_back(std::move(command.data));
         }
@@ -178,9 +200,14 @@ void TakeWriter::Execute(Command& command) {
             }
             break;
         case Command::Block:
-            if (file_ && file_->Append(command.data.get(), command.bytes) != command.bytes && !failedReported_) {
-                failedReported_ = true;
-                emit writeFailed(QStringLiteral("write failed"));
+            // Each block is appended on its own, as it was handed over: a
+            // write that fails loses that block only.
+            for (int i = 0, at = 0; i < command.blocks; at += command.sizes[i++]) {
+                const int bytes = command.sizes[i];
+                if (file_ && file_->Append(command.data.get() + at, bytes) != bytes && !failedReported_) {
+                    failedReported_ = true;
+                    emit writeFailed(QStringLiteral("write failed"));
+                }
             }
             break;
         case Command::Close:

@@ -5,7 +5,9 @@
 // so that the block handler never waits for the disk.
 //
 // The block handler hands over a copy of each block; the writer does the
-// file operations strictly in the order they were handed over. The queue
+// file operations strictly in the order they were handed over. Blocks handed
+// over while the writer is busy join the last one queued (up to
+// kBatchBlocks), so that the writer is woken once for them all. The queue
 // holds `capacityBlocks` blocks of sound that have not reached the disk yet;
 // it takes memory only while the disk falls behind. When it is full, Append
 // refuses the block: the caller decides what to do with the take (the
@@ -30,6 +32,9 @@ class TakeWriter : public QObject {
     Q_OBJECT
 public:
     static constexpr int kBlockBytes = 8192;
+    // Blocks queued behind a busy writer travel together, this many at most,
+    // so that it is woken once for them all.
+    static constexpr int kBatchBlocks = 8;
     // A minute of stereo 16-bit sound at 48 kHz, in blocks of 2048 frames.
     static constexpr int kDefaultCapacityBlocks = 60 * 48000 / 2048 + 1;
 
@@ -99,8 +104,10 @@ private:
         std::unique_ptr<platform::WritableFile> file;  // Open
         QString createPath;                            // Open: create this file; Settle: the take
         int32_t sampleRate = 0;
-        std::unique_ptr<char[]> data;                  // Block
+        std::unique_ptr<char[]> data;                  // Block: one or more blocks in a row
         int bytes = 0;
+        int blocks = 0;                                // Block: how many
+        int sizes[kBatchBlocks] = {};                  // Block: the bytes of each
         bool discard = false;                          // Close, Settle: remove the take
     };
 
@@ -123,6 +130,7 @@ private:
     bool busy_ = false;
     bool quit_ = false;
     bool wasFull_ = false;
+    bool writerWaiting_ = false;  // the writer thread waits for a command
     std::vector<std::unique_ptr<char[]>> spare_;  // a few buffers kept for reuse
 
     // Writer side.

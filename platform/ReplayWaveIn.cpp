@@ -35,7 +35,7 @@ namespace {
 // Samples read at a time through the scratch buffers of the converting reads.
 constexpr int64_t kScratchSamples = 16384;
 // Empty buffers gathered before they are filled together (with an ahead stage).
-constexpr size_t kFillBatch = 8;
+constexpr size_t kFillBatch = 16;
 
 // A 16-bit stereo frame from the first two channels of a frame of `channels`.
 template <typename T, typename Convert>
@@ -310,6 +310,7 @@ void ReplayWaveIn::StopWorker() {
 }
 
 void ReplayWaveIn::WorkerLoop() {
+    std::vector<WaveInBuffer*> chunk;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         while (pending_.empty() && !stopWorker_) {
@@ -318,16 +319,18 @@ void ReplayWaveIn::WorkerLoop() {
             workerWaiting_ = false;
         }
         if (stopWorker_) return;
-        // The worker takes the newest buffer, the opening thread the oldest
-        // (the one it hands on next), so they seldom wait for each other.
-        WaveInBuffer* b = pending_.back();
-        pending_.pop_back();
-        ++busy_;
+        // The worker takes the newer half of the buffers waiting, the opening
+        // thread the older ones (it hands them on first), so they seldom wait
+        // for each other and meet once per half rather than per buffer.
+        const size_t count = std::max<size_t>(1, pending_.size() / 2);
+        chunk.assign(pending_.end() - static_cast<std::ptrdiff_t>(count), pending_.end());
+        pending_.resize(pending_.size() - count);
+        busy_ += static_cast<int>(count);
         lock.unlock();
-        stage_(b);
+        for (WaveInBuffer* b : chunk) stage_(b);
         lock.lock();
-        b->processedAhead = true;
-        --busy_;
+        for (WaveInBuffer* b : chunk) b->processedAhead = true;
+        busy_ -= static_cast<int>(count);
         if (ownerWaiting_) workDone_.notify_one();
     }
 }

@@ -12,7 +12,7 @@ set -euo pipefail
 
 # Building and running.
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config ccache
+  build-essential cmake ninja-build pkg-config ccache libimagequant-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-tools-dev qt6-l10n-tools
   libasound2-dev libjpeg62-turbo-dev libsndfile1-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -67,7 +67,7 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
         if (event == TakeEvent::Opened && disk_ == DiskState::Unwritable) SetDisk(DiskState::Ok, fileName);
         // The clean-up runs as takes open and end, never touching the open one.
         store_->SetOpenTake(event == TakeEvent::Opened ? fileName : QString());
-        if (event == TakeEvent::Opened) store_->Refresh();
+        if (event == TakeEvent::Opened && options_.cleanUp) store_->Refresh();
         if (archiver_) {
             const QString name = QFileInfo(fileName).fileName();
             switch (event) {
@@ -89,7 +89,7 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
             keptPending_ = fileName;
     };
     connect(writer_.get(), &TakeWriter::closed, this, [this](const QString& path) {
-        store_->Refresh();
+        if (options_.cleanUp) store_->Refresh();
         if (const auto kept = archivePending_.constFind(path); kept != archivePending_.constEnd()) {
             if (archiver_) archiver_->TakeKept(QFileInfo(path).fileName(), kept.value());
             archivePending_.erase(kept);

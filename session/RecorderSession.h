@@ -50,7 +50,8 @@ class RecorderSession : public QObject {
 public:
     struct Options {
         QString recordFolder;         // ends with "/"
-        bool cleanUp = true;          // false: the store deletes nothing by itself (replay)
+        bool cleanUp = true;          // false: the store deletes nothing by itself and does
+                                      // not list the takes as they open and close (replay)
         bool mixer = true;            // false: no mixer set-up, no volume changes (replay)
         bool voiceOnly = false;       // true: the voice trigger whatever ManualMode says (replay)
         bool watchInput = true;       // false: a failed input is not opened again (replay)

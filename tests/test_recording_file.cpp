@@ -11,6 +11,7 @@
 #include <atomic>
 #include <mutex>
 #include <functional>
+#include <future>
 #include <thread>
 #include <sys/stat.h>
 
@@ -252,6 +253,36 @@ TEST_F(RecordingFiles, FailedWritesKeepTheFramesInPlaceAndStillCount) {
     QString name;
     EXPECT_FALSE(OpenNewRecording(folder, env.clock.now.addDays(1), 22050, name));
     EXPECT_FALSE(QFile::exists(name));
+}
+
+// Blocks handed over while the writer is held up travel together, yet each
+// is written on its own, in order, and counts against the queue until then.
+TEST_F(RecordingFiles, BlocksQueuedBehindABusyWriterAreWrittenOneByOneInOrder) {
+    SpyFiles spy;
+    platform::Services().files = &spy;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    spy.plan = [&](int n, int64_t size) -> int64_t {
+        if (n == 1) released.wait();
+        return n == 5 ? 0 : size;  // the 5th block is lost
+    };
+    TakeWriter writer(12);
+    const QString name = folder + "PLEN20261231235959.wav";
+    writer.BeginNew(name, 22050);
+    QByteArray expected;
+    for (int16_t i = 1; i <= 12; ++i) {
+        block.fill(i);
+        const int bytes = i == 7 ? 4000 : 8192;
+        ASSERT_TRUE(writer.Append(block.data(), bytes)) << i;
+        if (i != 5) expected.append(reinterpret_cast<const char*>(block.data()), bytes);
+    }
+    EXPECT_FALSE(writer.Append(block.data(), 8192));  // the queue is full
+    release.set_value();
+    writer.End();
+    writer.WaitIdle();
+    EXPECT_EQ(writer.QueuedBlocks(), 0);
+    EXPECT_EQ(spy.dataWrites, 12);
+    EXPECT_EQ(Read(name).mid(44), expected);
 }
 
 TEST_F(RecordingFiles, RepairFixesOnlyTakesLeftOpen) {

@@ -7,7 +7,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 
 #include <httplib.h>
 
@@ -124,9 +124,12 @@ void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
         out += t.name.toStdString();
         out += "\",\"start\":\"";
         out += StartOf(t.name).toStdString();
-        std::snprintf(number, sizeof number, "\",\"seconds\":%.1f,\"bytes\":%lld", seconds,
-                      static_cast<long long>(t.bytes));
-        out += number;
+        // The numbers as JSON has them whatever the locale (Qt sets the
+        // user's, whose decimal separator may be a comma).
+        out += "\",\"seconds\":";
+        out.append(number, std::to_chars(number, number + sizeof number, seconds, std::chars_format::fixed, 1).ptr);
+        out += ",\"bytes\":";
+        out.append(number, std::to_chars(number, number + sizeof number, static_cast<long long>(t.bytes)).ptr);
         if (archived_) out += archived_(t.name) ? ",\"archived\":true" : ",\"archived\":false";
         out += t.name == writing ? ",\"recording\":true}" : ",\"recording\":false}";
     }

@@ -20,8 +20,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
 #include <vector>
+
+#include <libimagequant.h>
 
 namespace {
 
@@ -406,116 +409,58 @@ QImage DrawSkin() {
 
 // ------------------------------------------------------- 8-bit reduction
 
-// Median-cut palette: boxes of colours split along their longest side until
-// there are `count` boxes; each box gives the mean of its pixels. `fixed`
-// colours are always in the palette.
-QList<QRgb> MedianCutPalette(const QImage& image, int count, const QList<QRgb>& fixed) {
-    QHash<QRgb, int> histogram;
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x) ++histogram[row[x] | 0xFF000000u];
-    }
-    struct Entry {
-        QRgb rgb;
-        int n;
-    };
-    std::vector<Entry> colors;
-    for (auto it = histogram.cbegin(); it != histogram.cend(); ++it)
-        if (!fixed.contains(it.key())) colors.push_back({it.key(), it.value()});
-    QList<QRgb> palette = fixed;
-    const int budget = count - static_cast<int>(fixed.size());
-    if (static_cast<int>(colors.size()) <= budget) {
-        for (const Entry& e : colors) palette.append(e.rgb);
-        return palette;
-    }
-    struct Box {
-        size_t begin, end;
-    };
-    auto channel = [](QRgb c, int k) { return k == 0 ? qRed(c) : k == 1 ? qGreen(c) : qBlue(c); };
-    auto extent = [&](const Box& b, int* axis) {
-        int lo[3] = {255, 255, 255}, hi[3] = {0, 0, 0};
-        for (size_t i = b.begin; i < b.end; ++i)
-            for (int k = 0; k < 3; ++k) {
-                lo[k] = std::min(lo[k], channel(colors[i].rgb, k));
-                hi[k] = std::max(hi[k], channel(colors[i].rgb, k));
-            }
-        int best = 0;
-        for (int k = 1; k < 3; ++k)
-            if (hi[k] - lo[k] > hi[best] - lo[best]) best = k;
-        if (axis) *axis = best;
-        return hi[best] - lo[best];
-    };
-    auto weight = [&](const Box& b) {
-        long n = 0;
-        for (size_t i = b.begin; i < b.end; ++i) n += colors[i].n;
-        // Range counts most, so that small features keep their own colours.
-        return extent(b, nullptr) * std::sqrt(static_cast<double>(n));
-    };
-    std::vector<Box> boxes{{0, colors.size()}};
-    while (static_cast<int>(boxes.size()) < budget) {
-        size_t pick = boxes.size();
-        double best = 0;
-        for (size_t i = 0; i < boxes.size(); ++i) {
-            if (boxes[i].end - boxes[i].begin < 2) continue;
-            const double w = weight(boxes[i]);
-            if (w > best) best = w, pick = i;
-        }
-        if (pick == boxes.size()) break;
-        Box b = boxes[pick];
-        int axis = 0;
-        extent(b, &axis);
-        std::sort(colors.begin() + static_cast<long>(b.begin), colors.begin() + static_cast<long>(b.end),
-                  [&](const Entry& l, const Entry& r) { return channel(l.rgb, axis) < channel(r.rgb, axis); });
-        long total = 0;
-        for (size_t i = b.begin; i < b.end; ++i) total += colors[i].n;
-        long half = 0;
-        size_t cut = b.begin + 1;
-        for (size_t i = b.begin; i < b.end - 1; ++i) {
-            half += colors[i].n;
-            cut = i + 1;
-            if (half * 2 >= total) break;
-        }
-        boxes[pick] = {b.begin, cut};
-        boxes.push_back({cut, b.end});
-    }
-    for (const Box& b : boxes) {
-        double s[3] = {0, 0, 0};
-        double n = 0;
-        for (size_t i = b.begin; i < b.end; ++i) {
-            for (int k = 0; k < 3; ++k) s[k] += channel(colors[i].rgb, k) * double(colors[i].n);
-            n += colors[i].n;
-        }
-        palette.append(qRgb(int(std::lrint(s[0] / n)), int(std::lrint(s[1] / n)), int(std::lrint(s[2] / n))));
-    }
-    return palette;
-}
-
+// The picture reduced to a palette of 256 colours by libimagequant, without
+// dithering, so that flat areas stay flat. `fixed` colours are always in the
+// palette, exactly: the areas painted with them keep them.
 QImage ToIndexed8(const QImage& image, const QList<QRgb>& fixed) {
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    const QList<QRgb> palette = MedianCutPalette(rgb, 256, fixed);
-    QImage out(rgb.size(), QImage::Format_Indexed8);
-    out.setColorTable(palette);
-    QHash<QRgb, uchar> nearest;
-    for (int y = 0; y < rgb.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
-        uchar* dst = out.scanLine(y);
-        for (int x = 0; x < rgb.width(); ++x) {
-            const QRgb c = row[x] | 0xFF000000u;
-            auto found = nearest.constFind(c);
-            if (found == nearest.constEnd()) {
-                int best = 0;
-                long bestDist = -1;
-                for (int i = 0; i < palette.size(); ++i) {
-                    const long dr = qRed(c) - qRed(palette[i]), dg = qGreen(c) - qGreen(palette[i]),
-                               db = qBlue(c) - qBlue(palette[i]);
-                    const long d = 3 * dr * dr + 4 * dg * dg + 2 * db * db;
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
+    QImage out;
+    liq_attr* attr = liq_attr_create();
+    if (!attr) return out;
+    liq_set_max_colors(attr, 256);
+    liq_set_speed(attr, 1);  // the slowest and best: the skin is drawn once per build
+    std::vector<const unsigned char*> rows(static_cast<size_t>(rgba.height()));
+    for (int y = 0; y < rgba.height(); ++y) rows[static_cast<size_t>(y)] = rgba.constScanLine(y);
+    liq_image* input = liq_image_create_rgba_rows(attr, reinterpret_cast<void**>(const_cast<unsigned char**>(rows.data())),
+                                                  rgba.width(), rgba.height(), 0);
+    liq_result* result = nullptr;
+    if (input) {
+        for (const QRgb c : fixed)
+            liq_image_add_fixed_color(input, liq_color{static_cast<unsigned char>(qRed(c)),
+                                                       static_cast<unsigned char>(qGreen(c)),
+                                                       static_cast<unsigned char>(qBlue(c)), 255});
+        if (liq_image_quantize(input, attr, &result) != LIQ_OK) result = nullptr;
+    }
+    if (result) {
+        liq_set_dithering_level(result, 0);
+        out = QImage(rgba.size(), QImage::Format_Indexed8);
+        std::vector<unsigned char*> outRows(static_cast<size_t>(out.height()));
+        for (int y = 0; y < out.height(); ++y) outRows[static_cast<size_t>(y)] = out.scanLine(y);
+        if (liq_write_remapped_image_rows(result, input, outRows.data()) == LIQ_OK) {
+            const liq_palette* palette = liq_get_palette(result);
+            QList<QRgb> table;
+            for (unsigned i = 0; i < palette->count; ++i)
+                table.append(qRgb(palette->entries[i].r, palette->entries[i].g, palette->entries[i].b));
+            // A fixed colour may come back a step off through the library's
+            // gamma arithmetic: its own entry is set to the exact value.
+            for (const QRgb c : fixed) {
+                qsizetype best = 0;
+                int bestDist = -1;
+                for (qsizetype i = 0; i < table.size(); ++i) {
+                    const int d = std::abs(qRed(c) - qRed(table[i])) + std::abs(qGreen(c) - qGreen(table[i])) +
+                                  std::abs(qBlue(c) - qBlue(table[i]));
                     if (bestDist < 0 || d < bestDist) bestDist = d, best = i;
                 }
-                found = nearest.insert(c, static_cast<uchar>(best));
+                if (!table.isEmpty()) table[best] = c | 0xFF000000u;
             }
-            dst[x] = *found;
+            out.setColorTable(table);
+        } else {
+            out = QImage();
         }
+        liq_result_destroy(result);
     }
+    if (input) liq_image_destroy(input);
+    liq_attr_destroy(attr);
     return out;
 }
 
