@@ -208,6 +208,12 @@ TEST(LiveStream, OverHttpOggOpusForEachListenerUpToTheCapAndTheirMetrics) {
     ::close(fd);
     EXPECT_EQ(answer.rfind("HTTP/1.1 503", 0), 0u) << answer;
     EXPECT_NE(answer.find("Connection: close"), std::string::npos) << answer;
+    // The route is its path, not a pattern that other paths match (which
+    // would be served on a general worker).
+    httplib::Client other("127.0.0.1", server.Port());
+    auto lookalike = other.Get("/live-ogg");
+    ASSERT_TRUE(lookalike);
+    EXPECT_EQ(lookalike->status, 404);
 
     httplib::Client client("127.0.0.1", server.Port());
     auto metrics = client.Get("/metrics");

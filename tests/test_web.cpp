@@ -272,6 +272,14 @@ TEST_F(WebTest, ServesTakesWithRangesAndPeaks) {
     ASSERT_TRUE(once);
     EXPECT_EQ(once->status, 200);
     EXPECT_EQ(QByteArray::fromStdString(once->body), bytes);
+    // So on every route, not only takes: the script and the metrics once.
+    for (const char* fixed : {"/app.js", "/metrics"}) {
+        auto plain = client_->Get(fixed);
+        auto ranged = client_->Get(fixed, {{"Range", many}});
+        ASSERT_TRUE(plain && ranged);
+        EXPECT_EQ(ranged->status, 200) << fixed;
+        EXPECT_EQ(ranged->body.size(), plain->body.size()) << fixed;
+    }
 
     for (const std::string& range :
          {"bytes=" + std::to_string(bytes.size()) + "-", std::string("bytes=9-3"), std::string("bytes=-0")}) {
