@@ -410,6 +410,7 @@ TEST_F(WebTest, OffLoopbackEveryRequestNeedsThePassword) {
     EXPECT_EQ(refused->status, 401);
     EXPECT_NE(refused->get_header_value("WWW-Authenticate").find("Basic"), std::string::npos);
     EXPECT_EQ(client_->Get("/takes/PLEN20261207201500.wav")->status, 401);
+    for (const char* path : {"/live.ogg", "/metrics"}) EXPECT_EQ(client_->Get(path)->status, 401) << path;
     auto page = client_->Get("/", {{"Authorization", Basic(kPassword)}});
     EXPECT_EQ(page->status, 200);
     EXPECT_NE(page->body.find("<html"), std::string::npos);
