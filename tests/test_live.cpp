@@ -231,3 +231,54 @@ TEST(LiveStream, OverHttpOggOpusForEachListenerUpToTheCapAndTheirMetrics) {
 }
 
 }  // namespace
+
+namespace {
+
+// Listeners come and go at once, from many threads, while the capture
+// feeds and its rate changes now and then: the encoder starts and stops
+// under them, and every place is free again at the end.
+TEST(LiveStream, ListenersComingAndGoingWhileTheEncoderStartsAndStops) {
+    testing_support::CoreApp();
+    testing_support::TestEnvironment env;
+    WebOptions options;
+    options.recordFolder = env.AppDir() + "record/";
+    ASSERT_TRUE(QDir().mkpath(options.recordFolder));
+    options.maxLiveListeners = 4;
+    WebServer server(options);
+    QString error;
+    ASSERT_TRUE(server.Start(&error)) << error.toStdString();
+    std::atomic<bool> stop{false};
+    std::thread capture([&] {
+        int64_t phase = 0;
+        for (int i = 0; !stop; ++i) {
+            const int rate = i / 40 % 2 ? 48000 : 44100;
+            const std::vector<int16_t> block = Tone(rate, 1024, &phase);
+            server.FeedLive(block.data(), 1024, rate);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    std::atomic<int> answered{0};
+    std::vector<std::thread> churn;
+    for (int t = 0; t < 6; ++t)
+        churn.emplace_back([&, t] {
+            for (int i = 0; i < 12; ++i) {
+                const int fd = Connect(server.Port());
+                if (fd < 0) continue;
+                const std::string request = "GET /live.ogg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+                ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+                char buffer[512];
+                // Some leave before a byte, some after the first, some later.
+                for (int reads = 0; reads < (t + i) % 3; ++reads)
+                    if (::recv(fd, buffer, sizeof buffer, 0) > 0 && reads == 0) ++answered;
+                ::close(fd);
+            }
+        });
+    for (std::thread& t : churn) t.join();
+    stop = true;
+    capture.join();
+    EXPECT_GT(answered.load(), 0);
+    EXPECT_TRUE(WaitUntil([&] { return server.LiveListeners() == 0; }, 15000));
+    server.Stop();
+}
+
+}  // namespace
