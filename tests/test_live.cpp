@@ -4,7 +4,9 @@
 // a listener that stops reading is dropped while the others go on, and
 // feeding never waits. Over HTTP on 127.0.0.1 with the real encoder: the
 // stream is Ogg Opus from its first byte, a listener beyond the cap gets
-// 503 and the connection closed, and /metrics counts what it should.
+// 503 and the connection closed, a look-alike path is no stream, and
+// /metrics counts what it should; listeners coming and going at once while
+// the encoder starts, stops and changes rate leave every place free.
 #include <gtest/gtest.h>
 
 #include <QDir>
