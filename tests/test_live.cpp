@@ -284,3 +284,45 @@ TEST(LiveStream, ListenersComingAndGoingWhileTheEncoderStartsAndStops) {
 }
 
 }  // namespace
+
+namespace {
+
+// A listener that never reads is ended within seconds of its socket
+// filling, not once the kernel has taken megabytes of the stream for it.
+TEST(LiveStream, AListenerThatNeverReadsLeavesItsPlace) {
+    testing_support::CoreApp();
+    testing_support::TestEnvironment env;
+    WebOptions options;
+    options.recordFolder = env.AppDir() + "record/";
+    ASSERT_TRUE(QDir().mkpath(options.recordFolder));
+    WebServer server(options);
+    QString error;
+    ASSERT_TRUE(server.Start(&error)) << error.toStdString();
+    std::atomic<bool> stop{false};
+    std::thread capture([&] {  // about ten times real time
+        int64_t phase = 0;
+        while (!stop) {
+            const std::vector<int16_t> block = Tone(44100, kFrames, &phase);
+            server.FeedLive(block.data(), kFrames, 44100);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(server.Port());
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const std::string request = "GET /live.ogg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    EXPECT_TRUE(WaitUntil([&] { return server.LiveListeners() == 1; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return server.LiveListeners() == 0; }, 15000));
+    ::close(fd);
+    stop = true;
+    capture.join();
+    server.Stop();
+}
+
+}  // namespace

@@ -15,7 +15,8 @@
 // Streaming routes (event streams, and any other long-lived answer) are
 // recognised by their decoded path and run on workers of their own, as many
 // as their cap; one more is answered 503. A general worker is never held by
-// one of them. The number of waiting and queued connections is bounded in
+// one of them, and their small send buffer makes a client that stopped
+// reading end at the next write timeout. The number of waiting and queued connections is bounded in
 // all and per client address (IPv6 addresses by their /64): beyond it the
 // oldest waiting one is closed, so a new client always gets in, and a
 // further queued request of a busy address is answered 503. An address gets
