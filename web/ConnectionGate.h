@@ -15,8 +15,7 @@
 // Streaming routes (event streams, and any other long-lived answer) are
 // recognised by their decoded path and run on workers of their own, as many
 // as their cap; one more is answered 503. A general worker is never held by
-// one of them, and their small send buffer makes a client that stopped
-// reading end at the next write timeout. The number of waiting and queued connections is bounded in
+// one of them. The number of waiting and queued connections is bounded in
 // all and per client address (IPv6 addresses by their /64): beyond it the
 // oldest waiting one is closed, so a new client always gets in, and a
 // further queued request of a busy address is answered 503. An address gets
@@ -24,7 +23,9 @@
 // stay free, and a freed worker serves the address with the fewest requests
 // in service first. A response slower than `minRateBytes` a second over any
 // `rateWindowMs` is cut off, so a stalled reader frees its worker. With a
-// TLS context the handshake happens here too, without blocking.
+// TLS context the handshake happens here too, without blocking. A
+// streaming answer's socket has a small send buffer, so a client that
+// stopped reading is ended at the next write timeout.
 #include <chrono>
 #include <cstddef>
 #include <functional>
