@@ -4,7 +4,9 @@
 // a listener that stops reading is dropped while the others go on, and
 // feeding never waits. Over HTTP on 127.0.0.1 with the real encoder: the
 // stream is Ogg Opus from its first byte, a listener beyond the cap gets
-// 503 and the connection closed, and /metrics counts what it should.
+// 503 and the connection closed, a look-alike path is no stream, and
+// /metrics counts what it should; listeners coming and going at once while
+// the encoder starts, stops and changes rate leave every place free.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -208,6 +210,12 @@ TEST(LiveStream, OverHttpOggOpusForEachListenerUpToTheCapAndTheirMetrics) {
     ::close(fd);
     EXPECT_EQ(answer.rfind("HTTP/1.1 503", 0), 0u) << answer;
     EXPECT_NE(answer.find("Connection: close"), std::string::npos) << answer;
+    // The route is its path, not a pattern that other paths match (which
+    // would be served on a general worker).
+    httplib::Client other("127.0.0.1", server.Port());
+    auto lookalike = other.Get("/live-ogg");
+    ASSERT_TRUE(lookalike);
+    EXPECT_EQ(lookalike->status, 404);
 
     httplib::Client client("127.0.0.1", server.Port());
     auto metrics = client.Get("/metrics");
@@ -221,6 +229,99 @@ TEST(LiveStream, OverHttpOggOpusForEachListenerUpToTheCapAndTheirMetrics) {
     for (std::thread& t : readers) t.join();
     capture.join();
     EXPECT_TRUE(WaitUntil([&] { return server.LiveListeners() == 0; }, 5000));
+    server.Stop();
+}
+
+}  // namespace
+
+namespace {
+
+// Listeners come and go at once, from many threads, while the capture
+// feeds and its rate changes now and then: the encoder starts and stops
+// under them, and every place is free again at the end.
+TEST(LiveStream, ListenersComingAndGoingWhileTheEncoderStartsAndStops) {
+    testing_support::CoreApp();
+    testing_support::TestEnvironment env;
+    WebOptions options;
+    options.recordFolder = env.AppDir() + "record/";
+    ASSERT_TRUE(QDir().mkpath(options.recordFolder));
+    options.maxLiveListeners = 4;
+    WebServer server(options);
+    QString error;
+    ASSERT_TRUE(server.Start(&error)) << error.toStdString();
+    std::atomic<bool> stop{false};
+    std::thread capture([&] {
+        int64_t phase = 0;
+        for (int i = 0; !stop; ++i) {
+            const int rate = i / 40 % 2 ? 48000 : 44100;
+            const std::vector<int16_t> block = Tone(rate, 1024, &phase);
+            server.FeedLive(block.data(), 1024, rate);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    std::atomic<int> answered{0};
+    std::vector<std::thread> churn;
+    for (int t = 0; t < 6; ++t)
+        churn.emplace_back([&, t] {
+            for (int i = 0; i < 12; ++i) {
+                const int fd = Connect(server.Port());
+                if (fd < 0) continue;
+                const std::string request = "GET /live.ogg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+                ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+                char buffer[512];
+                // Some leave before a byte, some after the first, some later.
+                for (int reads = 0; reads < (t + i) % 3; ++reads)
+                    if (::recv(fd, buffer, sizeof buffer, 0) > 0 && reads == 0) ++answered;
+                ::close(fd);
+            }
+        });
+    for (std::thread& t : churn) t.join();
+    stop = true;
+    capture.join();
+    EXPECT_GT(answered.load(), 0);
+    EXPECT_TRUE(WaitUntil([&] { return server.LiveListeners() == 0; }, 15000));
+    server.Stop();
+}
+
+}  // namespace
+
+namespace {
+
+// A listener that never reads is ended within seconds of its socket
+// filling, not once the kernel has taken megabytes of the stream for it.
+TEST(LiveStream, AListenerThatNeverReadsLeavesItsPlace) {
+    testing_support::CoreApp();
+    testing_support::TestEnvironment env;
+    WebOptions options;
+    options.recordFolder = env.AppDir() + "record/";
+    ASSERT_TRUE(QDir().mkpath(options.recordFolder));
+    WebServer server(options);
+    QString error;
+    ASSERT_TRUE(server.Start(&error)) << error.toStdString();
+    std::atomic<bool> stop{false};
+    std::thread capture([&] {  // about ten times real time
+        int64_t phase = 0;
+        while (!stop) {
+            const std::vector<int16_t> block = Tone(44100, kFrames, &phase);
+            server.FeedLive(block.data(), kFrames, 44100);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(server.Port());
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const std::string request = "GET /live.ogg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    EXPECT_TRUE(WaitUntil([&] { return server.LiveListeners() == 1; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return server.LiveListeners() == 0; }, 15000));
+    ::close(fd);
+    stop = true;
+    capture.join();
     server.Stop();
 }
 

@@ -272,6 +272,14 @@ TEST_F(WebTest, ServesTakesWithRangesAndPeaks) {
     ASSERT_TRUE(once);
     EXPECT_EQ(once->status, 200);
     EXPECT_EQ(QByteArray::fromStdString(once->body), bytes);
+    // So on every route, not only takes: the script and the metrics once.
+    for (const char* fixed : {"/app.js", "/metrics"}) {
+        auto plain = client_->Get(fixed);
+        auto ranged = client_->Get(fixed, {{"Range", many}});
+        ASSERT_TRUE(plain && ranged);
+        EXPECT_EQ(ranged->status, 200) << fixed;
+        EXPECT_EQ(ranged->body.size(), plain->body.size()) << fixed;
+    }
 
     for (const std::string& range :
          {"bytes=" + std::to_string(bytes.size()) + "-", std::string("bytes=9-3"), std::string("bytes=-0")}) {
@@ -402,6 +410,7 @@ TEST_F(WebTest, OffLoopbackEveryRequestNeedsThePassword) {
     EXPECT_EQ(refused->status, 401);
     EXPECT_NE(refused->get_header_value("WWW-Authenticate").find("Basic"), std::string::npos);
     EXPECT_EQ(client_->Get("/takes/PLEN20261207201500.wav")->status, 401);
+    for (const char* path : {"/live.ogg", "/metrics"}) EXPECT_EQ(client_->Get(path)->status, 401) << path;
     auto page = client_->Get("/", {{"Authorization", Basic(kPassword)}});
     EXPECT_EQ(page->status, 200);
     EXPECT_NE(page->body.find("<html"), std::string::npos);

@@ -406,6 +406,9 @@ bool Closes(int status) {
 // unread bytes do not turn the close into a reset before the answer has
 // reached it.
 constexpr size_t kDrainBytes = 256 * 1024;
+// The send buffer of a streaming answer's socket (the kernel doubles it):
+// seconds of a live stream, many event messages.
+constexpr size_t kStreamSendBuffer = 64 * 1024;
 constexpr auto kDrainTime = std::chrono::seconds(2);
 
 }  // namespace
@@ -825,6 +828,14 @@ void ConnectionGate::Impl::WorkerLoop(Pool& pool) {
 void ConnectionGate::Impl::Work(Pool& pool, Owned c) {
     if (!SetBlocking(c->fd, true)) return;
     SetTimeouts(c->fd, limits.ioMs);
+    if (!pool.timed) {
+        // A stream's answer has no minimum rate: a small send buffer (not
+        // the megabytes the kernel would grow it to) makes a client that
+        // stopped reading block the next write within seconds, which the
+        // timeout then ends, and frees its place.
+        const int bytes = static_cast<int>(kStreamSendBuffer);
+        ::setsockopt(c->fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+    }
     c->timed = pool.timed;
     GateStream stream(*c, limits);
     const bool last = ++c->served >= limits.keepAliveMax || stopping || c->ended;

@@ -23,7 +23,9 @@
 // stay free, and a freed worker serves the address with the fewest requests
 // in service first. A response slower than `minRateBytes` a second over any
 // `rateWindowMs` is cut off, so a stalled reader frees its worker. With a
-// TLS context the handshake happens here too, without blocking.
+// TLS context the handshake happens here too, without blocking. A
+// streaming answer's socket has a small send buffer, so a client that
+// stopped reading is ended at the next write timeout.
 #include <chrono>
 #include <cstddef>
 #include <functional>

@@ -67,6 +67,10 @@ void AddPageRoutes(httplib::Server& s, RequestGuard& guard, const PageFiles& fil
         {"Content-Security-Policy", contentSecurityPolicy},
     });
     s.set_pre_routing_handler([&guard](const httplib::Request& req, httplib::Response& res) {
+        // More than one range, on any route: the whole answer, once. The
+        // library would build every range of a fixed body in memory (two
+        // thousand ranges of the script: 60 MB for one request).
+        if (req.ranges.size() > 1) const_cast<httplib::Request&>(req).ranges.clear();
         return guard.Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
                                      : httplib::Server::HandlerResponse::Handled;
     });

@@ -213,7 +213,9 @@ void WebServer::Impl::Routes(httplib::Server& s) {
     });
     s.Get("/api/status", [this](const httplib::Request&, httplib::Response& res) { Status(res); });
     s.Get("/api/events", [this](const httplib::Request&, httplib::Response& res) { events.Serve(res); });
-    s.Get("/live.ogg", [this](const httplib::Request&, httplib::Response& res) { live.Serve(res); });
+    // A pattern, matched whole: the dot escaped, so that no other path
+    // reaches the stream on a general worker.
+    s.Get(R"(/live\.ogg)", [this](const httplib::Request&, httplib::Response& res) { live.Serve(res); });
     s.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) { MetricsText(res); });
     s.Get(R"(/takes/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
         catalogue.Serve(req, QString::fromStdString(req.matches[1]), res);
