@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "archive/Archiver.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QList>
@@ -8,8 +9,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-
-#include <QCryptographicHash>
 
 #include "archive/S3Client.h"
 #include "capture/TakeStore.h"
@@ -56,7 +55,6 @@ bool NoObjectLock(const S3Result& result) {
                                          QStringLiteral("InvalidBucketState"), QStringLiteral("NotImplemented")};
     return result.status >= 400 && result.status != 403 && kCodes.contains(result.code);
 }
-
 
 }  // namespace
 
