@@ -271,6 +271,15 @@ TakeStore::Mark TakeStore::SetHold(const QString& name, bool held) const {
     return !there || files->Remove(path) ? Mark::Done : Mark::Failed;
 }
 
+TakeStore::Marks TakeStore::ListMarks() const {
+    Marks marks;
+    platform::Files* files = platform::Services().files;
+    if (!files) return marks;
+    for (const QString& name : files->ListNames(folder_, QStringLiteral(".note"))) marks.notes.insert(name);
+    for (const QString& name : files->ListNames(folder_, QStringLiteral(".hold"))) marks.holds.insert(name);
+    return marks;
+}
+
 QByteArray TakeStore::Note(const QString& name) const {
     platform::Files* files = platform::Services().files;
     if (!files || name.contains('/') || !EndsWith(name, ".wav")) return {};

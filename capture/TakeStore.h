@@ -104,6 +104,12 @@ public:
     Mark SetHold(const QString& name, bool held) const;
     QByteArray Note(const QString& name) const;  // empty when none
     bool Held(const QString& name) const;
+    // The notes and holds in the folder (file names), from one reading of
+    // its names; for listing many takes at once.
+    struct Marks {
+        QSet<QString> notes, holds;
+    };
+    Marks ListMarks() const;
     // "PLEN….wav" -> "PLEN….note" (`extension` ".note" or ".hold").
     static QString MarkFile(const QString& name, const char* extension);
     // The bytes per second that each take's header gives, in the order of

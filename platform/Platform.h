@@ -170,6 +170,13 @@ public:
         (void)dir;
         return {};
     }
+    // The names of the entries of `dir` that end with `suffix`
+    // (case-insensitive), read from the folder alone (no file is looked at).
+    virtual QList<QString> ListNames(const QString& dir, const QString& suffix) {
+        (void)dir;
+        (void)suffix;
+        return {};
+    }
     // Opens a regular file without following a link and without blocking on
     // a FIFO; `result` tells why it failed (Busy: being written).
     virtual std::unique_ptr<TakeReader> OpenTake(const QString& path, TakeOpen* result) {

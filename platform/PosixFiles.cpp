@@ -306,6 +306,22 @@ QList<TakeFileInfo> PosixFiles::ListTakes(const QString& dir) {
     return entries;
 }
 
+QList<QString> PosixFiles::ListNames(const QString& dir, const QString& suffix) {
+    QList<QString> names;
+    DIR* d = ::opendir(QFile::encodeName(dir).constData());
+    if (!d) return names;
+    const QByteArray tail = QFile::encodeName(suffix);
+    while (const dirent* e = ::readdir(d)) {
+        const size_t len = std::strlen(e->d_name);
+        if (len < static_cast<size_t>(tail.size()) ||
+            ::strcasecmp(e->d_name + len - static_cast<size_t>(tail.size()), tail.constData()) != 0)
+            continue;
+        names.append(QFile::decodeName(e->d_name));
+    }
+    ::closedir(d);
+    return names;
+}
+
 std::unique_ptr<TakeReader> PosixFiles::OpenTake(const QString& path, TakeOpen* result) {
     TakeOpen ignored;
     if (!result) result = &ignored;

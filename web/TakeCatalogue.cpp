@@ -115,6 +115,8 @@ void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
     list.reserve(static_cast<qsizetype>(keys.size()));
     for (const Key& k : keys) list.append(std::move(all[k.index]));
     const std::vector<int32_t> rates = store_->ByteRates(list, &cancelled_);
+    // Only the notes that are there are read.
+    const TakeStore::Marks marks = store_->ListMarks();
     // Written directly: every name passed IsTakeName, so nothing needs escaping.
     std::string out;
     out.reserve(static_cast<size_t>(list.size()) * 120 + 2);
@@ -135,8 +137,8 @@ void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
         out += number;
         if (archived_) out += archived_(t.name) ? ",\"archived\":true" : ",\"archived\":false";
         out += ",\"note\":";
-        out += JsonString(store_->Note(t.name));
-        out += store_->Held(t.name) ? ",\"held\":true" : ",\"held\":false";
+        out += marks.notes.contains(TakeStore::MarkFile(t.name, ".note")) ? JsonString(store_->Note(t.name)) : "\"\"";
+        out += marks.holds.contains(TakeStore::MarkFile(t.name, ".hold")) ? ",\"held\":true" : ",\"held\":false";
         out += t.name == writing ? ",\"recording\":true}" : ",\"recording\":false}";
     }
     out += ']';
