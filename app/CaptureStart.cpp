@@ -72,6 +72,8 @@ void TForm1::UseSession(RecorderSession* session) {
             notice = tr("归档被拒绝：%1（录音保留在本机）").arg(Session->Archive()->CurrentStatus().detail);
         else if (Session->Archive() && Session->Archive()->CurrentStatus().prefixShared)
             notice = tr("归档前缀与另一台机器共用：%1").arg(Session->Archive()->Config().prefix);
+        else if (Session->Archive() && Session->Archive()->CurrentStatus().noObjectLock)
+            notice = tr("归档存储桶 %1 没有对象锁定：保留只在本机有效").arg(Session->Archive()->Config().bucket);
         else if (!Session->HoursProblem().isEmpty())
             notice = tr("录音时段设置无效，一直录音：%1").arg(Session->HoursProblem());
         PaintBox2->ShowNotice(notice);
@@ -89,5 +91,6 @@ void TForm1::UseSession(RecorderSession* session) {
     if (Session->Archive()) {
         connect(Session->Archive(), &Archiver::stateChanged, this, show);
         connect(Session->Archive(), &Archiver::prefixShared, this, show);
+        connect(Session->Archive(), &Archiver::noObjectLock, this, show);
     }
 }

@@ -102,9 +102,10 @@ void RecordingStrip::ShowTakes(const QList<TakeInfo>& takes) {
     struct Found {
         QString name;
         QDateTime time;
+        bool held;
     };
     std::vector<Found> found;
-    for (const TakeInfo& take : takes) found.push_back({take.name, ToTwoSeconds(take.lastWrite)});
+    for (const TakeInfo& take : takes) found.push_back({take.name, ToTwoSeconds(take.lastWrite), take.held});
 
     // 4. Oldest first; equal times keep the listing's order. Of a folder
     // with more recordings than the strip holds, the newest are kept.
@@ -135,6 +136,11 @@ void RecordingStrip::ShowTakes(const QList<TakeInfo>& takes) {
             p.fillRect(QRect(0, y, metrics.horizontalAdvance(text), metrics.height()), Qt::white);
             p.setPen(QColor(255, 153, 0));
             p.drawText(0, y + metrics.ascent(), text);
+            if (f.held) {
+                // A held take: a small flag in the top right corner.
+                p.fillRect(QRect(kTileWidth - 12, 2, 2, 12), Qt::white);
+                p.fillRect(QRect(kTileWidth - 10, 2, 7, 6), QColor(241, 196, 15));
+            }
         }
         tile->SetPicture(picture);
         tile->SetHint(f.name);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "archive/Archiver.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QList>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 
 #include "archive/S3Client.h"
+#include "capture/TakeStore.h"
 #include "platform/AppendLog.h"
 #include "platform/Http.h"
 #include "platform/PrivateFile.h"
@@ -45,6 +47,14 @@ bool RefusesOneObject(const S3Result& result) {
 
 // The most copies of one take's key looked at before giving up.
 constexpr int kMaxKeyCopies = 100;
+
+// Codes by which a store says the bucket has no Object Lock (no legal holds).
+bool NoObjectLock(const S3Result& result) {
+    static const QSet<QString> kCodes = {QStringLiteral("InvalidRequest"),
+                                         QStringLiteral("ObjectLockConfigurationNotFoundError"),
+                                         QStringLiteral("InvalidBucketState"), QStringLiteral("NotImplemented")};
+    return result.status >= 400 && result.status != 403 && kCodes.contains(result.code);
+}
 
 }  // namespace
 
@@ -146,6 +156,31 @@ void Archiver::TakeRemoved(const QString& name) {
     if (openTake_ == name) openTake_.clear();
     pending_.erase(name);
     setAside_.erase(name);
+    // What the store has of it stays as it is.
+    marks_.erase(name);
+}
+
+void Archiver::NoteChanged(const QString& name) { MarkChanged(name, kNote); }
+void Archiver::HoldChanged(const QString& name) { MarkChanged(name, kHold); }
+
+void Archiver::MarkChanged(const QString& name, int bit) {
+    {
+        std::lock_guard lock(mutex_);
+        // A take not archived yet gets its marks right after its upload.
+        if (!archived_->Contains(name)) return;
+        marks_[name] |= bit;
+    }
+    wake_.notify_all();
+}
+
+int Archiver::LocalMarks(const QString& name) const {
+    platform::Files* files = parts_.takeFiles;
+    unsigned char probe[1];
+    if (!files) return 0;
+    int bits = 0;
+    if (files->ReadHead(recordFolder_ + TakeStore::MarkFile(name, ".note"), probe, 0) >= 0) bits |= kNote;
+    if (files->ReadHead(recordFolder_ + TakeStore::MarkFile(name, ".hold"), probe, 0) >= 0) bits |= kHold;
+    return bits;
 }
 
 void Archiver::PrefixShared() {
@@ -165,6 +200,7 @@ Archiver::Status Archiver::CurrentStatus() const {
     s.queued = static_cast<int>(pending_.size());
     s.setAside = static_cast<int>(setAside_.size());
     s.prefixShared = prefixShared_;
+    s.noObjectLock = noObjectLock_;
     for (const auto& [name, bytes] : pending_) s.queuedBytes += bytes;
     if (!pending_.empty()) {
         s.oldest = pending_.begin()->first;
@@ -228,8 +264,11 @@ void Archiver::Run() {
     {
         std::lock_guard lock(mutex_);
         for (const QByteArray& line : lines) {
-            const QString name = QString::fromUtf8(line.left(line.indexOf('\t')));
-            if (IsTakeName(name)) archived_->Add(name);
+            const QList<QByteArray> fields = line.split('\t');
+            const QString name = QString::fromUtf8(fields.value(0));
+            if (!IsTakeName(name)) continue;
+            archived_->Add(name);
+            if (fields.size() >= 2 && !fields[1].isEmpty()) keys_[name] = QString::fromUtf8(fields[1]);
         }
         for (const platform::TakeFileInfo& file : files)
             if (IsTakeName(file.name) && !archived_->Contains(file.name) && file.name != openTake_)
@@ -237,6 +276,15 @@ void Archiver::Run() {
         if (!pending_.empty()) {
             behindSince_ = Clock::now();
             EmitBehind();
+        }
+    }
+    // The marks of archived takes here go again: one set while the store
+    // could not be reached before the end was not sent.
+    for (const platform::TakeFileInfo& file : files) {
+        if (!IsTakeName(file.name) || !archived_->Contains(file.name)) continue;
+        if (const int bits = LocalMarks(file.name)) {
+            std::lock_guard lock(mutex_);
+            marks_[file.name] |= bits;
         }
     }
     emit journalLoaded();
@@ -256,6 +304,42 @@ void Archiver::Run() {
                 asideDue = std::min(asideDue, it->second.retryAt);
                 ++it;
             }
+        }
+        // Marks first: a few small requests a person waits for.
+        if (!marks_.empty() && now >= nextAttempt_) {
+            const QString marked = marks_.begin()->first;
+            int bits = marks_.begin()->second;
+            marks_.erase(marks_.begin());
+            const auto known = keys_.find(marked);
+            const QString key = known != keys_.end() ? known->second : KeyFor(marked);
+            lock.unlock();
+            QString detail;
+            const Outcome outcome = SendMarks(marked, key, &bits, &detail);
+            lock.lock();
+            switch (outcome) {
+                case Outcome::Done:
+                    retryDelay_ = timing_.firstRetry;
+                    if (state_ == ArchiveState::Unreachable && !otherFailed_) SetState(ArchiveState::Ok, QString());
+                    break;
+                case Outcome::Retry:
+                    if (bits) marks_[marked] |= bits;
+                    nextAttempt_ = Clock::now() + retryDelay_;
+                    otherFailed_ = false;
+                    SetState(ArchiveState::Unreachable,
+                             detail + QStringLiteral("; trying again in %1 s")
+                                          .arg(std::chrono::duration_cast<std::chrono::seconds>(retryDelay_).count()));
+                    retryDelay_ = std::min(retryDelay_ * 2, timing_.maxRetry);
+                    break;
+                case Outcome::Cancelled:
+                    if (bits) marks_[marked] |= bits;
+                    break;
+                default:
+                    // Refused for this object: said, and not tried again
+                    // until the mark changes.
+                    emit skipped(marked, QStringLiteral("its note or hold was not sent: ") + detail);
+                    break;
+            }
+            continue;
         }
         QString name;
         for (const auto& [candidate, bytes] : pending_)
@@ -282,11 +366,15 @@ void Archiver::Run() {
         QString journalFailure;
         if (outcome == Outcome::Done && !parts_.journal->Append(JournalLine(name, key, bytes), &journalFailure))
             emit skipped(name, QStringLiteral("archived, but not written to the journal: ") + journalFailure);
+        // A note or hold set before the take was archived goes now.
+        const int marks = outcome == Outcome::Done ? LocalMarks(name) : 0;
         lock.lock();
         switch (outcome) {
             case Outcome::Done:
                 if (state_ == ArchiveState::Refused) RetryAsideNow();
                 archived_->Add(name);
+                keys_[name] = key;
+                if (marks) marks_[name] |= marks;
                 pending_.erase(name);
                 retryDelay_ = timing_.firstRetry;
                 nextAttempt_ = {};
@@ -336,12 +424,12 @@ void Archiver::Run() {
     }
 }
 
-Archiver::Outcome Archiver::Upload(const QString& name, QString* detail, QString* key, int64_t* bytes) {
+bool Archiver::StoreSettings(S3Settings* out, QString* detail) const {
     if (!config_.problem.isEmpty()) {
         *detail = config_.problem;
-        return Outcome::Refused;
+        return false;
     }
-    S3Settings settings;
+    S3Settings& settings = *out;
     settings.endpoint = config_.endpoint;
     settings.bucket = config_.bucket;
     settings.region = config_.region;
@@ -355,9 +443,85 @@ Archiver::Outcome Archiver::Upload(const QString& name, QString* detail, QString
         if (!platform::ReadPrivateFile(config_.credentialsFile, &text, &error) ||
             !ParseCredentials(text, &settings.accessKey, &settings.secretKey, &error)) {
             *detail = error;
-            return Outcome::Refused;
+            return false;
         }
     }
+    return true;
+}
+
+Archiver::Outcome Archiver::SendMarks(const QString& name, const QString& key, int* bits, QString* detail) {
+    platform::Files* files = parts_.takeFiles;
+    unsigned char probe[1];
+    // A take that has gone here leaves the store's note and hold as they are.
+    if (!files || files->ReadHead(recordFolder_ + name, probe, 0) < 0) {
+        *bits = 0;
+        return Outcome::Done;
+    }
+    S3Settings settings;
+    if (!StoreSettings(&settings, detail)) return Outcome::Refused;
+    S3Client client(settings, *parts_.http);
+    const auto cancelled = [this] { return Stopping(); };
+    // The outcome of a request that did not succeed.
+    const auto OutcomeOf = [](const S3Result& result) {
+        return result.kind == S3Result::Kind::Retry       ? Outcome::Retry
+               : result.kind == S3Result::Kind::Cancelled ? Outcome::Cancelled
+                                                          : Outcome::Refused;
+    };
+    auto send = [&](const char* method, const QString& at, const QueryList& query, const QByteArray& body,
+                    const char* type) {
+        platform::HttpRequest request;
+        request.method = method;
+        request.body = body;
+        request.cancelled = cancelled;
+        request.stallSeconds = 30;
+        if (type) {
+            request.headers.push_back(std::string("Content-Type: ") + type);
+            request.headers.push_back("Content-MD5: " +
+                                      QCryptographicHash::hash(body, QCryptographicHash::Md5).toBase64().toStdString());
+        }
+        return client.Request(std::move(request), at, query, QCryptographicHash::hash(body, QCryptographicHash::Sha256));
+    };
+    if (*bits & kNote) {
+        const QString noteKey = key.left(key.lastIndexOf('.')) + QStringLiteral(".note");
+        QByteArray note(4 * kMaxNoteCharacters + 4, Qt::Uninitialized);
+        const int64_t n = files->ReadHead(recordFolder_ + TakeStore::MarkFile(name, ".note"), note.data(), note.size());
+        note.resize(n > 0 ? static_cast<qsizetype>(n) : 0);
+        // Clearing a note deletes its object (a missing one is no error).
+        const S3Result result = note.isEmpty() ? send("DELETE", noteKey, {}, QByteArray(), nullptr)
+                                               : send("PUT", noteKey, {}, note, "text/plain; charset=utf-8");
+        if (result.kind != S3Result::Kind::Ok && result.status != 404) {
+            *detail = result.detail;
+            return OutcomeOf(result);
+        }
+        *bits &= ~kNote;
+    }
+    if (*bits & kHold) {
+        const bool held = files->ReadHead(recordFolder_ + TakeStore::MarkFile(name, ".hold"), probe, 0) >= 0;
+        const QByteArray body = QByteArrayLiteral("<LegalHold xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\"><Status>") +
+                                (held ? "ON" : "OFF") + "</Status></LegalHold>";
+        const S3Result result = send("PUT", key, {{QStringLiteral("legal-hold"), QString()}}, body, "application/xml");
+        if (result.kind != S3Result::Kind::Ok) {
+            if (!NoObjectLock(result)) {
+                *detail = result.detail;
+                return OutcomeOf(result);
+            }
+            // Kept here only; said once.
+            bool first = false;
+            {
+                std::lock_guard lock(mutex_);
+                first = !noObjectLock_;
+                noObjectLock_ = true;
+            }
+            if (first) emit noObjectLock(config_.bucket);
+        }
+        *bits &= ~kHold;
+    }
+    return Outcome::Done;
+}
+
+Archiver::Outcome Archiver::Upload(const QString& name, QString* detail, QString* key, int64_t* bytes) {
+    S3Settings settings;
+    if (!StoreSettings(&settings, detail)) return Outcome::Refused;
     const auto cancelled = [this] { return Stopping(); };
     platform::PreparedTake take;
     QString error;

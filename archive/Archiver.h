@@ -19,6 +19,13 @@
 // another recording has the key and the take goes beside it, NAME-2.flac,
 // NAME-3.flac, …
 //
+// A take's note and hold follow it once it is archived: the note as the
+// object beside it with the extension ".note" (deleted when the note is
+// cleared), the hold as the object's legal hold (ON, lifted with OFF). A
+// bucket without Object Lock refuses legal holds: that is said once
+// (`noObjectLock`) and the hold stays a local one. Marks are sent before the
+// next upload, with the uploads' retries.
+//
 // The GUI thread calls the public functions (each only takes a mutex) and
 // gets the signals queued.
 #include <QDateTime>
@@ -94,6 +101,7 @@ public:
         int64_t behindMs = 0;
         int setAside = 0;            // takes refused one by one, waiting a day
         bool prefixShared = false;   // another machine writes the same prefix
+        bool noObjectLock = false;   // the bucket refused a legal hold
     };
 
     // `recordFolder` and `workFolder` end with "/"; the FLAC copies are made
@@ -120,6 +128,10 @@ public:
     void TakeKept(const QString& name, int64_t bytes);
     // A take deleted here (the ten-second rule, the strip, the web page).
     void TakeRemoved(const QString& name);
+    // A take's note or hold changed here: sent to the store once the take
+    // is archived (at once when it is).
+    void NoteChanged(const QString& name);
+    void HoldChanged(const QString& name);
 
     // Whether the store has confirmed this take (file name); any thread.
     bool IsArchived(const QString& name) const { return archived_->Contains(name); }
@@ -150,17 +162,28 @@ signals:
     void keyTaken(const QString& name, const QString& takenKey, const QString& key);
     // Another machine writes the same prefix (`prefix`).
     void prefixShared(const QString& prefix);
+    // The bucket has no Object Lock: holds are kept here only. Said once.
+    void noObjectLock(const QString& bucket);
     // The journal was read: IsArchived answers for every earlier take.
     void journalLoaded();
 
 private:
     enum class Outcome { Done, Gone, Failed, Retry, Refused, SetAside, Cancelled };
+    enum MarkBits { kNote = 1, kHold = 2 };
     struct AsideTake {
         int64_t bytes = 0;
         std::chrono::steady_clock::time_point retryAt;
     };
     void Run();
     Outcome Upload(const QString& name, QString* detail, QString* key, int64_t* bytes);
+    // Sends the marks `bits` of an archived take at `key`; the bits still to
+    // send are left in `*bits`.
+    Outcome SendMarks(const QString& name, const QString& key, int* bits, QString* detail);
+    // The store's address and keys; false with `detail` when the keys cannot be read.
+    bool StoreSettings(S3Settings* settings, QString* detail) const;
+    // The marks a take has here (kNote, kHold).
+    int LocalMarks(const QString& name) const;
+    void MarkChanged(const QString& name, int bit);
     void SetState(ArchiveState state, const QString& detail);  // with mutex_ held
     void RetryAsideNow();                                      // with mutex_ held
     void EmitBehind();                                         // with mutex_ held
@@ -181,6 +204,9 @@ private:
     std::set<QString> skipped_;           // failed for good this run
     std::map<QString, AsideTake> setAside_;  // refused one by one
     bool prefixShared_ = false;
+    bool noObjectLock_ = false;
+    std::map<QString, QString> keys_;  // archived take → its object key
+    std::map<QString, int> marks_;     // archived take → marks to send (MarkBits)
     QString openTake_;
     ArchiveState state_ = ArchiveState::Ok;
     QString detail_;

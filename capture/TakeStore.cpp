@@ -2,6 +2,7 @@
 #include "capture/TakeStore.h"
 
 #include <QDeadlineTimer>
+#include <QStringDecoder>
 #include <QThread>
 
 #include <algorithm>
@@ -14,6 +15,30 @@
 #include "capture/WaveFile.h"
 #include "platform/Platform.h"
 #include "session/RecordingAge.h"
+
+namespace {
+
+bool EndsWith(const QString& name, const char* extension) {
+    return name.endsWith(QLatin1String(extension), Qt::CaseInsensitive);
+}
+
+}  // namespace
+
+QString NoteProblem(const QByteArray& utf8) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(utf8);
+    if (decoder.hasError())
+        return QStringLiteral("the note is not UTF-8 text");
+    int characters = 0;
+    for (const char32_t c : text.toUcs4()) {
+        ++characters;
+        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7f)
+            return QStringLiteral("the note holds control characters");
+    }
+    if (characters > kMaxNoteCharacters)
+        return QStringLiteral("the note is longer than %1 characters").arg(kMaxNoteCharacters);
+    return {};
+}
 
 TakeStore::TakeStore(QString folder, QObject* parent)
     : QObject(parent), folder_(folder.endsWith('/') || folder.isEmpty() ? folder : folder + '/') {
@@ -106,9 +131,9 @@ void TakeStore::Refresh() {
 void TakeStore::Delete(const QString& name) {
     Post([this, name] {
         platform::Files* files = platform::Services().files;
-        // Fails on a take that is being written: its writer holds the lock.
-        const bool ok = files && !name.contains('/') && files->Remove(folder_ + name);
-        if (ok) Forget(name);
+        // Fails on a take that is being written (its writer holds the lock)
+        // and on a held one.
+        const bool ok = files && !name.contains('/') && RemoveUnlessHeld(files, name);
         emit deleted(name, ok);
         ListAndCleanUp();
     });
@@ -132,18 +157,28 @@ void TakeStore::ListAndCleanUp() {
     auto archived = [&](const QString& name) { return policy.archived && policy.archived(name); };
     const qint64 now = WallMs(clock ? clock->LocalNow() : QDateTime::currentDateTime());
     QList<TakeInfo> takes;
-    for (const platform::DirEntry& file : files->List(folder_, QStringLiteral(".wav"))) {
-        // With an archive, only takes that are safe in it age out.
-        if (policy.expireAfterDay && file.name != open && RecordingExpired(file.name, file.lastWrite, now) &&
+    QSet<QString> marks, holds;
+    QList<platform::DirEntry> waves;
+    for (platform::DirEntry& file : files->List(folder_, QString())) {
+        if (EndsWith(file.name, ".wav"))
+            waves.append(std::move(file));
+        else if (EndsWith(file.name, ".note"))
+            marks.insert(file.name);
+        else if (EndsWith(file.name, ".hold"))
+            holds.insert(file.name);
+    }
+    for (const platform::DirEntry& file : waves) {
+        const bool held = holds.contains(MarkFile(file.name, ".hold"));
+        // With an archive, only takes that are safe in it age out; a held
+        // take never does.
+        if (!held && policy.expireAfterDay && file.name != open && RecordingExpired(file.name, file.lastWrite, now) &&
             (!policy.archiveConfigured || archived(file.name))) {
-            // One that cannot go now (being read) is left out of this listing only.
-            if (files->Remove(folder_ + file.name)) {
-                Forget(file.name);
-                emit removed(file.name, QStringLiteral("older than 24 hours"));
-            }
+            // One that cannot go now (being read, or held meanwhile) is left
+            // out of this listing only.
+            if (RemoveUnlessHeld(files, file.name)) emit removed(file.name, QStringLiteral("older than 24 hours"));
             continue;
         }
-        takes.append({file.name, file.lastWrite});
+        takes.append({file.name, file.lastWrite, held});
     }
     {
         QSet<QString> names;
@@ -156,7 +191,8 @@ void TakeStore::ListAndCleanUp() {
         // Candidates: takes only, oldest first; archived ones first of all.
         std::vector<int> order;
         for (int i = 0; i < takes.size(); ++i)
-            if (takes[i].name.startsWith(QLatin1String("PLEN")) && takes[i].name != open) order.push_back(i);
+            if (takes[i].name.startsWith(QLatin1String("PLEN")) && takes[i].name != open && !takes[i].held)
+                order.push_back(i);
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
             if (policy.archiveConfigured) {
                 const bool aa = archived(takes[a].name), ab = archived(takes[b].name);
@@ -168,8 +204,7 @@ void TakeStore::ListAndCleanUp() {
         for (int i : order) {
             const int64_t free = files->FreeBytes(folder_);
             if (free < 0 || free >= keep) break;
-            if (files->Remove(folder_ + takes[i].name)) {
-                Forget(takes[i].name);
+            if (RemoveUnlessHeld(files, takes[i].name)) {
                 gone[static_cast<size_t>(i)] = true;
                 emit removed(takes[i].name, QStringLiteral("keeping %1 MB free").arg(policy.keepFreeMB));
             }
@@ -179,7 +214,88 @@ void TakeStore::ListAndCleanUp() {
             if (!gone[static_cast<size_t>(i)]) kept.append(takes[i]);
         takes = kept;
     }
+    // Marks whose take is not listed: gone, unless it came meanwhile.
+    QSet<QString> present;
+    for (const TakeInfo& take : takes) present.insert(take.name);
+    QSet<QString> orphans;
+    for (const QSet<QString>* set : {&marks, &holds})
+        for (const QString& mark : *set)
+            if (!present.contains(mark.left(mark.size() - 5) + QStringLiteral(".wav"))) orphans.insert(mark);
+    if (!orphans.isEmpty()) SweepMarks(files, orphans);
     emit listed(takes);
+}
+
+QString TakeStore::MarkFile(const QString& name, const char* extension) {
+    return (EndsWith(name, ".wav") ? name.left(name.size() - 4) : name) + QLatin1String(extension);
+}
+
+bool TakeStore::RemoveUnlessHeld(platform::Files* files, const QString& name) const {
+    std::lock_guard lock(marksMutex_);
+    unsigned char probe[1];
+    if (files->ReadHead(folder_ + MarkFile(name, ".hold"), probe, 0) >= 0) return false;
+    if (!files->Remove(folder_ + name)) return false;
+    Forget(name);
+    // A note that cannot go now goes with the next listing.
+    if (files->ReadHead(folder_ + MarkFile(name, ".note"), probe, 0) >= 0) files->Remove(folder_ + MarkFile(name, ".note"));
+    return true;
+}
+
+void TakeStore::SweepMarks(platform::Files* files, const QSet<QString>& marks) const {
+    std::lock_guard lock(marksMutex_);
+    unsigned char probe[1];
+    for (const QString& mark : marks)
+        if (files->ReadHead(folder_ + mark.left(mark.size() - 5) + QStringLiteral(".wav"), probe, 0) < 0)
+            files->Remove(folder_ + mark);
+}
+
+TakeStore::Mark TakeStore::SetNote(const QString& name, const QByteArray& utf8) const {
+    platform::Files* files = platform::Services().files;
+    if (!files || name.contains('/') || !EndsWith(name, ".wav")) return Mark::Missing;
+    std::lock_guard lock(marksMutex_);
+    unsigned char probe[1];
+    if (files->ReadHead(folder_ + name, probe, 0) < 0) return Mark::Missing;
+    const QString path = folder_ + MarkFile(name, ".note");
+    if (!utf8.isEmpty()) return files->WriteWhole(path, utf8) ? Mark::Done : Mark::Failed;
+    return files->ReadHead(path, probe, 0) < 0 || files->Remove(path) ? Mark::Done : Mark::Failed;
+}
+
+TakeStore::Mark TakeStore::SetHold(const QString& name, bool held) const {
+    platform::Files* files = platform::Services().files;
+    if (!files || name.contains('/') || !EndsWith(name, ".wav")) return Mark::Missing;
+    std::lock_guard lock(marksMutex_);
+    unsigned char probe[1];
+    if (files->ReadHead(folder_ + name, probe, 0) < 0) return Mark::Missing;
+    const QString path = folder_ + MarkFile(name, ".hold");
+    const bool there = files->ReadHead(path, probe, 0) >= 0;
+    if (held) return there || files->WriteWhole(path, QByteArray()) ? Mark::Done : Mark::Failed;
+    return !there || files->Remove(path) ? Mark::Done : Mark::Failed;
+}
+
+TakeStore::Marks TakeStore::ListMarks() const {
+    Marks marks;
+    platform::Files* files = platform::Services().files;
+    if (!files) return marks;
+    for (const QString& name : files->ListNames(folder_, QStringLiteral(".note"))) marks.notes.insert(name);
+    for (const QString& name : files->ListNames(folder_, QStringLiteral(".hold"))) marks.holds.insert(name);
+    return marks;
+}
+
+QByteArray TakeStore::Note(const QString& name) const {
+    platform::Files* files = platform::Services().files;
+    if (!files || name.contains('/') || !EndsWith(name, ".wav")) return {};
+    // A little more than the longest note may be, so that a longer file
+    // (written behind the store's back) is cut rather than read whole.
+    QByteArray text(4 * kMaxNoteCharacters + 4, Qt::Uninitialized);
+    const int64_t n = files->ReadHead(folder_ + MarkFile(name, ".note"), text.data(), text.size());
+    text.resize(n > 0 ? static_cast<qsizetype>(n) : 0);
+    return text;
+}
+
+bool TakeStore::Held(const QString& name) const {
+    platform::Files* files = platform::Services().files;
+    unsigned char probe[1];
+    return files && !name.contains('/') && EndsWith(name, ".wav") &&
+           files->ReadHead(folder_ + MarkFile(name, ".hold"), probe, 0) >= 0;
 }
 
 QList<platform::TakeFileInfo> TakeStore::ListTakes() const {
@@ -208,9 +324,7 @@ int64_t TakeStore::FreeBytes() const {
 
 bool TakeStore::Remove(const QString& name) const {
     platform::Files* files = platform::Services().files;
-    const bool removed = files && !name.contains('/') && files->Remove(folder_ + name);
-    if (removed) Forget(name);
-    return removed;
+    return files && !name.contains('/') && RemoveUnlessHeld(files, name);
 }
 
 std::vector<int32_t> TakeStore::ByteRates(const QList<platform::TakeFileInfo>& list,

@@ -5,6 +5,12 @@
 // take on request (never one that is being written) and repairs the takes a
 // stop left open, all on a thread of its own; the answers come back as
 // signals, delivered on the thread that owns the store.
+//
+// A take may carry a note and a hold, each a file beside it: NAME.note (the
+// note's UTF-8 text) and NAME.hold (empty), NAME being the take's file name
+// without ".wav". A held take is never removed, neither by the clean-up nor
+// on request; a take's marks go with it, and marks whose take has gone are
+// removed by the next listing.
 #include <QDateTime>
 #include <QHash>
 #include <QList>
@@ -28,7 +34,15 @@ class QThread;
 struct TakeInfo {
     QString name;        // file name without folder
     QDateTime lastWrite; // local time
+    bool held = false;   // NAME.hold is there
 };
+
+// The most characters (code points) of a note.
+inline constexpr int kMaxNoteCharacters = 500;
+// Why `utf8` cannot be a take's note (not UTF-8, longer than
+// kMaxNoteCharacters, or control characters other than tab and line
+// breaks); empty when it can.
+QString NoteProblem(const QByteArray& utf8);
 Q_DECLARE_METATYPE(TakeInfo)
 
 class TakeStore : public QObject {
@@ -79,8 +93,25 @@ public:
     std::unique_ptr<platform::TakeReader> OpenTake(const QString& name, platform::TakeOpen* result) const;
     int64_t ReadHead(const QString& name, void* data, int64_t size) const;
     int64_t FreeBytes() const;
-    // Removes a take unless it is being written or read.
+    // Removes a take (and its note) unless it is held, being written or read.
     bool Remove(const QString& name) const;
+
+    // The take's note and hold, read and written on the caller's thread
+    // (safe from any thread; a mark is set only on a take that is there).
+    enum class Mark { Done, Missing, Failed };
+    // An empty note removes it. The note must pass NoteProblem.
+    Mark SetNote(const QString& name, const QByteArray& utf8) const;
+    Mark SetHold(const QString& name, bool held) const;
+    QByteArray Note(const QString& name) const;  // empty when none
+    bool Held(const QString& name) const;
+    // The notes and holds in the folder (file names), from one reading of
+    // its names; for listing many takes at once.
+    struct Marks {
+        QSet<QString> notes, holds;
+    };
+    Marks ListMarks() const;
+    // "PLEN….wav" -> "PLEN….note" (`extension` ".note" or ".hold").
+    static QString MarkFile(const QString& name, const char* extension);
     // The bytes per second that each take's header gives, in the order of
     // `list` (0 for a file that is no PCM take). A header is read once and
     // remembered until the take goes; one still too short to tell is read
@@ -106,6 +137,11 @@ signals:
 private:
     void Post(std::function<void()> work);
     void ListAndCleanUp();
+    // Removes a take and its note unless it is held (the check and the
+    // removal under marksMutex_).
+    bool RemoveUnlessHeld(platform::Files* files, const QString& name) const;
+    // Removes the marks in `marks` (file names) whose take has gone.
+    void SweepMarks(platform::Files* files, const QSet<QString>& marks) const;
 
     const QString folder_;
     QThread* thread_ = nullptr;
@@ -118,6 +154,9 @@ private:
     std::condition_variable namesListed_;
     QSet<QString> givenNames_;   // names handed out by NameTake
 
+    // Held while a mark is set, and while a take is checked for its hold
+    // and removed, so a hold never comes between the two.
+    mutable std::mutex marksMutex_;
     mutable std::mutex headerMutex_;
     mutable QHash<QString, int32_t> byteRates_;  // header bytes per second by name
 };

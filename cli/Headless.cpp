@@ -99,6 +99,9 @@ void ConnectArchiveLines(RecorderSession& session) {
     QObject::connect(archive, &Archiver::prefixShared, &session, [](const QString& prefix) {
         PrintLine("archive prefix shared with another machine: " + prefix);
     });
+    QObject::connect(archive, &Archiver::noObjectLock, &session, [](const QString& bucket) {
+        PrintLine("archive: the bucket " + bucket + " has no Object Lock; holds are kept here only");
+    });
     // Once the archive knows what it has, the clean-up may remove those takes.
     QObject::connect(archive, &Archiver::journalLoaded, &session, [&session] { session.Store().Refresh(); });
 }

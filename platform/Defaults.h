@@ -68,8 +68,10 @@ public:
     bool Remove(const QString& path) override;
     std::unique_ptr<WritableFile> OpenToPatch(const QString& path) override;
     QList<DirEntry> List(const QString& dir, const QString& suffix) override;
+    bool WriteWhole(const QString& path, const QByteArray& bytes) override;
     int64_t FreeBytes(const QString& dir) override;
     QList<TakeFileInfo> ListTakes(const QString& dir) override;
+    QList<QString> ListNames(const QString& dir, const QString& suffix) override;
     std::unique_ptr<TakeReader> OpenTake(const QString& path, TakeOpen* result) override;
     int64_t ReadHead(const QString& path, void* data, int64_t size) override;
 };

@@ -3,6 +3,7 @@
 // The platform layer: one narrow interface per facility that the recorder takes
 // from its host system. The recorder's own units call only these interfaces,
 // reached through Services(); tests install their own implementations.
+#include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -153,11 +154,27 @@ public:
     // (case-insensitive), in the order the directory lists them.
     virtual QList<DirEntry> List(const QString& dir, const QString& suffix) = 0;
 
+    // Replaces `path` with `bytes` whole (a temporary file in the same
+    // folder, synced and renamed over it), so a reader finds the old text or
+    // the new, never a part. False when it could not be written.
+    virtual bool WriteWhole(const QString& path, const QByteArray& bytes) {
+        (void)path;
+        (void)bytes;
+        return false;
+    }
+
     // For servers on threads of their own; safe from any thread.
     // The regular files of `dir` (no links, FIFOs or folders) whose names
     // end with ".wav", with their sizes. Empty when `dir` cannot be read.
     virtual QList<TakeFileInfo> ListTakes(const QString& dir) {
         (void)dir;
+        return {};
+    }
+    // The names of the entries of `dir` that end with `suffix`
+    // (case-insensitive), read from the folder alone (no file is looked at).
+    virtual QList<QString> ListNames(const QString& dir, const QString& suffix) {
+        (void)dir;
+        (void)suffix;
         return {};
     }
     // Opens a regular file without following a link and without blocking on

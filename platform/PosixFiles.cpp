@@ -251,6 +251,37 @@ QList<DirEntry> PosixFiles::List(const QString& dir, const QString& suffix) {
     return entries;
 }
 
+bool PosixFiles::WriteWhole(const QString& path, const QByteArray& bytes) {
+    const QByteArray target = Native(path);
+    const QByteArray dir = Native(QFileInfo(path).absolutePath());
+    QByteArray temp = dir + "/.whole-XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, 0644) == 0;
+    for (qsizetype done = 0; ok && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += n;
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    // A link or a folder under the name is never written through.
+    struct stat st {};
+    if (ok && ::lstat(target.constData(), &st) == 0 && !S_ISREG(st.st_mode)) ok = false;
+    ok = ok && ::rename(temp.constData(), target.constData()) == 0;
+    if (!ok) {
+        ::unlink(temp.constData());
+        return false;
+    }
+    const int dirFd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
 int64_t PosixFiles::FreeBytes(const QString& dir) {
     struct statvfs info {};
     if (::statvfs(QFile::encodeName(dir).constData(), &info) != 0) return -1;
@@ -273,6 +304,22 @@ QList<TakeFileInfo> PosixFiles::ListTakes(const QString& dir) {
     }
     ::closedir(d);
     return entries;
+}
+
+QList<QString> PosixFiles::ListNames(const QString& dir, const QString& suffix) {
+    QList<QString> names;
+    DIR* d = ::opendir(QFile::encodeName(dir).constData());
+    if (!d) return names;
+    const QByteArray tail = QFile::encodeName(suffix);
+    while (const dirent* e = ::readdir(d)) {
+        const size_t len = std::strlen(e->d_name);
+        if (len < static_cast<size_t>(tail.size()) ||
+            ::strcasecmp(e->d_name + len - static_cast<size_t>(tail.size()), tail.constData()) != 0)
+            continue;
+        names.append(QFile::decodeName(e->d_name));
+    }
+    ::closedir(d);
+    return names;
 }
 
 std::unique_ptr<TakeReader> PosixFiles::OpenTake(const QString& path, TakeOpen* result) {

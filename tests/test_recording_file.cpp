@@ -368,6 +368,8 @@ struct SmallDisk final : platform::Files {
     std::unique_ptr<platform::WritableFile> CreateNew(const QString& p) override { return real.CreateNew(p); }
     std::unique_ptr<platform::ReadableFile> OpenRead(const QString& p) override { return real.OpenRead(p); }
     bool Remove(const QString& p) override { return real.Remove(p); }
+    int64_t ReadHead(const QString& p, void* data, int64_t size) override { return real.ReadHead(p, data, size); }
+    bool WriteWhole(const QString& p, const QByteArray& bytes) override { return real.WriteWhole(p, bytes); }
     QList<platform::DirEntry> List(const QString& d, const QString& s) override {
         frozen.Pass();
         return real.List(d, s);
@@ -452,6 +454,44 @@ TEST_F(TakeStoreTest, WithAnArchiveOnlyArchivedTakesAgeOut) {
     EXPECT_EQ(Run(store), QStringList{"PLEN20261201000000.wav (older than 24 hours)"});
     store.SetPolicy({.expireAfterDay = true, .keepFreeMB = 0, .archiveConfigured = false, .archived = {}});
     EXPECT_EQ(Run(store), QStringList{"PLEN20261202000000.wav (older than 24 hours)"});
+}
+
+// A held take outlives the 24-hour rule, KeepFreeMB and a delete; a take's
+// note goes with it, and a mark without its take goes with the next listing.
+TEST_F(TakeStoreTest, HeldTakesStayAndMarksFollowTheirTake) {
+    Add("PLEN20261201000000.wav", 1, 40);
+    Add("PLEN20261202000000.wav", 1, 30);
+    Add("PLEN20261205000000.wav", 1, 10);
+    Write(folder + "PLEN20261203000000.note", "a note whose take has gone");
+    TakeStore store(folder);
+    EXPECT_EQ(store.SetHold("PLEN20261201000000.wav", true), TakeStore::Mark::Done);
+    EXPECT_EQ(store.SetHold("PLEN20261202000000.wav", true), TakeStore::Mark::Done);
+    EXPECT_EQ(store.SetNote("PLEN20261201000000.wav", "hearing 14/2"), TakeStore::Mark::Done);
+    EXPECT_EQ(store.SetNote("PLEN20261205000000.wav", "rehearsal"), TakeStore::Mark::Done);
+    EXPECT_EQ(store.SetNote("PLEN20261209000000.wav", "no take"), TakeStore::Mark::Missing);
+    QList<TakeInfo> listing;
+    QObject::connect(&store, &TakeStore::listed, &store, [&](const QList<TakeInfo>& takes) { listing = takes; });
+    // Archived or not, past 24 hours and on a full disk: only the one not held goes.
+    store.SetPolicy({.expireAfterDay = true,
+                     .keepFreeMB = 9,
+                     .archiveConfigured = true,
+                     .archived = [](const QString&) { return true; }});
+    EXPECT_EQ(Run(store), QStringList{"PLEN20261205000000.wav (keeping 9 MB free)"});
+    EXPECT_FALSE(QFileInfo::exists(folder + "PLEN20261205000000.note"));
+    EXPECT_FALSE(QFileInfo::exists(folder + "PLEN20261203000000.note"));
+    ASSERT_EQ(listing.size(), 2);
+    EXPECT_TRUE(listing[0].held && listing[1].held);
+    EXPECT_EQ(store.Note("PLEN20261201000000.wav"), "hearing 14/2");
+
+    bool refused = false;
+    QObject::connect(&store, &TakeStore::deleted, &store, [&](const QString&, bool ok) { refused = !ok; });
+    store.Delete("PLEN20261202000000.wav");
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return refused; }, 5000));
+    EXPECT_FALSE(store.Remove("PLEN20261201000000.wav"));
+    EXPECT_TRUE(QFileInfo::exists(folder + "PLEN20261201000000.wav"));
+    EXPECT_EQ(store.SetHold("PLEN20261201000000.wav", false), TakeStore::Mark::Done);
+    EXPECT_TRUE(store.Remove("PLEN20261201000000.wav"));
+    EXPECT_FALSE(QFileInfo::exists(folder + "PLEN20261201000000.note"));
 }
 
 // Each header is read once and remembered until the take goes; one too

@@ -417,6 +417,27 @@ TEST_F(StripTest, DeletingTheFileBeingRecordedLeavesItListed) {
     EXPECT_EQ(form->Strip().Selected, 1);
 }
 
+// A held take outlives the clean-up and a delete, its tile flagged.
+TEST_F(StripTest, AHeldTakeStaysAndItsTileIsFlagged) {
+    AppSettings.ManageFile = true;
+    AddFile("PLEN20261205090500.wav", Now().addDays(-2));
+    AddFile("PLEN20261207090500.wav", Now().addSecs(-60));
+    QFile hold(Folder() + "PLEN20261205090500.hold");
+    ASSERT_TRUE(hold.open(QIODevice::WriteOnly));
+    hold.close();
+    Rebuild();
+    ASSERT_EQ(Names(), (QStringList{"PLEN20261205090500.wav", "PLEN20261207090500.wav"}));
+    auto flagged = [this](int i) {
+        return form->Strip().Recordings[i].Tile->Picture().pixelColor(50, 4) == QColor(241, 196, 15);
+    };
+    EXPECT_TRUE(flagged(0));
+    EXPECT_FALSE(flagged(1));
+    form->Strip().TileClick(form->Strip().Recordings[0].Tile);
+    Delete();
+    EXPECT_TRUE(QFile::exists(Folder() + "PLEN20261205090500.wav"));
+    EXPECT_EQ(Names().size(), 2);
+}
+
 TEST_F(StripTest, HistoryChoiceDuringPlaybackPlaysAfterTheOldOneEnds) {
     AddRecordings(10);
     Rebuild();

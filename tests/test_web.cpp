@@ -361,6 +361,57 @@ TEST_F(WebTest, DeletingNeedsThePasswordAndSparesTheTakeBeingWritten) {
     EXPECT_EQ(client_->Delete("/takes/PLEN20261207220000.wav", {{"Authorization", Basic(kPassword)}})->status, 204);
 }
 
+// A note and a hold are set with the password and listed; a held take
+// cannot be deleted; a note that is no UTF-8 or too long is refused.
+TEST_F(WebTest, NotesAndHoldsAreSetWithThePasswordAndAHeldTakeStays) {
+    Take("PLEN20261207201500.wav");
+    QStringList marked;
+    QObject::connect(server_.get(), &WebServer::TakeMarked, server_.get(),
+                     [&](const QString& name, bool hold) { marked << name + (hold ? " hold" : " note"); });
+    const std::string take = "/takes/PLEN20261207201500.wav";
+    const httplib::Headers admin = {{"Authorization", Basic(kPassword)}};
+    const std::string note = "Sunday service, <b>guest</b> speaker \xE2\x80\x94 \xE5\xB0\x8F\xE7\xBB\x84";
+    EXPECT_EQ(client_->Put(take + "/note", note, "text/plain")->status, 401);
+    EXPECT_EQ(client_->Put(take + "/note", admin, note, "text/plain")->status, 204);
+    // A hold needs no body, nor a length (as `curl -X PUT` sends it).
+    EXPECT_EQ(StatusOf(Raw(port_, "PUT " + take + "/hold HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " +
+                                      Basic(kPassword) + "\r\nConnection: close\r\n\r\n")),
+              204);
+    EXPECT_EQ(client_->Put("/takes/PLEN20261207201501.wav/hold", admin, "", "text/plain")->status, 404);
+    QJsonObject listed = Takes()[0].toObject();
+    EXPECT_EQ(listed["note"].toString().toStdString(), note);
+    EXPECT_TRUE(listed["held"].toBool());
+
+    auto refused = client_->Delete(take, admin);
+    EXPECT_EQ(refused->status, 409);
+    EXPECT_NE(refused->body.find("held"), std::string::npos);
+    EXPECT_TRUE(QFile::exists(folder_ + "PLEN20261207201500.wav"));
+
+    // 500 characters of two bytes each pass; 501, broken or overlong UTF-8
+    // and control characters do not.
+    std::string longest;
+    for (int i = 0; i < 500; ++i) longest += "\xC3\xA9";
+    EXPECT_EQ(client_->Put(take + "/note", admin, longest, "text/plain")->status, 204);
+    for (const std::string& bad : {longest + "e", std::string("caf\xE9"), std::string("\xC0\xAF"),
+                                   std::string("\xED\xA0\x80"), std::string("a\x01b")})
+        EXPECT_EQ(client_->Put(take + "/note", admin, bad, "text/plain")->status, 400) << bad;
+    EXPECT_EQ(Takes()[0].toObject()["note"].toString().size(), 500);
+
+    // Lifted, cleared: the take goes with its note.
+    EXPECT_EQ(client_->Delete(take + "/hold", admin)->status, 204);
+    EXPECT_FALSE(Takes()[0].toObject()["held"].toBool());
+    EXPECT_EQ(client_->Put(take + "/note", admin, "", "text/plain")->status, 204);
+    EXPECT_EQ(Takes()[0].toObject()["note"].toString(), "");
+    EXPECT_EQ(client_->Put(take + "/note", admin, "again", "text/plain")->status, 204);
+    EXPECT_EQ(client_->Delete(take, admin)->status, 204);
+    EXPECT_FALSE(QFile::exists(folder_ + "PLEN20261207201500.note"));
+    EXPECT_TRUE(WaitUntil([&] { return marked.size() >= 6; }, 5000));
+    testing_support::Wait(50);
+    ASSERT_EQ(marked.size(), 6);
+    EXPECT_EQ(marked.first(), "PLEN20261207201500.wav note");
+    EXPECT_EQ(marked[1], "PLEN20261207201500.wav hold");
+}
+
 TEST_F(WebTest, RefusesOtherOriginsAndHosts) {
     Take("PLEN20261207201500.wav");
     const std::string host = "Host: 127.0.0.1:" + std::to_string(port_) + "\r\n";

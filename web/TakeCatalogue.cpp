@@ -47,6 +47,12 @@ QString StartOf(const QString& name) {
     return out;
 }
 
+// `utf8` as a JSON string (quotes included).
+std::string JsonString(const QByteArray& utf8) {
+    const QByteArray array = QJsonDocument(QJsonArray{QString::fromUtf8(utf8)}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2).toStdString();
+}
+
 // The status of a take that could not be opened.
 int RefusalOf(platform::TakeOpen result) {
     return result == platform::TakeOpen::Busy ? 409 : result == platform::TakeOpen::Failed ? 500 : 404;
@@ -109,6 +115,8 @@ void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
     list.reserve(static_cast<qsizetype>(keys.size()));
     for (const Key& k : keys) list.append(std::move(all[k.index]));
     const std::vector<int32_t> rates = store_->ByteRates(list, &cancelled_);
+    // Only the notes that are there are read.
+    const TakeStore::Marks marks = store_->ListMarks();
     // Written directly: every name passed IsTakeName, so nothing needs escaping.
     std::string out;
     out.reserve(static_cast<size_t>(list.size()) * 120 + 2);
@@ -131,6 +139,9 @@ void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
         out += ",\"bytes\":";
         out.append(number, std::to_chars(number, number + sizeof number, static_cast<long long>(t.bytes)).ptr);
         if (archived_) out += archived_(t.name) ? ",\"archived\":true" : ",\"archived\":false";
+        out += ",\"note\":";
+        out += marks.notes.contains(TakeStore::MarkFile(t.name, ".note")) ? JsonString(store_->Note(t.name)) : "\"\"";
+        out += marks.holds.contains(TakeStore::MarkFile(t.name, ".hold")) ? ",\"held\":true" : ",\"held\":false";
         out += t.name == writing ? ",\"recording\":true}" : ",\"recording\":false}";
     }
     out += ']';
@@ -236,12 +247,57 @@ bool TakeCatalogue::Delete(const QString& name, httplib::Response& res) {
         res.status = 404;
         return false;
     }
+    const char* const held = "the take is held; lift its hold before deleting it\n";
+    if (store_->Held(name)) {
+        res.status = 409;
+        res.set_content(held, "text/plain");
+        return false;
+    }
     if (!store_->Remove(name)) {
-        // The writer's lock (or a reader's) keeps the file.
+        // The writer's lock (or a reader's) keeps the file, or a hold came.
         res.status = store_->ReadHead(name, probe, 0) < 0 ? 404 : 409;
-        if (res.status == 409) res.set_content("the take is being recorded or played\n", "text/plain");
+        if (res.status == 409)
+            res.set_content(store_->Held(name) ? held : "the take is being recorded or played\n", "text/plain");
         return false;
     }
     res.status = 204;
     return true;
+}
+
+namespace {
+
+bool Marked(TakeStore::Mark result, httplib::Response& res) {
+    switch (result) {
+        case TakeStore::Mark::Done: res.status = 204; return true;
+        case TakeStore::Mark::Missing: res.status = 404; return false;
+        case TakeStore::Mark::Failed:
+            res.status = 500;
+            res.set_content("the take's mark could not be written\n", "text/plain");
+            return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool TakeCatalogue::SetNote(const QString& name, const std::string& body, httplib::Response& res) {
+    if (!IsTakeName(name)) {
+        res.status = 404;
+        return false;
+    }
+    const QByteArray note = QByteArray::fromStdString(body);
+    if (const QString problem = NoteProblem(note); !problem.isEmpty()) {
+        res.status = 400;
+        res.set_content(problem.toStdString() + "\n", "text/plain");
+        return false;
+    }
+    return Marked(store_->SetNote(name, note), res);
+}
+
+bool TakeCatalogue::SetHold(const QString& name, bool held, httplib::Response& res) {
+    if (!IsTakeName(name)) {
+        res.status = 404;
+        return false;
+    }
+    return Marked(store_->SetHold(name, held), res);
 }

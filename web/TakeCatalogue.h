@@ -2,7 +2,7 @@
 #pragma once
 // The takes as the page sees them: the listing newest first with each
 // take's length from its header (read once and cached), a take's bytes with
-// ranges, its peaks (cached), and deleting one.
+// ranges, its peaks (cached), its note and hold, and deleting one.
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -45,8 +45,13 @@ public:
     void List(const QString& writing, httplib::Response& res);
     void Serve(const httplib::Request& req, const QString& name, httplib::Response& res);
     void Peaks(const QString& name, httplib::Response& res);
-    // True when the take was removed; otherwise the refusal is in `res`.
+    // True when the take was removed; otherwise the refusal is in `res`
+    // (409 for a held take).
     bool Delete(const QString& name, httplib::Response& res);
+    // A take's note (the body, UTF-8) and hold; true when set (204),
+    // otherwise the refusal is in `res`.
+    bool SetNote(const QString& name, const std::string& body, httplib::Response& res);
+    bool SetHold(const QString& name, bool held, httplib::Response& res);
     // Drops what is cached of a take that changed or went.
     void Forget(const QString& name);
     int64_t FreeBytes() const;

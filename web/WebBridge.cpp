@@ -50,6 +50,7 @@ LiveState Sample(RecorderSession& session, const QDateTime& takeStart) {
         s.archive = ArchiveStateName(a.state);
         if (a.state == ArchiveState::Refused) s.archive += ": " + a.detail;
         if (a.prefixShared) s.archive += "; archive prefix shared with another machine: " + archive->Config().prefix;
+        if (a.noObjectLock) s.archive += "; the bucket has no Object Lock: holds are kept here only";
         s.archiveQueued = a.queued;
         s.archiveQueuedBytes = a.queuedBytes;
     }
@@ -126,7 +127,22 @@ WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* pa
         delete server;
         return refuse(why);
     }
-    if (onTakeDeleted) QObject::connect(server, &WebServer::TakeDeleted, server, onTakeDeleted, Qt::QueuedConnection);
+    if (onTakeDeleted) {
+        QObject::connect(server, &WebServer::TakeDeleted, server, onTakeDeleted, Qt::QueuedConnection);
+        QObject::connect(
+            server, &WebServer::TakeMarked, server, [onTakeDeleted](const QString& name) { onTakeDeleted(name); },
+            Qt::QueuedConnection);
+    }
+    if (Archiver* archive = session.Archive())
+        QObject::connect(
+            server, &WebServer::TakeMarked, server,
+            [archive](const QString& name, bool hold) {
+                if (hold)
+                    archive->HoldChanged(name);
+                else
+                    archive->NoteChanged(name);
+            },
+            Qt::QueuedConnection);
     TapLiveInput(session, server);
     FeedMetrics(session, server);
 
@@ -157,6 +173,8 @@ WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* pa
         QObject::connect(archive, &Archiver::stateChanged, server,
                          [server, from, takeStart] { server->PublishState(Sample(*from, *takeStart)); });
         QObject::connect(archive, &Archiver::prefixShared, server,
+                         [server, from, takeStart] { server->PublishState(Sample(*from, *takeStart)); });
+        QObject::connect(archive, &Archiver::noObjectLock, server,
                          [server, from, takeStart] { server->PublishState(Sample(*from, *takeStart)); });
     }
     auto stateChanged = [server, from, takeStart](const QString& what, const QString& state, const QString& detail) {

@@ -28,6 +28,7 @@ bool ProtectForNetwork(WebOptions* options, const QString& section, const QStrin
 // Starts the server when `listen` (from --web) or [Web] Listen in config.ini
 // asks for it, fed from `session` and owned by `parent`. Null when the web is
 // off or cannot start; `error` then tells why (empty when it is off).
-// `onTakeDeleted` runs on the GUI thread after a take was deleted through the web.
+// `onTakeDeleted` runs on the GUI thread after a take was deleted, or its
+// note or hold changed, through the web; a change goes to the archive too.
 WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* parent, QString* error,
                     std::function<void(const QString& name)> onTakeDeleted = nullptr);

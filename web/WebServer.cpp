@@ -119,6 +119,8 @@ struct WebServer::Impl {
     void Status(httplib::Response& res);
     void MetricsText(httplib::Response& res);
     void Delete(const httplib::Request& req, const QString& name, httplib::Response& res);
+    // A note (`hold` 0) or a hold set (1) or lifted (-1).
+    void Mark(const httplib::Request& req, const QString& name, int hold, httplib::Response& res);
 };
 
 namespace {
@@ -165,6 +167,9 @@ bool WebServer::Start(QString* error) {
     // The event streams and the live listeners run on workers of their own.
     settings.limits.streams.push_back({"/api/events", d.options.maxEventClients});
     if (d.options.maxLiveListeners > 0) settings.limits.streams.push_back({"/live.ogg", d.options.maxLiveListeners});
+    // A note's text (checked whole by its handler) and a hold's empty body.
+    settings.limits.bodies.push_back({"PUT", "/takes/[^/]+/note", 8192});
+    settings.limits.bodies.push_back({"PUT", "/takes/[^/]+/hold", 0});
     d.live.Open();
     if (!d.host.Start(settings, [&d](httplib::Server& s) { d.Routes(s); }, &why)) {
         d.live.Close();
@@ -226,6 +231,15 @@ void WebServer::Impl::Routes(httplib::Server& s) {
     s.Delete(R"(/takes/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
         Delete(req, QString::fromStdString(req.matches[1]), res);
     });
+    s.Put(R"(/takes/([^/]+)/note)", [this](const httplib::Request& req, httplib::Response& res) {
+        Mark(req, QString::fromStdString(req.matches[1]), 0, res);
+    });
+    s.Put(R"(/takes/([^/]+)/hold)", [this](const httplib::Request& req, httplib::Response& res) {
+        Mark(req, QString::fromStdString(req.matches[1]), 1, res);
+    });
+    s.Delete(R"(/takes/([^/]+)/hold)", [this](const httplib::Request& req, httplib::Response& res) {
+        Mark(req, QString::fromStdString(req.matches[1]), -1, res);
+    });
 }
 
 void WebServer::Impl::Status(httplib::Response& res) {
@@ -251,4 +265,12 @@ void WebServer::Impl::Delete(const httplib::Request& req, const QString& name, h
     if (!catalogue.Delete(name, res)) return;
     q->PublishEvent(QStringLiteral("take"), QJsonObject{{"event", "deleted"}, {"name", name}});
     emit q->TakeDeleted(name);
+}
+
+void WebServer::Impl::Mark(const httplib::Request& req, const QString& name, int hold, httplib::Response& res) {
+    if (guard.OpenReading() && !guard.RequirePassword(req, res, false)) return;
+    const bool done = hold == 0 ? catalogue.SetNote(name, req.body, res) : catalogue.SetHold(name, hold > 0, res);
+    if (!done) return;
+    q->PublishEvent(QStringLiteral("take"), QJsonObject{{"event", "marked"}, {"name", name}});
+    emit q->TakeMarked(name, hold != 0);
 }

@@ -2,7 +2,7 @@
 #pragma once
 // The recorder's small web server: a page, a JSON view of the takes and of
 // the live state, Server-Sent Events, the takes themselves with ranges, and
-// deleting behind the administrator password. It runs on threads of its own;
+// deleting, notes and holds behind the administrator password. It runs on threads of its own;
 // the front end feeds it from the GUI thread through PublishState and
 // PublishEvent, which never wait for a client.
 #include <QDateTime>
@@ -123,6 +123,9 @@ signals:
     // A take was deleted through the web (emitted on a server thread; a
     // receiver on the GUI thread gets it queued).
     void TakeDeleted(const QString& name);
+    // A take's note (`hold` false) or hold was set or lifted through the
+    // web (emitted on a server thread, as TakeDeleted).
+    void TakeMarked(const QString& name, bool hold);
 
 private:
     struct Impl;

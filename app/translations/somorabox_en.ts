@@ -35,6 +35,10 @@
         <translation>archive prefix shared with another machine: %1</translation>
     </message>
     <message>
+        <source>归档存储桶 %1 没有对象锁定：保留只在本机有效</source>
+        <translation>the archive bucket %1 has no Object Lock: holds are kept here only</translation>
+    </message>
+    <message>
         <source>正在监听</source>
         <translation>Listening</translation>
     </message>

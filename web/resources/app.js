@@ -40,6 +40,14 @@ const TEXTS = {
   inUse: ['正在录音或播放', 'the take is in use'],
   tooMany: ['请稍后再试', 'too many attempts, wait a moment'],
   notDeleted: ['删除失败', 'not deleted'],
+  note: ['备注', 'note'],
+  editNote: ['%s 的备注（最多 500 字，留空则清除）', 'note for %s (up to 500 characters, empty clears it)'],
+  hold: ['保留', 'hold'],
+  release: ['解除保留', 'lift hold'],
+  held: ['⚑ 已保留', '⚑ held'],
+  isHeld: ['录音已保留，请先解除保留', 'the take is held; lift its hold first'],
+  badNote: ['备注无效', 'note refused'],
+  notSaved: ['未保存', 'not saved'],
   silentSince: ['无声，自 %s', 'silent since %s'],
   clipping: ['削波', 'clipping'],
   hoursUntil: ['录音时段：至 %s', 'recording hours: until %s'],
@@ -202,15 +210,18 @@ function makeRow(t) {
   const row = document.createElement('article');
   row.className = 'take';
   row.dataset.name = t.name;
-  row.innerHTML = '<div class="top"><span class="time"></span><span class="len"></span><span class="rec"></span><span class="archived" data-text="archived"></span>' +
-    '<span class="actions"><a class="download" data-text="download"></a><button class="delete" type="button" data-text="delete"></button></span></div>' +
-    '<div class="player"></div>';
+  row.innerHTML = '<div class="top"><span class="time"></span><span class="len"></span><span class="rec"></span><span class="archived" data-text="archived"></span><span class="held" data-text="held"></span>' +
+    '<span class="actions"><a class="download" data-text="download"></a><button class="note" type="button" data-text="note"></button>' +
+    '<button class="hold" type="button"></button><button class="delete" type="button" data-text="delete"></button></span></div>' +
+    '<div class="note-text"></div><div class="player"></div>';
   showTexts(row);
   row.querySelector('.time').textContent = t.start.slice(11, 19);
   const a = row.querySelector('.download');
   a.href = '/takes/' + encodeURIComponent(t.name);
   a.download = t.name;
   row.querySelector('.delete').addEventListener('click', () => removeTake(t.name));
+  row.querySelector('button.note').addEventListener('click', () => editNote(t.name, row.dataset.note || ''));
+  row.querySelector('.hold').addEventListener('click', () => setHold(t.name, row.dataset.held !== '1'));
   return row;
 }
 
@@ -218,6 +229,13 @@ function updateRow(row, t) {
   row.querySelector('.len').textContent = duration(t.seconds);
   row.querySelector('.rec').textContent = t.recording ? text('rec') : '';
   row.querySelector('.archived').hidden = !t.archived;
+  // Notes are shown as text, never as markup.
+  row.dataset.note = t.note || '';
+  row.querySelector('.note-text').textContent = t.note || '';
+  row.dataset.held = t.held ? '1' : '0';
+  row.querySelector('.held').hidden = !t.held;
+  row.querySelector('.hold').textContent = text(t.held ? 'release' : 'hold');
+  row.querySelector('.delete').hidden = !!t.held;
   row.classList.toggle('recording', t.recording);
   row.querySelector('.actions').hidden = t.recording;
   const wasRecording = row.dataset.recording === '1';
@@ -283,7 +301,7 @@ async function removeTake(name) {
   } catch (e) { say(text('noConnection')); return; }
   if (r.status === 204 || r.status === 404) { say(''); loadTakes(); return; }
   say(r.status === 401 ? text('wrongPassword')
-    : r.status === 409 ? text('inUse')
+    : r.status === 409 ? ((await r.text()).includes('held') ? text('isHeld') : text('inUse'))
     : r.status === 429 ? text('tooMany')
     : text('notDeleted') + ' (' + r.status + ')');
 }
@@ -325,6 +343,28 @@ timelineDay.addEventListener('change', () => {
   Timeline.writeHash({ day: timelineDay.value });
 });
 window.addEventListener('hashchange', () => { wanted = Timeline.readHash(); showTimeline(timelineTakes); });
+
+// A change to a take's note or hold, with the password.
+async function markTake(name, what, method, body) {
+  const password = $('password').value;
+  if (!password) { say(text('enterPassword')); $('password').focus(); return; }
+  const credentials = btoa(String.fromCharCode(...new TextEncoder().encode('admin:' + password)));
+  let r;
+  try {
+    r = await fetch('/takes/' + encodeURIComponent(name) + '/' + what,
+      { method, body, headers: { Authorization: 'Basic ' + credentials, 'Content-Type': 'text/plain; charset=utf-8' } });
+  } catch (e) { say(text('noConnection')); return; }
+  if (r.status === 204) { say(''); loadTakes(); return; }
+  say(r.status === 401 ? text('wrongPassword')
+    : r.status === 429 ? text('tooMany')
+    : r.status === 400 ? text('badNote') + ': ' + (await r.text()).trim()
+    : text('notSaved') + ' (' + r.status + ')');
+}
+function editNote(name, old) {
+  const note = prompt(text('editNote').replace('%s', name), old);
+  if (note !== null && note !== old) markTake(name, 'note', 'PUT', note);
+}
+function setHold(name, on) { markTake(name, 'hold', on ? 'PUT' : 'DELETE', on ? '' : undefined); }
 
 // --- Listening live: the line input as it sounds now, in the audio element
 // beside the level. Stopping drops the source, which closes the stream.
