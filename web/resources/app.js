@@ -23,7 +23,6 @@ const TEXTS = {
   free: ['可用', 'free'],
   timelineDay: ['日期', 'day'],
   speed: ['速度', 'speed'],
-  held: ['保留', 'held'],
   archive: ['归档', 'archive'],
   archived: ['✓ 已归档', '✓ archived'],
   queued: ['待传', 'queued'],
