@@ -131,11 +131,16 @@ async function loadTakes() {
       link.href = url;
       link.download = t.name;
       top.append(link);
+      if (t.held) top.append(el('span', 'held-mark', text('held')));
+      a.dataset.note = t.note || '';
+      a.dataset.held = t.held ? '1' : '0';
       const audio = el('audio');
       audio.controls = true;
       audio.preload = 'none';
       audio.src = url;
-      a.append(top, audio);
+      a.append(top);
+      if (t.note) a.append(el('div', 'note', t.note));
+      a.append(audio);
       box.append(a);
     }
     showTimeline(room, day, takes);
@@ -318,10 +323,66 @@ $('share-make').addEventListener('click', async () => {
     say(searchText('notShared') + ': ' + e.message);
   }
 });
-// Each take of the picked day gets its share button as it is shown.
+// --- A take's note and hold, set with the password: the note beside the
+// take in the store, the hold the store's legal hold on it.
+const MARK_TEXTS = {
+  note: ['备注', 'note'],
+  hold: ['保留（不被删除）', 'hold (nothing deletes it)'],
+  mark: ['备注/保留', 'note / hold'],
+  save: ['保存', 'save'],
+  saved: ['已保存', 'saved'],
+  badNote: ['备注无效', 'note refused'],
+  notSaved: ['未保存', 'not saved'],
+};
+function markText(key) { return MARK_TEXTS[key][english ? 1 : 0]; }
+for (const e of document.querySelectorAll('[data-mark-text]')) e.textContent = markText(e.dataset.markText);
+let marking = null;
+function markButton(room, a) {
+  const b = el('button', 'mark', markText('mark'));
+  b.type = 'button';
+  b.addEventListener('click', (event) => {
+    event.stopPropagation();
+    marking = { room, name: a.dataset.name, note: a.dataset.note || '', held: a.dataset.held === '1' };
+    $('mark-take').textContent = room + ' · ' + marking.name;
+    $('mark-note').value = marking.note;
+    $('mark-held').checked = marking.held;
+    $('mark-result').textContent = '';
+    $('mark-dialog').showModal();
+  });
+  return b;
+}
+$('mark-save').addEventListener('click', async () => {
+  const password = $('mark-password').value;
+  const say = (message) => { $('mark-result').textContent = message; };
+  if (!password) { say(searchText('enterPassword')); $('mark-password').focus(); return; }
+  const credentials = btoa(String.fromCharCode(...new TextEncoder().encode('admin:' + password)));
+  const base = '/rooms/' + encodeURIComponent(marking.room) + '/takes/' + encodeURIComponent(marking.name) + '/';
+  const asks = [];
+  const note = $('mark-note').value;
+  if (note !== marking.note) asks.push(['note', 'PUT', note]);
+  if ($('mark-held').checked !== marking.held) asks.push(['hold', $('mark-held').checked ? 'PUT' : 'DELETE', undefined]);
+  try {
+    for (const [what, method, body] of asks) {
+      const r = await fetch(base + what, { method, body,
+        headers: { Authorization: 'Basic ' + credentials, 'Content-Type': 'text/plain; charset=utf-8' } });
+      if (r.status === 401) { say(searchText('wrongPassword')); return; }
+      if (r.status === 429) { say(searchText('tooMany')); return; }
+      if (r.status === 400) { say(markText('badNote') + ': ' + (await r.text()).trim()); return; }
+      if (!r.ok) { say(markText('notSaved') + ': ' + (await r.text()).trim()); return; }
+      if (what === 'note') marking.note = note;
+      else marking.held = method === 'PUT';
+    }
+    say(markText('saved'));
+    loadTakes();
+  } catch (e) {
+    say(markText('notSaved') + ': ' + e.message);
+  }
+});
+
+// Each take of the picked day gets its share and mark buttons as it is shown.
 new MutationObserver(() => {
   for (const a of $('takes').querySelectorAll('article.take')) {
     const top = a.querySelector('.top');
-    if (top && a.dataset.name && !top.querySelector('.share')) top.append(shareButton(picked, a.dataset.name));
+    if (top && a.dataset.name && !top.querySelector('.share')) top.append(shareButton(picked, a.dataset.name), markButton(picked, a));
   }
 }).observe($('takes'), { childList: true });

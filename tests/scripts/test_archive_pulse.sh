@@ -109,8 +109,11 @@ start_program --web 127.0.0.1:0
 wait_line '^archive refused: SignatureDoesNotMatch$'
 wait_line '^web page on '
 url=$(grep '^web page on ' "$work/out.log" | tail -n1 | awk '{print $4}')
-status=$(curl -sf "${url}api/status") || fail "no /api/status"
-[ "$(jq -r .archive.state <<<"$status")" = "refused: SignatureDoesNotMatch" ] || fail "status: $status"
+# The line and the page's state come from the same signal, one after the other.
+refused_on_page() {
+  status=$(curl -sf "${url}api/status") && [ "$(jq -r .archive.state <<<"$status")" = "refused: SignatureDoesNotMatch" ]
+}
+wait_for 30 refused_on_page || fail "status: $status"
 [ "$(jq -r .archive.queued <<<"$status")" = 1 ] || fail "status: $status"
 [ -f "$work/app/record/$old" ] || fail "an unarchived take was removed by the clean-up"
 grep -q "^removed $old" "$work/out.log" && fail "the unarchived take was reported removed"

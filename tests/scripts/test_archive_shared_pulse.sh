@@ -102,8 +102,11 @@ pid=$!
 wait_line "^archive prefix shared with another machine: $prefix$"
 wait_line '^web page on ' 2
 url=$(grep '^web page on ' "$work/out.log" | tail -n1 | awk '{print $4}')
-curl -sf "${url}api/status" | jq -r .archive.state | grep -qF "archive prefix shared with another machine: $prefix" ||
-  fail "/api/status does not say the prefix is shared"
+# The line and the page's state come from the same signal, one after the other.
+status_says_shared() {
+  curl -sf "${url}api/status" | jq -r .archive.state | grep -qF "archive prefix shared with another machine: $prefix"
+}
+wait_for 30 status_says_shared || fail "/api/status does not say the prefix is shared"
 kill -TERM "$pid"
 wait_exit "$pid" 50 || fail "a did not end"
 pid=""

@@ -63,9 +63,11 @@ stop() {
 start "$later-$last 00:00-24:00" --web 127.0.0.1:0
 wait_line "^outside recording hours: next $later 00:00\$"
 wait_url "$work/out.log" 's|^web page on \(http://[^ ]*\).*|\1|p' || fail "the web page did not start"
-status=$(curl -s "${url}api/status")
-[[ $status == *'"hours":{"inside":false,"next":"'*'"state":"outside recording hours: next '"$later"' 00:00"}'* ]] ||
-  fail "/api/status: $status"
+outside_on_page() {
+  status=$(curl -s "${url}api/status")
+  [[ $status == *'"hours":{"inside":false,"next":"'*'"state":"outside recording hours: next '"$later"' 00:00"}'* ]]
+}
+wait_for 30 outside_on_page || fail "/api/status: $status"
 play_venue "$work/speech4.wav"
 wait_for 100 gone "$player" || fail "the speech did not end"
 sleep 0.5  # the last blocks of the speech reach the recorder
