@@ -36,10 +36,10 @@ if [ "$sanitize" = 1 ]; then
   # In a process group of its own, so that an early exit stops the whole build.
   # Optimised less and with line tables only: it compiles faster, and the
   # sanitizers' reports still name files and lines.
-  setsid nice -n 19 scripts/build.sh build-sanitize -DSOMORA_SANITIZE=ON -DSOMORA_TESTS=ON -DSOMORA_BENCH=OFF \
+  setsid -w nice -n 19 scripts/build.sh build-sanitize -DSOMORA_SANITIZE=ON -DSOMORA_TESTS=ON -DSOMORA_BENCH=OFF \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" >"$sanitize_log" 2>&1 &
   sanitize_build=$!
-  trap 'wait "$deps" 2>/dev/null; kill -- -"$sanitize_build" 2>/dev/null; rm -f "$deps_log" "$sanitize_log"' EXIT
+  trap 'wait "$deps" 2>/dev/null; kill -- -"$sanitize_build" 2>/dev/null || kill "$sanitize_build" 2>/dev/null; rm -f "$deps_log" "$sanitize_log"' EXIT
 fi
 ctest --test-dir build --no-tests=error --output-on-failure -j "$jobs"
 SOMORA_SOUND_SERVER=pipewire ctest --test-dir build --no-tests=error --output-on-failure -j "$jobs" -L both-servers
