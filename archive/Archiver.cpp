@@ -18,19 +18,15 @@
 #include "platform/TakeEncoder.h"
 #include "platform/Platform.h"
 #include "platform/ThreadPriority.h"
+#include "takes/TakeName.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool IsTakeName(const QString& name) {
-    return name.startsWith(QLatin1String("PLEN")) && name.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive);
-}
-
-// The local time a take's name shows (PLENyyyyMMddhhmmss…).
-QDateTime TakeTime(const QString& name) {
-    return QDateTime::fromString(name.mid(4, 14), QStringLiteral("yyyyMMddhhmmss"));
-}
+// Every recording the folder holds goes, whether or not its name follows the
+// grammar (takes::IsLooseRecordingName).
+bool IsTakeName(const QString& name) { return takes::IsLooseRecordingName(name); }
 
 // The journal: one line per confirmed take, "NAME<TAB>KEY<TAB>BYTES".
 QByteArray JournalLine(const QString& name, const QString& key, int64_t bytes) {
@@ -210,12 +206,7 @@ Archiver::Status Archiver::CurrentStatus() const {
 }
 
 QString Archiver::KeyFor(const QString& name, int copy) const {
-    QString base = name;
-    if (base.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive)) base.chop(4);
-    const QDateTime time = TakeTime(name);
-    const QString day = time.isValid() ? time.toString(QStringLiteral("yyyy/MM/dd/")) : QString();
-    if (copy > 1) base += '-' + QString::number(copy);
-    return config_.prefix + '/' + day + base + (config_.flac ? QStringLiteral(".flac") : QStringLiteral(".wav"));
+    return takes::ObjectKey(config_.prefix, name, copy, config_.flac);
 }
 
 void Archiver::HeartbeatResult(S3Result::Kind kind, const QString& detail) {
@@ -482,7 +473,7 @@ Archiver::Outcome Archiver::SendMarks(const QString& name, const QString& key, i
         return client.Request(std::move(request), at, query, QCryptographicHash::hash(body, QCryptographicHash::Sha256));
     };
     if (*bits & kNote) {
-        const QString noteKey = key.left(key.lastIndexOf('.')) + QStringLiteral(".note");
+        const QString noteKey = takes::NoteKey(key);
         QByteArray note(4 * kMaxNoteCharacters + 4, Qt::Uninitialized);
         const int64_t n = files->ReadHead(recordFolder_ + TakeStore::MarkFile(name, ".note"), note.data(), note.size());
         note.resize(n > 0 ? static_cast<qsizetype>(n) : 0);
@@ -535,7 +526,7 @@ Archiver::Outcome Archiver::Upload(const QString& name, QString* detail, QString
     }
     *bytes = take.bytes;
     std::vector<std::pair<QString, QString>> meta;
-    const QDateTime start = TakeTime(name);
+    const QDateTime start = takes::StartTime(name);
     if (start.isValid()) meta.emplace_back(QStringLiteral("start"), IsoWithOffset(start));
     if (take.rate > 0) {
         meta.emplace_back(QStringLiteral("length"), QString::number(static_cast<double>(take.frames) / take.rate, 'f', 3));

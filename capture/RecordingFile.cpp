@@ -71,9 +71,7 @@ bool CloseRecordingFile(platform::WritableFile& file) {
 }
 
 QString RecordingFileName(const QString& folder, const QDateTime& start, int suffix) {
-    QString name = folder + QStringLiteral("PLEN") + start.toString(QStringLiteral("yyyyMMddHHmmss"));
-    if (suffix >= 2) name += QLatin1Char('-') + QString::number(suffix);
-    return name + QStringLiteral(".wav");
+    return folder + takes::MakeName(start, suffix);
 }
 
 std::unique_ptr<platform::WritableFile> OpenNewRecording(const QString& folder, const QDateTime& start,

@@ -11,9 +11,10 @@
 
 #include "capture/WaveFile.h"
 #include "platform/Platform.h"
+#include "takes/TakeName.h"
 
 // Largest number appended to a taken name ("-2" … "-999").
-constexpr int kMaxNameSuffix = 999;
+constexpr int kMaxNameSuffix = takes::kMaxSuffix;
 
 // Creates `fileName` with the provisional header (RIFF size 36, data size 0)
 // and keeps it locked against readers and deleters until it is closed. Never
@@ -31,8 +32,8 @@ std::unique_ptr<platform::WritableFile> OpenRecordingFile(uint16_t channels, uin
 // False when any of the three failed (the take may then be cut).
 bool CloseRecordingFile(platform::WritableFile& file);
 
-// folder + "PLEN" + yyyymmddhhmmss + ".wav"; with `suffix` ≥ 2, "-<suffix>"
-// goes before ".wav".
+// folder + the take's name (takes::MakeName): "PLEN" + yyyymmddhhmmss
+// + ".wav"; with `suffix` ≥ 2, "-<suffix>" goes before ".wav".
 QString RecordingFileName(const QString& folder, const QDateTime& start, int suffix = 1);
 
 // Opens the recording of a take that starts at `start` under the first free

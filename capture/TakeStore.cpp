@@ -15,6 +15,7 @@
 #include "capture/WaveFile.h"
 #include "platform/Platform.h"
 #include "session/RecordingAge.h"
+#include "takes/TakeName.h"
 
 namespace {
 
@@ -191,7 +192,7 @@ void TakeStore::ListAndCleanUp() {
         // Candidates: takes only, oldest first; archived ones first of all.
         std::vector<int> order;
         for (int i = 0; i < takes.size(); ++i)
-            if (takes[i].name.startsWith(QLatin1String("PLEN")) && takes[i].name != open && !takes[i].held)
+            if (takes::HasPrefix(takes[i].name) && takes[i].name != open && !takes[i].held)
                 order.push_back(i);
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
             if (policy.archiveConfigured) {
@@ -220,13 +221,13 @@ void TakeStore::ListAndCleanUp() {
     QSet<QString> orphans;
     for (const QSet<QString>* set : {&marks, &holds})
         for (const QString& mark : *set)
-            if (!present.contains(mark.left(mark.size() - 5) + QStringLiteral(".wav"))) orphans.insert(mark);
+            if (!present.contains(takes::TakeOfMark(mark))) orphans.insert(mark);
     if (!orphans.isEmpty()) SweepMarks(files, orphans);
     emit listed(takes);
 }
 
 QString TakeStore::MarkFile(const QString& name, const char* extension) {
-    return (EndsWith(name, ".wav") ? name.left(name.size() - 4) : name) + QLatin1String(extension);
+    return takes::MarkFile(name, QLatin1String(extension));
 }
 
 bool TakeStore::RemoveUnlessHeld(platform::Files* files, const QString& name) const {
@@ -244,7 +245,7 @@ void TakeStore::SweepMarks(platform::Files* files, const QSet<QString>& marks) c
     std::lock_guard lock(marksMutex_);
     unsigned char probe[1];
     for (const QString& mark : marks)
-        if (files->ReadHead(folder_ + mark.left(mark.size() - 5) + QStringLiteral(".wav"), probe, 0) < 0)
+        if (files->ReadHead(folder_ + takes::TakeOfMark(mark), probe, 0) < 0)
             files->Remove(folder_ + mark);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "fleet/FleetStore.h"
+#include "takes/TakeName.h"
 
 namespace {
 
@@ -25,8 +26,7 @@ void Parallel(int n, int threads, const std::function<void(int)>& work) {
 // The room's wall clock time from a take's name, as the day's JSON gives it
 // without the take's metadata.
 QString StartFromName(const QString& name) {
-    return QDateTime::fromString(name.mid(4, 14), QStringLiteral("yyyyMMddhhmmss"))
-        .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+    return takes::StartTime(name).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
 }
 
 }  // namespace

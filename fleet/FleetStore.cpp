@@ -14,18 +14,14 @@
 
 #include "archive/StoreAccess.h"
 #include "platform/Http.h"
+#include "takes/TakeName.h"
 
 bool IsRoomName(const QString& room) {
     static const QRegularExpression pattern(QStringLiteral("^[\\p{L}\\p{N}][\\p{L}\\p{N}._-]{0,127}$"));
     return pattern.match(room).hasMatch() && !room.contains(QLatin1String(".."));
 }
 
-bool IsArchivedTakeName(const QString& name) {
-    static const QRegularExpression pattern(QStringLiteral("^PLEN([0-9]{14})(-[0-9]{1,6})?\\.(flac|wav)$"));
-    const auto match = pattern.match(name);
-    return match.hasMatch() &&
-           QDateTime::fromString(match.captured(1), QStringLiteral("yyyyMMddhhmmss")).isValid();
-}
+bool IsArchivedTakeName(const QString& name) { return takes::IsArchivedName(name); }
 
 bool IsDay(const QString& day) {
     static const QRegularExpression pattern(QStringLiteral("^[0-9]{4}-[0-9]{2}-[0-9]{2}$"));
@@ -33,26 +29,15 @@ bool IsDay(const QString& day) {
 }
 
 QString ArchivedTakeKey(const QString& room, const QString& name) {
-    if (!IsRoomName(room) || !IsArchivedTakeName(name)) return {};
-    // PLENyyyyMMdd… -> ROOM/yyyy/MM/dd/NAME
-    return room + '/' + name.mid(4, 4) + '/' + name.mid(8, 2) + '/' + name.mid(10, 2) + '/' + name;
+    return IsRoomName(room) ? takes::ArchivedKey(room, name) : QString();
 }
 
-QString NoteKeyOf(const QString& takeKey) {
-    const qsizetype dot = takeKey.lastIndexOf('.');
-    const qsizetype slash = takeKey.lastIndexOf('/');
-    return (dot > slash ? takeKey.left(dot) : takeKey) + QStringLiteral(".note");
-}
+QString NoteKeyOf(const QString& takeKey) { return takes::NoteKey(takeKey); }
 
 bool SplitTakeKey(const QString& key, QString* room, QString* file) {
-    static const QRegularExpression pattern(QStringLiteral("^([^/]+)/([0-9]{4})/([0-9]{2})/([0-9]{2})/([^/]+)$"));
-    const auto m = pattern.match(key);
-    if (!m.hasMatch() || !IsRoomName(m.captured(1))) return false;
-    const QString name = m.captured(5);
-    // The day's folder is the day of the take's name.
-    if (!name.startsWith(QLatin1String("PLEN")) || name.mid(4, 8) != m.captured(2) + m.captured(3) + m.captured(4))
-        return false;
-    *room = m.captured(1);
+    QString root, name;
+    if (!takes::SplitKey(key, &root, &name) || !IsRoomName(root)) return false;
+    *room = root;
     *file = name;
     return true;
 }
@@ -355,8 +340,7 @@ bool FleetStore::Takes(const QString& room, const QString& day, QJsonArray* take
         // Without its metadata the name gives the local start time.
         take.insert("start", !f.meta.start.isEmpty()
                                  ? f.meta.start
-                                 : QDateTime::fromString(f.name.mid(4, 14), QStringLiteral("yyyyMMddhhmmss"))
-                                       .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+                                 : takes::StartTime(f.name).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
         take.insert("seconds", f.meta.seconds >= 0 ? QJsonValue(f.meta.seconds) : QJsonValue());
         takes->append(take);
     }

@@ -31,7 +31,8 @@ class HttpClient;
 // A room: letters (any script), digits, '.', '_' and '-', starting with a
 // letter or a digit, at most 128 characters, no "..".
 bool IsRoomName(const QString& room);
-// An archived take: "PLEN" + 14 digits (+ "-" + 1 to 6 digits) + ".flac" or ".wav".
+// An archived take (takes::IsArchivedName): "PLEN" + 14 digits (+ "-" + 1 to
+// 6 digits) + ".flac" or ".wav", the digits a date and time.
 bool IsArchivedTakeName(const QString& name);
 // A calendar day "yyyy-MM-dd".
 bool IsDay(const QString& day);

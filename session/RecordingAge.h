@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include "takes/TakeName.h"
+
 constexpr qint64 kDayMs = 24LL * 60 * 60 * 1000;
 
 // The wall-clock reading of a local time in milliseconds, without regard to
@@ -26,5 +28,5 @@ inline QDateTime ToTwoSeconds(const QDateTime& t) {
 // clean-up removes such files when the setting ManageFile is on.
 inline bool RecordingExpired(const QString& name, const QDateTime& lastWrite, qint64 nowMs) {
     const QDateTime time = ToTwoSeconds(lastWrite);
-    return name.startsWith(QLatin1String("PLEN")) && time.isValid() && nowMs - WallMs(time) > kDayMs;
+    return takes::HasPrefix(name) && time.isValid() && nowMs - WallMs(time) > kDayMs;
 }

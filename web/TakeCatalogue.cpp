@@ -14,6 +14,7 @@
 #include "capture/WaveFile.h"
 #include "platform/Platform.h"
 #include "capture/TakeStore.h"
+#include "takes/TakeName.h"
 #include "web/PageRoutes.h"
 #include "web/WebServer.h"
 
@@ -22,30 +23,6 @@ namespace {
 constexpr int kPeakCount = 240;
 constexpr size_t kChunk = 64 * 1024;
 constexpr int kPeakCacheEntries = 2000;
-
-bool IsDigits(const QString& s, qsizetype from, qsizetype count) {
-    if (from + count > s.size()) return false;
-    for (qsizetype i = from; i < from + count; ++i)
-        if (s[i] < QLatin1Char('0') || s[i] > QLatin1Char('9')) return false;
-    return true;
-}
-
-// Newest first: the start time in the name, then the higher "-N".
-int SuffixOf(const QString& name) {
-    const qsizetype dash = name.indexOf(QLatin1Char('-'));
-    return dash < 0 ? 1 : name.mid(dash + 1, name.size() - dash - 5).toInt();
-}
-
-// "PLEN20261207201500.wav" -> "2026-12-07T20:15:00".
-QString StartOf(const QString& name) {
-    const QStringView d = QStringView(name).mid(4, 14);
-    QString out;
-    out.reserve(19);
-    out.append(d.mid(0, 4)).append(QLatin1Char('-')).append(d.mid(4, 2)).append(QLatin1Char('-'));
-    out.append(d.mid(6, 2)).append(QLatin1Char('T')).append(d.mid(8, 2)).append(QLatin1Char(':'));
-    out.append(d.mid(10, 2)).append(QLatin1Char(':')).append(d.mid(12, 2));
-    return out;
-}
 
 // `utf8` as a JSON string (quotes included).
 std::string JsonString(const QByteArray& utf8) {
@@ -60,15 +37,7 @@ int RefusalOf(platform::TakeOpen result) {
 
 }  // namespace
 
-bool IsTakeName(const QString& name) {
-    // PLEN + 14 digits (+ "-" + 1 to 6 digits) + ".wav"
-    if (!name.startsWith(QLatin1String("PLEN")) || !name.endsWith(QLatin1String(".wav"))) return false;
-    if (!IsDigits(name, 4, 14)) return false;
-    const qsizetype rest = name.size() - 18 - 4;
-    if (rest == 0) return true;
-    if (rest < 2 || rest > 7 || name[18] != QLatin1Char('-')) return false;
-    return IsDigits(name, 19, rest - 1);
-}
+bool IsTakeName(const QString& name) { return takes::IsRecordingName(name); }
 
 TakeCatalogue::TakeCatalogue(QString recordFolder, TakeStore* store, std::function<bool(const QString&)> archived)
     : folder_(std::move(recordFolder)), store_(store), archived_(std::move(archived)) {}
@@ -106,8 +75,11 @@ void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
     };
     std::vector<Key> keys;
     keys.reserve(static_cast<size_t>(all.size()));
-    for (qsizetype i = 0; i < all.size(); ++i)
-        if (IsTakeName(all[i].name)) keys.push_back({all[i].name.mid(4, 14).toStdString(), SuffixOf(all[i].name), i});
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        const takes::Name parsed = takes::Parse(all[i].name);
+        if (parsed.valid && parsed.extension == QLatin1String(".wav"))
+            keys.push_back({parsed.stamp.toString().toStdString(), parsed.suffix, i});
+    }
     std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
         return a.time != b.time ? a.time > b.time : a.suffix > b.suffix;
     });
@@ -131,7 +103,7 @@ void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
         out += "{\"name\":\"";
         out += t.name.toStdString();
         out += "\",\"start\":\"";
-        out += StartOf(t.name).toStdString();
+        out += takes::StartText(t.name).toStdString();
         // The numbers as JSON has them whatever the locale (Qt sets the
         // user's, whose decimal separator may be a comma).
         out += "\",\"seconds\":";

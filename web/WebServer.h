@@ -61,7 +61,8 @@ QString NetworkPasswordProblem(const QString& password);
 // one. An empty text is false with an empty error (the server stays off).
 bool ParseWebListen(const QString& text, WebOptions* options, QString* error);
 
-// "PLEN" + 14 digits, optionally "-" + digits, + ".wav".
+// A take of the record folder (takes::IsRecordingName): "PLEN" + 14 digits,
+// optionally "-" + 1 to 6 digits, + ".wav".
 bool IsTakeName(const QString& name);
 
 // 127.x.x.x and ::1: addresses only this machine reaches.
