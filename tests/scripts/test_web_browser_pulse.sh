@@ -90,7 +90,7 @@ listening() { [ "$(capture_streams)" -ge 1 ]; }
 start_recorder() {  # waits for its line about the web page
   run_program "$work" "$server" --headless >"$work/out.log" 2>"$work/err.log" &
   pid=$!
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     grep -q '^web page ' "$work/out.log" && break
     kill -0 "$pid" 2>/dev/null || fail "the recorder ended at start-up"
     sleep 0.1

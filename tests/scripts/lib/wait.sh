@@ -58,12 +58,12 @@ kill_now() {
 }
 
 # wait_url LOG SED-SCRIPT: sets url to what `sed -n SED-SCRIPT` prints from
-# LOG (the address a server announced), waiting up to 10 s; false, with url
+# LOG (the address a server announced), waiting up to 30 s; false, with url
 # empty, when it prints nothing by then.
 wait_url() {
   local _
   url=""
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     url=$(sed -n "$2" "$1")
     [ -n "$url" ] && return 0
     sleep 0.1
