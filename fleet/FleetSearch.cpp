@@ -11,18 +11,6 @@
 
 namespace {
 
-// Runs `work(i)` for i in [0, n) on up to `threads` threads.
-void Parallel(int n, int threads, const std::function<void(int)>& work) {
-    std::atomic<int> next{0};
-    auto run = [&] {
-        for (int i = next++; i < n; i = next++) work(i);
-    };
-    std::vector<std::thread> pool;
-    for (int t = 1; t < std::min(n, threads); ++t) pool.emplace_back(run);
-    run();
-    for (std::thread& thread : pool) thread.join();
-}
-
 // The room's wall clock time from a take's name, as the day's JSON gives it
 // without the take's metadata.
 QString StartFromName(const QString& name) {
@@ -176,7 +164,7 @@ void FleetSearch::Pass() {
     index_.Commit();
     std::vector<QString> texts(unread.size()), tags(unread.size());
     std::vector<char> read(unread.size(), 0);
-    Parallel(static_cast<int>(unread.size()), options_.parallelRequests, [&](int i) {
+    ForEach(static_cast<int>(unread.size()), options_.parallelRequests, [&](int i) {
         if (Stopping()) return;
         const size_t k = static_cast<size_t>(i);
         QString why;
@@ -213,7 +201,7 @@ bool FleetSearch::FillLengths() {
         std::vector<QString> starts(static_cast<size_t>(keys.size()));
         std::vector<double> seconds(static_cast<size_t>(keys.size()), -1);
         std::vector<char> ok(static_cast<size_t>(keys.size()), 0);
-        Parallel(static_cast<int>(keys.size()), options_.parallelRequests, [&](int i) {
+        ForEach(static_cast<int>(keys.size()), options_.parallelRequests, [&](int i) {
             const size_t k = static_cast<size_t>(i);
             ok[k] = store_->ReadTakeMeta(keys[i], &starts[k], &seconds[k]) ? 1 : 0;
         });

@@ -92,9 +92,6 @@ bool ParseListObjects(const QByteArray& xml, ListPage* page, QString* error) {
     return true;
 }
 
-namespace {
-
-// Runs `work(i)` for i in [0, n) on up to `threads` threads.
 void ForEach(int n, int threads, const std::function<void(int)>& work) {
     std::atomic<int> next{0};
     auto run = [&] {
@@ -105,8 +102,6 @@ void ForEach(int n, int threads, const std::function<void(int)>& work) {
     run();
     for (std::thread& thread : pool) thread.join();
 }
-
-}  // namespace
 
 // An HTTP client of the pool for one request (each keeps its connection).
 class FleetStore::Lease {
@@ -144,11 +139,19 @@ S3Result FleetStore::Request(platform::HttpRequest request, const QString& key, 
         refused.detail = error;
         return refused;
     }
+    // A body goes with its MD5 (the store checks it; a legal hold needs it)
+    // and is signed with its SHA-256.
+    QByteArray sha;
+    if (!request.body.isEmpty()) {
+        request.headers.push_back(
+            "Content-MD5: " + QCryptographicHash::hash(request.body, QCryptographicHash::Md5).toBase64().toStdString());
+        sha = QCryptographicHash::hash(request.body, QCryptographicHash::Sha256);
+    }
     request.connectTimeoutSeconds = 5;
     request.stallSeconds = 30;
     Lease lease(*this);
     S3Client client(settings, lease.Client());
-    return client.Request(std::move(request), key, query, QByteArray());
+    return client.Request(std::move(request), key, query, sha);
 }
 
 bool FleetStore::List(const QString& prefix, ListPage* all, QString* error) {
@@ -409,32 +412,14 @@ bool FleetStore::ReadNote(const QString& noteKey, QString* text, QString* etag, 
 S3Result FleetStore::PutNote(const QString& takeKey, const QString& note) {
     const QString noteKey = NoteKeyOf(takeKey);
     platform::HttpRequest request;
-    QByteArray sha;
     if (note.isEmpty()) {
         request.method = "DELETE";
     } else {
         request.method = "PUT";
         request.body = note.toUtf8();
         request.headers.push_back("Content-Type: text/plain; charset=utf-8");
-        request.headers.push_back(
-            "Content-MD5: " + QCryptographicHash::hash(request.body, QCryptographicHash::Md5).toBase64().toStdString());
-        sha = QCryptographicHash::hash(request.body, QCryptographicHash::Sha256);
     }
-    S3Settings settings;
-    QString error;
-    S3Result r;
-    if (!StoreSettings(config_, &settings, &error)) {
-        r.kind = S3Result::Kind::Refused;
-        r.detail = error;
-        return r;
-    }
-    request.connectTimeoutSeconds = 5;
-    request.stallSeconds = 30;
-    {
-        Lease lease(*this);
-        S3Client client(settings, lease.Client());
-        r = client.Request(std::move(request), noteKey, {}, sha);
-    }
+    const S3Result r = Request(std::move(request), noteKey, {});
     if (r.kind == S3Result::Kind::Ok) {
         std::lock_guard lock(cacheMutex_);
         notes_.erase(noteKey);
@@ -490,24 +475,7 @@ S3Result FleetStore::SetHold(const QString& takeKey, bool held) {
     request.body = QByteArray("<LegalHold xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\"><Status>") +
                    (held ? "ON" : "OFF") + "</Status></LegalHold>";
     request.headers.push_back("Content-Type: application/xml");
-    request.headers.push_back(
-        "Content-MD5: " + QCryptographicHash::hash(request.body, QCryptographicHash::Md5).toBase64().toStdString());
-    const QByteArray sha = QCryptographicHash::hash(request.body, QCryptographicHash::Sha256);
-    S3Settings settings;
-    QString error;
-    S3Result r;
-    if (!StoreSettings(config_, &settings, &error)) {
-        r.kind = S3Result::Kind::Refused;
-        r.detail = error;
-        return r;
-    }
-    request.connectTimeoutSeconds = 5;
-    request.stallSeconds = 30;
-    {
-        Lease lease(*this);
-        S3Client client(settings, lease.Client());
-        r = client.Request(std::move(request), takeKey, {{"legal-hold", ""}}, sha);
-    }
+    const S3Result r = Request(std::move(request), takeKey, {{"legal-hold", ""}});
     if (r.kind == S3Result::Kind::Ok) {
         std::lock_guard lock(cacheMutex_);
         holds_[takeKey] = CachedHold{Clock::now(), held};

@@ -58,6 +58,10 @@ struct ListPage {
 // False with `error` for a body that is not a ListBucketResult.
 bool ParseListObjects(const QByteArray& xml, ListPage* page, QString* error);
 
+// Runs `work(i)` for i in [0, n) on up to `threads` threads (this one
+// among them), and returns when every i is done.
+void ForEach(int n, int threads, const std::function<void(int)>& work);
+
 class FleetStore {
 public:
     struct Options {
