@@ -18,7 +18,21 @@ scripts/deps.sh --build
 deps_log=$(mktemp /tmp/somora-deps.XXXXXX)
 scripts/deps.sh --tests >"$deps_log" 2>&1 &
 deps=$!
-trap 'wait "$deps" 2>/dev/null; rm -f "$deps_log"' EXIT
+sanitize_build=
+sanitize_log=
+# Stops what still runs and keeps the script's own exit status: under set -e
+# a failing command here (a kill of a build that already ended) would turn a
+# green run red.
+cleanup() {
+  local rc=$?
+  wait "$deps" 2>/dev/null || true
+  if [ -n "$sanitize_build" ]; then
+    kill -- -"$sanitize_build" 2>/dev/null || kill "$sanitize_build" 2>/dev/null || true
+  fi
+  rm -f "$deps_log" ${sanitize_log:+"$sanitize_log"}
+  exit "$rc"
+}
+trap cleanup EXIT
 # Tests mostly wait for the program, a server or a browser: more run at once
 # than there are cores (those that build use two: PROCESSORS).
 jobs=${SOMORA_TEST_JOBS:-$(($(nproc) * 3))}
@@ -39,13 +53,13 @@ if [ "$sanitize" = 1 ]; then
   setsid -w nice -n 19 scripts/build.sh build-sanitize -DSOMORA_SANITIZE=ON -DSOMORA_TESTS=ON -DSOMORA_BENCH=OFF \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" >"$sanitize_log" 2>&1 &
   sanitize_build=$!
-  trap 'wait "$deps" 2>/dev/null; kill -- -"$sanitize_build" 2>/dev/null || kill "$sanitize_build" 2>/dev/null; rm -f "$deps_log" "$sanitize_log"' EXIT
 fi
 ctest --test-dir build --no-tests=error --output-on-failure -j "$jobs"
 SOMORA_SOUND_SERVER=pipewire ctest --test-dir build --no-tests=error --output-on-failure -j "$jobs" -L both-servers
 
 if [ "$sanitize" = 1 ]; then
   wait "$sanitize_build" || { cat "$sanitize_log" >&2; echo "test.sh: the sanitizer build failed" >&2; exit 1; }
+  sanitize_build=
   ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-sanitize --no-tests=error --output-on-failure -j "$jobs" -L sanitize
 fi
