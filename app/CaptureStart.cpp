@@ -30,8 +30,8 @@ void TForm1::UseSession(RecorderSession* session) {
     if (Session) disconnect(Session, nullptr, this, nullptr);
     if (Session && Session->Archive()) disconnect(Session->Archive(), nullptr, this, nullptr);
     Session = session;
-    Capture = session ? &session->Record() : nullptr;
-    Playback = session ? &session->Play() : nullptr;
+    Capture = session ? &session->RecordEngine() : nullptr;
+    Playback = session ? &session->PlayEngine() : nullptr;
     if (!Session) return;
     // Nothing more from the store shown before.
     if (strip_->Store) disconnect(strip_->Store, nullptr, this, nullptr);

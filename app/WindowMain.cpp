@@ -72,7 +72,7 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
                              "end the program without closing an open take\n");
     // The web page, when asked for; it lives as long as the session.
     if (!StartWeb(*session, webListen, session, &webError, [form, session](const QString&) {
-            if (!session->Record().Recording) form->Strip().RebuildStrip();
+            if (!session->RecordEngine().Recording) form->Strip().RebuildStrip();
         }) &&
         !webError.isEmpty()) {
         std::fprintf(stderr, "Somorabox: %s\n", webError.toLocal8Bit().constData());

@@ -149,7 +149,7 @@ int RunHeadless(int argc, char** argv) {
 
     // Nothing shows the bands or the waveform without a window.
     RecorderSession session({.recordFolder = RecordFolder(), .bandsShown = false});
-    const TFRecord& record = session.Record();
+    const TFRecord& record = session.RecordEngine();
     // The store makes the folder, repairs what a stop left open and cleans
     // up as takes open and end, on its own thread.
     TakeStore& store = session.Store();

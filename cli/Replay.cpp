@@ -288,7 +288,7 @@ int RunReplay(int argc, char** argv) {
                              .archive = false,
                              // A file is split whenever its sound was made.
                              .hours = false});
-    const TFRecord& record = session.Record();
+    const TFRecord& record = session.RecordEngine();
 
     Progress progress(device.TotalFrames());
     int kept = 0;

@@ -68,8 +68,8 @@ public:
 
     // The engines, for reading their state; they are configured and
     // commanded through the session.
-    const TFRecord& Record() const { return *record_; }
-    const TFPlay& Play() const { return *play_; }
+    const TFRecord& RecordEngine() const { return *record_; }
+    const TFPlay& PlayEngine() const { return *play_; }
     TakeWriter& Writer() { return *writer_; }
     // The takes folder: listing, clean-up, deletes, start-up repair.
     TakeStore& Store() { return *store_; }

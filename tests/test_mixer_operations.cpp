@@ -393,7 +393,7 @@ TEST_F(WindowMixerTest, DraggingTheKnobsWritesTheVolumes) {
 TEST_F(WindowMixerTest, ConfirmedSettingsRestartTheCaptureInOrder) {
     AppSettings.ManualMode = true;
     form->Timer5Timer();
-    const TFRecord& record = session->Record();
+    const TFRecord& record = session->RecordEngine();
     ASSERT_TRUE(record.Capturing);
     EXPECT_EQ(mux->values, (std::vector<uint32_t>{0, kOn, 0}));  // no stored source: Line In found
     // A manual take is open: the strip is not rebuilt while it is.
@@ -428,7 +428,7 @@ TEST_F(WindowMixerTest, ConfirmedSettingsRestartTheCaptureInOrder) {
     Form3->ShowDialog();
     Form3->Button2->click();
     EXPECT_TRUE(wave.calls.isEmpty());
-    EXPECT_FALSE(session->Record().Capturing);
+    EXPECT_FALSE(session->RecordEngine().Capturing);
 }
 
 TEST(FindLineInSourceTest, MatchesUpperCasedSubstringsOrTheChineseName) {

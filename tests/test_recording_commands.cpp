@@ -36,7 +36,7 @@ protected:
 TEST_F(Commands, RecordStopAndModeCommands) {
     TForm1 form(env.AppDir());
     form.UseSession(session.get());
-    const TFRecord& rec = session->Record();
+    const TFRecord& rec = session->RecordEngine();
     ASSERT_FALSE(AppSettings.ManualMode);
     // Voice mode: the record command only explains itself.
     QString shown;

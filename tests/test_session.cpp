@@ -107,7 +107,7 @@ protected:
     void OpenTake() {
         Feed(0, 3);
         Feed(3000, 1);
-        ASSERT_TRUE(session->Record().Recording);
+        ASSERT_TRUE(session->RecordEngine().Recording);
     }
     QByteArray Bytes(const QString& path) {
         QFile f(path);
@@ -176,7 +176,7 @@ TEST_F(SessionTest, TenSecondDiskStallLosesNoBlockAndTheEventLoopRunsOn) {
     EXPECT_EQ(files.gate.Waiting(), 1);
     files.Stall(false);
     Feed(0, 40);  // more than three seconds of quiet end the take
-    ASSERT_FALSE(session->Record().Recording);
+    ASSERT_FALSE(session->RecordEngine().Recording);
     session->Close();
 
     const QByteArray b = Bytes(takes[0].second);
@@ -192,7 +192,7 @@ TEST_F(SessionTest, TakeWhoseFileCannotBeCreatedEndsAndIsReported) {
     session->StartCapture();
     OpenTake();
     ASSERT_TRUE(WaitUntil([&] { return session->Disk() == DiskState::Unwritable; }, 5000));
-    EXPECT_FALSE(session->Record().Recording);
+    EXPECT_FALSE(session->RecordEngine().Recording);
     ASSERT_EQ(takes.size(), 2u);
     EXPECT_EQ(takes[1].first, TakeEvent::Deleted);
 }
@@ -206,7 +206,7 @@ TEST_F(SessionTest, FullDiskKeepsWhatWasWrittenAndRecordingResumesWithSpace) {
     files.freeBytes = 0;
     Feed(3000, 2);
     ASSERT_TRUE(WaitUntil([&] { return session->Disk() == DiskState::Full; }, 5000));
-    EXPECT_FALSE(session->Record().Recording);
+    EXPECT_FALSE(session->RecordEngine().Recording);
     ASSERT_EQ(takes.size(), 2u);
     EXPECT_EQ(takes[1].first, TakeEvent::Kept);
     session->Writer().WaitIdle();
@@ -232,7 +232,7 @@ TEST_F(SessionTest, WriterAMinuteBehindClosesTheTakeAndSaysSo) {
     files.Stall(true);
     const int capacity = session->Writer().CapacityBlocks();
     Feed(3000, capacity + 5);
-    EXPECT_FALSE(session->Record().Recording);
+    EXPECT_FALSE(session->RecordEngine().Recording);
     EXPECT_EQ(session->Disk(), DiskState::Behind);
     ASSERT_EQ(takes.size(), 2u);
     EXPECT_EQ(takes[1].first, TakeEvent::Kept);
@@ -278,7 +278,7 @@ TEST_F(SessionTest, TakesOnlyInsideTheHoursAndTheSoundAlarmsAreSaid) {
     Feed(32767, 7);  // a full-scale square wave: 7 blocks are over 1 % of a minute
     EXPECT_EQ(alarms, (std::vector<SoundAlarm>{SoundAlarm::Silent, SoundAlarm::SoundBack, SoundAlarm::Clipping}));
     EXPECT_TRUE(session->Clipping());
-    ASSERT_TRUE(session->Record().Recording);
+    ASSERT_TRUE(session->RecordEngine().Recording);
 
     // The end of the hours ends the take by the usual rules (over ten
     // seconds: kept), and no take opens outside them.
@@ -300,11 +300,11 @@ TEST_F(SessionTest, ManualModeRecordsWithTheHoursAndAMalformedValueRecordsAlways
     AppSettings.Hours = QStringLiteral("Mon 09:00-09:10");
     session->StartCapture();
     Feed(0, 2);
-    ASSERT_TRUE(session->Record().Recording);
+    ASSERT_TRUE(session->RecordEngine().Recording);
     env.clock.now = QDateTime(QDate(2026, 12, 7), QTime(9, 10));
     session->CheckHours();
     Feed(0, 1);
-    EXPECT_FALSE(session->Record().Recording);
+    EXPECT_FALSE(session->RecordEngine().Recording);
     ASSERT_EQ(takes.size(), 2u);
     EXPECT_EQ(takes.back().first, TakeEvent::Deleted);  // under ten seconds
 

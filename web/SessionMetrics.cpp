@@ -46,7 +46,7 @@ void FeedMetrics(RecorderSession& session, WebServer* server) {
                          if (event == TakeEvent::Opened) made.Increment();
                          if (event != TakeEvent::Kept) return;
                          kept.Increment();
-                         const int rate = from->Record().SampleRate;
+                         const int rate = from->RecordEngine().SampleRate;
                          if (rate > 0 && frames > 0) recorded.Increment(static_cast<double>(frames) / rate);
                      });
     QObject::connect(&session, &RecorderSession::soundLost, server, [&overruns, &soundLost](qint64 ms) {
@@ -54,10 +54,10 @@ void FeedMetrics(RecorderSession& session, WebServer* server) {
         soundLost.Increment(static_cast<double>(ms) / 1000.0);
     });
     m.Track("somorabox_input_level_ratio", "Level of the line input now, 0 to 1",
-            [from] { return from->Record().Capturing ? from->Record().Level / 100.0 : 0.0; });
+            [from] { return from->RecordEngine().Capturing ? from->RecordEngine().Level / 100.0 : 0.0; });
     m.Track("somorabox_input_listening", "1 while the line input is heard",
             [from] { return from->Input() == InputState::Listening ? 1.0 : 0.0; });
-    m.Track("somorabox_recording", "1 while a take is open", [from] { return from->Record().Recording ? 1.0 : 0.0; });
+    m.Track("somorabox_recording", "1 while a take is open", [from] { return from->RecordEngine().Recording ? 1.0 : 0.0; });
     if (Archiver* archive = session.Archive()) {
         m.Track("somorabox_archive_backlog_takes", "Kept takes not archived yet",
                 [archive] { return archive->CurrentStatus().queued; });

@@ -34,7 +34,7 @@ bool TakeWebArgument(QStringList& args, QString* listen, QString* error) {
 namespace {
 
 LiveState Sample(RecorderSession& session, const QDateTime& takeStart) {
-    const TFRecord& record = session.Record();
+    const TFRecord& record = session.RecordEngine();
     LiveState s;
     s.listening = record.Capturing;
     s.recording = record.Recording;
@@ -154,7 +154,7 @@ WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* pa
                      [server, from, takeStart](TakeEvent event, const QString& fileName, qint64 frames) {
                          if (event == TakeEvent::Opened) *takeStart = QDateTime::currentDateTime();
                          static const char* const kNames[] = {"opened", "kept", "deleted"};
-                         const int rate = from->Record().SampleRate;
+                         const int rate = from->RecordEngine().SampleRate;
                          const double seconds = rate > 0 ? static_cast<double>(frames) / rate : 0.0;
                          server->PublishState(Sample(*from, *takeStart));
                          server->PublishEvent(QStringLiteral("take"),
