@@ -534,6 +534,7 @@ Archiver::Outcome Archiver::Upload(const QString& name, QString* detail, QString
     }
     meta.emplace_back(QStringLiteral("host"), config_.host);
     if (!config_.machine.isEmpty()) meta.emplace_back(QStringLiteral("machine"), config_.machine);
+    if (!take.peaks.isEmpty()) meta.emplace_back(QStringLiteral("peaks"), QString::fromLatin1(take.peaks));
     S3Client client(settings, *parts_.http);
     const QString contentType = config_.flac ? QStringLiteral("audio/flac") : QStringLiteral("audio/wav");
     // Whether the object at a taken key is this take, sent before: the same

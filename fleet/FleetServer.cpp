@@ -4,6 +4,7 @@
 // to the client as they come, a range at a time.
 #include "fleet/FleetServer.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringDecoder>
@@ -13,6 +14,7 @@
 #include <prometheus/gauge.h>
 
 #include "fleet/ShareLink.h"
+#include "takes/TakePeaks.h"
 #include "web/HttpHost.h"
 #include "web/Metrics.h"
 #include "web/PageRoutes.h"
@@ -38,6 +40,9 @@ struct FleetServer::Impl {
     // The take's key when the password is right and the take is in the
     // store; else empty, with the refusal in `res`.
     QString WritableTake(const httplib::Request& req, httplib::Response& res, bool passwordChecked = false);
+    // The take's outline from its object's metadata; 404 for a take sent
+    // without one.
+    void Peaks(const QString& room, const QString& name, httplib::Response& res);
     void Note(const httplib::Request& req, httplib::Response& res);
     void Hold(const httplib::Request& req, httplib::Response& res, bool held);
     void Share(const httplib::Request& req, httplib::Response& res);
@@ -126,6 +131,9 @@ void FleetServer::Impl::Routes(httplib::Server& s) {
     });
     s.Get(R"(/rooms/([^/]+)/takes/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
         Take(req, QString::fromStdString(req.matches[1]), QString::fromStdString(req.matches[2]), res);
+    });
+    s.Get(R"(/rooms/([^/]+)/takes/([^/]+)/peaks)", [this](const httplib::Request& req, httplib::Response& res) {
+        Peaks(QString::fromStdString(req.matches[1]), QString::fromStdString(req.matches[2]), res);
     });
     s.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) { MetricsText(res); });
     s.Put(R"(/rooms/([^/]+)/takes/([^/]+)/note)",
@@ -308,6 +316,22 @@ void FleetServer::Impl::MetricsText(httplib::Response& res) {
     }
     res.set_header("Cache-Control", "no-store");
     res.set_content(m.Text(), Metrics::ContentType());
+}
+
+void FleetServer::Impl::Peaks(const QString& room, const QString& name, httplib::Response& res) {
+    const QString key = ArchivedTakeKey(room, name);
+    if (key.isEmpty()) return Failure(res, 400, QStringLiteral("no such room or take"));
+    const FleetStore::ObjectInfo info = store->Head(key);
+    if (info.status == 404) return Failure(res, 404, QStringLiteral("no such take"));
+    if (info.status < 200 || info.status >= 300) return Failure(res, 502, QStringLiteral("the store: ") + info.error);
+    const auto peaks = takes::DecodePeaks(info.peaks);
+    if (!peaks) return Failure(res, 404, QStringLiteral("the take was archived without its outline"));
+    QJsonArray values;
+    for (const int v : *peaks) values.append(v);
+    // A take's object never changes.
+    res.set_header("Cache-Control", "private, max-age=86400");
+    res.set_content(QJsonDocument(QJsonObject{{"peaks", values}}).toJson(QJsonDocument::Compact).toStdString(),
+                    "application/json");
 }
 
 void FleetServer::Impl::Take(const httplib::Request& req, const QString& room, const QString& name,

@@ -366,6 +366,8 @@ FleetStore::ObjectInfo FleetStore::Head(const QString& key) {
     if (!ok) info.size = -1;
     const auto type = r.response.headers.find("content-type");
     info.contentType = type == r.response.headers.end() ? QString() : QString::fromStdString(type->second);
+    const auto peaks = r.response.headers.find("x-amz-meta-peaks");
+    if (peaks != r.response.headers.end()) info.peaks = QByteArray::fromStdString(peaks->second);
     return info;
 }
 

@@ -107,6 +107,7 @@ public:
         int64_t size = 0;
         QString contentType;
         QString error;
+        QByteArray peaks;  // the take's outline as the archive sent it, if it did
     };
     ObjectInfo Head(const QString& key);
     // Bytes [offset, offset + length) of `key` handed to `sink` as they come.

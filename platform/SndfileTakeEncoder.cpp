@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/TakeEncoder.h"
 
+#include "takes/TakePeaks.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -186,6 +189,15 @@ int FlacSubtype(int format) {
     }
 }
 
+// The loudest sample of each of `n` frames of `block` (full-scale ints).
+void AddToOutline(takes::PeakOutline& outline, const int* block, sf_count_t n, int channels) {
+    for (sf_count_t f = 0; f < n; ++f) {
+        int64_t peak = 0;
+        for (int c = 0; c < channels; ++c) peak = std::max(peak, std::abs(static_cast<int64_t>(block[f * channels + c])));
+        outline.Add(static_cast<int>(peak >> 16));
+    }
+}
+
 class SndfileTakeEncoder final : public TakeEncoder {
 public:
     PrepareResult Prepare(const QString& wavPath, bool flac, const QString& tempPath, PreparedTake* out,
@@ -236,7 +248,19 @@ public:
         out->rate = info.samplerate;
         out->channels = info.channels;
         bool wasCancelled = false;
+        constexpr sf_count_t kFrames = 8192;
+        const int channels = std::max(1, info.channels);
+        std::vector<int> block(static_cast<size_t>(kFrames * channels));
+        takes::PeakOutline outline(info.frames);
         if (!flac) {
+            // The outline alone: the file is sent as it is.
+            for (;;) {
+                if (cancelled && cancelled()) return PrepareResult::Cancelled;
+                const sf_count_t n = sf_readf_int(in.get(), block.data(), kFrames);
+                if (n <= 0) break;
+                AddToOutline(outline, block.data(), n, channels);
+            }
+            out->peaks = outline.Encoded();
             in.reset();
             raw.Close();
             out->path = wavPath;
@@ -257,8 +281,6 @@ public:
         }
         out->path = tempPath;
         out->temporary = true;
-        constexpr sf_count_t kFrames = 8192;
-        std::vector<int> block(static_cast<size_t>(kFrames * std::max(1, info.channels)));
         sf_count_t copied = 0;
         for (;;) {
             if (cancelled && cancelled()) {
@@ -274,8 +296,10 @@ public:
                 Discard(*out);
                 return PrepareResult::Failed;
             }
+            AddToOutline(outline, block.data(), n, channels);
             copied += n;
         }
+        out->peaks = outline.Encoded();
         if (copied != info.frames) {
             *error = QStringLiteral("%1 ended after %2 of %3 frames").arg(wavPath).arg(copied).arg(info.frames);
             enc.reset();

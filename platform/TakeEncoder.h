@@ -21,6 +21,7 @@ struct PreparedTake {
     int64_t frames = 0;
     int rate = 0;
     int channels = 0;
+    QByteArray peaks;        // the take's outline (takes::PeakOutline::Encoded)
 };
 
 enum class PrepareResult { Ok, Missing, Failed, Cancelled };

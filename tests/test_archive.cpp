@@ -32,6 +32,7 @@
 #include "platform/Http.h"
 #include "platform/PrivateFile.h"
 #include "platform/TakeEncoder.h"
+#include "takes/TakePeaks.h"
 #include "platform/Defaults.h"
 #include "platform/Platform.h"
 #include "support/ScriptedHttp.h"
@@ -511,4 +512,36 @@ TEST(TakeEncoderTest, ATakeStillBeingWrittenIsNotPrepared) {
     EXPECT_EQ(encoder->Prepare(path, true, dir.path() + "/up/t.flac", &take, &error, {}),
               platform::PrepareResult::Failed);
     EXPECT_EQ(encoder->Prepare(path, false, QString(), &take, &error, {}), platform::PrepareResult::Failed);
+}
+
+// The outline the fleet's page draws goes with the take, FLAC or WAV alike.
+TEST(TakeEncoderTest, TheTakesOutlineIsPreparedWithIt) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/PLEN20261207120000.wav";
+    SF_INFO info{};
+    info.samplerate = 22050;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    // Half of full scale on the right channel for the first second, then silence.
+    std::vector<short> samples(2 * 22050 * 2, 0);
+    for (size_t i = 1; i < samples.size() / 2; i += 2) samples[i] = (i / 2) % 2 ? 16384 : -16384;
+    sf_writef_short(f, samples.data(), 2 * 22050);
+    sf_close(f);
+    const auto encoder = platform::MakeSndfileTakeEncoder();
+    for (const bool flac : {true, false}) {
+        platform::PreparedTake take;
+        QString error;
+        ASSERT_EQ(encoder->Prepare(path, flac, dir.path() + "/up/t.flac", &take, &error, {}),
+                  platform::PrepareResult::Ok) << error.toStdString();
+        const auto peaks = takes::DecodePeaks(take.peaks);
+        ASSERT_TRUE(peaks) << take.peaks.toStdString();
+        EXPECT_EQ((*peaks)[0], 50);
+        EXPECT_EQ((*peaks)[takes::kPeakCount / 2 - 1], 50);
+        EXPECT_EQ((*peaks)[takes::kPeakCount / 2], 0);
+        encoder->Discard(take);
+    }
+    EXPECT_FALSE(takes::DecodePeaks("not base64!"));
+    EXPECT_FALSE(takes::DecodePeaks(QByteArray(takes::kPeakCount, 'e').toBase64()));  // 101
 }

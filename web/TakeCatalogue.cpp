@@ -15,12 +15,12 @@
 #include "platform/Platform.h"
 #include "capture/TakeStore.h"
 #include "takes/TakeName.h"
+#include "takes/TakePeaks.h"
 #include "web/PageRoutes.h"
 #include "web/WebServer.h"
 
 namespace {
 
-constexpr int kPeakCount = 240;
 constexpr size_t kChunk = 64 * 1024;
 constexpr int kPeakCacheEntries = 2000;
 
@@ -172,14 +172,15 @@ void TakeCatalogue::Peaks(const QString& name, httplib::Response& res) {
         }
     }
     uint8_t head[kWaveHeaderBytes];
-    std::vector<int> values(kPeakCount, 0);
     const int64_t got = reader->ReadAt(0, head, kWaveHeaderBytes);
     const platform::WaveFormat format = got == kWaveHeaderBytes ? WaveFormatOf(head) : platform::WaveFormat{};
     const int channels = format.channels;
     // Peaks of 16-bit PCM only; anything else gets a flat line.
-    if (PcmByteRate(head, got) > 0 && format.bitsPerSample == 16 && channels >= 1 && channels <= 8) {
-        const int64_t frameBytes = 2 * channels;
-        const int64_t frames = (size - kWaveHeaderBytes) / frameBytes;
+    const bool pcm16 = PcmByteRate(head, got) > 0 && format.bitsPerSample == 16 && channels >= 1 && channels <= 8;
+    const int64_t frameBytes = 2 * std::max(1, channels);
+    const int64_t frames = pcm16 ? (size - kWaveHeaderBytes) / frameBytes : 0;
+    takes::PeakOutline outline(frames);
+    if (pcm16) {
         std::vector<char> buffer(kChunk - kChunk % static_cast<size_t>(frameBytes));
         int64_t frame = 0;
         while (frame < frames) {
@@ -193,13 +194,12 @@ void TakeCatalogue::Peaks(const QString& name, httplib::Response& res) {
                     const int v = static_cast<int16_t>(p[0] | p[1] << 8);
                     peak = std::max(peak, v < 0 ? -v : v);
                 }
-                int& slot = values[static_cast<size_t>(frame * kPeakCount / frames)];
-                slot = std::max(slot, peak);
+                outline.Add(peak);
             }
         }
     }
     QJsonArray array;
-    for (const int v : values) array.append((v * 100 + 16384) / 32768);
+    for (const int v : outline.Percent()) array.append(v);
     const std::string json = QJsonDocument(QJsonObject{{"peaks", array}}).toJson(QJsonDocument::Compact).toStdString();
     {
         std::lock_guard lock(cacheMutex_);

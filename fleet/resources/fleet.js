@@ -150,12 +150,13 @@ async function loadTakes() {
   }
 }
 
-// --- The picked room's day as a timeline (plain blocks: the store keeps no
-// peaks). The address "#room=ROOM&day=YYYY-MM-DD&take=NAME" opens it at
+// --- The picked room's day as a timeline, each take's outline from its
+// object's metadata (a plain block for a take sent without one). The address "#room=ROOM&day=YYYY-MM-DD&take=NAME" opens it at
 // that take; picking a room or a day writes the address.
 let wanted = '';
 Timeline.setup($('timeline'), {
   takeUrl: (t) => '/rooms/' + encodeURIComponent(t.room) + '/takes/' + encodeURIComponent(t.name),
+  peaksUrl: (t) => '/rooms/' + encodeURIComponent(t.room) + '/takes/' + encodeURIComponent(t.name) + '/peaks',
   onOpen: (t) => Timeline.writeHash({ room: t.room, day: Timeline.shown(), take: t.name }),
 });
 function showTimeline(room, day, takes) {

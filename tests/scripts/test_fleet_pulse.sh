@@ -5,7 +5,7 @@
 # same speech; --fleet over that bucket, in headless Chromium, lists both
 # rooms and a take of each, and a take plays from the store through it; a
 # Range request returns the object's own bytes; the day's timeline places a
-# take at its time, plays from a point clicked and opens at the take an
+# take at its time with its outline, plays from a point clicked and opens at the take an
 # address names; hostile room and take names
 # are refused; room-b killed turns stale after [Fleet] StaleSeconds while
 # room-a stays fresh, as /metrics says too (promtool accepts it).
@@ -194,6 +194,9 @@ js "document.querySelector('.tl-bar').style.width = '86400px';
 until_true "$tl_audio.currentTime > 0 && !$tl_audio.paused" 150 || fail "the click on the timeline played nothing"
 at=$(js "return $tl_audio.currentTime")
 awk -v t="$at" 'BEGIN { exit !(t >= 3.5 && t < 7) }' || fail "the click at 4 s into the take played from $at s"
+# The take's outline comes from its object's metadata: speech, not silence.
+until_true "(w => !w.hidden && w.peaks && w.peaks.length === 240 && Math.max(...w.peaks) > 0)(document.querySelector('.tl-wave'))" 100 ||
+  fail "the timeline drew no outline for $take_a: $(api "rooms/room-a/takes/$take_a/peaks" | head -c 200)"
 js "$tl_audio.pause(); document.querySelector('.tl-bar').style.width = '';
     const s = document.getElementById('speed'); s.value = '2'; s.dispatchEvent(new Event('change')); return true" >/dev/null
 [ "$(js "return [...document.querySelectorAll('audio')].every(a => a.playbackRate === 2 && a.preservesPitch)")" = true ] ||

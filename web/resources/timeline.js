@@ -14,7 +14,7 @@ const Timeline = (() => {
   let takeUrl = null, peaksUrl = null, onOpen = null;
   let day = '', placed = [];      // the shown day's takes: {t, from, to} in seconds of the day
   let current = null;             // the take in the player: {t, from}
-  const peaks = new Map();        // take name -> peaks, or null while asked
+  const peaks = new Map();        // peaks address -> peaks, or null while asked
   let asking = false;
 
   function el(tag, cls, words) {
@@ -159,7 +159,7 @@ const Timeline = (() => {
       b.title = clock(p.from < 0 ? p.from + DAY : p.from) + ' · ' + lengthText(p.t.seconds) +
         (p.t.held ? ' · ' + text('held') : '') + (p.t.note ? '\n' + p.t.note : '');
       const px = (to - from) / DAY * width;
-      const line = peaks.get(p.t.name);
+      const line = peaksUrl && peaks.get(peaksUrl(p.t));
       if (px >= 6 && line) {
         const c = el('canvas');
         b.append(c);
@@ -194,14 +194,14 @@ const Timeline = (() => {
   async function fetchPeaks() {
     if (!peaksUrl || asking) return;
     const width = lane.clientWidth || 1;
-    const next = placed.find((p) => !p.t.recording && !peaks.has(p.t.name) &&
+    const next = placed.find((p) => !p.t.recording && !peaks.has(peaksUrl(p.t)) &&
       (Math.min(DAY, p.to) - Math.max(0, p.from)) / DAY * width >= 6);
     if (!next) return;
     asking = true;
-    peaks.set(next.t.name, null);
+    peaks.set(peaksUrl(next.t), null);
     try {
       const r = await fetch(peaksUrl(next.t));
-      if (r.ok) peaks.set(next.t.name, (await r.json()).peaks);
+      if (r.ok) peaks.set(peaksUrl(next.t), (await r.json()).peaks);
     } catch (e) { /* drawn as a plain block */ }
     asking = false;
     drawBlocks();
@@ -261,14 +261,14 @@ const Timeline = (() => {
   }
 
   async function loadWave(t) {
-    let line = peaks.get(t.name);
+    let line = peaks.get(peaksUrl(t));
     if (!line) {
       try {
         const r = await fetch(peaksUrl(t));
-        if (r.ok) { line = (await r.json()).peaks; peaks.set(t.name, line); }
+        if (r.ok) { line = (await r.json()).peaks; peaks.set(peaksUrl(t), line); }
       } catch (e) { /* no waveform */ }
     }
-    if (current && current.t.name === t.name && line) { wave.peaks = line; wave.hidden = false; moved(); }
+    if (current && takeUrl(current.t) === takeUrl(t) && line) { wave.peaks = line; wave.hidden = false; moved(); }
   }
 
   function describe() {
