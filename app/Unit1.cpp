@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QPointer>
 #include <QScreen>
+#include <QThreadPool>
 
 #include <cstdio>
 
@@ -320,7 +322,16 @@ void TForm1::Image5Click() {
 
 void TForm1::Image14Click() { skin_->RequestMiniPanel(); }
 
-void TForm1::Image15Click() { platform::Services().opener->Open(platform::HelpFile(AppPath)); }
+void TForm1::Image15Click() {
+    // The help file is looked for on a pool thread (the data folder may sit
+    // on a stalled disk) and opened from the GUI thread, while the window lives.
+    QPointer<TForm1> self(this);
+    QThreadPool::globalInstance()->start([self, appPath = AppPath] {
+        const QString file = platform::HelpFile(appPath);
+        QMetaObject::invokeMethod(
+            qApp, [self, file] { if (self) platform::Services().opener->Open(file); }, Qt::QueuedConnection);
+    });
+}
 
 void TForm1::Image108Click() { platform::Services().opener->Open(kMakerPage); }
 

@@ -147,7 +147,9 @@ TEST_F(StartupTest, TimersRunTheirHandlersFromTheEventLoop) {
 TEST_F(StartupTest, HelpBannerAndMiniPanelCommands) {
     TForm1 form(env.AppDir());
     // Without a help file of its own the program opens the manual.
+    // The help file is looked for off the GUI thread, and opened when found.
     form.Image15Click();
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return env.opener.opened.size() == 1; }, 5000));
     form.Image108Click();
     ASSERT_EQ(env.opener.opened.size(), 2);
     EXPECT_TRUE(env.opener.opened[0].endsWith("/manual.html")) << env.opener.opened[0].toStdString();
@@ -156,6 +158,7 @@ TEST_F(StartupTest, HelpBannerAndMiniPanelCommands) {
     ASSERT_TRUE(own.open(QIODevice::WriteOnly));
     own.close();
     form.Image15Click();
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return env.opener.opened.size() == 3; }, 5000));
     EXPECT_EQ(env.opener.opened.back(), env.AppDir() + "PLENhelp.chm");
     form.Image14Click();
     EXPECT_EQ(form.Skin().IdleTicks, 10000);
