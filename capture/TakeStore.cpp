@@ -256,8 +256,10 @@ TakeStore::Mark TakeStore::SetNote(const QString& name, const QByteArray& utf8) 
     unsigned char probe[1];
     if (files->ReadHead(folder_ + name, probe, 0) < 0) return Mark::Missing;
     const QString path = folder_ + MarkFile(name, ".note");
-    if (!utf8.isEmpty()) return files->WriteWhole(path, utf8) ? Mark::Done : Mark::Failed;
-    return files->ReadHead(path, probe, 0) < 0 || files->Remove(path) ? Mark::Done : Mark::Failed;
+    // A cleared note stays as an empty file while the take lives: the
+    // archive deletes the note's object from it, after a restart too.
+    if (utf8.isEmpty() && files->ReadHead(path, probe, 0) < 0) return Mark::Done;
+    return files->WriteWhole(path, utf8) ? Mark::Done : Mark::Failed;
 }
 
 TakeStore::Mark TakeStore::SetHold(const QString& name, bool held) const {

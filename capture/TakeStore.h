@@ -99,7 +99,8 @@ public:
     // The take's note and hold, read and written on the caller's thread
     // (safe from any thread; a mark is set only on a take that is there).
     enum class Mark { Done, Missing, Failed };
-    // An empty note removes it. The note must pass NoteProblem.
+    // An empty note clears it (an empty file: the archive deletes the note's
+    // object from it). The note must pass NoteProblem.
     Mark SetNote(const QString& name, const QByteArray& utf8) const;
     Mark SetHold(const QString& name, bool held) const;
     QByteArray Note(const QString& name) const;  // empty when none

@@ -482,6 +482,11 @@ TEST_F(TakeStoreTest, HeldTakesStayAndMarksFollowTheirTake) {
     ASSERT_EQ(listing.size(), 2);
     EXPECT_TRUE(listing[0].held && listing[1].held);
     EXPECT_EQ(store.Note("PLEN20261201000000.wav"), "hearing 14/2");
+    // A cleared note stays empty beside its take, so that the archive still
+    // deletes its object after a restart.
+    EXPECT_EQ(store.SetNote("PLEN20261201000000.wav", ""), TakeStore::Mark::Done);
+    EXPECT_EQ(store.Note("PLEN20261201000000.wav"), "");
+    EXPECT_TRUE(QFileInfo::exists(folder + "PLEN20261201000000.note"));
 
     bool refused = false;
     QObject::connect(&store, &TakeStore::deleted, &store, [&](const QString&, bool ok) { refused = !ok; });
