@@ -13,10 +13,10 @@
 #include <prometheus/gauge.h>
 
 #include "fleet/ShareLink.h"
-#include "web/HttpHost.h"
-#include "web/Metrics.h"
-#include "web/PageRoutes.h"
-#include "web/RequestGuard.h"
+#include "http/HttpHost.h"
+#include "http/Metrics.h"
+#include "http/PageRoutes.h"
+#include "http/RequestGuard.h"
 
 static void InitFleetResources() { Q_INIT_RESOURCE(somora_fleet_page); }
 

@@ -15,7 +15,7 @@
 #include "platform/Platform.h"
 #include "capture/TakeStore.h"
 #include "takes/TakeName.h"
-#include "web/PageRoutes.h"
+#include "http/PageRoutes.h"
 #include "web/WebServer.h"
 
 namespace {

@@ -20,12 +20,12 @@
 #include <httplib.h>
 #include <prometheus/gauge.h>
 
-#include "web/HttpHost.h"
+#include "http/HttpHost.h"
+#include "http/Metrics.h"
+#include "http/PageRoutes.h"
+#include "http/RequestGuard.h"
 #include "web/EventStream.h"
 #include "web/LiveStream.h"
-#include "web/Metrics.h"
-#include "web/PageRoutes.h"
-#include "web/RequestGuard.h"
 #include "web/TakeCatalogue.h"
 
 

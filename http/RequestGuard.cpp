@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The request guard and the administrator password.
-#include "web/RequestGuard.h"
+#include "http/RequestGuard.h"
 
 #include <algorithm>
 #include <string>
@@ -8,7 +8,7 @@
 #include <httplib.h>
 #include <openssl/crypto.h>
 
-#include "web/ConnectionGate.h"
+#include "http/ConnectionGate.h"
 #include "web/WebServer.h"
 
 namespace {

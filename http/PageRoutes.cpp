@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "web/PageRoutes.h"
+#include "http/PageRoutes.h"
 
 #include <QFile>
 
@@ -7,11 +7,16 @@
 
 #include <httplib.h>
 
-#include "web/PageLanguage.h"
-#include "web/RequestGuard.h"
+#include "http/PageLanguage.h"
+#include "http/RequestGuard.h"
 #include "web/WebServer.h"
 
+// The shared resources are compiled into this library; a reference to them
+// keeps the linker from dropping them from a static link.
+static void InitSharedResources() { Q_INIT_RESOURCE(somora_http_page); }
+
 bool LoadPageFiles(const char* page, const char* css, const char* script, PageFiles* out) {
+    InitSharedResources();
     auto load = [](const char* path, std::string* to) {
         QFile file(QString::fromLatin1(path));
         if (!file.open(QIODevice::ReadOnly)) return false;
@@ -20,11 +25,11 @@ bool LoadPageFiles(const char* page, const char* css, const char* script, PageFi
     };
     // Both pages start their style from the same base.
     std::string base, own;
-    if (!load(":/web/base.css", &base) || !load(css, &own)) return false;
+    if (!load(":/http/base.css", &base) || !load(css, &own)) return false;
     out->css = base + own;
     // And their scripts from the same timeline, ahead of their own.
     std::string timeline;
-    if (!load(":/web/timeline.js", &timeline) || !load(script, &own)) return false;
+    if (!load(":/http/timeline.js", &timeline) || !load(script, &own)) return false;
     out->script = timeline + '\n' + own;
     return load(page, &out->page);
 }

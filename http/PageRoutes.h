@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "web/HttpHost.h"
+#include "http/HttpHost.h"
 
 namespace httplib {
 class Server;
