@@ -21,9 +21,9 @@
 static void InitFleetResources() { Q_INIT_RESOURCE(somora_fleet_page); }
 
 struct FleetServer::Impl {
-    Impl(const WebOptions& o, std::shared_ptr<FleetStore> s) : options(o), guard(o), store(std::move(s)) {}
+    Impl(const HttpOptions& o, std::shared_ptr<FleetStore> s) : options(o), guard(o), store(std::move(s)) {}
 
-    const WebOptions options;
+    const HttpOptions options;
     RequestGuard guard;
     std::shared_ptr<FleetStore> store;
     HttpHost host;
@@ -60,7 +60,7 @@ void Failure(httplib::Response& res, int status, const QString& text) {
 
 }  // namespace
 
-FleetServer::FleetServer(WebOptions options, std::shared_ptr<FleetStore> store)
+FleetServer::FleetServer(HttpOptions options, std::shared_ptr<FleetStore> store)
     : d_(std::make_unique<Impl>(options, std::move(store))) {}
 
 FleetServer::~FleetServer() { Stop(); }

@@ -7,9 +7,9 @@
 
 #include <httplib.h>
 
+#include "http/HttpOptions.h"
 #include "http/PageLanguage.h"
 #include "http/RequestGuard.h"
-#include "web/WebServer.h"
 
 // The shared resources are compiled into this library; a reference to them
 // keeps the linker from dropping them from a static link.
@@ -34,7 +34,7 @@ bool LoadPageFiles(const char* page, const char* css, const char* script, PageFi
     return load(page, &out->page);
 }
 
-HttpHost::Settings HostSettings(const WebOptions& options) {
+HttpHost::Settings HostSettings(const HttpOptions& options) {
     HttpHost::Settings host;
     host.address = options.address;
     host.port = options.port;
@@ -46,19 +46,19 @@ HttpHost::Settings HostSettings(const WebOptions& options) {
     return host;
 }
 
-QString ListenProblem(const WebOptions& options) {
+QString ListenProblem(const HttpOptions& options) {
     if (IsLoopbackAddress(options.address) && !options.networkRules) return {};
     return NetworkPasswordProblem(options.password);
 }
 
-QString PageUrl(const WebOptions& options, quint16 port) {
+QString PageUrl(const HttpOptions& options, quint16 port) {
     const QString& a = options.address;
     return QStringLiteral("%1://%2:%3/")
         .arg(options.tls ? "https" : "http", a.contains(QLatin1Char(':')) ? "[" + a + "]" : a)
         .arg(port);
 }
 
-QString PageIdentity(const WebOptions& options) {
+QString PageIdentity(const HttpOptions& options) {
     return options.tls ? QStringLiteral("(certificate SHA-256 %1)").arg(options.certificateFingerprint) : QString();
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the recorder's page and the fleet page set up alike on their
-// HttpHost: the host settings from the web options, the address and
+// HttpHost: the host settings from the page's HttpOptions, the address and
 // certificate shown, the page's three resources, the security headers, the
 // request guard before routing, the error answers, the fixed resources and
 // the page in the browser's language; and the check of a request's ranges.
@@ -19,7 +19,7 @@ struct Response;
 }  // namespace httplib
 
 class RequestGuard;
-struct WebOptions;
+struct HttpOptions;
 
 // The page, its style sheet and its script, as compiled in.
 struct PageFiles {
@@ -33,16 +33,16 @@ bool LoadPageFiles(const char* page, const char* css, const char* script, PageFi
 
 // Where and how to listen, with no streaming route and no route that takes
 // a body: a page adds its own to `limits.streams` and `limits.bodies`.
-HttpHost::Settings HostSettings(const WebOptions& options);
+HttpHost::Settings HostSettings(const HttpOptions& options);
 
 // Why these options cannot be served (a network address, or the network's
 // rules, with an empty or the factory password); empty when they can.
-QString ListenProblem(const WebOptions& options);
+QString ListenProblem(const HttpOptions& options);
 
 // "http://ADDRESS:PORT/" ("https://" over TLS, IPv6 in brackets).
-QString PageUrl(const WebOptions& options, quint16 port);
+QString PageUrl(const HttpOptions& options, quint16 port);
 // "(certificate SHA-256 AB:CD:…)" over TLS, else empty.
-QString PageIdentity(const WebOptions& options);
+QString PageIdentity(const HttpOptions& options);
 
 // The routes both pages share: default security headers with
 // `contentSecurityPolicy`, `guard` before every route, plain-text error and

@@ -9,7 +9,7 @@
 #include <openssl/crypto.h>
 
 #include "http/ConnectionGate.h"
-#include "web/WebServer.h"
+#include "http/HttpOptions.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ std::string HostName(const QString& address) {
 
 }  // namespace
 
-RequestGuard::RequestGuard(const WebOptions& options)
+RequestGuard::RequestGuard(const HttpOptions& options)
     : address_(HostName(options.address)),
       scheme_(options.tls ? "https://" : "http://"),
       loopback_(IsLoopbackAddress(options.address) && !options.networkRules),
