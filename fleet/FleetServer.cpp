@@ -319,10 +319,7 @@ void FleetServer::Impl::Take(const httplib::Request& req, const QString& room, c
     if (info.status < 200 || info.status >= 300 || info.size < 0)
         return Failure(res, 502, QStringLiteral("the store: ") + info.error);
     const int64_t size = info.size;
-    if (!RangesFit(req, size, res)) return;
-    res.set_header("Cache-Control", "no-cache");
-    res.set_header("Content-Disposition",
-                   (attachment ? "attachment; filename=\"" : "inline; filename=\"") + name.toStdString() + "\"");
+    if (!FileHeaders(req, size, name.toStdString(), attachment, res)) return;
     const std::string type = name.endsWith(QLatin1String(".flac")) ? "audio/flac" : "audio/wav";
     std::shared_ptr<FleetStore> from = store;
     auto fetched = std::make_shared<bool>(false);

@@ -123,3 +123,18 @@ bool RangesFit(const httplib::Request& req, int64_t size, httplib::Response& res
     }
     return true;
 }
+
+bool FileHeaders(const httplib::Request& req, int64_t size, const std::string& fileName, bool attachment,
+                 httplib::Response& res) {
+    // Every range must lie in the file, or the answer is 416.
+    if (!RangesFit(req, size, res)) return false;
+    res.set_header("Cache-Control", "no-cache");
+    res.set_header("Content-Disposition",
+                   (attachment ? "attachment; filename=\"" : "inline; filename=\"") + fileName + "\"");
+    return true;
+}
+
+void StreamHeaders(httplib::Response& res) {
+    res.set_header("Cache-Control", "no-store");
+    res.set_header("X-Accel-Buffering", "no");
+}

@@ -4,7 +4,8 @@
 // HttpHost: the host settings from the page's HttpOptions, the address and
 // certificate shown, the page's three resources, the security headers, the
 // request guard before routing, the error answers, the fixed resources and
-// the page in the browser's language; and the check of a request's ranges.
+// the page in the browser's language; and the heads of the answers that
+// stream a file or a live stream.
 #include <QString>
 
 #include <cstdint>
@@ -56,3 +57,12 @@ void AddPageRoutes(httplib::Server& s, RequestGuard& guard, const PageFiles& fil
 // the whole file (200), a last byte past the end is clamped to it; a range
 // that does not begin in `size` bytes is answered 416 (false).
 bool RangesFit(const httplib::Request& req, int64_t size, httplib::Response& res);
+
+// The head of a file's answer: its ranges settled by RangesFit (false after
+// a 416), checked again by the browser each time ("no-cache"), and its name
+// for the browser to play ("inline") or to save (`attachment`).
+bool FileHeaders(const httplib::Request& req, int64_t size, const std::string& fileName, bool attachment,
+                 httplib::Response& res);
+
+// The head of a live stream's answer: never stored, nor held back by a proxy.
+void StreamHeaders(httplib::Response& res);
