@@ -27,10 +27,11 @@ bool LoadPageFiles(const char* page, const char* css, const char* script, PageFi
     std::string base, own;
     if (!load(":/http/base.css", &base) || !load(css, &own)) return false;
     out->css = base + own;
-    // And their scripts from the same timeline, ahead of their own.
-    std::string timeline;
-    if (!load(":/http/timeline.js", &timeline) || !load(script, &own)) return false;
-    out->script = timeline + '\n' + own;
+    // And their scripts from the same helpers and timeline, ahead of their own.
+    std::string helpers, timeline;
+    if (!load(":/http/page.js", &helpers) || !load(":/http/timeline.js", &timeline) || !load(script, &own))
+        return false;
+    out->script = helpers + '\n' + timeline + '\n' + own;
     return load(page, &out->page);
 }
 

@@ -28,7 +28,7 @@ struct PageFiles {
 };
 
 // Reads the three resources (the style after the pages' shared base.css,
-// the script after their shared timeline.js);
+// the script after their shared page.js and timeline.js);
 // false when one is missing or empty.
 bool LoadPageFiles(const char* page, const char* css, const char* script, PageFiles* out);
 
