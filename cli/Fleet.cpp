@@ -14,6 +14,7 @@
 #include "fleet/FleetServer.h"
 #include "fleet/FleetStore.h"
 #include "fleet/ShareLink.h"
+#include "http/HttpOptions.h"
 #include "platform/Http.h"
 #include "platform/Platform.h"
 #include "platform/QuitSignals.h"
@@ -38,7 +39,7 @@ int RunFleet(int argc, char** argv) {
     platform::ProfileFile& profile = *platform::Services().profile;
     const QString config = AppPath + kConfigFileName;
     if (listen.isEmpty()) listen = profile.ReadString(config, QStringLiteral("Fleet"), QStringLiteral("Listen"), {});
-    WebOptions options;
+    HttpOptions options;
     QString why;
     if (!ParseWebListen(listen, &options, &why)) {
         Error(why.isEmpty() ? QStringLiteral("--fleet needs [ADDR:]PORT, or [Fleet] Listen in config.ini")

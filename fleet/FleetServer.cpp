@@ -15,17 +15,17 @@
 
 #include "fleet/ShareLink.h"
 #include "takes/TakePeaks.h"
-#include "web/HttpHost.h"
-#include "web/Metrics.h"
-#include "web/PageRoutes.h"
-#include "web/RequestGuard.h"
+#include "http/HttpHost.h"
+#include "http/Metrics.h"
+#include "http/PageRoutes.h"
+#include "http/RequestGuard.h"
 
 static void InitFleetResources() { Q_INIT_RESOURCE(somora_fleet_page); }
 
 struct FleetServer::Impl {
-    Impl(const WebOptions& o, std::shared_ptr<FleetStore> s) : options(o), guard(o), store(std::move(s)) {}
+    Impl(const HttpOptions& o, std::shared_ptr<FleetStore> s) : options(o), guard(o), store(std::move(s)) {}
 
-    const WebOptions options;
+    const HttpOptions options;
     RequestGuard guard;
     std::shared_ptr<FleetStore> store;
     HttpHost host;
@@ -65,7 +65,7 @@ void Failure(httplib::Response& res, int status, const QString& text) {
 
 }  // namespace
 
-FleetServer::FleetServer(WebOptions options, std::shared_ptr<FleetStore> store)
+FleetServer::FleetServer(HttpOptions options, std::shared_ptr<FleetStore> store)
     : d_(std::make_unique<Impl>(options, std::move(store))) {}
 
 FleetServer::~FleetServer() { Stop(); }
@@ -343,10 +343,7 @@ void FleetServer::Impl::Take(const httplib::Request& req, const QString& room, c
     if (info.status < 200 || info.status >= 300 || info.size < 0)
         return Failure(res, 502, QStringLiteral("the store: ") + info.error);
     const int64_t size = info.size;
-    if (!RangesFit(req, size, res)) return;
-    res.set_header("Cache-Control", "no-cache");
-    res.set_header("Content-Disposition",
-                   (attachment ? "attachment; filename=\"" : "inline; filename=\"") + name.toStdString() + "\"");
+    if (!FileHeaders(req, size, name.toStdString(), attachment, res)) return;
     const std::string type = name.endsWith(QLatin1String(".flac")) ? "audio/flac" : "audio/wav";
     std::shared_ptr<FleetStore> from = store;
     auto fetched = std::make_shared<bool>(false);

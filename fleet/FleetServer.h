@@ -13,12 +13,12 @@
 
 #include "fleet/FleetSearch.h"
 #include "fleet/FleetStore.h"
-#include "web/WebServer.h"
+#include "http/HttpOptions.h"
 
 class FleetServer {
 public:
     // `options` says where to listen and the administrator password.
-    FleetServer(WebOptions options, std::shared_ptr<FleetStore> store);
+    FleetServer(HttpOptions options, std::shared_ptr<FleetStore> store);
     ~FleetServer();
 
     // Before Start: the search index (none: /api/search answers 503) and

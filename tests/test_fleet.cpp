@@ -250,7 +250,7 @@ TEST(FleetServer, OnTheNetworkARealPasswordTlsAndOnlyCheckedNamesReachTheStore) 
                                "</ListBucketResult>");
         return Answer(404, "<Error><Code>NoSuchKey</Code></Error>");
     });
-    WebOptions options;
+    HttpOptions options;
     options.address = QStringLiteral("127.0.0.1");
     options.networkRules = true;
     QString error;
@@ -321,7 +321,7 @@ TEST(FleetServer, OneRequestIsOneStoreReadWhateverItsRanges) {
         r.onBody(206, object.constData() + first, static_cast<size_t>(last - first + 1));
         return Answer(206);
     });
-    WebOptions options;
+    HttpOptions options;
     options.address = QStringLiteral("127.0.0.1");
     FleetServer server(options, MakeStore(http));
     QString error;

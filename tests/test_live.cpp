@@ -27,7 +27,7 @@
 
 #include "support/TestSupport.h"
 #include "web/LiveStream.h"
-#include "web/Metrics.h"
+#include "http/Metrics.h"
 #include "web/WebServer.h"
 
 using testing_support::WaitUntil;

@@ -33,10 +33,10 @@
 #include "support/TestSupport.h"
 #include "support/WaveFiles.h"
 #include "platform/TlsIdentity.h"
-#include "web/ConnectionGate.h"
-#include "web/HttpHost.h"
-#include "web/PageLanguage.h"
-#include "web/RequestGuard.h"
+#include "http/ConnectionGate.h"
+#include "http/HttpHost.h"
+#include "http/PageLanguage.h"
+#include "http/RequestGuard.h"
 #include "web/WebServer.h"
 
 using testing_support::WaitUntil;

@@ -9,6 +9,8 @@
 
 #include <httplib.h>
 
+#include "http/PageRoutes.h"
+
 namespace {
 
 constexpr size_t kEventBacklog = 256;
@@ -125,8 +127,7 @@ void EventStream::Serve(httplib::Response& res) {
         ++clients_;
         cursor->next = nextEvent_;
     }
-    res.set_header("Cache-Control", "no-store");
-    res.set_header("X-Accel-Buffering", "no");
+    StreamHeaders(res);
     res.set_chunked_content_provider(
         "text/event-stream",
         [this, cursor](size_t, httplib::DataSink& sink) {

@@ -8,6 +8,8 @@
 
 #include <httplib.h>
 
+#include "http/PageRoutes.h"
+
 namespace {
 
 std::unique_ptr<platform::LiveEncoder> OpusEncoder(int rate, int channels, const LiveStream::Limits& limits,
@@ -211,8 +213,7 @@ void LiveStream::Serve(httplib::Response& res) {
     // a browser refuses).
     res.status = 200;
     res.set_header("Accept-Ranges", "none");
-    res.set_header("Cache-Control", "no-store");
-    res.set_header("X-Accel-Buffering", "no");
+    StreamHeaders(res);
     res.set_chunked_content_provider(
         "audio/ogg",
         [this, me](size_t, httplib::DataSink& sink) {

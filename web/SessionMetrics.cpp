@@ -17,7 +17,7 @@
 #include "archive/Archiver.h"
 #include "capture/Unit2.h"
 #include "session/RecorderSession.h"
-#include "web/Metrics.h"
+#include "http/Metrics.h"
 #include "web/WebServer.h"
 
 void TapLiveInput(RecorderSession& session, WebServer* server) {

@@ -16,7 +16,7 @@
 #include "capture/TakeStore.h"
 #include "takes/TakeName.h"
 #include "takes/TakePeaks.h"
-#include "web/PageRoutes.h"
+#include "http/PageRoutes.h"
 #include "web/WebServer.h"
 
 namespace {
@@ -134,10 +134,7 @@ void TakeCatalogue::Serve(const httplib::Request& req, const QString& name, http
         return;
     }
     const int64_t size = reader->Size();
-    // Every range must lie in the file, or the answer is 416.
-    if (!RangesFit(req, size, res)) return;
-    res.set_header("Cache-Control", "no-cache");
-    res.set_header("Content-Disposition", "inline; filename=\"" + name.toStdString() + "\"");
+    if (!FileHeaders(req, size, name.toStdString(), false, res)) return;
     auto buffer = std::make_shared<std::vector<char>>();
     res.set_content_provider(static_cast<size_t>(size), "audio/wav",
                              [reader, buffer](size_t offset, size_t length, httplib::DataSink& sink) {

@@ -64,7 +64,7 @@ LiveState Sample(RecorderSession& session, const QDateTime& takeStart) {
 
 }  // namespace
 
-bool ProtectForNetwork(WebOptions* options, const QString& section, const QString& stem, QString* reason) {
+bool ProtectForNetwork(HttpOptions* options, const QString& section, const QString& stem, QString* reason) {
     auto refuse = [reason](const QString& why) {
         if (reason) *reason = why;
         return false;

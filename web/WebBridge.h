@@ -12,7 +12,7 @@
 class QObject;
 class RecorderSession;
 class WebServer;
-struct WebOptions;
+struct HttpOptions;
 
 // The value of "--web [ADDR:]PORT" among `args`, with the arguments it took
 // removed; false with an error when --web has no value.
@@ -23,7 +23,7 @@ bool TakeWebArgument(QStringList& args, QString* listen, QString* error);
 // [SECTION] Certificate and Key or a pair made on the first start as
 // STEM-certificate.pem and STEM-key.pem in the program's folder. Nothing
 // for a loopback address. False with the reason.
-bool ProtectForNetwork(WebOptions* options, const QString& section, const QString& stem, QString* reason);
+bool ProtectForNetwork(HttpOptions* options, const QString& section, const QString& stem, QString* reason);
 
 // Starts the server when `listen` (from --web) or [Web] Listen in config.ini
 // asks for it, fed from `session` and owned by `parent`. Null when the web is

@@ -15,58 +15,28 @@
 #include <memory>
 #include <string>
 
+#include "http/HttpOptions.h"
+
 class Metrics;
 class TakeStore;
 
-struct WebOptions {
-    QString address = QStringLiteral("127.0.0.1");
-    quint16 port = 0;        // 0: any free port (see WebServer::Port)
+// The recorder's page: the HTTP layer's options, and what the page serves.
+struct WebOptions : HttpOptions {
     QString recordFolder;    // ends with "/"
     // The store the takes are read and deleted through (the session's);
     // without one, the server makes its own over recordFolder.
     TakeStore* store = nullptr;
-    QString password;        // the administrator password
-    // Reading needs the password too. Always so on an address other than a
-    // loopback one; on loopback reading is open unless this is set.
-    bool passwordForReading = false;
-    // After a wrong password, further password checks are refused (429) for
-    // this long, doubling with each failure up to 16 times as long.
-    int authDelayMs = 1000;
-    int workerThreads = 8;
     int maxEventClients = 8;
     // Listeners of /live.ogg at once; each holds a worker of its own.
     int maxLiveListeners = 16;
-    // A connection that sends no whole request head within this is closed.
-    int headTimeoutMs = 10000;
-    // Served over TLS with this certificate and key (PEM text).
-    bool tls = false;
-    std::string certificatePem, keyPem;
-    QString certificateFingerprint;  // shown with the address
-    // The rules of a network address (the password for reading, and never
-    // an empty or the factory one) on a loopback one, for the tests.
-    bool networkRules = false;
     // Whether the archive has a take (by file name), asked from the server's
     // threads; empty: no archive, and the listing says nothing of it.
     std::function<bool(const QString&)> archived;
 };
 
-// The administrator password that every copy of the program starts with.
-inline constexpr char kFactoryPassword[] = "58316024";
-
-// Why `password` cannot guard a page on the network (empty, or the factory
-// one); empty when it can.
-QString NetworkPasswordProblem(const QString& password);
-
-// "[ADDR:]PORT" as given to --web or in [Web] Listen; port 0 takes any free
-// one. An empty text is false with an empty error (the server stays off).
-bool ParseWebListen(const QString& text, WebOptions* options, QString* error);
-
 // A take of the record folder (takes::IsRecordingName): "PLEN" + 14 digits,
 // optionally "-" + 1 to 6 digits, + ".wav".
 bool IsTakeName(const QString& name);
-
-// 127.x.x.x and ::1: addresses only this machine reaches.
-bool IsLoopbackAddress(const QString& address);
 
 // What the page shows at its top.
 struct LiveState {

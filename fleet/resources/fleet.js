@@ -2,13 +2,10 @@
 'use strict';
 // The fleet page: every room's state from its heartbeat, refreshed every
 // 15 s, and the takes of the picked room and day.
-const $ = (id) => document.getElementById(id);
 let rooms = [];
 let picked = '';
 
-// The page's texts in Chinese and English; the server sets <html lang> from
-// the browser's Accept-Language.
-const english = document.documentElement.lang === 'en';
+// The page's texts in Chinese and English (page.js tells which).
 const TEXTS = {
   title: ['Somorabox 全部房间', 'Somorabox: every room'],
   everyRoom: ['全部房间', 'every room'],
@@ -40,13 +37,6 @@ const TEXTS = {
 function text(key) { return TEXTS[key][english ? 1 : 0]; }
 document.title = text('title');
 for (const e of document.querySelectorAll('[data-text]')) e.textContent = text(e.dataset.text);
-
-function el(tag, cls, text) {
-  const e = document.createElement(tag);
-  if (cls) e.className = cls;
-  if (text !== undefined) e.textContent = text;
-  return e;
-}
 
 function when(iso) {
   const t = new Date(iso);

@@ -3,14 +3,11 @@
 // grouped by day, newest first. No outside resources.
 'use strict';
 
-const $ = (id) => document.getElementById(id);
 const rows = new Map();      // take name -> row element
 const days = new Map();      // "yyyy-mm-dd" -> section element
 let live = { recording: false, seconds: 0, at: 0 };
 
-// The page's texts in Chinese and English; the server sets <html lang> from
-// the browser's Accept-Language.
-const english = document.documentElement.lang === 'en';
+// The page's texts in Chinese and English (page.js tells which).
 const TEXTS = {
   title: ['Somorabox 录音', 'Somorabox takes'],
   listening: ['监听中', 'listening'],
@@ -64,7 +61,6 @@ function showTexts(root) {
 document.title = text('title');
 showTexts(document);
 
-function pad(n) { return String(n).padStart(2, '0'); }
 function duration(s) {
   s = Math.max(0, Math.round(s));
   const h = Math.floor(s / 3600), m = Math.floor(s / 60) % 60;
@@ -153,21 +149,6 @@ function daySection(day) {
     days.set(day, section);
   }
   return section;
-}
-
-function drawPeaks(canvas, peaks, position) {
-  const w = canvas.clientWidth || 300, h = canvas.clientHeight || 36;
-  const ratio = window.devicePixelRatio || 1;
-  if (canvas.width !== Math.round(w * ratio)) { canvas.width = Math.round(w * ratio); canvas.height = Math.round(h * ratio); }
-  const g = canvas.getContext('2d');
-  g.setTransform(ratio, 0, 0, ratio, 0, 0);
-  g.clearRect(0, 0, w, h);
-  const step = w / peaks.length;
-  for (let i = 0; i < peaks.length; i++) {
-    const v = Math.max(1, peaks[i] / 100 * (h - 2));
-    g.fillStyle = i / peaks.length < position ? '#00ccff' : '#4f6b84';
-    g.fillRect(i * step, (h - v) / 2, Math.max(1, step - 0.5), v);
-  }
 }
 
 const observer = 'IntersectionObserver' in window ? new IntersectionObserver((entries) => {

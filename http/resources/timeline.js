@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A day's timeline, shared by the recorder's page and the fleet page (served
-// in front of each page's own script, whose text() gives the words): one bar
-// from 00:00 to 24:00 with each take at its time and length, its waveform
-// outline where the page has peaks, hour marks below; a click plays the take
-// under it from that point in the timeline's own player. The speed control
-// sets every player of the page but the live one.
+// after page.js, whose el(), pad() and drawPeaks() it uses, and in front of
+// each page's own script, whose text() gives the words): one bar from 00:00
+// to 24:00 with each take at its time and length, its waveform outline where
+// the page has peaks, hour marks below; a click plays the take under it from
+// that point in the timeline's own player. The speed control sets every
+// player of the page but the live one.
 'use strict';
 
 const Timeline = (() => {
@@ -17,13 +18,6 @@ const Timeline = (() => {
   const peaks = new Map();        // peaks address -> peaks, or null while asked
   let asking = false;
 
-  function el(tag, cls, words) {
-    const e = document.createElement(tag);
-    if (cls) e.className = cls;
-    if (words !== undefined) e.textContent = words;
-    return e;
-  }
-  function pad(n) { return String(n).padStart(2, '0'); }
   function clock(s) {
     s = Math.max(0, Math.floor(s));
     return pad(Math.floor(s / 3600)) + ':' + pad(Math.floor(s / 60) % 60) + ':' + pad(s % 60);
@@ -298,19 +292,8 @@ const Timeline = (() => {
     const where = now.querySelector('.tl-at');   // the clock time of the point playing
     if (where) where.textContent = audio.currentTime ? '▶ ' + clock(at < 0 ? at + DAY : at % DAY) : '';
     if (!wave.hidden && wave.peaks) {
-      const w = wave.clientWidth || 300, h = wave.clientHeight || 36;
-      const ratio = window.devicePixelRatio || 1;
-      if (wave.width !== Math.round(w * ratio)) { wave.width = Math.round(w * ratio); wave.height = Math.round(h * ratio); }
-      const g = wave.getContext('2d');
-      g.setTransform(ratio, 0, 0, ratio, 0, 0);
-      g.clearRect(0, 0, w, h);
       const d = audio.duration || current.t.seconds || 1;
-      const step = w / wave.peaks.length;
-      for (let i = 0; i < wave.peaks.length; i++) {
-        const v = Math.max(1, wave.peaks[i] / 100 * (h - 2));
-        g.fillStyle = i / wave.peaks.length < (audio.currentTime || 0) / d ? '#00ccff' : '#4f6b84';
-        g.fillRect(i * step, (h - v) / 2, Math.max(1, step - 0.5), v);
-      }
+      drawPeaks(wave, wave.peaks, (audio.currentTime || 0) / d);
     }
   }
 

@@ -2,7 +2,7 @@
 // The listening server: the library's own listening thread hands each
 // connection to the connection gate, which keeps it until a request head has
 // arrived and then has one of its workers serve the request.
-#include "web/HttpHost.h"
+#include "http/HttpHost.h"
 
 #include <algorithm>
 #include <chrono>

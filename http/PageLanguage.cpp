@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "web/PageLanguage.h"
+#include "http/PageLanguage.h"
 
 #include <cctype>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // Connections wait on one epoll thread until a request head is complete; a
 // worker then serves that one request through the HTTP library and hands the
 // connection back.
-#include "web/ConnectionGate.h"
+#include "http/ConnectionGate.h"
 
 #include <algorithm>
 #include <atomic>

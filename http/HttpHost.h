@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "web/ConnectionGate.h"
+#include "http/ConnectionGate.h"
 
 namespace httplib {
 class Server;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "web/Metrics.h"
+#include "http/Metrics.h"
 
 #include <prometheus/counter.h>
 #include <prometheus/gauge.h>

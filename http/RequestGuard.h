@@ -20,11 +20,11 @@ struct Request;
 struct Response;
 }  // namespace httplib
 
-struct WebOptions;
+struct HttpOptions;
 
 class RequestGuard {
 public:
-    explicit RequestGuard(const WebOptions& options);
+    explicit RequestGuard(const HttpOptions& options);
 
     void SetPassword(const QString& password);
     void SetPort(int port) { port_ = port; }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The request guard and the administrator password.
-#include "web/RequestGuard.h"
+#include "http/RequestGuard.h"
 
 #include <algorithm>
 #include <string>
@@ -8,8 +8,8 @@
 #include <httplib.h>
 #include <openssl/crypto.h>
 
-#include "web/ConnectionGate.h"
-#include "web/WebServer.h"
+#include "http/ConnectionGate.h"
+#include "http/HttpOptions.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ std::string HostName(const QString& address) {
 
 }  // namespace
 
-RequestGuard::RequestGuard(const WebOptions& options)
+RequestGuard::RequestGuard(const HttpOptions& options)
     : address_(HostName(options.address)),
       scheme_(options.tls ? "https://" : "http://"),
       loopback_(IsLoopbackAddress(options.address) && !options.networkRules),

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "web/PageRoutes.h"
+#include "http/PageRoutes.h"
 
 #include <QFile>
 
@@ -7,11 +7,16 @@
 
 #include <httplib.h>
 
-#include "web/PageLanguage.h"
-#include "web/RequestGuard.h"
-#include "web/WebServer.h"
+#include "http/HttpOptions.h"
+#include "http/PageLanguage.h"
+#include "http/RequestGuard.h"
+
+// The shared resources are compiled into this library; a reference to them
+// keeps the linker from dropping them from a static link.
+static void InitSharedResources() { Q_INIT_RESOURCE(somora_http_page); }
 
 bool LoadPageFiles(const char* page, const char* css, const char* script, PageFiles* out) {
+    InitSharedResources();
     auto load = [](const char* path, std::string* to) {
         QFile file(QString::fromLatin1(path));
         if (!file.open(QIODevice::ReadOnly)) return false;
@@ -20,16 +25,17 @@ bool LoadPageFiles(const char* page, const char* css, const char* script, PageFi
     };
     // Both pages start their style from the same base.
     std::string base, own;
-    if (!load(":/web/base.css", &base) || !load(css, &own)) return false;
+    if (!load(":/http/base.css", &base) || !load(css, &own)) return false;
     out->css = base + own;
-    // And their scripts from the same timeline, ahead of their own.
-    std::string timeline;
-    if (!load(":/web/timeline.js", &timeline) || !load(script, &own)) return false;
-    out->script = timeline + '\n' + own;
+    // And their scripts from the same helpers and timeline, ahead of their own.
+    std::string helpers, timeline;
+    if (!load(":/http/page.js", &helpers) || !load(":/http/timeline.js", &timeline) || !load(script, &own))
+        return false;
+    out->script = helpers + '\n' + timeline + '\n' + own;
     return load(page, &out->page);
 }
 
-HttpHost::Settings HostSettings(const WebOptions& options) {
+HttpHost::Settings HostSettings(const HttpOptions& options) {
     HttpHost::Settings host;
     host.address = options.address;
     host.port = options.port;
@@ -41,19 +47,19 @@ HttpHost::Settings HostSettings(const WebOptions& options) {
     return host;
 }
 
-QString ListenProblem(const WebOptions& options) {
+QString ListenProblem(const HttpOptions& options) {
     if (IsLoopbackAddress(options.address) && !options.networkRules) return {};
     return NetworkPasswordProblem(options.password);
 }
 
-QString PageUrl(const WebOptions& options, quint16 port) {
+QString PageUrl(const HttpOptions& options, quint16 port) {
     const QString& a = options.address;
     return QStringLiteral("%1://%2:%3/")
         .arg(options.tls ? "https" : "http", a.contains(QLatin1Char(':')) ? "[" + a + "]" : a)
         .arg(port);
 }
 
-QString PageIdentity(const WebOptions& options) {
+QString PageIdentity(const HttpOptions& options) {
     return options.tls ? QStringLiteral("(certificate SHA-256 %1)").arg(options.certificateFingerprint) : QString();
 }
 
@@ -117,4 +123,19 @@ bool RangesFit(const httplib::Request& req, int64_t size, httplib::Response& res
         if (first >= 0 && last >= size) last = size - 1;
     }
     return true;
+}
+
+bool FileHeaders(const httplib::Request& req, int64_t size, const std::string& fileName, bool attachment,
+                 httplib::Response& res) {
+    // Every range must lie in the file, or the answer is 416.
+    if (!RangesFit(req, size, res)) return false;
+    res.set_header("Cache-Control", "no-cache");
+    res.set_header("Content-Disposition",
+                   (attachment ? "attachment; filename=\"" : "inline; filename=\"") + fileName + "\"");
+    return true;
+}
+
+void StreamHeaders(httplib::Response& res) {
+    res.set_header("Cache-Control", "no-store");
+    res.set_header("X-Accel-Buffering", "no");
 }
