@@ -260,8 +260,10 @@ void TForm1::FormCreate() {
     strip_->ScrollTarget = 0;
     strip_->Selected = 0;
     // 5.
-    LoadSettings();
-    if (const QString line = ProtectConfigFile(); !line.isEmpty())
+    config_ = LoadConfig(*platform::Services().profile, ConfigFilePath());
+    LoadSettings(config_);
+    for (const QString& line : config_.problems) std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    if (const QString line = ProtectConfigFile(config_); !line.isEmpty())
         std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
     // 6.
     displays_->PlaceKnob(Image109, Label1, AppSettings.PlayingVolume);

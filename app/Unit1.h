@@ -93,6 +93,8 @@ public:
 
     // Start-up and closing.
     void FormCreate();
+    // config.ini as FormCreate read it, for what is built after the window.
+    const Config& LoadedConfig() const { return config_; }
     void FormClose();
 
     // Commands.
@@ -156,6 +158,7 @@ private:
     void CreateControls();
     void ConnectCommands();
     QString appPathOverride_;
+    Config config_;
     bool closed_ = false;
     std::unique_ptr<RecordingStrip> strip_;
     std::unique_ptr<LiveDisplays> displays_;

@@ -48,6 +48,7 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
         return 2;
     }
     platform::InstallDefaults();
+    platform::FixServices();
     // One recorder per user: a second start ends at once and silently.
     if (!platform::Services().instance->TryAcquire(TForm1::kCaption)) return 0;
     QApplication::setApplicationName(TForm1::kApplicationTitle);
@@ -56,7 +57,9 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
 
     auto* form = new TForm1();  // sets AppPath and loads the settings
     // The session owns the capture and playback windows' engines.
-    auto* session = new RecorderSession({.recordFolder = RecordFolder()});
+    auto* session = new RecorderSession({.recordFolder = RecordFolder(),
+                                         .archiveSettings = form->LoadedConfig().archive,
+                                         .alertSettings = form->LoadedConfig().alerts});
     form->UseSession(session);
     auto* settingsDialog = new TForm3();
     form->Form3 = settingsDialog;
@@ -71,7 +74,7 @@ extern "C" Q_DECL_EXPORT int SomoraboxRunWindow(int argc, char** argv) {
         std::fprintf(stderr, "Somorabox: cannot install the signal handlers; SIGTERM, SIGHUP and SIGINT "
                              "end the program without closing an open take\n");
     // The web page, when asked for; it lives as long as the session.
-    if (!StartWeb(*session, webListen, session, &webError, [form, session](const QString&) {
+    if (!StartWeb(*session, form->LoadedConfig().web, webListen, session, &webError, [form, session](const QString&) {
             if (!session->RecordEngine().Recording) form->Strip().RebuildStrip();
         }) &&
         !webError.isEmpty()) {

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The [Archive] and [Alerts] sections of config.ini.
+// The archive's and the alerts' settings, from the [Archive] and [Alerts]
+// sections of config.ini as LoadConfig read them.
 #include <QString>
+
+#include "settings/Config.h"
 
 #include <cstdint>
 
@@ -29,8 +32,9 @@ struct AlertConfig {
     int archiveBehindMinutes = 60;
 };
 
-ArchiveConfig LoadArchiveConfig(const QString& configPath, const QString& hostName);
-AlertConfig LoadAlertConfig(const QString& configPath);
+// `hostName` is sent with each take, and is the Prefix when none is given.
+ArchiveConfig ArchiveConfigFrom(const ArchiveSection& section, const QString& hostName);
+AlertConfig AlertConfigFrom(const AlertsSection& section);
 
 // "AccessKey=" and "SecretKey=" lines of a credentials file; false with
 // `error` when either is missing.

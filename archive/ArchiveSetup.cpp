@@ -11,10 +11,10 @@
 #include "platform/MachineIdentity.h"
 #include "platform/TakeEncoder.h"
 #include "platform/Platform.h"
-#include "settings/publicunit.h"
 
-std::unique_ptr<Archiver> MakeArchiver(const QString& programFolder, const QString& recordFolder) {
-    ArchiveConfig config = LoadArchiveConfig(programFolder + kConfigFileName, QSysInfo::machineHostName());
+std::unique_ptr<Archiver> MakeArchiver(const ArchiveSection& settings, const QString& programFolder,
+                                       const QString& recordFolder) {
+    ArchiveConfig config = ArchiveConfigFrom(settings, QSysInfo::machineHostName());
     if (!config.enabled) return nullptr;
     config.machine = platform::MachineIdentity();
     Archiver::Parts parts;
@@ -26,8 +26,8 @@ std::unique_ptr<Archiver> MakeArchiver(const QString& programFolder, const QStri
                                       std::move(parts), Archiver::Timing{});
 }
 
-std::unique_ptr<AlertWatch> MakeAlertWatch(const QString& programFolder) {
-    AlertConfig config = LoadAlertConfig(programFolder + kConfigFileName);
+std::unique_ptr<AlertWatch> MakeAlertWatch(const AlertsSection& settings) {
+    AlertConfig config = AlertConfigFrom(settings);
     if (config.webhook.isEmpty()) return nullptr;
     auto sender = std::make_unique<AlertSender>(config.webhook, platform::MakeCurlHttpClient(), AlertSender::Timing{});
     return std::make_unique<AlertWatch>(std::move(config), QSysInfo::machineHostName(), std::move(sender));

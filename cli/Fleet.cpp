@@ -33,12 +33,13 @@ int RunFleet(int argc, char** argv) {
     int qtArgc = 1;
     QCoreApplication app(qtArgc, argv);
     platform::InstallDefaults();
+    platform::FixServices();
     SetProgramFolders();
-    LoadSettings();
-    if (const QString line = ProtectConfigFile(); !line.isEmpty()) PrintLine(line);
-    platform::ProfileFile& profile = *platform::Services().profile;
-    const QString config = AppPath + kConfigFileName;
-    if (listen.isEmpty()) listen = profile.ReadString(config, QStringLiteral("Fleet"), QStringLiteral("Listen"), {});
+    const Config config = LoadConfig(*platform::Services().profile, ConfigFilePath());
+    LoadSettings(config);
+    for (const QString& line : config.problems) PrintLine(line);
+    if (const QString line = ProtectConfigFile(config); !line.isEmpty()) PrintLine(line);
+    if (listen.isEmpty()) listen = config.fleet.Listen;
     HttpOptions options;
     QString why;
     if (!ParseWebListen(listen, &options, &why)) {
@@ -46,37 +47,27 @@ int RunFleet(int argc, char** argv) {
                             : QStringLiteral("--fleet: ") + why);
         return 2;
     }
-    const ArchiveConfig archive = LoadArchiveConfig(config, QSysInfo::machineHostName());
+    const ArchiveConfig archive = ArchiveConfigFrom(config.archive, QSysInfo::machineHostName());
     if (!archive.enabled || !archive.problem.isEmpty()) {
         Error(QStringLiteral("--fleet reads the store from [Archive] in config.ini: ") +
               (archive.enabled ? archive.problem : QStringLiteral("no Endpoint")));
         return 2;
     }
-    FleetStore::Options storeOptions;
-    int32_t stale = 0;
-    const QString staleText =
-        profile.ReadString(config, QStringLiteral("Fleet"), QStringLiteral("StaleSeconds"), QStringLiteral("180"));
-    if (!TryStrToInt(staleText.trimmed(), stale) || stale < 1) {
-        Error(QStringLiteral("[Fleet] StaleSeconds '%1' is no number of seconds").arg(staleText));
+    if (!config.fleet.problem.isEmpty()) {
+        Error(config.fleet.problem);
         return 2;
     }
-    storeOptions.staleSeconds = stale;
+    FleetStore::Options storeOptions;
+    storeOptions.staleSeconds = config.fleet.StaleSeconds;
     auto store = std::make_shared<FleetStore>(
         archive, [] { return platform::MakeCurlHttpClient(); }, storeOptions, [] {
             platform::Clock* clock = platform::Services().clock;
             return (clock ? clock->LocalNow() : QDateTime::currentDateTime()).toUTC();
         });
     options.password = AppSettings.password;
-    if (!ProtectForNetwork(&options, QStringLiteral("Fleet"), QStringLiteral("fleet"), &why)) {
+    if (!ProtectForNetwork(&options, config.fleet, QStringLiteral("Fleet"), QStringLiteral("fleet"), &why)) {
         Error(QStringLiteral("fleet page not started: ") + why);
         return 1;
-    }
-    int32_t relist = 0;
-    const QString relistText =
-        profile.ReadString(config, QStringLiteral("Fleet"), QStringLiteral("IndexSeconds"), QStringLiteral("300"));
-    if (!TryStrToInt(relistText.trimmed(), relist) || relist < 5) {
-        Error(QStringLiteral("[Fleet] IndexSeconds '%1' is no number of seconds (5 or more)").arg(relistText));
-        return 2;
     }
     // The search index is a cache of the bucket: one per store and bucket.
     const QString bucketId = QString::fromLatin1(
@@ -86,7 +77,7 @@ int RunFleet(int argc, char** argv) {
     const QString indexPath = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
                               QStringLiteral("/somorabox/fleet-index-") + bucketId + QStringLiteral(".sqlite");
     FleetSearch::Options searchOptions;
-    searchOptions.relist = std::chrono::seconds(relist);
+    searchOptions.relist = std::chrono::seconds(config.fleet.IndexSeconds);
     auto search = std::make_shared<FleetSearch>(store, indexPath, searchOptions);
     if (!search->Start(&why)) {
         // The page serves without it; the search answers 503.

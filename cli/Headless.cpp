@@ -136,8 +136,10 @@ int RunHeadless(int argc, char** argv) {
     if (!platform::Services().instance->TryAcquire(kMainCaption)) return 0;
 
     SetProgramFolders();
-    LoadSettings();
-    if (const QString line = ProtectConfigFile(); !line.isEmpty()) PrintLine(line);
+    const Config config = LoadConfig(*platform::Services().profile, ConfigFilePath());
+    LoadSettings(config);
+    for (const QString& line : config.problems) PrintLine(line);
+    if (const QString line = ProtectConfigFile(config); !line.isEmpty()) PrintLine(line);
     Playing = false;
     // Nothing shows the blocks as they come: the input wakes about two or
     // three times a second and hands on the blocks of that time together.
@@ -145,10 +147,14 @@ int RunHeadless(int argc, char** argv) {
         std::max(1, static_cast<int>(std::lrint(0.4 * AppSettings.SamplingRate / TFRecord::kBlockFrames)));
     delete platform::Services().waveIn;  // the default one, never opened
     platform::Services().waveIn = platform::MakeAlsaWaveIn(blocksPerWake).release();
+    platform::FixServices();
     platform::Services().priority->Raise();
 
     // Nothing shows the bands or the waveform without a window.
-    RecorderSession session({.recordFolder = RecordFolder(), .bandsShown = false});
+    RecorderSession session({.recordFolder = RecordFolder(),
+                             .bandsShown = false,
+                             .archiveSettings = config.archive,
+                             .alertSettings = config.alerts});
     const TFRecord& record = session.RecordEngine();
     // The store makes the folder, repairs what a stop left open and cleans
     // up as takes open and end, on its own thread.
@@ -198,7 +204,7 @@ int RunHeadless(int argc, char** argv) {
     session.StartCapture(nullptr);
     // The web page, when asked for; a server that cannot start is reported
     // and the recorder goes on without it.
-    if (const WebServer* web = StartWeb(session, webListen, &session, &webError)) {
+    if (const WebServer* web = StartWeb(session, config.web, webListen, &session, &webError)) {
         PrintLine(QStringLiteral("web page on %1 %2").arg(web->Url(), web->Identity()).trimmed());
     } else if (!webError.isEmpty()) {
         if (webError.startsWith(QLatin1String("web page not started"))) PrintLine(webError);

@@ -108,6 +108,7 @@ int RunListMixers() {
     // Only the mixer platform is needed here.
     platform::ServiceSet& services = platform::Services();
     if (!services.mixer) services.mixer = platform::MakeAlsaMixer().release();
+    platform::FixServices();
 
     QString text;
     QTextStream out(&text);

@@ -265,7 +265,10 @@ int RunReplay(int argc, char** argv) {
     services.waveIn = &device;
     services.mixer = nullptr;
     services.waveOut = nullptr;
-    LoadSettings();
+    platform::FixServices();
+    const Config config = LoadConfig(profile, ConfigFilePath());
+    LoadSettings(config);
+    for (const QString& line : config.problems) Error(line);
     Playing = false;
 
     // Takes are found by the voice trigger at the file's own rate; the writer
@@ -335,7 +338,8 @@ int RunReplay(int argc, char** argv) {
     QCoreApplication::exec();
     progress.Clear();
     session.Close();
-    services = platform::ServiceSet{};
+    // The services stay as they are (fixed): a thread the close left behind
+    // may still read them.
 
     const double seconds = static_cast<double>(elapsed.nsecsElapsed()) / 1e9;
     PrintLine(QStringLiteral("takes kept: %1, deleted: %2, kept sound: %3, replayed: %4 in %5 s")

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -198,18 +199,47 @@ class WaveInDevice;
 class WaveOutDevice;
 class MixerDevice;
 
-// The implementations in force. Every pointer is set by InstallDefaults() or by a test.
+// One service of the set: read from any thread (an atomic load), changed only
+// through assignment, which ChangingServices() checks.
+void ChangingServices();
+template <typename T>
+class ServiceSlot {
+public:
+    ServiceSlot() = default;
+    ServiceSlot(const ServiceSlot& other) : p_(other.get()) {}
+    ServiceSlot& operator=(const ServiceSlot& other) { return *this = other.get(); }
+    ServiceSlot& operator=(T* p) {
+        ChangingServices();
+        p_.store(p, std::memory_order_release);
+        return *this;
+    }
+    T* get() const { return p_.load(std::memory_order_acquire); }
+    operator T*() const { return get(); }
+    T* operator->() const { return get(); }
+
+private:
+    std::atomic<T*> p_{nullptr};
+};
+
+// The implementations in force, a locator that every unit reads (from the
+// GUI thread and from the threads of the store, the writer, the archive, the
+// servers …). Every pointer is set by InstallDefaults() or by a test. The set
+// is changed only on the thread that first changed it (the main thread),
+// before the threads that read it start: a front end sets it up and then
+// calls FixServices(), after which a change ends the program; a test changes
+// it between the parts that run threads, never while one of them may still
+// read it (an implementation a test replaces must outlive those threads).
 struct ServiceSet {
-    ProfileFile* profile = nullptr;
-    AutoStart* autostart = nullptr;
-    SingleInstance* instance = nullptr;
-    DesktopOpener* opener = nullptr;
-    ProcessPriority* priority = nullptr;
-    Clock* clock = nullptr;
-    Files* files = nullptr;
-    WaveInDevice* waveIn = nullptr;
-    WaveOutDevice* waveOut = nullptr;
-    MixerDevice* mixer = nullptr;
+    ServiceSlot<ProfileFile> profile;
+    ServiceSlot<AutoStart> autostart;
+    ServiceSlot<SingleInstance> instance;
+    ServiceSlot<DesktopOpener> opener;
+    ServiceSlot<ProcessPriority> priority;
+    ServiceSlot<Clock> clock;
+    ServiceSlot<Files> files;
+    ServiceSlot<WaveInDevice> waveIn;
+    ServiceSlot<WaveOutDevice> waveOut;
+    ServiceSlot<MixerDevice> mixer;
 };
 
 ServiceSet& Services();
@@ -217,5 +247,9 @@ ServiceSet& Services();
 // Installs the real implementations for this machine (ALSA, XDG, POSIX)
 // wherever Services() has none yet.
 void InstallDefaults();
+
+// The set is complete: from now on only read. A later change is a fault of
+// the program and ends it with a message.
+void FixServices();
 
 }  // namespace platform

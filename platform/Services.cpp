@@ -4,12 +4,36 @@
 #include "platform/WaveIn.h"
 #include "platform/WaveOut.h"
 
+#include <QtGlobal>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
 namespace platform {
+namespace {
+
+std::atomic<bool> fixed{false};
+std::once_flag ownerSet;
+std::thread::id owner;
+
+}  // namespace
 
 ServiceSet& Services() {
     static ServiceSet services;
     return services;
 }
+
+void ChangingServices() {
+    // The first change names the thread that may make the others.
+    std::call_once(ownerSet, [] { owner = std::this_thread::get_id(); });
+    if (fixed.load(std::memory_order_acquire))
+        qFatal("platform services changed after start-up, while threads may read them");
+    if (std::this_thread::get_id() != owner)
+        qFatal("platform services changed off the thread that set them up");
+}
+
+void FixServices() { fixed.store(true, std::memory_order_release); }
 
 void InstallDefaults() {
     // The defaults live until the process ends.

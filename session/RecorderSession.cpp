@@ -130,8 +130,8 @@ RecorderSession::RecorderSession(Options options, QObject* parent)
     connect(&hoursCheck_, &QTimer::timeout, this, &RecorderSession::CheckHours);
     if (options_.mixer) record_->OnRecordingVolume = [this](int percent) { mixer_->ApplyRecordingVolume(percent); };
     if (options_.archive) {
-        archiver_ = MakeArchiver(AppPath, options_.recordFolder);
-        alerts_ = MakeAlertWatch(AppPath);
+        archiver_ = MakeArchiver(options_.archiveSettings, AppPath, options_.recordFolder);
+        alerts_ = MakeAlertWatch(options_.alertSettings);
         ConnectAlerts();
         ConnectHeartbeat();
     }

@@ -59,8 +59,10 @@ public:
         int sampleRate = 0;           // 0: the setting SamplingRate
         int writerBlocks = 0;         // blocks the writer may hold; 0: a minute at 48 kHz
         bool bandsShown = true;       // false: nothing shows the 20 bands, they are not computed
-        bool archive = true;          // false: no archive and no alerts, whatever config.ini says
+        bool archive = true;          // false: no archive and no alerts, whatever the settings below say
         bool hours = true;            // false: no recording hours and no sound alarms (replay)
+        ArchiveSection archiveSettings{};  // [Archive]; no Endpoint: no archive (and no heartbeat)
+        AlertsSection alertSettings{};     // [Alerts]; no Webhook: no alerts
     };
 
     explicit RecorderSession(Options options, QObject* parent = nullptr);

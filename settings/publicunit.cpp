@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/publicunit.h"
 
-#include <algorithm>
-
 #include "platform/Platform.h"
 #include "platform/PrivateFile.h"
 
@@ -25,14 +23,6 @@ int HexDigit(QChar c) {
     if (u >= 'A' && u <= 'F') return u - 'A' + 10;
     return -1;
 }
-
-int32_t ReadInteger(const QString& key, int32_t fallback, const QString& section = kSettingsSection) {
-    const QString text = platform::Services().profile->ReadString(ConfigFilePath(), section, key, QString());
-    int32_t value = 0;
-    return TryStrToInt(text, value) ? value : fallback;
-}
-
-bool ReadBool(const QString& key, bool fallback) { return ReadInteger(key, fallback ? 1 : 0) != 0; }
 
 void WriteKey(const QString& path, const QString& key, const QString& value) {
     if (!platform::Services().profile->WriteString(path, kSettingsSection, key, value))
@@ -94,43 +84,40 @@ int32_t StrToInt(const QString& text) {
     return value;
 }
 
-void LoadSettings() {
-    AppSettings.SamplingRate = ReadInteger("SamplingRate", 22050);
-    AppSettings.RecordingChannel = ReadInteger("RecordingChannel", -1);
-    AppSettings.RecordingVolume = ReadInteger("RecordingVolume", 25);
-    AppSettings.PlayingVolume = ReadInteger("PlayingVolume", 25);
-    AppSettings.RecordingLevel = ReadInteger("RecordingLevel", 2);
+void LoadSettings() { LoadSettings(LoadConfig(*platform::Services().profile, ConfigFilePath())); }
+
+void LoadSettings(const Config& config) {
+    const SettingsSection& s = config.settings;
+    AppSettings.SamplingRate = s.SamplingRate;
+    AppSettings.RecordingChannel = s.RecordingChannel;
+    AppSettings.RecordingVolume = s.RecordingVolume;
+    AppSettings.PlayingVolume = s.PlayingVolume;
+    AppSettings.RecordingLevel = s.RecordingLevel;
     AppSettings.StartWithWindows = GetAutoRun();
-    AppSettings.ManualMode = ReadBool("ManualMode", false);
-    AppSettings.AGC = ReadBool("AGC", true);
-    AppSettings.EndRecordingIfPlaying = ReadBool("EndRecordingIfPlaying", true);
-    AppSettings.ManageFile = ReadBool("ManageFile", true);
-    AppSettings.KeepFreeMB = std::max<int32_t>(ReadInteger("KeepFreeMB", 0, QStringLiteral("Disk")), 0);
-    // A missing key gives the default; a present but empty one an empty password.
-    const QString missing = QStringLiteral("\x01missing\x01");
-    const QString pw =
-        platform::Services().profile->ReadString(ConfigFilePath(), kSettingsSection, "password", missing);
-    AppSettings.password = pw == missing ? QStringLiteral("58316024") : pw;
-    AppSettings.PreRollMs =
-        std::clamp<int32_t>(ReadInteger("PreRollMs", 0, QStringLiteral("Recording")), 0, kMaxPreRollMs);
-    AppSettings.MaxTakeMinutes =
-        std::clamp<int32_t>(ReadInteger("MaxTakeMinutes", 0, QStringLiteral("Recording")), 0, kMaxTakeMinutes);
-    AppSettings.Hours = platform::Services().profile->ReadString(ConfigFilePath(), QStringLiteral("Schedule"),
-                                                                 QStringLiteral("Hours"), QString()).trimmed();
-    AppSettings.SilentMinutes = std::max<int32_t>(ReadInteger("SilentMinutes", 0, QStringLiteral("Alerts")), 0);
-    AppSettings.ClipPercent = std::clamp<int32_t>(ReadInteger("ClipPercent", 1, QStringLiteral("Alerts")), 0, 100);
+    AppSettings.ManualMode = s.ManualMode;
+    AppSettings.AGC = s.AGC;
+    AppSettings.EndRecordingIfPlaying = s.EndRecordingIfPlaying;
+    AppSettings.ManageFile = s.ManageFile;
+    AppSettings.password = s.password;
+    AppSettings.KeepFreeMB = config.disk.KeepFreeMB;
+    AppSettings.PreRollMs = config.recording.PreRollMs;
+    AppSettings.MaxTakeMinutes = config.recording.MaxTakeMinutes;
+    AppSettings.Hours = config.schedule.Hours;
+    AppSettings.SilentMinutes = config.alerts.SilentMinutes;
+    AppSettings.ClipPercent = config.alerts.ClipPercent;
 }
 
 QString ProtectConfigFile() {
     platform::ProfileFile* profile = platform::Services().profile;
     if (!profile) return {};
-    const QString path = ConfigFilePath();
-    const QString missing = QStringLiteral("\x01missing\x01");
-    const QString pw = profile->ReadString(path, kSettingsSection, "password", missing);
-    const bool secret = (pw != missing && pw != QLatin1String("58316024")) ||
-                        !profile->ReadString(path, QStringLiteral("Archive"), QStringLiteral("SecretKey"), QString())
-                             .isEmpty();
+    return ProtectConfigFile(LoadConfig(*profile, ConfigFilePath()));
+}
+
+QString ProtectConfigFile(const Config& config) {
+    const bool secret =
+        config.settings.password != QLatin1String("58316024") || !config.archive.SecretKey.isEmpty();
     if (!secret) return {};
+    const QString path = ConfigFilePath();
     QString error;
     switch (platform::MakeFilePrivate(path, &error)) {
         case 1: return QStringLiteral("%1 holds a password or secret key and others could read it: made private (chmod 600)").arg(path);

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "settings/Config.h"
+
 struct TAppSettings {
     int32_t SamplingRate = 0;
     int32_t RecordingChannel = 0;
@@ -41,8 +43,6 @@ struct TAppSettings {
     // full scale is an alarm; 0: off.
     int32_t ClipPercent = 1;
 };
-constexpr int32_t kMaxPreRollMs = 5000;
-constexpr int32_t kMaxTakeMinutes = 24 * 60;
 
 // A colour as 0x00RRGGBB.
 using TColor = uint32_t;
@@ -95,11 +95,17 @@ bool TryStrToInt(const QString& text, int32_t& value);
 // The same, raising SettingsError("'<text>' is not a valid integer value").
 int32_t StrToInt(const QString& text);
 
+// Reads config.ini (LoadConfig) into AppSettings and sets StartWithWindows
+// from the start-up entry.
 void LoadSettings();
+// The same from what LoadConfig read: [Settings], and the keys of [Disk],
+// [Recording], [Schedule] and [Alerts] that the session takes with them.
+void LoadSettings(const Config& config);
 // config.ini made private (0600) when others may read it while it holds a
 // password other than the factory one or an [Archive] SecretKey; the line
 // that says so, or an empty text when nothing was done.
 QString ProtectConfigFile();
+QString ProtectConfigFile(const Config& config);
 // Raises SettingsError("Unable to write to <path>") or
 // SettingsError("Failed to set data for 'PLEN'") and stops at the failing key.
 void SaveSettings();

@@ -64,7 +64,8 @@ LiveState Sample(RecorderSession& session, const QDateTime& takeStart) {
 
 }  // namespace
 
-bool ProtectForNetwork(HttpOptions* options, const QString& section, const QString& stem, QString* reason) {
+bool ProtectForNetwork(HttpOptions* options, const PageSection& keys, const QString& section, const QString& stem,
+                       QString* reason) {
     auto refuse = [reason](const QString& why) {
         if (reason) *reason = why;
         return false;
@@ -74,14 +75,8 @@ bool ProtectForNetwork(HttpOptions* options, const QString& section, const QStri
     // the first start and kept in the program's folder.
     if (IsLoopbackAddress(options->address)) return true;
     if (const QString problem = NetworkPasswordProblem(options->password); !problem.isEmpty()) return refuse(problem);
-    platform::ProfileFile* profile = platform::Services().profile;
-    auto read = [profile, &section](const char* key) {
-        return profile ? profile->ReadString(AppPath + kConfigFileName, section, QString::fromLatin1(key), QString())
-                             .trimmed()
-                       : QString();
-    };
-    if (read("Plain") == QLatin1String("1")) return true;
-    const QString certificate = read("Certificate"), key = read("Key");
+    if (keys.Plain) return true;
+    const QString &certificate = keys.Certificate, &key = keys.Key;
     if (certificate.isEmpty() != key.isEmpty())
         return refuse(QStringLiteral("[%1] Certificate and Key must be given together").arg(section));
     auto inFolder = [](const QString& path) { return path.startsWith(QLatin1Char('/')) ? path : AppPath + path; };
@@ -99,13 +94,10 @@ bool ProtectForNetwork(HttpOptions* options, const QString& section, const QStri
     return true;
 }
 
-WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* parent, QString* error,
-                    std::function<void(const QString& name)> onTakeDeleted) {
+WebServer* StartWeb(RecorderSession& session, const WebSection& web, const QString& listen, QObject* parent,
+                    QString* error, std::function<void(const QString& name)> onTakeDeleted) {
     if (error) error->clear();
-    QString text = listen;
-    if (text.isEmpty() && platform::Services().profile)
-        text = platform::Services().profile->ReadString(AppPath + kConfigFileName, QStringLiteral("Web"),
-                                                        QStringLiteral("Listen"), QString());
+    const QString text = listen.isEmpty() ? web.Listen : listen;
     WebOptions options;
     QString why;
     if (!ParseWebListen(text, &options, &why)) {
@@ -121,7 +113,7 @@ WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* pa
         if (error) *error = QStringLiteral("web page not started: ") + reason;
         return nullptr;
     };
-    if (!ProtectForNetwork(&options, QStringLiteral("Web"), QStringLiteral("web"), &why)) return refuse(why);
+    if (!ProtectForNetwork(&options, web, QStringLiteral("Web"), QStringLiteral("web"), &why)) return refuse(why);
     auto* server = new WebServer(options, parent);
     if (!server->Start(&why)) {
         delete server;

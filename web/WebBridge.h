@@ -9,6 +9,8 @@
 
 #include <functional>
 
+#include "settings/Config.h"
+
 class QObject;
 class RecorderSession;
 class WebServer;
@@ -19,16 +21,18 @@ struct HttpOptions;
 bool TakeWebArgument(QStringList& args, QString* listen, QString* error);
 
 // What a page on a network (non-loopback) address needs: a password that is
-// neither empty nor the factory one, and TLS unless [SECTION] Plain=1, with
-// [SECTION] Certificate and Key or a pair made on the first start as
-// STEM-certificate.pem and STEM-key.pem in the program's folder. Nothing
-// for a loopback address. False with the reason.
-bool ProtectForNetwork(HttpOptions* options, const QString& section, const QString& stem, QString* reason);
+// neither empty nor the factory one, and TLS unless the page's section
+// (`keys`, named `section`) says Plain=1, with its Certificate and Key or a
+// pair made on the first start as STEM-certificate.pem and STEM-key.pem in
+// the program's folder. Nothing for a loopback address. False with the reason.
+bool ProtectForNetwork(HttpOptions* options, const PageSection& keys, const QString& section, const QString& stem,
+                       QString* reason);
 
-// Starts the server when `listen` (from --web) or [Web] Listen in config.ini
+// Starts the server when `listen` (from --web) or [Web] Listen (`web`)
 // asks for it, fed from `session` and owned by `parent`. Null when the web is
 // off or cannot start; `error` then tells why (empty when it is off).
 // `onTakeDeleted` runs on the GUI thread after a take was deleted, or its
 // note or hold changed, through the web; a change goes to the archive too.
-WebServer* StartWeb(RecorderSession& session, const QString& listen, QObject* parent, QString* error,
+WebServer* StartWeb(RecorderSession& session, const WebSection& web, const QString& listen, QObject* parent,
+                    QString* error,
                     std::function<void(const QString& name)> onTakeDeleted = nullptr);
