@@ -136,7 +136,11 @@ bool BackgroundWorker::Expired() const {
 
 bool BackgroundWorker::SleepUntil(Clock::time_point until) {
     std::unique_lock lock(state_->mutex);
-    state_->wake.wait_until(lock, until, [this] { return state_->woken || state_->stopping; });
+    const auto woken = [this] { return state_->woken || state_->stopping; };
+    if (until == Clock::time_point::max())
+        state_->wake.wait(lock, woken);
+    else
+        state_->wake.wait_until(lock, until, woken);
     state_->woken = false;
     return !state_->stopping;
 }
@@ -193,6 +197,13 @@ BackgroundWorker::StopReport BackgroundWorker::StopWithin(std::chrono::milliseco
     state_->changed.notify_all();
     if (report.ended && thread_.joinable()) thread_.join();
     return report;
+}
+
+void BackgroundWorker::Join() {
+    RequestStop();
+    if (thread_.joinable()) thread_.join();
+    std::lock_guard lock(state_->mutex);
+    state_->waited = true;
 }
 
 void BackgroundWorker::Run(const std::shared_ptr<State>& shared) {

@@ -107,6 +107,10 @@ public:
     // rest for the job in hand to see Expired()) and waits at most `limit`
     // for the thread. May be called again, e.g. to wait once more.
     StopReport StopWithin(std::chrono::milliseconds limit);
+    // Asks for a stop and waits for the thread without a limit: only for an
+    // owner's destructor whose jobs use the owner, after a StopWithin() that
+    // was held and that the owner's own owner did not keep it alive for.
+    void Join();
 
 private:
     struct State;
