@@ -255,7 +255,7 @@ bool RecorderSession::KeepForArchive(const QString& name) const {
 //   8. The alerts deliver what is queued within AlertSender::Timing::
 //      drainOnStop and a second.
 //   9. The take store finishes its requests within TakeStore::kEndLimitMs
-//      (not waited for when the writer was left).
+//      (not waited for, and kept, when the writer was left: it uses it).
 //  10. The members go; the writer's, the store's, the archive's, the
 //      heartbeat's and the alerts' threads have ended, or were left above.
 RecorderSession::~RecorderSession() {
@@ -272,8 +272,11 @@ RecorderSession::~RecorderSession() {
     if (!store_->Stop(writerAbandoned_ ? 0 : TakeStore::kEndLimitMs, &abandoned)) (void)store_.release();
     if (!abandoned.isEmpty()) ReportProblem(abandoned);
     // A writer still waiting for the disk is not waited for: it stays, with
-    // its thread, until the process ends.
-    if (writerAbandoned_) (void)writer_.release();
+    // its thread, until the process ends, and so does the store it uses.
+    if (writerAbandoned_) {
+        (void)writer_.release();
+        (void)store_.release();
+    }
     // The heartbeat's thread reads the archive: a held one keeps both.
     if (heartbeatAbandoned_) {
         (void)heartbeat_.release();
