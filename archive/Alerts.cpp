@@ -4,8 +4,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <algorithm>
-
 #include "archive/Archiver.h"
 #include "platform/Http.h"
 
@@ -14,69 +12,54 @@ enum Topic { kInput, kDisk, kArchive, kSilence, kClipping };
 }
 
 AlertSender::AlertSender(QString url, std::unique_ptr<platform::HttpClient> http, Timing timing)
-    : url_(url.toStdString()), http_(std::move(http)), timing_(timing) {
-    thread_ = std::thread([this] { Run(); });
-}
+    : url_(url.toStdString()),
+      http_(std::move(http)),
+      timing_(timing),
+      // A receiver that is away for days does not fill the memory.
+      worker_({.name = QStringLiteral("alerts"),
+               .firstRetry = timing.firstRetry,
+               .maxRetry = timing.maxRetry,
+               .maxQueued = 1000}) {}
 
 AlertSender::~AlertSender() {
-    {
-        std::lock_guard lock(mutex_);
-        stop_ = true;
-        deadline_ = std::chrono::steady_clock::now() + timing_.drainOnStop;
-    }
-    wake_.notify_all();
-    thread_.join();
+    // Held past the limit: waited for all the same, as its jobs use this
+    // object.
+    if (!Stop()) worker_.Join();
 }
 
-void AlertSender::Post(const QByteArray& json) {
-    {
-        std::lock_guard lock(mutex_);
-        // A receiver that is away for days does not fill the memory.
-        constexpr size_t kMaxQueued = 1000;
-        if (queue_.size() >= kMaxQueued) queue_.pop_front();
-        queue_.push_back(json);
-    }
-    wake_.notify_all();
+bool AlertSender::Stop(QString* abandoned) {
+    worker_.RequestStop(timing_.drainOnStop);
+    const BackgroundWorker::StopReport report = worker_.StopWithin(timing_.drainOnStop + std::chrono::seconds(1));
+    if (abandoned) *abandoned = report.Line();
+    return report.ended;
 }
 
-void AlertSender::Run() {
-    auto delay = timing_.firstRetry;
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-        if (queue_.empty() || (stop_ && std::chrono::steady_clock::now() >= deadline_)) return;
-        const QByteArray body = queue_.front();
-        lock.unlock();
-        platform::HttpRequest request;
-        request.method = "POST";
-        request.url = url_;
-        request.body = body;
-        request.headers.push_back("Content-Type: application/json");
-        request.connectTimeoutSeconds = 5;
-        request.stallSeconds = 10;
-        request.cancelled = [this] {
-            std::lock_guard guard(mutex_);
-            return stop_ && std::chrono::steady_clock::now() >= deadline_;
-        };
-        const platform::HttpResponse response = http_->Send(request);
-        lock.lock();
-        // A receiver that refuses the message (4xx) will refuse it again.
-        if (response.status >= 200 && response.status < 500 && response.status != 408 && response.status != 429) {
-            queue_.pop_front();
-            sent_.fetch_add(1, std::memory_order_relaxed);
-            delay = timing_.firstRetry;
-            continue;
-        }
-        auto until = std::chrono::steady_clock::now() + delay;
-        delay = std::min(delay * 2, timing_.maxRetry);
-        if (stop_) until = std::min(until, deadline_);
-        // The end of the program cuts a long wait short.
-        wake_.wait_until(lock, until, [this, until] { return stop_ && until > deadline_; });
-        if (stop_ && std::chrono::steady_clock::now() >= deadline_) return;
+void AlertSender::Post(const QByteArray& json, const QString& event) {
+    worker_.PostRetried(event.isEmpty() ? QStringLiteral("a message") : event, [this, json] { return Deliver(json); });
+}
+
+bool AlertSender::Deliver(const QByteArray& body) {
+    platform::HttpRequest request;
+    request.method = "POST";
+    request.url = url_;
+    request.body = body;
+    request.headers.push_back("Content-Type: application/json");
+    request.connectTimeoutSeconds = 5;
+    request.stallSeconds = 10;
+    // The end of the program cuts a request short once its drain time is over.
+    request.cancelled = [this] { return worker_.Expired(); };
+    const platform::HttpResponse response = http_->Send(request);
+    // A receiver that refuses the message (4xx) will refuse it again.
+    if (response.status >= 200 && response.status < 500 && response.status != 408 && response.status != 429) {
+        sent_.fetch_add(1, std::memory_order_relaxed);
+        return true;
     }
+    return false;
 }
 
 int64_t AlertWatch::Sent() const { return sender_ ? sender_->Sent() : 0; }
+
+bool AlertWatch::StopSending(QString* abandoned) { return !sender_ || sender_->Stop(abandoned); }
 
 AlertWatch::AlertWatch(AlertConfig config, QString host, std::unique_ptr<AlertSender> sender, QObject* parent)
     : QObject(parent), config_(std::move(config)), host_(std::move(host)), sender_(std::move(sender)) {
@@ -109,7 +92,7 @@ void AlertWatch::Send(int topic, const QString& event, const QString& detail) {
         if (last_[topic] == event) return;
         last_[topic] = event;
     }
-    sender_->Post(Message(host_, event, detail, QDateTime::currentDateTime()));
+    sender_->Post(Message(host_, event, detail, QDateTime::currentDateTime()), event);
 }
 
 void AlertWatch::Started() { Send(-1, QStringLiteral("started"), QStringLiteral("The recorder on %1 started.").arg(host_)); }

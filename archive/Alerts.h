@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Messages to an operator's webhook when a room stops recording: one JSON
-// object per event ({"host", "event", "detail", "time"}) POSTed from a
-// thread of its own, retried with back-off, never holding up the recording.
+// object per event ({"host", "event", "detail", "time"}) POSTed in order by
+// a BackgroundWorker, each retried with its back-off, never holding up the
+// recording.
 // AlertWatch decides what is said (on the GUI thread); AlertSender delivers.
 #include <QDateTime>
 #include <QObject>
@@ -11,13 +12,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "archive/ArchiveConfig.h"
+#include "util/BackgroundWorker.h"
 
 namespace platform {
 class HttpClient;
@@ -32,26 +30,27 @@ public:
         std::chrono::milliseconds drainOnStop{3000};
     };
     AlertSender(QString url, std::unique_ptr<platform::HttpClient> http, Timing timing);
-    ~AlertSender();  // delivers what it can within drainOnStop, then ends
+    ~AlertSender();  // Stop(), then waits for a thread still held
 
-    // Queues one message; never waits.
-    void Post(const QByteArray& json);
+    // Queues one message (`event` names it in a stop's report); never waits.
+    void Post(const QByteArray& json, const QString& event = QString());
+    // Delivers what it can within drainOnStop, then ends, waiting at most a
+    // second longer; false when the thread is still held then. `abandoned`,
+    // when given, gets the line naming the messages not delivered (empty
+    // when none).
+    bool Stop(QString* abandoned = nullptr);
     // Messages the receiver took (or refused for good) so far; any thread.
     int64_t Sent() const { return sent_.load(std::memory_order_relaxed); }
 
 private:
-    void Run();
+    // One try; true when the receiver took the message or refused it for good.
+    bool Deliver(const QByteArray& json);
 
     const std::string url_;
     std::unique_ptr<platform::HttpClient> http_;
     const Timing timing_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<QByteArray> queue_;
-    bool stop_ = false;
-    std::chrono::steady_clock::time_point deadline_{};
     std::atomic<int64_t> sent_{0};
-    std::thread thread_;
+    BackgroundWorker worker_;  // last: its thread ends before the rest goes
 };
 
 class AlertWatch : public QObject {
@@ -88,6 +87,8 @@ public:
     static QByteArray Message(const QString& host, const QString& event, const QString& detail, const QDateTime& time);
     // Messages delivered so far (AlertSender::Sent).
     int64_t Sent() const;
+    // Ends the sender (AlertSender::Stop); true without one.
+    bool StopSending(QString* abandoned = nullptr);
 
 private:
     // Sends `event` unless the same one was the last sent for `topic`.

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "archive/S3Client.h"
 #include "capture/TakeStore.h"
@@ -78,52 +79,51 @@ Archiver::Archiver(ArchiveConfig config, QString recordFolder, QString workFolde
       workFolder_(std::move(workFolder)),
       parts_(std::move(parts)),
       timing_(timing),
-      retryDelay_(timing.firstRetry) {}
+      retry_(timing.firstRetry, timing.maxRetry),
+      worker_({.name = QStringLiteral("archive")}) {}
 
 Archiver::~Archiver() { Stop(); }
 
 void Archiver::Start() {
-    if (thread_.joinable()) return;
-    {
-        std::lock_guard lock(mutex_);
-        stop_ = false;
-        finished_ = false;
-    }
-    thread_ = std::thread([this] {
-        Run();
-        std::lock_guard lock(mutex_);
-        finished_ = true;
-        wake_.notify_all();
-    });
+    if (started_) return;
+    started_ = true;
+    worker_.Post(QStringLiteral("the archive's queue"), [this] { Run(); });
 }
 
-void Archiver::RequestStop() {
-    {
-        std::lock_guard lock(mutex_);
-        stop_ = true;
-    }
-    wake_.notify_all();
-}
+void Archiver::RequestStop() { worker_.RequestStop(); }
 
 void Archiver::Stop() {
-    RequestStop();
-    if (thread_.joinable()) thread_.join();
+    if (!StopWithin(kStopLimitMs)) worker_.Join();
 }
 
-bool Archiver::StopWithin(int ms) {
+bool Archiver::StopWithin(int ms, QString* abandoned) {
+    // Nothing waits to be drained: the upload under way is cut off.
     RequestStop();
-    if (!thread_.joinable()) return true;
-    {
-        std::unique_lock lock(mutex_);
-        if (!wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return finished_; })) return false;
+    BackgroundWorker::StopReport report = worker_.StopWithin(std::chrono::milliseconds(ms));
+    if (!report.ended) {
+        std::lock_guard lock(mutex_);
+        if (!inHand_.isEmpty()) report.running = QStringLiteral("sending ") + inHand_;
     }
-    thread_.join();
-    return true;
+    if (abandoned) *abandoned = report.Line();
+    return report.ended;
 }
 
-bool Archiver::Stopping() const {
-    std::lock_guard lock(mutex_);
-    return stop_;
+bool Archiver::Stopping() const { return worker_.Stopping(); }
+
+void Archiver::Report(std::function<void()> emitter) { reports_.push_back(std::move(emitter)); }
+
+void Archiver::EmitReports() {
+    std::unique_lock lock(mutex_);
+    // The thread emitting now emits these too, after what it has in hand.
+    if (reporting_) return;
+    reporting_ = true;
+    while (!reports_.empty()) {
+        const std::vector<std::function<void()>> batch = std::exchange(reports_, {});
+        lock.unlock();
+        for (const std::function<void()>& emitter : batch) emitter();
+        lock.lock();
+    }
+    reporting_ = false;
 }
 
 void Archiver::SetOpenTake(const QString& name) {
@@ -131,7 +131,7 @@ void Archiver::SetOpenTake(const QString& name) {
         std::lock_guard lock(mutex_);
         openTake_ = name;
     }
-    wake_.notify_all();
+    worker_.Wake();
 }
 
 void Archiver::TakeKept(const QString& name, int64_t bytes) {
@@ -144,7 +144,8 @@ void Archiver::TakeKept(const QString& name, int64_t bytes) {
         skipped_.erase(name);
         if (state_ != ArchiveState::Ok) EmitBehind();
     }
-    wake_.notify_all();
+    EmitReports();
+    worker_.Wake();
 }
 
 void Archiver::TakeRemoved(const QString& name) {
@@ -166,7 +167,7 @@ void Archiver::MarkChanged(const QString& name, int bit) {
         if (!archived_->Contains(name)) return;
         marks_[name] |= bit;
     }
-    wake_.notify_all();
+    worker_.Wake();
 }
 
 int Archiver::LocalMarks(const QString& name) const {
@@ -210,23 +211,25 @@ QString Archiver::KeyFor(const QString& name, int copy) const {
 }
 
 void Archiver::HeartbeatResult(S3Result::Kind kind, const QString& detail) {
-    std::lock_guard lock(mutex_);
-    if (kind == S3Result::Kind::Cancelled) return;
-    if (kind == S3Result::Kind::Ok) {
-        if (otherFailed_ && state_ == ArchiveState::Refused) RetryAsideNow();
-        if (otherFailed_) SetState(ArchiveState::Ok, QString());
-        otherFailed_ = false;
-        return;
+    {
+        std::lock_guard lock(mutex_);
+        if (kind == S3Result::Kind::Cancelled) return;
+        if (kind == S3Result::Kind::Ok) {
+            if (otherFailed_ && state_ == ArchiveState::Refused) RetryAsideNow();
+            if (otherFailed_) SetState(ArchiveState::Ok, QString());
+            otherFailed_ = false;
+        } else if (state_ == ArchiveState::Ok || otherFailed_) {
+            otherFailed_ = true;
+            SetState(kind == S3Result::Kind::Refused ? ArchiveState::Refused : ArchiveState::Unreachable, detail);
+        }
     }
-    if (state_ != ArchiveState::Ok && !otherFailed_) return;
-    otherFailed_ = true;
-    SetState(kind == S3Result::Kind::Refused ? ArchiveState::Refused : ArchiveState::Unreachable, detail);
+    EmitReports();
 }
 
 void Archiver::RetryAsideNow() {
     // A store that refused everything may have refused these takes too.
     for (auto& [name, take] : setAside_) take.retryAt = {};
-    wake_.notify_all();
+    worker_.Wake();
 }
 
 void Archiver::SetState(ArchiveState state, const QString& detail) {
@@ -234,13 +237,16 @@ void Archiver::SetState(ArchiveState state, const QString& detail) {
     const bool changed = state != state_ || state == ArchiveState::Refused;
     state_ = state;
     detail_ = detail;
-    if (changed) emit stateChanged(state, detail);
+    if (changed) Report([this, state, detail] { emit stateChanged(state, detail); });
 }
 
 void Archiver::EmitBehind() {
     int64_t bytes = 0;
     for (const auto& [name, size] : pending_) bytes += size;
-    if (!pending_.empty()) emit behind(static_cast<int>(pending_.size()), bytes, pending_.begin()->first);
+    if (pending_.empty()) return;
+    Report([this, takes = static_cast<int>(pending_.size()), bytes, oldest = pending_.begin()->first] {
+        emit behind(takes, bytes, oldest);
+    });
 }
 
 void Archiver::Run() {
@@ -269,6 +275,7 @@ void Archiver::Run() {
             EmitBehind();
         }
     }
+    EmitReports();
     // The marks of archived takes here go again: one set while the store
     // could not be reached before the end was not sent.
     for (const platform::TakeFileInfo& file : files) {
@@ -282,7 +289,14 @@ void Archiver::Run() {
     if (!journalRead) emit skipped(QString(), QStringLiteral("the archive's journal: ") + journalError);
 
     std::unique_lock lock(mutex_);
-    while (!stop_) {
+    // Emits what was reported, then sleeps until `until` or a wake-up.
+    const auto sleep = [this, &lock](Clock::time_point until) {
+        lock.unlock();
+        EmitReports();
+        worker_.SleepUntil(until);
+        lock.lock();
+    };
+    while (!Stopping()) {
         // Takes set aside a day ago go back to the queue.
         Clock::time_point asideDue = Clock::time_point::max();
         const Clock::time_point now = Clock::now();
@@ -303,31 +317,37 @@ void Archiver::Run() {
             marks_.erase(marks_.begin());
             const auto known = keys_.find(marked);
             const QString key = known != keys_.end() ? known->second : KeyFor(marked);
+            inHand_ = QStringLiteral("the note or hold of ") + marked;
             lock.unlock();
+            EmitReports();
             QString detail;
             const Outcome outcome = SendMarks(marked, key, &bits, &detail);
             lock.lock();
+            inHand_.clear();
             switch (outcome) {
                 case Outcome::Done:
-                    retryDelay_ = timing_.firstRetry;
+                    retry_.Reset();
                     if (state_ == ArchiveState::Unreachable && !otherFailed_) SetState(ArchiveState::Ok, QString());
                     break;
-                case Outcome::Retry:
+                case Outcome::Retry: {
                     if (bits) marks_[marked] |= bits;
-                    nextAttempt_ = Clock::now() + retryDelay_;
+                    const std::chrono::milliseconds delay = retry_.Next();
+                    nextAttempt_ = Clock::now() + delay;
                     otherFailed_ = false;
                     SetState(ArchiveState::Unreachable,
                              detail + QStringLiteral("; trying again in %1 s")
-                                          .arg(std::chrono::duration_cast<std::chrono::seconds>(retryDelay_).count()));
-                    retryDelay_ = std::min(retryDelay_ * 2, timing_.maxRetry);
+                                          .arg(std::chrono::duration_cast<std::chrono::seconds>(delay).count()));
                     break;
+                }
                 case Outcome::Cancelled:
                     if (bits) marks_[marked] |= bits;
                     break;
                 default:
                     // Refused for this object: said, and not tried again
                     // until the mark changes.
-                    emit skipped(marked, QStringLiteral("its note or hold was not sent: ") + detail);
+                    Report([this, marked, detail] {
+                        emit skipped(marked, QStringLiteral("its note or hold was not sent: ") + detail);
+                    });
                     break;
             }
             continue;
@@ -339,17 +359,16 @@ void Archiver::Run() {
                 break;
             }
         if (name.isEmpty()) {
-            if (asideDue == Clock::time_point::max())
-                wake_.wait(lock);
-            else
-                wake_.wait_until(lock, asideDue);
+            sleep(asideDue);
             continue;
         }
         if (now < nextAttempt_) {
-            wake_.wait_until(lock, std::min(nextAttempt_, asideDue));
+            sleep(std::min(nextAttempt_, asideDue));
             continue;
         }
+        inHand_ = name;
         lock.unlock();
+        EmitReports();
         QString detail;
         QString key;
         int64_t bytes = 0;
@@ -360,6 +379,7 @@ void Archiver::Run() {
         // A note or hold set before the take was archived goes now.
         const int marks = outcome == Outcome::Done ? LocalMarks(name) : 0;
         lock.lock();
+        inHand_.clear();
         switch (outcome) {
             case Outcome::Done:
                 if (state_ == ArchiveState::Refused) RetryAsideNow();
@@ -367,9 +387,9 @@ void Archiver::Run() {
                 keys_[name] = key;
                 if (marks) marks_[name] |= marks;
                 pending_.erase(name);
-                retryDelay_ = timing_.firstRetry;
+                retry_.Reset();
                 nextAttempt_ = {};
-                emit archived(name, config_.bucket, key, bytes);
+                Report([this, name, key, bytes] { emit archived(name, config_.bucket, key, bytes); });
                 otherFailed_ = false;
                 SetState(ArchiveState::Ok, QString());
                 if (pending_.empty()) behindSince_ = {};
@@ -380,17 +400,17 @@ void Archiver::Run() {
                 break;
             case Outcome::Failed:
                 skipped_.insert(name);
-                emit skipped(name, detail);
+                Report([this, name, detail] { emit skipped(name, detail); });
                 break;
             case Outcome::Retry: {
-                nextAttempt_ = Clock::now() + retryDelay_;
+                const std::chrono::milliseconds delay = retry_.Next();
+                nextAttempt_ = Clock::now() + delay;
                 const bool was = state_ == ArchiveState::Unreachable;
                 otherFailed_ = false;
                 SetState(ArchiveState::Unreachable,
                          detail + QStringLiteral("; trying again in %1 s")
-                                      .arg(std::chrono::duration_cast<std::chrono::seconds>(retryDelay_).count()));
+                                      .arg(std::chrono::duration_cast<std::chrono::seconds>(delay).count()));
                 if (!was) EmitBehind();
-                retryDelay_ = std::min(retryDelay_ * 2, timing_.maxRetry);
                 break;
             }
             case Outcome::SetAside:
@@ -401,18 +421,20 @@ void Archiver::Run() {
                 }
                 if (pending_.empty()) behindSince_ = {};
                 nextAttempt_ = {};
-                retryDelay_ = timing_.firstRetry;
-                emit setAside(name, detail);
+                retry_.Reset();
+                Report([this, name, detail] { emit setAside(name, detail); });
                 break;
             case Outcome::Refused:
                 nextAttempt_ = Clock::now() + timing_.refusedRetry;
-                retryDelay_ = timing_.firstRetry;
+                retry_.Reset();
                 otherFailed_ = false;
                 SetState(ArchiveState::Refused, detail);
                 break;
             case Outcome::Cancelled: break;
         }
     }
+    lock.unlock();
+    EmitReports();
 }
 
 bool Archiver::StoreSettings(S3Settings* out, QString* detail) const {

@@ -27,22 +27,25 @@
 // next upload, with the uploads' retries.
 //
 // The GUI thread calls the public functions (each only takes a mutex) and
-// gets the signals queued.
+// gets the signals queued. The archive runs as one job on a BackgroundWorker;
+// no signal is emitted with the mutex held: what to report is collected
+// under it and emitted, in order, once it is let go (EmitReports).
 #include <QDateTime>
 #include <QObject>
 #include <QString>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
-#include <thread>
+#include <vector>
 
 #include "archive/ArchiveConfig.h"
 #include "archive/S3Client.h"
+#include "util/BackgroundWorker.h"
 
 namespace platform {
 class AppendLog;
@@ -114,13 +117,16 @@ public:
     // Starts the thread: the journal is read and the folder listed there.
     void Start();
     // Ends the thread; an upload under way is cut off (sent again next time).
+    // Waits for a thread held by the disk (the destructor's stop): a caller
+    // that cannot wait uses StopWithin().
     void Stop();
     // Asks the thread to end and returns at once.
     void RequestStop();
     // Ends the thread within `ms`; false when it is still held (inside a
     // system call on a disk that does not answer): the thread keeps this
-    // object, which must then never be destroyed.
-    bool StopWithin(int ms);
+    // object, which must then never be destroyed. `abandoned`, when given,
+    // gets the line that names what the stop left (empty when nothing).
+    bool StopWithin(int ms, QString* abandoned = nullptr);
 
     // The take being written (never sent), by file name; empty: none.
     void SetOpenTake(const QString& name);
@@ -168,6 +174,8 @@ signals:
     void journalLoaded();
 
 private:
+    // How long Stop() waits before it waits on without a limit.
+    static constexpr int kStopLimitMs = 5000;
     enum class Outcome { Done, Gone, Failed, Retry, Refused, SetAside, Cancelled };
     enum MarkBits { kNote = 1, kHold = 2 };
     struct AsideTake {
@@ -187,6 +195,10 @@ private:
     void SetState(ArchiveState state, const QString& detail);  // with mutex_ held
     void RetryAsideNow();                                      // with mutex_ held
     void EmitBehind();                                         // with mutex_ held
+    // A signal to emit once mutex_ is let go (with mutex_ held).
+    void Report(std::function<void()> emitter);
+    // Emits what was reported, in order (without mutex_).
+    void EmitReports();
     bool Stopping() const;
 
     const ArchiveConfig config_;
@@ -196,9 +208,10 @@ private:
     const Timing timing_;
 
     mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stop_ = false;
-    bool finished_ = false;  // Run() has returned
+    std::vector<std::function<void()>> reports_;  // signals not emitted yet
+    bool reporting_ = false;                      // a thread is emitting them
+    QString inHand_;                              // the take being sent
+    bool started_ = false;                        // Start() was called
     const std::shared_ptr<ArchivedTakes> archived_ = std::make_shared<ArchivedTakes>();
     std::map<QString, int64_t> pending_;  // take name → bytes; names sort by time
     std::set<QString> skipped_;           // failed for good this run
@@ -213,6 +226,6 @@ private:
     bool otherFailed_ = false;  // the state is another request's failure
     std::chrono::steady_clock::time_point nextAttempt_{};
     std::chrono::steady_clock::time_point behindSince_{};
-    std::chrono::milliseconds retryDelay_{};
-    std::thread thread_;
+    Backoff retry_;
+    BackgroundWorker worker_;  // last: its thread ends before the rest goes
 };

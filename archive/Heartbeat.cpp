@@ -33,9 +33,17 @@ QDateTime NowUtc() {
 
 Heartbeat::Heartbeat(ArchiveConfig config, Archiver* archive, std::unique_ptr<platform::HttpClient> http,
                      Timing timing)
-    : config_(std::move(config)), archive_(archive), http_(std::move(http)), timing_(timing) {}
+    : config_(std::move(config)),
+      archive_(archive),
+      http_(std::move(http)),
+      timing_(timing),
+      worker_({.name = QStringLiteral("heartbeat")}) {}
 
-Heartbeat::~Heartbeat() { Stop(); }
+Heartbeat::~Heartbeat() {
+    // Held by the disk or the network past the limit: waited for all the
+    // same, as its job uses this object.
+    if (!Stop()) worker_.Join();
+}
 
 QString Heartbeat::Key() const { return config_.prefix + QStringLiteral("/status.json"); }
 
@@ -69,26 +77,27 @@ QByteArray Heartbeat::Json(const ArchiveConfig& config, const HeartbeatState& st
 }
 
 void Heartbeat::Start() {
-    if (thread_.joinable()) return;
+    if (started_) return;
+    started_ = true;
     {
         std::lock_guard lock(mutex_);
-        stop_ = false;
         dirty_ = true;
     }
-    thread_ = std::thread([this] { Run(); });
+    worker_.Post(QStringLiteral("the heartbeat"), [this] { Run(); });
 }
 
-void Heartbeat::RequestStop() {
+void Heartbeat::RequestStop() { worker_.RequestStop(); }
+
+bool Heartbeat::Stop(QString* abandoned) {
+    RequestStop();
+    BackgroundWorker::StopReport report = worker_.StopWithin(timing_.lastWrite + std::chrono::seconds(1));
     {
         std::lock_guard lock(mutex_);
-        stop_ = true;
+        if (lastCut_) report.abandoned << QStringLiteral("the last status.json");
+        lastCut_ = false;
     }
-    wake_.notify_all();
-}
-
-void Heartbeat::Stop() {
-    RequestStop();
-    if (thread_.joinable()) thread_.join();
+    if (abandoned) *abandoned = report.Line();
+    return report.ended;
 }
 
 void Heartbeat::Update(const HeartbeatState& state) {
@@ -97,16 +106,18 @@ void Heartbeat::Update(const HeartbeatState& state) {
         state_ = state;
         dirty_ = true;
     }
-    wake_.notify_all();
+    worker_.Wake();
 }
 
 void Heartbeat::Run() {
     platform::LowerCurrentThreadPriority();
     std::unique_lock lock(mutex_);
     Clock::time_point next = Clock::now();
-    while (!stop_) {
+    while (!worker_.Stopping()) {
         if (!dirty_ && Clock::now() < next) {
-            wake_.wait_until(lock, next);
+            lock.unlock();
+            worker_.SleepUntil(next);
+            lock.lock();
             continue;
         }
         const HeartbeatState state = state_;
@@ -119,7 +130,10 @@ void Heartbeat::Run() {
     }
     const HeartbeatState last = state_;
     lock.unlock();
-    Write(last, Clock::now() + timing_.lastWrite);
+    const Clock::time_point deadline = Clock::now() + timing_.lastWrite;
+    const bool cut = !Write(last, deadline) && Clock::now() >= deadline;
+    lock.lock();
+    lastCut_ = cut;
 }
 
 bool Heartbeat::Write(const HeartbeatState& state, Clock::time_point deadline) {
@@ -133,8 +147,7 @@ bool Heartbeat::Write(const HeartbeatState& state, Clock::time_point deadline) {
     const bool ending = deadline != Clock::time_point::max();
     const auto cancelled = [this, deadline, ending] {
         if (ending) return Clock::now() >= deadline;
-        std::lock_guard lock(mutex_);
-        return stop_;
+        return worker_.Stopping();
     };
     S3Client client(settings, *http_);
     // Another machine's identity in the heartbeat: two recorders write one

@@ -2,8 +2,9 @@
 #pragma once
 // The room's heartbeat: PREFIX/status.json in the bucket, written every
 // minute and soon after every change of state, so that a page over the whole
-// bucket sees which rooms record. It is written on a thread of its own that
-// only ever sends the newest state; nothing waits for it. A failed write is
+// bucket sees which rooms record. It is written by one job on a
+// BackgroundWorker that only ever sends the newest state; nothing waits for
+// it. A failed write is
 // reported to the archive, whose state then shows it.
 //
 // The document names this machine by its identity; before each write the
@@ -15,13 +16,12 @@
 #include <QString>
 
 #include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "archive/ArchiveConfig.h"
 #include "archive/Archiver.h"
+#include "util/BackgroundWorker.h"
 
 namespace platform {
 class HttpClient;
@@ -58,8 +58,11 @@ public:
 
     void Start();
     // Sends the newest state once more (within Timing::lastWrite) and ends
-    // the thread.
-    void Stop();
+    // the thread, waiting at most a second longer; false when the thread is
+    // still held then (it keeps this object, which must then stay).
+    // `abandoned`, when given, gets the line that names what the stop left
+    // (empty when nothing).
+    bool Stop(QString* abandoned = nullptr);
     // The same without waiting: a write under way is cut off and the last
     // one begins; Stop() then waits for it.
     void RequestStop();
@@ -82,9 +85,9 @@ private:
     const Timing timing_;
 
     std::mutex mutex_;
-    std::condition_variable wake_;
     HeartbeatState state_;
     bool dirty_ = true;
-    bool stop_ = false;
-    std::thread thread_;
+    bool lastCut_ = false;  // the last write was cut off at its limit
+    bool started_ = false;
+    BackgroundWorker worker_;  // last: its thread ends before the rest goes
 };

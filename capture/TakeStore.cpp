@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/TakeStore.h"
 
-#include <QDeadlineTimer>
 #include <QStringDecoder>
-#include <QThread>
 
 #include <algorithm>
 #include <chrono>
@@ -42,15 +40,12 @@ QString NoteProblem(const QByteArray& utf8) {
 }
 
 TakeStore::TakeStore(QString folder, QObject* parent)
-    : QObject(parent), folder_(folder.endsWith('/') || folder.isEmpty() ? folder : folder + '/') {
+    : QObject(parent),
+      folder_(folder.endsWith('/') || folder.isEmpty() ? folder : folder + '/'),
+      worker_({.name = QStringLiteral("take store")}) {
     qRegisterMetaType<TakeInfo>();
     qRegisterMetaType<QList<TakeInfo>>();
-    thread_ = new QThread;
-    thread_->setObjectName(QStringLiteral("take store"));
-    worker_ = new QObject;
-    worker_->moveToThread(thread_);
-    thread_->start();
-    Post([this] {
+    Post(QStringLiteral("listing the names"), [this] {
         platform::Files* files = platform::Services().files;
         if (files && !folder_.isEmpty() && !files->Exists(folder_)) files->MakePath(folder_);
         // The names in use, before the first take is named.
@@ -65,14 +60,13 @@ TakeStore::TakeStore(QString folder, QObject* parent)
 }
 
 TakeStore::~TakeStore() {
-    // Quits after every request so far. A disk that does not answer is not
-    // waited for without a limit: the thread is then left to end with the
-    // process.
-    QThread* thread = thread_;
-    Post([thread] { thread->quit(); });
-    if (!thread_->wait(QDeadlineTimer(kEndLimitMs))) return;
-    delete worker_;
-    delete thread_;
+    if (!Stop(kEndLimitMs)) worker_.Join();
+}
+
+bool TakeStore::Stop(int limitMs, QString* abandoned) {
+    const BackgroundWorker::StopReport report = worker_.StopWithin(std::chrono::milliseconds(limitMs));
+    if (abandoned) *abandoned = report.Line();
+    return report.ended;
 }
 
 void TakeStore::SetPolicy(Policy policy) {
@@ -98,39 +92,21 @@ QString TakeStore::NameTake(const QDateTime& start) {
     return {};
 }
 
-void TakeStore::Post(std::function<void()> work) {
-    QMetaObject::invokeMethod(worker_, std::move(work), Qt::QueuedConnection);
-}
+void TakeStore::Post(const QString& name, std::function<void()> work) { worker_.Post(name, std::move(work)); }
 
-bool TakeStore::WaitIdleFor(int ms) {
-    if (QThread::currentThread() == thread_) return true;
-    struct Done {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool done = false;
-    };
-    // Shared with the queued call, which may run after this caller gave up.
-    auto done = std::make_shared<Done>();
-    Post([done] {
-        std::lock_guard lock(done->mutex);
-        done->done = true;
-        done->cv.notify_all();
-    });
-    std::unique_lock lock(done->mutex);
-    return done->cv.wait_for(lock, std::chrono::milliseconds(ms), [&done] { return done->done; });
-}
+bool TakeStore::WaitIdleFor(int ms) { return worker_.WaitIdleFor(std::chrono::milliseconds(ms)); }
 
 void TakeStore::WaitIdle() {
-    if (QThread::currentThread() == thread_) return;
-    QMetaObject::invokeMethod(worker_, [] {}, Qt::BlockingQueuedConnection);
+    while (!worker_.WaitIdleFor(std::chrono::hours(1))) {
+    }
 }
 
 void TakeStore::Refresh() {
-    Post([this] { ListAndCleanUp(); });
+    Post(QStringLiteral("listing"), [this] { ListAndCleanUp(); });
 }
 
 void TakeStore::Delete(const QString& name) {
-    Post([this, name] {
+    Post(QStringLiteral("deleting ") + name, [this, name] {
         platform::Files* files = platform::Services().files;
         // Fails on a take that is being written (its writer holds the lock)
         // and on a held one.
@@ -141,7 +117,7 @@ void TakeStore::Delete(const QString& name) {
 }
 
 void TakeStore::Repair() {
-    Post([this] { emit repaired(RepairRecordings(folder_)); });
+    Post(QStringLiteral("repairing"), [this] { emit repaired(RepairRecordings(folder_)); });
 }
 
 void TakeStore::ListAndCleanUp() {

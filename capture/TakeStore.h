@@ -3,8 +3,8 @@
 // The take store: the one owner of the takes folder. It lists the takes,
 // applies the clean-up rules (24 hours, a minimum of free space), deletes a
 // take on request (never one that is being written) and repairs the takes a
-// stop left open, all on a thread of its own; the answers come back as
-// signals, delivered on the thread that owns the store.
+// stop left open, all in order on a BackgroundWorker; the answers come back
+// as signals, delivered on the thread that owns the store.
 //
 // A take may carry a note and a hold, each a file beside it: NAME.note (the
 // note's UTF-8 text) and NAME.hold (empty), NAME being the take's file name
@@ -28,8 +28,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-
-class QThread;
+#include "util/BackgroundWorker.h"
 
 struct TakeInfo {
     QString name;        // file name without folder
@@ -62,7 +61,15 @@ public:
 
     // `folder` ends with "/"; the folder is made on the store's thread.
     explicit TakeStore(QString folder, QObject* parent = nullptr);
-    ~TakeStore() override;  // finishes what was asked, then ends the thread
+    // Stop(kEndLimitMs); a thread still held then is waited for (an owner
+    // that cannot wait keeps the store instead).
+    ~TakeStore() override;
+
+    // Finishes what was asked within `limitMs`, then ends the thread; false
+    // when the disk still holds it (it keeps this store, which must then
+    // stay). `abandoned`, when given, gets the line naming the requests left
+    // undone (empty when none).
+    bool Stop(int limitMs, QString* abandoned = nullptr);
 
     const QString& Folder() const { return folder_; }
     QString PathOf(const QString& name) const { return folder_ + name; }
@@ -136,7 +143,7 @@ signals:
     void repaired(int count);
 
 private:
-    void Post(std::function<void()> work);
+    void Post(const QString& name, std::function<void()> work);
     void ListAndCleanUp();
     // Removes a take and its note unless it is held (the check and the
     // removal under marksMutex_).
@@ -145,8 +152,6 @@ private:
     void SweepMarks(platform::Files* files, const QSet<QString>& marks) const;
 
     const QString folder_;
-    QThread* thread_ = nullptr;
-    QObject* worker_ = nullptr;  // lives on thread_
     mutable std::mutex mutex_;
     Policy policy_;
     QString openTake_;
@@ -160,4 +165,5 @@ private:
     mutable std::mutex marksMutex_;
     mutable std::mutex headerMutex_;
     mutable QHash<QString, int32_t> byteRates_;  // header bytes per second by name
+    BackgroundWorker worker_;  // last: its thread ends before the rest goes
 };

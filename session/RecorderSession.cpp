@@ -227,18 +227,60 @@ bool RecorderSession::KeepForArchive(const QString& name) const {
     return archiver_ && !archiver_->IsArchived(name);
 }
 
+// The order in which the program stops, in one place. Every step has a
+// limit; a unit still held by the disk or the network when its limit passes
+// is left, with its thread, to end with the process (released, never
+// destroyed), and what it abandoned is one line on standard error.
+//
+// The window's close (TForm1::closeEvent, also the close button) hides the
+// window and calls Close(); the headless program's signals end its loop, and
+// the session's destructor calls Close() too (a second call does nothing).
+//  Close():
+//   1. The timers stop; playback and capture stop, an open take is closed
+//      and kept; the input is said to be stopped.
+//   2. The archive is asked to stop (an upload under way is cut off and sent
+//      again at the next start); the heartbeat's last state begins at once.
+//   3. The take writer gets kCloseLimitMs to put everything on disk; past
+//      it, it is left to its file and the take is named ("take may be cut").
+//   4. The heartbeat's last write: Heartbeat::Timing::lastWrite and a second.
+//   5. The archive's thread: kCloseLimitMs (none when the writer was left:
+//      the same disk holds it).
+//   6. The "stopped" alert is queued.
+//  The window then ends its event loop and deletes the settings dialog,
+//  whose SettingsSaver writes the saves asked for within its kEndLimitMs;
+//  then the session:
+//  ~RecorderSession():
+//   7. What hangs from the session (the web page's server threads, the
+//      signal watcher) goes first, while the store and the engines are whole.
+//   8. The alerts deliver what is queued within AlertSender::Timing::
+//      drainOnStop and a second.
+//   9. The take store finishes its requests within TakeStore::kEndLimitMs
+//      (not waited for, and kept, when the writer was left: it uses it).
+//  10. The members go; the writer's, the store's, the archive's, the
+//      heartbeat's and the alerts' threads have ended, or were left above.
 RecorderSession::~RecorderSession() {
     // What hangs from the session (the web page's server threads, the signal
     // watcher) reads the store and the engines; it goes while they are whole,
     // not after them as the base class would have it.
     while (!children().isEmpty()) delete children().constFirst();
     Close();
+    QString abandoned;
+    if (alerts_ && !alerts_->StopSending(&abandoned)) (void)alerts_.release();
+    if (!abandoned.isEmpty()) ReportProblem(abandoned);
+    // The store's thread may be held by the same disk as the writer: then
+    // it is not waited for, only told to stop.
+    if (!store_->Stop(writerAbandoned_ ? 0 : TakeStore::kEndLimitMs, &abandoned)) (void)store_.release();
+    if (!abandoned.isEmpty()) ReportProblem(abandoned);
     // A writer still waiting for the disk is not waited for: it stays, with
-    // its thread, until the process ends, and so does the store.
+    // its thread, until the process ends, and so does the store it uses.
     if (writerAbandoned_) {
         (void)writer_.release();
-        // The store's thread may be held by the same disk.
         (void)store_.release();
+    }
+    // The heartbeat's thread reads the archive: a held one keeps both.
+    if (heartbeatAbandoned_) {
+        (void)heartbeat_.release();
+        archiverAbandoned_ = true;
     }
     if (archiverAbandoned_) (void)archiver_.release();
     if (platform::WaveInDevice* device = platform::Services().waveIn) device->SetEventHandler({});
@@ -455,14 +497,17 @@ void RecorderSession::Close() {
                           .arg(path.isEmpty() ? QStringLiteral("?") : path.mid(path.lastIndexOf('/') + 1)));
         writerAbandoned_ = true;
     }
-    if (heartbeat_) heartbeat_->Stop();
+    QString abandoned;
+    if (heartbeat_ && !heartbeat_->Stop(&abandoned)) heartbeatAbandoned_ = true;
+    if (!abandoned.isEmpty()) ReportProblem(abandoned);
     // The archive's thread may be held by the disk too (an encode, the
     // journal's sync): it is left with its archive, as the writer is.
-    if (archiver_ && !archiver_->StopWithin(writerAbandoned_ ? 0 : kCloseLimitMs)) {
+    if (archiver_ && !archiver_->StopWithin(writerAbandoned_ ? 0 : kCloseLimitMs, &abandoned)) {
         ReportProblem(QStringLiteral("archive stopped while the disk did not answer; the take being sent goes again "
                                      "at the next start"));
         archiverAbandoned_ = true;
     }
+    if (!abandoned.isEmpty()) ReportProblem(abandoned);
     if (alerts_ && started_) alerts_->Stopped();
 }
 

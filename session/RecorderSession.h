@@ -95,6 +95,7 @@ public:
     void ApplySettings();
     // The end of the program: playback and capture stop, an open take is
     // closed and kept, and everything handed to the writer reaches the disk.
+    // The whole stop order is written above ~RecorderSession().
     void Close();
 
     // The manual commands: record starts a take in manual mode (false in
@@ -201,6 +202,7 @@ private:
     bool closed_ = false;
     bool writerAbandoned_ = false;
     bool archiverAbandoned_ = false;
+    bool heartbeatAbandoned_ = false;
     QString keptPending_;  // kept, not yet closed by the writer
     // Kept takes whose files the writer has not closed yet, with their sizes.
     QHash<QString, int64_t> archivePending_;

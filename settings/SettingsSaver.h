@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Writes the settings to config.ini on a thread of its own, so that a slow or
+// Writes the settings to config.ini on a BackgroundWorker, so that a slow or
 // frozen disk never holds up the window.
 #include <QObject>
 #include <QString>
@@ -9,7 +9,7 @@
 
 #include "settings/publicunit.h"
 
-class QThread;
+class BackgroundWorker;
 
 class SettingsSaver : public QObject {
     Q_OBJECT
@@ -19,6 +19,8 @@ public:
     static constexpr int kEndLimitMs = 5000;
 
     explicit SettingsSaver(QObject* parent = nullptr);
+    // Writes what was asked within kEndLimitMs; the saves left undone are
+    // named on standard error.
     ~SettingsSaver() override;
 
     // Saves a copy of `settings` where SaveSettings() would; saves are written
@@ -35,6 +37,6 @@ signals:
 private:
     struct Owner;
     std::shared_ptr<Owner> owner_;
-    QThread* thread_ = nullptr;
-    QObject* worker_ = nullptr;
+    // Its jobs keep what they use: a held thread outlives the saver.
+    std::unique_ptr<BackgroundWorker> worker_;
 };

@@ -288,6 +288,25 @@ TEST_F(ArchiverTest, RefusalIsAStateAndKeepsTheTakeQueued) {
     EXPECT_FALSE(archiver->IsArchived("PLEN20261207100000.wav"));
 }
 
+// A slot called directly may ask the archive again: no signal comes with
+// its lock held.
+TEST_F(ArchiverTest, ItsSignalsComeWithoutItsLockHeld) {
+    WriteTake(record_ + "PLEN20261207100000.wav", 1000);
+    ScriptedHttp* http = nullptr;
+    auto archiver = Make(&http);
+    http->answer = [](const platform::HttpRequest&) { return Answer(503); };
+    std::atomic<int> states{0}, behind{0};
+    Archiver* a = archiver.get();
+    QObject::connect(a, &Archiver::stateChanged, a, [&](ArchiveState s, const QString&) {
+        if (a->CurrentStatus().state == s) ++states;
+    }, Qt::DirectConnection);
+    QObject::connect(a, &Archiver::behind, a, [&](int takes, qint64, const QString&) {
+        if (a->CurrentStatus().queued == takes) ++behind;
+    }, Qt::DirectConnection);
+    archiver->Start();
+    ASSERT_TRUE(WaitUntil([&] { return states > 0 && behind > 0; }, 5000));
+}
+
 TEST_F(ArchiverTest, NeverReplacesAnObjectAndKnowsItsOwnRetry) {
     WriteTake(record_ + "PLEN20261207100000.wav", 1000);
     WriteTake(record_ + "PLEN20261207100500.wav", 1000);

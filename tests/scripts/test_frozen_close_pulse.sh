@@ -7,7 +7,8 @@
 # the web page and sent to an archive that never answers (a listener on
 # 127.0.0.1), and SIGTERM is sent. Within
 # 10 s standard error names the take that may be cut; once the file system
-# is thawed the process is gone within 2 s, with exit code 0.
+# is thawed the process is gone within 2 s, with exit code 0, and standard
+# error has named the last heartbeat as abandoned.
 #
 # $1 = the built Somorabox. Runs inside scripts/with-pulse.sh, as root.
 set -uo pipefail
@@ -101,5 +102,7 @@ pid=""
 [ "$exit_code" -eq 0 ] || fail "exit code $exit_code"
 stop_player
 [ -f "$record/$name" ] || fail "the take $name is gone"
+# The last heartbeat, to an archive that never answers, was cut at its limit.
+grep -qF "heartbeat: not done: the last status.json" "$work/err.log" || fail "the stop did not name the last heartbeat"
 
 echo "test_frozen_close_pulse: ok ($name)"
