@@ -21,12 +21,14 @@
 #include "capture/WaveFile.h"
 #include "capture/Unit2.h"
 #include "settings/publicunit.h"
+#include "support/ForwardingFiles.h"
 #include "support/TestSupport.h"
 
 namespace {
 
 // Real files whose writes and flushes are watched and, on demand, fail.
-struct SpyFiles final : platform::Files {
+struct SpyFiles final : testing_support::ForwardingFiles {
+    SpyFiles() : ForwardingFiles(real) {}
     platform::PosixFiles real;
     std::vector<int64_t> syncedSizes;  // file size at every flush
     bool failHeader = false;
@@ -64,16 +66,10 @@ struct SpyFiles final : platform::Files {
         }
     };
 
-    bool Exists(const QString& p) override { return real.Exists(p); }
-    bool MakePath(const QString& d) override { return real.MakePath(d); }
     std::unique_ptr<platform::WritableFile> CreateNew(const QString& p) override {
         auto f = real.CreateNew(p);
         return f ? std::make_unique<File>(*this, std::move(f)) : nullptr;
     }
-    std::unique_ptr<platform::ReadableFile> OpenRead(const QString& p) override { return real.OpenRead(p); }
-    bool Remove(const QString& p) override { return real.Remove(p); }
-    std::unique_ptr<platform::WritableFile> OpenToPatch(const QString& p) override { return real.OpenToPatch(p); }
-    QList<platform::DirEntry> List(const QString& d, const QString& s) override { return real.List(d, s); }
 };
 
 class RecordingFiles : public ::testing::Test {
@@ -359,17 +355,11 @@ TEST_F(RecordingFiles, RepairAndListingTouchOnlyCutRegularTakes) {
 namespace {
 
 // The real files of a small disk: what is free is its size less the takes'.
-struct SmallDisk final : platform::Files {
+struct SmallDisk final : testing_support::ForwardingFiles {
+    SmallDisk() : ForwardingFiles(real) {}
     platform::PosixFiles real;
     QString folder;
     int64_t capacity = 0;
-    bool Exists(const QString& p) override { return real.Exists(p); }
-    bool MakePath(const QString& d) override { return real.MakePath(d); }
-    std::unique_ptr<platform::WritableFile> CreateNew(const QString& p) override { return real.CreateNew(p); }
-    std::unique_ptr<platform::ReadableFile> OpenRead(const QString& p) override { return real.OpenRead(p); }
-    bool Remove(const QString& p) override { return real.Remove(p); }
-    int64_t ReadHead(const QString& p, void* data, int64_t size) override { return real.ReadHead(p, data, size); }
-    bool WriteWhole(const QString& p, const QByteArray& bytes) override { return real.WriteWhole(p, bytes); }
     QList<platform::DirEntry> List(const QString& d, const QString& s) override {
         frozen.Pass();
         return real.List(d, s);
