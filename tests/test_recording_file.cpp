@@ -14,6 +14,7 @@
 #include <future>
 #include <thread>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "capture/RecordingFile.h"
 #include "capture/TakeStore.h"
@@ -321,7 +322,7 @@ TEST_F(RecordingFiles, RepairFixesOnlyTakesLeftOpen) {
 // A finished file with a chunk after its sound (as editors write) keeps every
 // byte; a data size beyond the end (cut while patching) is mended; a FIFO or a
 // folder named like a take is passed over by listing, reading, repair and
-// deletion instead of holding start-up up.
+// deletion instead of holding start-up up, and a link by listing.
 TEST_F(RecordingFiles, RepairAndListingTouchOnlyCutRegularTakes) {
     auto header = [](uint32_t riff, uint32_t data) {
         const WaveHeader h = MakeWaveHeader(2, 16, 22050, riff, data);
@@ -339,6 +340,11 @@ TEST_F(RecordingFiles, RepairAndListingTouchOnlyCutRegularTakes) {
     EXPECT_EQ(Read(folder + "PLEN20261207100000.wav"), tagged);
     EXPECT_EQ(Read(folder + "PLEN20261207110000.wav"), header(36 + 4096, 4096) + sound);
 
+    // A link named like a take is never followed, wherever it leads.
+    Write(env.AppDir() + "elsewhere.wav", tagged);
+    ASSERT_EQ(::symlink(QFile::encodeName(env.AppDir() + "elsewhere.wav").constData(),
+                        QFile::encodeName(folder + "PLEN20261207140000.wav").constData()),
+              0);
     QStringList listed;
     for (const platform::DirEntry& e : env.files.List(folder, ".wav")) listed << e.name;
     listed.sort();
