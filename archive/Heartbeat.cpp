@@ -12,7 +12,6 @@
 #include "platform/Platform.h"
 #include "platform/ThreadPriority.h"
 #include "takes/ObjectKey.h"
-#include "takes/StatusJson.h"
 
 #ifndef SOMORA_VERSION
 #define SOMORA_VERSION "unknown"
@@ -42,25 +41,14 @@ QString Heartbeat::Key() const { return takes::StatusKey(config_.prefix); }
 
 QByteArray Heartbeat::Json(const ArchiveConfig& config, const HeartbeatState& state, const Archiver::Status& archive,
                            const QDateTime& timeUtc) {
-    takes::RoomStatus s;
+    takes::RoomStatus s = state;
     s.host = config.host;
     s.machine = config.machine;
     s.prefix = config.prefix;
     s.version = QStringLiteral(SOMORA_VERSION);
     s.time = timeUtc;
-    s.listening = state.listening;
-    s.recording = state.recording;
-    s.input = state.input;
-    s.disk = state.disk;
     s.archive = {ArchiveStateName(archive.state), archive.detail, archive.queued,
                  static_cast<qint64>(archive.queuedBytes), archive.setAside, archive.oldest};
-    s.lastTake = state.lastTake;
-    s.lastTakeSeconds = state.lastTakeSeconds;
-    s.clipping = state.clipping;
-    s.silentSince = state.silentSince;
-    s.hours = state.hours;
-    s.insideHours = state.insideHours;
-    s.hoursChange = state.hoursChange;
     return QJsonDocument(s.ToJson()).toJson(QJsonDocument::Compact);
 }
 
