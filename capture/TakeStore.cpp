@@ -29,10 +29,11 @@ TakeStore::TakeStore(QString folder, QObject* parent)
     Post([this] {
         platform::Files* files = platform::Services().files;
         if (files && !folder_.isEmpty() && !files->Exists(folder_)) files->MakePath(folder_);
-        // The names in use, before the first take is named.
+        // The names in use, before the first take is named: every entry's,
+        // whatever it is (a link or a FIFO holds its name too).
         QSet<QString> names;
         if (files)
-            for (const platform::DirEntry& entry : files->List(folder_, QStringLiteral(".wav"))) names.insert(entry.name);
+            for (const QString& name : files->ListNames(folder_, QStringLiteral(".wav"))) names.insert(name);
         std::lock_guard lock(mutex_);
         listedNames_ = std::move(names);
         namesKnown_ = true;
@@ -160,6 +161,8 @@ void TakeStore::ListAndCleanUp() {
     {
         QSet<QString> names;
         for (const TakeInfo& take : takes) names.insert(take.name);
+        // What the listing passes over (a link, a FIFO, a folder) holds its name too.
+        for (const QString& name : files->ListNames(folder_, QStringLiteral(".wav"))) names.insert(name);
         std::lock_guard lock(mutex_);
         listedNames_ = std::move(names);
     }

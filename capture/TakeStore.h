@@ -140,7 +140,7 @@ private:
     mutable std::mutex mutex_;
     Policy policy_;
     QString openTake_;
-    QSet<QString> listedNames_;  // the last listing
+    QSet<QString> listedNames_;  // the names in the folder at the last listing
     bool namesKnown_ = false;    // the first listing is done
     std::condition_variable namesListed_;
     QSet<QString> givenNames_;   // names handed out by NameTake

@@ -354,6 +354,10 @@ TEST_F(RecordingFiles, RepairAndListingTouchOnlyCutRegularTakes) {
         EXPECT_FALSE(env.files.Remove(folder + name)) << name;
         EXPECT_TRUE(QFileInfo::exists(folder + name)) << name;
     }
+    // What the listing passes over still holds its name.
+    testing_support::CoreApp();
+    TakeStore store(folder);
+    EXPECT_EQ(store.NameTake(QDateTime(QDate(2026, 12, 7), QTime(14, 0))), folder + "PLEN20261207140000-2.wav");
 }
 
 }  // namespace
