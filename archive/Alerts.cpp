@@ -6,6 +6,7 @@
 
 #include "archive/Archiver.h"
 #include "platform/Http.h"
+#include "takes/TakeName.h"
 
 namespace {
 enum Topic { kInput, kDisk, kArchive, kSilence, kClipping };
@@ -83,7 +84,7 @@ QByteArray AlertWatch::Message(const QString& host, const QString& event, const 
     const QJsonObject o{{"host", host},
                         {"event", event},
                         {"detail", detail},
-                        {"time", IsoWithOffset(time)}};
+                        {"time", takes::IsoWithOffset(time)}};
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 

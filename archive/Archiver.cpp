@@ -12,14 +12,15 @@
 #include <utility>
 
 #include "archive/S3Client.h"
-#include "capture/TakeStore.h"
 #include "platform/AppendLog.h"
 #include "platform/Http.h"
 #include "platform/PrivateFile.h"
 #include "platform/TakeEncoder.h"
 #include "platform/Platform.h"
 #include "platform/ThreadPriority.h"
+#include "takes/ObjectKey.h"
 #include "takes/TakeName.h"
+#include "takes/TakeRecords.h"
 
 namespace {
 
@@ -54,13 +55,6 @@ bool NoObjectLock(const S3Result& result) {
 }
 
 }  // namespace
-
-QString IsoWithOffset(const QDateTime& time) {
-    const int offset = time.offsetFromUtc();
-    const int minutes = std::abs(offset) / 60;
-    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + (offset < 0 ? '-' : '+') +
-           QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QChar('0')).arg(minutes % 60, 2, 10, QChar('0'));
-}
 
 QString ArchiveStateName(ArchiveState state) {
     switch (state) {
@@ -175,8 +169,8 @@ int Archiver::LocalMarks(const QString& name) const {
     unsigned char probe[1];
     if (!files) return 0;
     int bits = 0;
-    if (files->ReadHead(recordFolder_ + TakeStore::MarkFile(name, ".note"), probe, 0) >= 0) bits |= kNote;
-    if (files->ReadHead(recordFolder_ + TakeStore::MarkFile(name, ".hold"), probe, 0) >= 0) bits |= kHold;
+    if (files->ReadHead(recordFolder_ + takes::NoteFile(name), probe, 0) >= 0) bits |= kNote;
+    if (files->ReadHead(recordFolder_ + takes::HoldFile(name), probe, 0) >= 0) bits |= kHold;
     return bits;
 }
 
@@ -256,8 +250,8 @@ void Archiver::Run() {
     QString journalError;
     const bool journalRead = parts_.journal->Load(&lines, &journalError);
     parts_.encoder->DiscardAll(workFolder_);
-    QList<platform::TakeFileInfo> files;
-    if (parts_.takeFiles) files = parts_.takeFiles->ListTakes(recordFolder_);
+    QList<platform::DirEntry> files;
+    if (parts_.takeFiles) files = parts_.takeFiles->List(recordFolder_, QStringLiteral(".wav"));
     {
         std::lock_guard lock(mutex_);
         for (const QByteArray& line : lines) {
@@ -267,7 +261,7 @@ void Archiver::Run() {
             archived_->Add(name);
             if (fields.size() >= 2 && !fields[1].isEmpty()) keys_[name] = QString::fromUtf8(fields[1]);
         }
-        for (const platform::TakeFileInfo& file : files)
+        for (const platform::DirEntry& file : files)
             if (IsTakeName(file.name) && !archived_->Contains(file.name) && file.name != openTake_)
                 pending_.emplace(file.name, file.bytes);
         if (!pending_.empty()) {
@@ -278,7 +272,7 @@ void Archiver::Run() {
     EmitReports();
     // The marks of archived takes here go again: one set while the store
     // could not be reached before the end was not sent.
-    for (const platform::TakeFileInfo& file : files) {
+    for (const platform::DirEntry& file : files) {
         if (!IsTakeName(file.name) || !archived_->Contains(file.name)) continue;
         if (const int bits = LocalMarks(file.name)) {
             std::lock_guard lock(mutex_);
@@ -496,12 +490,12 @@ Archiver::Outcome Archiver::SendMarks(const QString& name, const QString& key, i
     };
     if (*bits & kNote) {
         const QString noteKey = takes::NoteKey(key);
-        QByteArray note(4 * kMaxNoteCharacters + 4, Qt::Uninitialized);
-        const int64_t n = files->ReadHead(recordFolder_ + TakeStore::MarkFile(name, ".note"), note.data(), note.size());
+        QByteArray note(takes::kNoteReadBytes, Qt::Uninitialized);
+        const int64_t n = files->ReadHead(recordFolder_ + takes::NoteFile(name), note.data(), note.size());
         note.resize(n > 0 ? static_cast<qsizetype>(n) : 0);
         // Clearing a note deletes its object (a missing one is no error).
         const S3Result result = note.isEmpty() ? send("DELETE", noteKey, {}, QByteArray(), nullptr)
-                                               : send("PUT", noteKey, {}, note, "text/plain; charset=utf-8");
+                                               : send("PUT", noteKey, {}, note, takes::kNoteContentType);
         if (result.kind != S3Result::Kind::Ok && result.status != 404) {
             *detail = result.detail;
             return OutcomeOf(result);
@@ -509,10 +503,9 @@ Archiver::Outcome Archiver::SendMarks(const QString& name, const QString& key, i
         *bits &= ~kNote;
     }
     if (*bits & kHold) {
-        const bool held = files->ReadHead(recordFolder_ + TakeStore::MarkFile(name, ".hold"), probe, 0) >= 0;
-        const QByteArray body = QByteArrayLiteral("<LegalHold xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\"><Status>") +
-                                (held ? "ON" : "OFF") + "</Status></LegalHold>";
-        const S3Result result = send("PUT", key, {{QStringLiteral("legal-hold"), QString()}}, body, "application/xml");
+        const bool held = files->ReadHead(recordFolder_ + takes::HoldFile(name), probe, 0) >= 0;
+        const S3Result result =
+            send("PUT", key, {{QStringLiteral("legal-hold"), QString()}}, takes::LegalHoldBody(held), "application/xml");
         if (result.kind != S3Result::Kind::Ok) {
             if (!NoObjectLock(result)) {
                 *detail = result.detail;
@@ -547,18 +540,17 @@ Archiver::Outcome Archiver::Upload(const QString& name, QString* detail, QString
         case platform::PrepareResult::Failed: *detail = error; return Outcome::Failed;
     }
     *bytes = take.bytes;
-    std::vector<std::pair<QString, QString>> meta;
-    const QDateTime start = takes::StartTime(name);
-    if (start.isValid()) meta.emplace_back(QStringLiteral("start"), IsoWithOffset(start));
+    takes::ObjectMeta meta;
+    if (const QDateTime start = takes::StartTime(name); start.isValid()) meta.start = takes::IsoWithOffset(start);
     if (take.rate > 0) {
-        meta.emplace_back(QStringLiteral("length"), QString::number(static_cast<double>(take.frames) / take.rate, 'f', 3));
-        meta.emplace_back(QStringLiteral("rate"), QString::number(take.rate));
+        meta.seconds = static_cast<double>(take.frames) / take.rate;
+        meta.rate = take.rate;
     }
-    meta.emplace_back(QStringLiteral("host"), config_.host);
-    if (!config_.machine.isEmpty()) meta.emplace_back(QStringLiteral("machine"), config_.machine);
-    if (!take.peaks.isEmpty()) meta.emplace_back(QStringLiteral("peaks"), QString::fromLatin1(take.peaks));
+    meta.host = config_.host;
+    meta.machine = config_.machine;
+    meta.peaks = QString::fromLatin1(take.peaks);
     S3Client client(settings, *parts_.http);
-    const QString contentType = config_.flac ? QStringLiteral("audio/flac") : QStringLiteral("audio/wav");
+    const QString contentType = takes::ContentType(KeyFor(name, 1));
     // Whether the object at a taken key is this take, sent before: the same
     // bytes (the copy of one take is made the same way each time). Nothing
     // weaker counts: clones share host names and may share machine ids.
@@ -573,7 +565,7 @@ Archiver::Outcome Archiver::Upload(const QString& name, QString* detail, QString
     int vanished = 0;
     for (;;) {
         *key = KeyFor(name, copy);
-        result = client.PutFile(*key, take.path, take.md5, take.sha256, contentType, meta, cancelled);
+        result = client.PutFile(*key, take.path, take.md5, take.sha256, contentType, meta.Pairs(), cancelled);
         if (result.status != 412) break;
         const S3Result head = client.Head(*key, cancelled);
         // A key that may write but not read cannot tell: the take goes

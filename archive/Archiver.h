@@ -56,8 +56,6 @@ class Files;
 
 enum class ArchiveState { Ok, Unreachable, Refused };
 QString ArchiveStateName(ArchiveState state);  // "ok", "unreachable", "refused"
-// ISO 8601 with the offset from UTC always written out: 2026-12-07T10:00:00+01:00.
-QString IsoWithOffset(const QDateTime& time);
 
 // The takes the store has confirmed, by file name; safe from any thread. It
 // may outlive its archive (a server thread may still ask while the program

@@ -3,7 +3,6 @@
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
-#include <QJsonObject>
 
 #include <cstdlib>
 
@@ -12,6 +11,7 @@
 #include "platform/Http.h"
 #include "platform/Platform.h"
 #include "platform/ThreadPriority.h"
+#include "takes/ObjectKey.h"
 
 #ifndef SOMORA_VERSION
 #define SOMORA_VERSION "unknown"
@@ -45,35 +45,19 @@ Heartbeat::~Heartbeat() {
     if (!Stop()) worker_.Join();
 }
 
-QString Heartbeat::Key() const { return config_.prefix + QStringLiteral("/status.json"); }
+QString Heartbeat::Key() const { return takes::StatusKey(config_.prefix); }
 
 QByteArray Heartbeat::Json(const ArchiveConfig& config, const HeartbeatState& state, const Archiver::Status& archive,
                            const QDateTime& timeUtc) {
-    QJsonObject a{{"state", ArchiveStateName(archive.state)},
-                  {"detail", archive.detail},
-                  {"queued", archive.queued},
-                  {"queued_bytes", static_cast<qint64>(archive.queuedBytes)},
-                  {"set_aside", archive.setAside}};
-    if (!archive.oldest.isEmpty()) a.insert("oldest", archive.oldest);
-    QJsonObject o{{"host", config.host},
-                  {"machine", config.machine},
-                  {"prefix", config.prefix},
-                  {"version", QStringLiteral(SOMORA_VERSION)},
-                  {"time", timeUtc.toString(Qt::ISODate)},
-                  {"listening", state.listening},
-                  {"recording", state.recording},
-                  {"input", state.input},
-                  {"disk", state.disk},
-                  {"archive", a}};
-    if (!state.lastTake.isEmpty())
-        o.insert("last_take", QJsonObject{{"name", state.lastTake}, {"seconds", state.lastTakeSeconds}});
-    o.insert("clipping", state.clipping);
-    if (state.silentSince.isValid()) o.insert("silent_since", IsoWithOffset(state.silentSince));
-    if (!state.hours.isEmpty())
-        o.insert("hours", QJsonObject{{"inside", state.insideHours},
-                                      {"state", state.hours},
-                                      {state.insideHours ? "until" : "next", IsoWithOffset(state.hoursChange)}});
-    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+    takes::RoomStatus s = state;
+    s.host = config.host;
+    s.machine = config.machine;
+    s.prefix = config.prefix;
+    s.version = QStringLiteral(SOMORA_VERSION);
+    s.time = timeUtc;
+    s.archive = {ArchiveStateName(archive.state), archive.detail, archive.queued,
+                 static_cast<qint64>(archive.queuedBytes), archive.setAside, archive.oldest};
+    return QJsonDocument(s.ToJson()).toJson(QJsonDocument::Compact);
 }
 
 void Heartbeat::Start() {
@@ -159,10 +143,11 @@ bool Heartbeat::Write(const HeartbeatState& state, Clock::time_point deadline) {
         read.cancelled = cancelled;
         const S3Result found = client.Request(std::move(read), Key(), {}, QByteArray());
         if (found.kind == S3Result::Kind::Ok) {
-            const QJsonObject other = QJsonDocument::fromJson(found.response.body).object();
-            const QString machine = other.value("machine").toString();
+            const takes::RoomStatus other =
+                takes::RoomStatus::FromJson(QJsonDocument::fromJson(found.response.body).object());
+            const QString& machine = other.machine;
             // A machine this one replaced wrote its last heartbeat long ago.
-            const QDateTime written = QDateTime::fromString(other.value("time").toString(), Qt::ISODate);
+            const QDateTime& written = other.time;
             const bool recent = !written.isValid() || std::abs(written.secsTo(NowUtc())) < kSharedWithinSeconds;
             if (!machine.isEmpty() && machine != config_.machine && recent) archive_->PrefixShared();
         }

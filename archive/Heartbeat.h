@@ -21,26 +21,17 @@
 
 #include "archive/ArchiveConfig.h"
 #include "archive/Archiver.h"
+#include "takes/StatusJson.h"
 #include "util/BackgroundWorker.h"
 
 namespace platform {
 class HttpClient;
 }
 
-// What the recorder session knows; the archive's part is read when sent.
-struct HeartbeatState {
-    bool listening = false;
-    bool recording = false;
-    QString input;           // "listening", "lost", "stopped"
-    QString disk;            // "ok", "full", …
-    QString lastTake;        // file name of the last kept take
-    double lastTakeSeconds = 0;
-    QDateTime silentSince;   // local; invalid when not silent
-    bool clipping = false;
-    QString hours;           // "recording hours: until 18:00", …; empty when always
-    bool insideHours = true;
-    QDateTime hoursChange;   // local: the end of the hours or the next start
-};
+// What the recorder session knows: its part of the document (listening,
+// recording, input, disk, the last take, silence, clipping, hours). The
+// heartbeat fills in the rest; the archive's part is read when sent.
+using HeartbeatState = takes::RoomStatus;
 
 class Heartbeat {
 public:

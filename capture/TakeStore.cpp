@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/TakeStore.h"
 
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <chrono>
@@ -14,30 +13,7 @@
 #include "platform/Platform.h"
 #include "session/RecordingAge.h"
 #include "takes/TakeName.h"
-
-namespace {
-
-bool EndsWith(const QString& name, const char* extension) {
-    return name.endsWith(QLatin1String(extension), Qt::CaseInsensitive);
-}
-
-}  // namespace
-
-QString NoteProblem(const QByteArray& utf8) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder(utf8);
-    if (decoder.hasError())
-        return QStringLiteral("the note is not UTF-8 text");
-    int characters = 0;
-    for (const char32_t c : text.toUcs4()) {
-        ++characters;
-        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7f)
-            return QStringLiteral("the note holds control characters");
-    }
-    if (characters > kMaxNoteCharacters)
-        return QStringLiteral("the note is longer than %1 characters").arg(kMaxNoteCharacters);
-    return {};
-}
+#include "takes/TakeRecords.h"
 
 TakeStore::TakeStore(QString folder, QObject* parent)
     : QObject(parent),
@@ -48,10 +24,11 @@ TakeStore::TakeStore(QString folder, QObject* parent)
     Post(QStringLiteral("listing the names"), [this] {
         platform::Files* files = platform::Services().files;
         if (files && !folder_.isEmpty() && !files->Exists(folder_)) files->MakePath(folder_);
-        // The names in use, before the first take is named.
+        // The names in use, before the first take is named: every entry's,
+        // whatever it is (a link or a FIFO holds its name too).
         QSet<QString> names;
         if (files)
-            for (const platform::DirEntry& entry : files->List(folder_, QStringLiteral(".wav"))) names.insert(entry.name);
+            for (const QString& name : files->ListNames(folder_, QStringLiteral(".wav"))) names.insert(name);
         std::lock_guard lock(mutex_);
         listedNames_ = std::move(names);
         namesKnown_ = true;
@@ -137,15 +114,15 @@ void TakeStore::ListAndCleanUp() {
     QSet<QString> marks, holds;
     QList<platform::DirEntry> waves;
     for (platform::DirEntry& file : files->List(folder_, QString())) {
-        if (EndsWith(file.name, ".wav"))
+        if (takes::IsWaveFile(file.name))
             waves.append(std::move(file));
-        else if (EndsWith(file.name, ".note"))
+        else if (takes::IsNoteFile(file.name))
             marks.insert(file.name);
-        else if (EndsWith(file.name, ".hold"))
+        else if (takes::IsHoldFile(file.name))
             holds.insert(file.name);
     }
     for (const platform::DirEntry& file : waves) {
-        const bool held = holds.contains(MarkFile(file.name, ".hold"));
+        const bool held = holds.contains(takes::HoldFile(file.name));
         // With an archive, only takes that are safe in it age out; a held
         // take never does.
         if (!held && policy.expireAfterDay && file.name != open && RecordingExpired(file.name, file.lastWrite, now) &&
@@ -160,6 +137,8 @@ void TakeStore::ListAndCleanUp() {
     {
         QSet<QString> names;
         for (const TakeInfo& take : takes) names.insert(take.name);
+        // What the listing passes over (a link, a FIFO, a folder) holds its name too.
+        for (const QString& name : files->ListNames(folder_, QStringLiteral(".wav"))) names.insert(name);
         std::lock_guard lock(mutex_);
         listedNames_ = std::move(names);
     }
@@ -202,18 +181,14 @@ void TakeStore::ListAndCleanUp() {
     emit listed(takes);
 }
 
-QString TakeStore::MarkFile(const QString& name, const char* extension) {
-    return takes::MarkFile(name, QLatin1String(extension));
-}
-
 bool TakeStore::RemoveUnlessHeld(platform::Files* files, const QString& name) const {
     std::lock_guard lock(marksMutex_);
     unsigned char probe[1];
-    if (files->ReadHead(folder_ + MarkFile(name, ".hold"), probe, 0) >= 0) return false;
+    if (files->ReadHead(folder_ + takes::HoldFile(name), probe, 0) >= 0) return false;
     if (!files->Remove(folder_ + name)) return false;
     Forget(name);
     // A note that cannot go now goes with the next listing.
-    if (files->ReadHead(folder_ + MarkFile(name, ".note"), probe, 0) >= 0) files->Remove(folder_ + MarkFile(name, ".note"));
+    if (files->ReadHead(folder_ + takes::NoteFile(name), probe, 0) >= 0) files->Remove(folder_ + takes::NoteFile(name));
     return true;
 }
 
@@ -227,11 +202,11 @@ void TakeStore::SweepMarks(platform::Files* files, const QSet<QString>& marks) c
 
 TakeStore::Mark TakeStore::SetNote(const QString& name, const QByteArray& utf8) const {
     platform::Files* files = platform::Services().files;
-    if (!files || name.contains('/') || !EndsWith(name, ".wav")) return Mark::Missing;
+    if (!files || name.contains('/') || !takes::IsWaveFile(name)) return Mark::Missing;
     std::lock_guard lock(marksMutex_);
     unsigned char probe[1];
     if (files->ReadHead(folder_ + name, probe, 0) < 0) return Mark::Missing;
-    const QString path = folder_ + MarkFile(name, ".note");
+    const QString path = folder_ + takes::NoteFile(name);
     // A cleared note stays as an empty file while the take lives: the
     // archive deletes the note's object from it, after a restart too.
     if (utf8.isEmpty() && files->ReadHead(path, probe, 0) < 0) return Mark::Done;
@@ -240,11 +215,11 @@ TakeStore::Mark TakeStore::SetNote(const QString& name, const QByteArray& utf8) 
 
 TakeStore::Mark TakeStore::SetHold(const QString& name, bool held) const {
     platform::Files* files = platform::Services().files;
-    if (!files || name.contains('/') || !EndsWith(name, ".wav")) return Mark::Missing;
+    if (!files || name.contains('/') || !takes::IsWaveFile(name)) return Mark::Missing;
     std::lock_guard lock(marksMutex_);
     unsigned char probe[1];
     if (files->ReadHead(folder_ + name, probe, 0) < 0) return Mark::Missing;
-    const QString path = folder_ + MarkFile(name, ".hold");
+    const QString path = folder_ + takes::HoldFile(name);
     const bool there = files->ReadHead(path, probe, 0) >= 0;
     if (held) return there || files->WriteWhole(path, QByteArray()) ? Mark::Done : Mark::Failed;
     return !there || files->Remove(path) ? Mark::Done : Mark::Failed;
@@ -254,18 +229,16 @@ TakeStore::Marks TakeStore::ListMarks() const {
     Marks marks;
     platform::Files* files = platform::Services().files;
     if (!files) return marks;
-    for (const QString& name : files->ListNames(folder_, QStringLiteral(".note"))) marks.notes.insert(name);
-    for (const QString& name : files->ListNames(folder_, QStringLiteral(".hold"))) marks.holds.insert(name);
+    for (const QString& name : files->ListNames(folder_, takes::kNoteExtension)) marks.notes.insert(name);
+    for (const QString& name : files->ListNames(folder_, takes::kHoldExtension)) marks.holds.insert(name);
     return marks;
 }
 
 QByteArray TakeStore::Note(const QString& name) const {
     platform::Files* files = platform::Services().files;
-    if (!files || name.contains('/') || !EndsWith(name, ".wav")) return {};
-    // A little more than the longest note may be, so that a longer file
-    // (written behind the store's back) is cut rather than read whole.
-    QByteArray text(4 * kMaxNoteCharacters + 4, Qt::Uninitialized);
-    const int64_t n = files->ReadHead(folder_ + MarkFile(name, ".note"), text.data(), text.size());
+    if (!files || name.contains('/') || !takes::IsWaveFile(name)) return {};
+    QByteArray text(takes::kNoteReadBytes, Qt::Uninitialized);
+    const int64_t n = files->ReadHead(folder_ + takes::NoteFile(name), text.data(), text.size());
     text.resize(n > 0 ? static_cast<qsizetype>(n) : 0);
     return text;
 }
@@ -273,13 +246,13 @@ QByteArray TakeStore::Note(const QString& name) const {
 bool TakeStore::Held(const QString& name) const {
     platform::Files* files = platform::Services().files;
     unsigned char probe[1];
-    return files && !name.contains('/') && EndsWith(name, ".wav") &&
-           files->ReadHead(folder_ + MarkFile(name, ".hold"), probe, 0) >= 0;
+    return files && !name.contains('/') && takes::IsWaveFile(name) &&
+           files->ReadHead(folder_ + takes::HoldFile(name), probe, 0) >= 0;
 }
 
-QList<platform::TakeFileInfo> TakeStore::ListTakes() const {
+QList<platform::DirEntry> TakeStore::ListTakes() const {
     platform::Files* files = platform::Services().files;
-    return files ? files->ListTakes(folder_) : QList<platform::TakeFileInfo>();
+    return files ? files->List(folder_, QStringLiteral(".wav")) : QList<platform::DirEntry>();
 }
 
 std::unique_ptr<platform::TakeReader> TakeStore::OpenTake(const QString& name, platform::TakeOpen* result) const {
@@ -306,7 +279,7 @@ bool TakeStore::Remove(const QString& name) const {
     return files && !name.contains('/') && RemoveUnlessHeld(files, name);
 }
 
-std::vector<int32_t> TakeStore::ByteRates(const QList<platform::TakeFileInfo>& list,
+std::vector<int32_t> TakeStore::ByteRates(const QList<platform::DirEntry>& list,
                                           const std::atomic<bool>* stop) const {
     std::vector<int32_t> rates(static_cast<size_t>(list.size()), 0);
     std::vector<qsizetype> unknown;

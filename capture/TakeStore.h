@@ -6,9 +6,8 @@
 // stop left open, all in order on a BackgroundWorker; the answers come back
 // as signals, delivered on the thread that owns the store.
 //
-// A take may carry a note and a hold, each a file beside it: NAME.note (the
-// note's UTF-8 text) and NAME.hold (empty), NAME being the take's file name
-// without ".wav". A held take is never removed, neither by the clean-up nor
+// A take may carry a note and a hold, each a file beside it (takes/TakeRecords.h:
+// NAME.note with the note's text, NAME.hold). A held take is never removed, neither by the clean-up nor
 // on request; a take's marks go with it, and marks whose take has gone are
 // removed by the next listing.
 #include <QDateTime>
@@ -36,12 +35,6 @@ struct TakeInfo {
     bool held = false;   // NAME.hold is there
 };
 
-// The most characters (code points) of a note.
-inline constexpr int kMaxNoteCharacters = 500;
-// Why `utf8` cannot be a take's note (not UTF-8, longer than
-// kMaxNoteCharacters, or control characters other than tab and line
-// breaks); empty when it can.
-QString NoteProblem(const QByteArray& utf8);
 Q_DECLARE_METATYPE(TakeInfo)
 
 class TakeStore : public QObject {
@@ -96,7 +89,7 @@ public:
 
     // For servers on threads of their own: done on the caller's thread, safe
     // from any thread. `name` is a file name in the folder.
-    QList<platform::TakeFileInfo> ListTakes() const;
+    QList<platform::DirEntry> ListTakes() const;
     std::unique_ptr<platform::TakeReader> OpenTake(const QString& name, platform::TakeOpen* result) const;
     int64_t ReadHead(const QString& name, void* data, int64_t size) const;
     int64_t FreeBytes() const;
@@ -107,7 +100,7 @@ public:
     // (safe from any thread; a mark is set only on a take that is there).
     enum class Mark { Done, Missing, Failed };
     // An empty note clears it (an empty file: the archive deletes the note's
-    // object from it). The note must pass NoteProblem.
+    // object from it). The note must pass takes::NoteProblem.
     Mark SetNote(const QString& name, const QByteArray& utf8) const;
     Mark SetHold(const QString& name, bool held) const;
     QByteArray Note(const QString& name) const;  // empty when none
@@ -118,13 +111,11 @@ public:
         QSet<QString> notes, holds;
     };
     Marks ListMarks() const;
-    // "PLEN….wav" -> "PLEN….note" (`extension` ".note" or ".hold").
-    static QString MarkFile(const QString& name, const char* extension);
     // The bytes per second that each take's header gives, in the order of
     // `list` (0 for a file that is no PCM take). A header is read once and
     // remembered until the take goes; one still too short to tell is read
     // again next time. Once `stop` is set the rest are not read (0).
-    std::vector<int32_t> ByteRates(const QList<platform::TakeFileInfo>& list,
+    std::vector<int32_t> ByteRates(const QList<platform::DirEntry>& list,
                                    const std::atomic<bool>* stop = nullptr) const;
     // Drops what is remembered of a take that changed or went.
     void Forget(const QString& name) const;
@@ -155,7 +146,7 @@ private:
     mutable std::mutex mutex_;
     Policy policy_;
     QString openTake_;
-    QSet<QString> listedNames_;  // the last listing
+    QSet<QString> listedNames_;  // the names in the folder at the last listing
     bool namesKnown_ = false;    // the first listing is done
     std::condition_variable namesListed_;
     QSet<QString> givenNames_;   // names handed out by NameTake

@@ -98,23 +98,13 @@ private:
     int64_t start_ = 0;
 };
 
-class ReplayFiles final : public platform::Files {
+class ReplayFiles final : public platform::PosixFiles {
 public:
-    bool Exists(const QString& path) override { return files_.Exists(path); }
-    bool MakePath(const QString& dir) override { return files_.MakePath(dir); }
     std::unique_ptr<platform::WritableFile> CreateNew(const QString& path) override {
-        std::unique_ptr<platform::WritableFile> file = files_.CreateNew(path);
+        std::unique_ptr<platform::WritableFile> file = PosixFiles::CreateNew(path);
         if (!file) return nullptr;
         return std::make_unique<UnflushedFile>(std::move(file));
     }
-    std::unique_ptr<platform::ReadableFile> OpenRead(const QString& path) override { return files_.OpenRead(path); }
-    bool Remove(const QString& path) override { return files_.Remove(path); }
-    QList<platform::DirEntry> List(const QString& dir, const QString& suffix) override {
-        return files_.List(dir, suffix);
-    }
-
-private:
-    platform::PosixFiles files_;
 };
 
 // A progress bar on standard error when it is a terminal.

@@ -7,17 +7,8 @@
 #include <cstdio>
 
 #include "fleet/FleetStore.h"
+#include "takes/ObjectKey.h"
 #include "takes/TakeName.h"
-
-namespace {
-
-// The room's wall clock time from a take's name, as the day's JSON gives it
-// without the take's metadata.
-QString StartFromName(const QString& name) {
-    return takes::StartTime(name).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
-}
-
-}  // namespace
 
 FleetSearch::FleetSearch(std::shared_ptr<FleetStore> store, QString path, Options options)
     : store_(std::move(store)), options_(options), index_(std::move(path)) {}
@@ -134,9 +125,11 @@ void FleetSearch::Pass() {
             for (const ListedObject& o : page.objects) {
                 QString room, file;
                 if (!SplitTakeKey(o.key, &room, &file)) continue;
-                if (IsArchivedTakeName(file))
-                    index_.PutTake(FleetIndex::Take{o.key, room, file, StartFromName(file), -1, o.size});
-                else if (file.endsWith(QLatin1String(".note")))
+                // Without the take's metadata, the room's wall clock time
+                // from its name, as the day's listing gives it.
+                if (takes::IsArchivedName(file))
+                    index_.PutTake(FleetIndex::Take{o.key, room, file, takes::StartText(file), -1, o.size});
+                else if (takes::IsNoteKey(file))
                     notes.push_back(Note{o.key, o.etag});
             }
             index_.Commit();
@@ -150,15 +143,11 @@ void FleetSearch::Pass() {
     }
     if (Stopping()) return;
     // A note belongs to the take of its name with either extension.
-    auto takesOf = [](const QString& noteKey) {
-        const QString stem = noteKey.chopped(5);
-        return QStringList{stem + QStringLiteral(".flac"), stem + QStringLiteral(".wav")};
-    };
     std::vector<Note> unread;
     index_.Begin();
     for (const Note& n : notes) {
         bool known = false;
-        for (const QString& take : takesOf(n.key)) known = index_.NoteKnown(take, n.tag) || known;
+        for (const QString& take : takes::TakeKeysOfNote(n.key)) known = index_.NoteKnown(take, n.tag) || known;
         if (!known) unread.push_back(n);
     }
     index_.Commit();
@@ -176,7 +165,7 @@ void FleetSearch::Pass() {
     for (size_t i = 0; i < unread.size(); ++i) {
         complete = complete && read[i];
         if (!read[i]) continue;
-        for (const QString& take : takesOf(unread[i].key)) index_.SetNote(take, texts[i], tags[i]);
+        for (const QString& take : takes::TakeKeysOfNote(unread[i].key)) index_.SetNote(take, texts[i], tags[i]);
     }
     // Only a whole pass may forget what it did not see.
     if (complete) index_.EndPass();

@@ -14,11 +14,14 @@
 #include <prometheus/gauge.h>
 
 #include "fleet/ShareLink.h"
-#include "takes/TakePeaks.h"
 #include "http/HttpHost.h"
 #include "http/Metrics.h"
 #include "http/PageRoutes.h"
 #include "http/RequestGuard.h"
+#include "takes/ObjectKey.h"
+#include "takes/StatusJson.h"
+#include "takes/TakePeaks.h"
+#include "takes/TakeRecords.h"
 
 static void InitFleetResources() { Q_INIT_RESOURCE(somora_fleet_page); }
 
@@ -193,7 +196,8 @@ void FleetServer::Impl::Note(const httplib::Request& req, httplib::Response& res
     const QString note = utf8(QByteArray::fromStdString(req.body));
     if (utf8.hasError() || note.contains(QChar(0)))
         return Failure(res, 400, QStringLiteral("the note is not UTF-8 text"));
-    if (note.toUcs4().size() > 500) return Failure(res, 400, QStringLiteral("the note is longer than 500 characters"));
+    if (note.toUcs4().size() > takes::kMaxNoteCharacters)
+        return Failure(res, 400, QStringLiteral("the note is longer than %1 characters").arg(takes::kMaxNoteCharacters));
     const QString key = WritableTake(req, res, true);
     if (key.isEmpty()) return;
     const S3Result r = store->PutNote(key, note);
@@ -295,23 +299,24 @@ void FleetServer::Impl::MetricsText(httplib::Response& res) {
                 .Set(r.value("heartbeat_age").toDouble());
         m.Gauge("somorabox_fleet_room_stale", "1 when the room's heartbeat is missing or too old", room)
             .Set(r.value("stale").toBool() ? 1 : 0);
+        // The heartbeat's own fields, as far as it has them.
+        const takes::RoomStatus beat = takes::RoomStatus::FromJson(r);
+        namespace field = takes::status_field;
         m.Gauge("somorabox_fleet_room_listening", "1 while the room hears its line input (last heartbeat)", room)
-            .Set(r.value("listening").toBool() ? 1 : 0);
+            .Set(beat.listening ? 1 : 0);
         m.Gauge("somorabox_fleet_room_recording", "1 while the room records (last heartbeat)", room)
-            .Set(r.value("recording").toBool() ? 1 : 0);
+            .Set(beat.recording ? 1 : 0);
         const char* kStateHelp = "The room's state by its last heartbeat: 1 for the state it is in";
-        if (r.contains("input"))
-            m.Gauge("somorabox_fleet_room_input_state", kStateHelp, with("state", r.value("input").toString())).Set(1);
-        if (r.contains("disk"))
-            m.Gauge("somorabox_fleet_room_disk_state", kStateHelp, with("state", r.value("disk").toString())).Set(1);
-        const QJsonObject archive = r.value("archive").toObject();
-        if (!archive.isEmpty()) {
-            m.Gauge("somorabox_fleet_room_archive_state", kStateHelp, with("state", archive.value("state").toString()))
-                .Set(1);
+        if (r.contains(field::kInput))
+            m.Gauge("somorabox_fleet_room_input_state", kStateHelp, with("state", beat.input)).Set(1);
+        if (r.contains(field::kDisk))
+            m.Gauge("somorabox_fleet_room_disk_state", kStateHelp, with("state", beat.disk)).Set(1);
+        if (!r.value(field::kArchive).toObject().isEmpty()) {
+            m.Gauge("somorabox_fleet_room_archive_state", kStateHelp, with("state", beat.archive.state)).Set(1);
             m.Gauge("somorabox_fleet_archive_backlog_takes", "Takes the room has not archived yet", room)
-                .Set(archive.value("queued").toDouble());
+                .Set(beat.archive.queued);
             m.Gauge("somorabox_fleet_archive_backlog_bytes", "Bytes the room has not archived yet", room)
-                .Set(archive.value("queued_bytes").toDouble());
+                .Set(static_cast<double>(beat.archive.queuedBytes));
         }
     }
     res.set_header("Cache-Control", "no-store");
@@ -344,7 +349,8 @@ void FleetServer::Impl::Take(const httplib::Request& req, const QString& room, c
         return Failure(res, 502, QStringLiteral("the store: ") + info.error);
     const int64_t size = info.size;
     if (!FileHeaders(req, size, name.toStdString(), attachment, res)) return;
-    const std::string type = name.endsWith(QLatin1String(".flac")) ? "audio/flac" : "audio/wav";
+    const QLatin1String contentType = takes::ContentType(name);
+    const std::string type(contentType.data(), static_cast<size_t>(contentType.size()));
     std::shared_ptr<FleetStore> from = store;
     auto fetched = std::make_shared<bool>(false);
     res.set_content_provider(static_cast<size_t>(size), type,

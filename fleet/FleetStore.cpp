@@ -14,14 +14,15 @@
 
 #include "archive/StoreAccess.h"
 #include "platform/Http.h"
+#include "takes/ObjectKey.h"
+#include "takes/StatusJson.h"
 #include "takes/TakeName.h"
+#include "takes/TakeRecords.h"
 
 bool IsRoomName(const QString& room) {
     static const QRegularExpression pattern(QStringLiteral("^[\\p{L}\\p{N}][\\p{L}\\p{N}._-]{0,127}$"));
     return pattern.match(room).hasMatch() && !room.contains(QLatin1String(".."));
 }
-
-bool IsArchivedTakeName(const QString& name) { return takes::IsArchivedName(name); }
 
 bool IsDay(const QString& day) {
     static const QRegularExpression pattern(QStringLiteral("^[0-9]{4}-[0-9]{2}-[0-9]{2}$"));
@@ -31,8 +32,6 @@ bool IsDay(const QString& day) {
 QString ArchivedTakeKey(const QString& room, const QString& name) {
     return IsRoomName(room) ? takes::ArchivedKey(room, name) : QString();
 }
-
-QString NoteKeyOf(const QString& takeKey) { return takes::NoteKey(takeKey); }
 
 bool SplitTakeKey(const QString& key, QString* room, QString* file) {
     QString root, name;
@@ -209,7 +208,7 @@ FleetStore::CachedBeat FleetStore::Room(const QString& room) {
         if (it != beats_.end() && Clock::now() - it->second.at < options_.cacheFor) return it->second;
     }
     CachedBeat found{Clock::now(), {}, -1};
-    const S3Result r = Request(platform::HttpRequest{}, room + QStringLiteral("/status.json"), {});
+    const S3Result r = Request(platform::HttpRequest{}, takes::StatusKey(room), {});
     if (r.kind == S3Result::Kind::Ok) {
         const QJsonDocument doc = QJsonDocument::fromJson(r.response.body);
         if (doc.isObject()) found.beat = doc.object();
@@ -239,7 +238,7 @@ bool FleetStore::Rooms(QJsonArray* rooms, QString* error) {
     for (qsizetype i = 0; i < names.size(); ++i) {
         const CachedBeat& beat = beats[static_cast<size_t>(i)];
         QJsonObject room = beat.beat;
-        const QDateTime time = QDateTime::fromString(room.value("time").toString(), Qt::ISODate);
+        const QDateTime time = takes::RoomStatus::FromJson(room).time;
         bool stale = !time.isValid();
         qint64 age = -1;
         if (!stale && beat.storeAge >= 0) {
@@ -278,7 +277,7 @@ bool FleetStore::Takes(const QString& room, const QString& day, QJsonArray* take
     std::vector<Found> found;
     for (const ListedObject& o : page.objects) {
         const QString name = o.key.mid(prefix.size());
-        if (!IsArchivedTakeName(name)) continue;
+        if (!takes::IsArchivedName(name)) continue;
         Found f{name, o.key, o.size, {}, false};
         std::lock_guard lock(cacheMutex_);
         const auto it = metas_.find(o.key + '\t' + QString::number(o.size));
@@ -296,14 +295,9 @@ bool FleetStore::Takes(const QString& room, const QString& day, QJsonArray* take
         head.method = "HEAD";
         const S3Result r = Request(std::move(head), f.key, {});
         if (r.kind != S3Result::Kind::Ok) return;
-        auto header = [&r](const char* name) {
-            const auto it = r.response.headers.find(name);
-            return it == r.response.headers.end() ? QString() : QString::fromStdString(it->second);
-        };
-        f.meta.start = header("x-amz-meta-start");
-        bool ok = false;
-        const double seconds = header("x-amz-meta-length").toDouble(&ok);
-        f.meta.seconds = ok ? seconds : -1;
+        const takes::ObjectMeta meta = takes::ObjectMeta::FromHeaders(r.response.headers);
+        f.meta.start = meta.start;
+        f.meta.seconds = meta.seconds;
         f.known = true;
         std::lock_guard lock(cacheMutex_);
         if (metas_.size() > 200000) metas_.clear();
@@ -313,7 +307,7 @@ bool FleetStore::Takes(const QString& room, const QString& day, QJsonArray* take
     // changed. Holds: the takes' legal holds where the bucket has Object Lock.
     std::map<QString, QString> noteTags;  // note key -> ETag
     for (const ListedObject& o : page.objects)
-        if (o.key.endsWith(QLatin1String(".note"))) noteTags[o.key] = o.etag;
+        if (takes::IsNoteKey(o.key)) noteTags[o.key] = o.etag;
     std::vector<QString> notes(found.size());
     std::vector<char> held(found.size(), 0);
     QString lockError;
@@ -322,7 +316,7 @@ bool FleetStore::Takes(const QString& room, const QString& day, QJsonArray* take
         const Found& f = found[static_cast<size_t>(i)];
         bool on = false;
         if (locked && ReadHold(f.key, &on)) held[static_cast<size_t>(i)] = on;
-        const QString noteKey = NoteKeyOf(f.key);
+        const QString noteKey = takes::NoteKey(f.key);
         const auto tag = noteTags.find(noteKey);
         if (tag == noteTags.end()) return;
         {
@@ -341,9 +335,7 @@ bool FleetStore::Takes(const QString& room, const QString& day, QJsonArray* take
         QJsonObject take{{"name", f.name}, {"bytes", static_cast<qint64>(f.size)}, {"key", f.key},
                          {"note", notes[i]}, {"held", held[i] != 0}};
         // Without its metadata the name gives the local start time.
-        take.insert("start", !f.meta.start.isEmpty()
-                                 ? f.meta.start
-                                 : takes::StartTime(f.name).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+        take.insert("start", !f.meta.start.isEmpty() ? f.meta.start : takes::StartText(f.name));
         take.insert("seconds", f.meta.seconds >= 0 ? QJsonValue(f.meta.seconds) : QJsonValue());
         takes->append(take);
     }
@@ -366,8 +358,7 @@ FleetStore::ObjectInfo FleetStore::Head(const QString& key) {
     if (!ok) info.size = -1;
     const auto type = r.response.headers.find("content-type");
     info.contentType = type == r.response.headers.end() ? QString() : QString::fromStdString(type->second);
-    const auto peaks = r.response.headers.find("x-amz-meta-peaks");
-    if (peaks != r.response.headers.end()) info.peaks = QByteArray::fromStdString(peaks->second);
+    info.peaks = takes::ObjectMeta::FromHeaders(r.response.headers).peaks.toLatin1();
     return info;
 }
 
@@ -401,8 +392,7 @@ bool FleetStore::ReadNote(const QString& noteKey, QString* text, QString* etag, 
         *error = QStringLiteral("the store: ") + r.detail;
         return false;
     }
-    // A note is at most 500 characters; anything longer was not written here.
-    *text = QString::fromUtf8(r.response.body.left(4 * 500)).left(500);
+    *text = takes::NoteOfObject(r.response.body);
     const auto tag = r.response.headers.find("etag");
     *etag = tag == r.response.headers.end() ? QString() : QString::fromStdString(tag->second);
     std::lock_guard lock(cacheMutex_);
@@ -412,14 +402,14 @@ bool FleetStore::ReadNote(const QString& noteKey, QString* text, QString* etag, 
 }
 
 S3Result FleetStore::PutNote(const QString& takeKey, const QString& note) {
-    const QString noteKey = NoteKeyOf(takeKey);
+    const QString noteKey = takes::NoteKey(takeKey);
     platform::HttpRequest request;
     if (note.isEmpty()) {
         request.method = "DELETE";
     } else {
         request.method = "PUT";
         request.body = note.toUtf8();
-        request.headers.push_back("Content-Type: text/plain; charset=utf-8");
+        request.headers.push_back(std::string("Content-Type: ") + takes::kNoteContentType);
     }
     const S3Result r = Request(std::move(request), noteKey, {});
     if (r.kind == S3Result::Kind::Ok) {
@@ -464,7 +454,7 @@ bool FleetStore::ReadHold(const QString& takeKey, bool* held) {
     const S3Result r = Request(platform::HttpRequest{}, takeKey, {{"legal-hold", ""}});
     if (r.kind != S3Result::Kind::Ok && r.status != 404) return false;
     // No legal hold was ever set: the store answers 404 (NoSuchObjectLockConfiguration).
-    *held = r.kind == S3Result::Kind::Ok && r.response.body.contains("<Status>ON</Status>");
+    *held = r.kind == S3Result::Kind::Ok && takes::LegalHoldIsOn(r.response.body);
     std::lock_guard lock(cacheMutex_);
     if (holds_.size() > 100000) holds_.clear();
     holds_[takeKey] = CachedHold{Clock::now(), *held};
@@ -474,8 +464,7 @@ bool FleetStore::ReadHold(const QString& takeKey, bool* held) {
 S3Result FleetStore::SetHold(const QString& takeKey, bool held) {
     platform::HttpRequest request;
     request.method = "PUT";
-    request.body = QByteArray("<LegalHold xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\"><Status>") +
-                   (held ? "ON" : "OFF") + "</Status></LegalHold>";
+    request.body = takes::LegalHoldBody(held);
     request.headers.push_back("Content-Type: application/xml");
     const S3Result r = Request(std::move(request), takeKey, {{"legal-hold", ""}});
     if (r.kind == S3Result::Kind::Ok) {
@@ -514,13 +503,8 @@ bool FleetStore::ReadTakeMeta(const QString& takeKey, QString* start, double* se
         return true;
     }
     if (r.kind != S3Result::Kind::Ok) return false;
-    auto header = [&r](const char* name) {
-        const auto it = r.response.headers.find(name);
-        return it == r.response.headers.end() ? QString() : QString::fromStdString(it->second);
-    };
-    *start = header("x-amz-meta-start");
-    bool ok = false;
-    const double s = header("x-amz-meta-length").toDouble(&ok);
-    *seconds = ok ? s : -1;
+    const takes::ObjectMeta meta = takes::ObjectMeta::FromHeaders(r.response.headers);
+    *start = meta.start;
+    *seconds = meta.seconds;
     return true;
 }

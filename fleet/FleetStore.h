@@ -2,7 +2,7 @@
 #pragma once
 // The bucket as the fleet page sees it: the rooms (the top-level folders),
 // each room's heartbeat (ROOM/status.json), and one room's takes of one day
-// (ROOM/yyyy/MM/dd/), listed with ListObjectsV2 and kept for a few seconds
+// (ROOM/yyyy/MM/dd/; the layout is takes/ObjectKey.h), listed with ListObjectsV2 and kept for a few seconds
 // so that many browsers cost the store little. Every request runs on the
 // caller's thread (a server worker) over a small pool of HTTP clients; room,
 // day and take names are checked here before any of them becomes a key.
@@ -31,15 +31,11 @@ class HttpClient;
 // A room: letters (any script), digits, '.', '_' and '-', starting with a
 // letter or a digit, at most 128 characters, no "..".
 bool IsRoomName(const QString& room);
-// An archived take (takes::IsArchivedName): "PLEN" + 14 digits (+ "-" + 1 to
-// 6 digits) + ".flac" or ".wav", the digits a date and time.
-bool IsArchivedTakeName(const QString& name);
 // A calendar day "yyyy-MM-dd".
 bool IsDay(const QString& day);
-// ROOM/yyyy/MM/dd/NAME; empty unless both names pass the checks above.
+// ROOM/yyyy/MM/dd/NAME (takes::ArchivedKey); empty unless the room passes
+// the check above and the name takes::IsArchivedName.
 QString ArchivedTakeKey(const QString& room, const QString& name);
-// The key of a take's note: the take's key with ".note" for its extension.
-QString NoteKeyOf(const QString& takeKey);
 // The room and file name of a key ROOM/yyyy/MM/dd/FILE whose folder is the
 // file's day; false for any other key.
 bool SplitTakeKey(const QString& key, QString* room, QString* file);

@@ -22,6 +22,7 @@ public:
     MixerResult GetLineControls(uint32_t, uint32_t, uint32_t, MIXERCONTROL*) override { return kMixerBadDevice; }
     MixerResult GetControlDetails(uint32_t, MIXERCONTROLDETAILS&, uint32_t) override { return kMixerBadDevice; }
     MixerResult SetControlDetails(uint32_t, const MIXERCONTROLDETAILS&) override { return kMixerBadDevice; }
+    bool VolumeDecibels(uint32_t, uint32_t, uint32_t, double&) override { return false; }
 };
 
 MixerDevice& Absent() {

@@ -181,6 +181,8 @@ public:
     }
 
     void SetEventHandler(EventHandler onEvent) override { onEvent_ = std::move(onEvent); }
+    // The reader thread only reads: buffers go on unprocessed.
+    void SetAheadStage(AheadStage) override {}
 
     WaveResult AddBuffer(WaveInBuffer* buffer) override {
         if (!pcm_ || !buffer || !buffer->data || buffer->length < kFrameBytes) return kWaveError;

@@ -58,8 +58,8 @@ public:
 };
 
 // POSIX files; a file being written holds an exclusive flock that readers and
-// deleters test without waiting.
-class PosixFiles final : public Files {
+// deleters test without waiting. (The replay's files derive from it.)
+class PosixFiles : public Files {
 public:
     bool Exists(const QString& path) override;
     bool MakePath(const QString& dir) override;
@@ -70,7 +70,6 @@ public:
     QList<DirEntry> List(const QString& dir, const QString& suffix) override;
     bool WriteWhole(const QString& path, const QByteArray& bytes) override;
     int64_t FreeBytes(const QString& dir) override;
-    QList<TakeFileInfo> ListTakes(const QString& dir) override;
     QList<QString> ListNames(const QString& dir, const QString& suffix) override;
     std::unique_ptr<TakeReader> OpenTake(const QString& path, TakeOpen* result) override;
     int64_t ReadHead(const QString& path, void* data, int64_t size) override;

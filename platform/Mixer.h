@@ -211,10 +211,7 @@ public:
     virtual MixerResult SetControlDetails(uint32_t deviceId, const MIXERCONTROLDETAILS& details) = 0;
     // The gain in dB that `value` of a VOLUME control stands for on the
     // device (−HUGE_VAL for silence); false where the device does not say.
-    virtual bool VolumeDecibels(uint32_t /*deviceId*/, uint32_t /*controlId*/, uint32_t /*value*/,
-                                double& /*dB*/) {
-        return false;
-    }
+    virtual bool VolumeDecibels(uint32_t deviceId, uint32_t controlId, uint32_t value, double& dB) = 0;
 };
 
 std::unique_ptr<MixerDevice> MakeAlsaMixer();

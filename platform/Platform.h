@@ -100,14 +100,10 @@ public:
     virtual void Close() = 0;
 };
 
+// A file of a folder as Files lists it.
 struct DirEntry {
     QString name;            // file name without folder
     QDateTime lastWrite;     // local time
-};
-
-// A take as the servers list it.
-struct TakeFileInfo {
-    QString name;        // file name without folder
     int64_t bytes = 0;
     int64_t modifiedNs = 0;  // last write, nanoseconds since the epoch
 };
@@ -142,57 +138,33 @@ public:
     // Opens an existing regular file to patch it in place, locked as CreateNew
     // does; the file keeps its last-write time when the patch is closed. Fails
     // (null) when it is missing, no regular file, or being read or written.
-    virtual std::unique_ptr<WritableFile> OpenToPatch(const QString& path) {
-        (void)path;
-        return nullptr;
-    }
+    virtual std::unique_ptr<WritableFile> OpenToPatch(const QString& path) = 0;
     // The bytes free for this user on the file system of `dir`; -1 when unknown.
-    virtual int64_t FreeBytes(const QString& dir) {
-        (void)dir;
-        return -1;
-    }
+    virtual int64_t FreeBytes(const QString& dir) = 0;
     // The regular files of `dir` whose names end with `suffix`
-    // (case-insensitive), in the order the directory lists them.
+    // (case-insensitive; empty: every one), with their sizes and last
+    // writes, in the order the directory lists them. The one listing of the
+    // strip, the web page and the archive: what it lists is what OpenTake
+    // opens. A link is never followed (a link to a file elsewhere is no take
+    // of this folder) and a FIFO, socket, device or folder named like a take
+    // is passed over. Empty when `dir` cannot be read; safe from any thread.
     virtual QList<DirEntry> List(const QString& dir, const QString& suffix) = 0;
 
     // Replaces `path` with `bytes` whole (a temporary file in the same
     // folder, synced and renamed over it), so a reader finds the old text or
     // the new, never a part. False when it could not be written.
-    virtual bool WriteWhole(const QString& path, const QByteArray& bytes) {
-        (void)path;
-        (void)bytes;
-        return false;
-    }
+    virtual bool WriteWhole(const QString& path, const QByteArray& bytes) = 0;
 
     // For servers on threads of their own; safe from any thread.
-    // The regular files of `dir` (no links, FIFOs or folders) whose names
-    // end with ".wav", with their sizes. Empty when `dir` cannot be read.
-    virtual QList<TakeFileInfo> ListTakes(const QString& dir) {
-        (void)dir;
-        return {};
-    }
     // The names of the entries of `dir` that end with `suffix`
     // (case-insensitive), read from the folder alone (no file is looked at).
-    virtual QList<QString> ListNames(const QString& dir, const QString& suffix) {
-        (void)dir;
-        (void)suffix;
-        return {};
-    }
+    virtual QList<QString> ListNames(const QString& dir, const QString& suffix) = 0;
     // Opens a regular file without following a link and without blocking on
     // a FIFO; `result` tells why it failed (Busy: being written).
-    virtual std::unique_ptr<TakeReader> OpenTake(const QString& path, TakeOpen* result) {
-        (void)path;
-        if (result) *result = TakeOpen::Failed;
-        return nullptr;
-    }
+    virtual std::unique_ptr<TakeReader> OpenTake(const QString& path, TakeOpen* result) = 0;
     // The first `size` bytes of a regular file, whether or not it is being
     // written; the bytes read or -1.
-    virtual int64_t ReadHead(const QString& path, void* data, int64_t size) {
-        (void)path;
-        (void)data;
-        (void)size;
-        return -1;
-    }
+    virtual int64_t ReadHead(const QString& path, void* data, int64_t size) = 0;
 };
 
 class WaveInDevice;

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Files with POSIX calls: a take being written holds an exclusive flock
-// that readers and deleters test without waiting; servers list, read at
-// offsets and read headers without following links or blocking on FIFOs.
+// that readers and deleters test without waiting; folders are listed, and
+// servers read at offsets and read headers, without following links or
+// blocking on FIFOs.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -238,19 +239,6 @@ std::unique_ptr<WritableFile> PosixFiles::OpenToPatch(const QString& path) {
     return std::make_unique<PosixWritableFile>(fd, Native(path), st);
 }
 
-QList<DirEntry> PosixFiles::List(const QString& dir, const QString& suffix) {
-    QList<DirEntry> entries;
-    const QFileInfoList infos =
-        QDir(dir).entryInfoList(QDir::Files | QDir::Hidden, QDir::Unsorted);
-    for (const QFileInfo& info : infos) {
-        // Regular files only (a link to one included): a FIFO, socket or
-        // device named like a recording would block or mislead its readers.
-        if (!info.isFile() || !info.fileName().endsWith(suffix, Qt::CaseInsensitive)) continue;
-        entries.append({info.fileName(), info.lastModified()});
-    }
-    return entries;
-}
-
 bool PosixFiles::WriteWhole(const QString& path, const QByteArray& bytes) {
     const QByteArray target = Native(path);
     const QByteArray dir = Native(QFileInfo(path).absolutePath());
@@ -288,37 +276,45 @@ int64_t PosixFiles::FreeBytes(const QString& dir) {
     return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
 }
 
-QList<TakeFileInfo> PosixFiles::ListTakes(const QString& dir) {
-    QList<TakeFileInfo> entries;
+namespace {
+
+// Calls `visit(dirFd, entry)` for each entry of `dir` whose name ends with
+// `suffix` (any case); nothing when `dir` cannot be read.
+template <typename Visit>
+void ForEachEntry(const QString& dir, const QString& suffix, Visit visit) {
     DIR* d = ::opendir(QFile::encodeName(dir).constData());
-    if (!d) return entries;
-    const int dfd = ::dirfd(d);
+    if (!d) return;
+    const QByteArray tail = QFile::encodeName(suffix);
     while (const dirent* e = ::readdir(d)) {
         const size_t len = std::strlen(e->d_name);
-        if (len < 4 || ::strcasecmp(e->d_name + len - 4, ".wav") != 0) continue;
-        if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
-        struct stat st {};
-        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
-        entries.append({QFile::decodeName(e->d_name), static_cast<int64_t>(st.st_size),
-                        static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec});
+        if (len >= static_cast<size_t>(tail.size()) &&
+            ::strcasecmp(e->d_name + len - static_cast<size_t>(tail.size()), tail.constData()) == 0)
+            visit(::dirfd(d), *e);
     }
     ::closedir(d);
+}
+
+}  // namespace
+
+QList<DirEntry> PosixFiles::List(const QString& dir, const QString& suffix) {
+    QList<DirEntry> entries;
+    ForEachEntry(dir, suffix, [&entries](int dirFd, const dirent& e) {
+        if (e.d_type != DT_REG && e.d_type != DT_UNKNOWN) return;
+        // Regular files only, links not followed: a link may lead out of the
+        // folder, and a FIFO, socket or device named like a recording would
+        // block or mislead its readers.
+        struct stat st {};
+        if (::fstatat(dirFd, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return;
+        const int64_t ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        entries.append({QFile::decodeName(e.d_name), QDateTime::fromMSecsSinceEpoch(ns / 1000000),
+                        static_cast<int64_t>(st.st_size), ns});
+    });
     return entries;
 }
 
 QList<QString> PosixFiles::ListNames(const QString& dir, const QString& suffix) {
     QList<QString> names;
-    DIR* d = ::opendir(QFile::encodeName(dir).constData());
-    if (!d) return names;
-    const QByteArray tail = QFile::encodeName(suffix);
-    while (const dirent* e = ::readdir(d)) {
-        const size_t len = std::strlen(e->d_name);
-        if (len < static_cast<size_t>(tail.size()) ||
-            ::strcasecmp(e->d_name + len - static_cast<size_t>(tail.size()), tail.constData()) != 0)
-            continue;
-        names.append(QFile::decodeName(e->d_name));
-    }
-    ::closedir(d);
+    ForEachEntry(dir, suffix, [&names](int, const dirent& e) { names.append(QFile::decodeName(e.d_name)); });
     return names;
 }
 

@@ -80,6 +80,9 @@ public:
     WaveResult Start() override;
     WaveResult Reset() override;
     WaveResult Close() override;
+    // A file read to its end fails in no way a handler hears of: a read
+    // error ends the sound early (ReadError) and `onEnd` runs.
+    void SetEventHandler(EventHandler) override {}
     void SetAheadStage(AheadStage stage) override;
 
 private:

@@ -62,7 +62,7 @@ public:
     // Where events go: like the buffers, on the thread that called Open,
     // through its event loop, after the buffers filled before the event. Set
     // it before Open; a device that cannot fail reports nothing.
-    virtual void SetEventHandler(EventHandler onEvent) { (void)onEvent; }
+    virtual void SetEventHandler(EventHandler onEvent) = 0;
     // Work the owner wants done on every filled buffer before it is handed
     // on (an empty function: none). A device may run it ahead of handing
     // buffers on, on a thread of its own and on the opening thread, so on two
@@ -71,7 +71,7 @@ public:
     // touched by the stage any more once Reset has returned. A device
     // without a thread to spare hands buffers on unprocessed.
     using AheadStage = std::function<void(WaveInBuffer*)>;
-    virtual void SetAheadStage(AheadStage stage) { (void)stage; }
+    virtual void SetAheadStage(AheadStage stage) = 0;
 };
 
 // Wave input through ALSA. The device's period is `blocksPerWake` blocks of

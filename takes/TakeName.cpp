@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "takes/TakeName.h"
 
+#include <cstdlib>
+
 namespace takes {
 
 namespace {
@@ -59,8 +61,10 @@ bool IsRecordingName(const QString& name) {
 bool IsArchivedName(const QString& name) { return Parse(name).valid && StartTime(name).isValid(); }
 
 bool IsLooseRecordingName(const QString& name) {
-    return name.startsWith(kPrefix) && name.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive);
+    return name.startsWith(kPrefix) && IsWaveFile(name);
 }
+
+bool IsWaveFile(const QString& name) { return name.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive); }
 
 bool HasPrefix(const QString& name) { return name.startsWith(kPrefix); }
 
@@ -78,46 +82,11 @@ QString StartText(const QString& name) {
     return out;
 }
 
-QString MarkFile(const QString& name, QLatin1String extension) {
-    return (name.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive) ? name.left(name.size() - 4) : name) +
-           extension;
-}
-
-QString TakeOfMark(const QString& mark) { return mark.left(mark.size() - 5) + QStringLiteral(".wav"); }
-
-QString ObjectKey(const QString& prefix, const QString& name, int copy, bool flac) {
-    QString base = name;
-    if (base.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive)) base.chop(4);
-    const QDateTime time = StartTime(name);
-    const QString day = time.isValid() ? time.toString(QStringLiteral("yyyy/MM/dd/")) : QString();
-    if (copy > 1) base += '-' + QString::number(copy);
-    return prefix + '/' + day + base + (flac ? QStringLiteral(".flac") : QStringLiteral(".wav"));
-}
-
-QString ArchivedKey(const QString& root, const QString& name) {
-    if (!IsArchivedName(name)) return {};
-    // PLENyyyyMMdd… -> ROOT/yyyy/MM/dd/NAME
-    return root + '/' + name.mid(4, 4) + '/' + name.mid(8, 2) + '/' + name.mid(10, 2) + '/' + name;
-}
-
-QString NoteKey(const QString& takeKey) {
-    const qsizetype dot = takeKey.lastIndexOf('.');
-    const qsizetype slash = takeKey.lastIndexOf('/');
-    return (dot > slash ? takeKey.left(dot) : takeKey) + QStringLiteral(".note");
-}
-
-bool SplitKey(const QString& key, QString* root, QString* file) {
-    const QStringList parts = key.split(QLatin1Char('/'));
-    if (parts.size() != 5 || parts[0].isEmpty() || parts[4].isEmpty()) return false;
-    const qsizetype lengths[] = {4, 2, 2};
-    for (int i = 0; i < 3; ++i)
-        if (parts[i + 1].size() != lengths[i] || !IsDigits(parts[i + 1])) return false;
-    // The day's folder is the day of the file's name.
-    const QString& name = parts[4];
-    if (!name.startsWith(kPrefix) || name.mid(kStampAt, 8) != parts[1] + parts[2] + parts[3]) return false;
-    *root = parts[0];
-    *file = name;
-    return true;
+QString IsoWithOffset(const QDateTime& time) {
+    const int offset = time.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + (offset < 0 ? '-' : '+') +
+           QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QChar('0')).arg(minutes % 60, 2, 10, QChar('0'));
 }
 
 }  // namespace takes

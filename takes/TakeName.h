@@ -1,15 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The take name and where a take lives in the archive's bucket, in one place.
+// The take name, in one place.
 //
 // A take is named from the local time of its first sample:
 // "PLEN" + yyyyMMddHHmmss (14 digits) + ".wav". When that name is taken, or a
 // split take starts within the second its predecessor started, "-N" (N from
-// 2 up, at most six digits) goes before the extension. The archive keeps a
-// take as PREFIX/yyyy/MM/dd/NAME.flac (or .wav), "-N" after NAME for another
-// take that was given the same key, and a take's note as the object of the
-// same key with ".note" for its extension. Beside a take in the record folder,
-// its note and hold are the files of its name with ".note" and ".hold".
+// 2 up, at most six digits) goes before the extension. Where a take lives in
+// the bucket is takes/ObjectKey.h; its note and hold, takes/TakeRecords.h.
 #include <QDateTime>
 #include <QString>
 
@@ -45,6 +42,10 @@ bool IsArchivedName(const QString& name);
 // written by an older build, is archived too; one whose name shows no time
 // goes to the top of PREFIX, see `ObjectKey`).
 bool IsLooseRecordingName(const QString& name);
+// Ends with ".wav" in any case: a recording of the record folder as the
+// strip lists it and the take store reads, marks and deletes it, whatever
+// its name.
+bool IsWaveFile(const QString& name);
 // Starts with "PLEN" (case-sensitive): the files the clean-ups may remove.
 bool HasPrefix(const QString& name);
 
@@ -55,24 +56,9 @@ QDateTime StartTime(const QString& name);
 // check); for names that passed the grammar.
 QString StartText(const QString& name);
 
-// "PLEN….wav" -> "PLEN….note" (`extension` ".note" or ".hold"); a name
-// without ".wav" (any case) gets the extension added.
-QString MarkFile(const QString& name, QLatin1String extension);
-// "PLEN….note" or "PLEN….hold" -> "PLEN….wav".
-QString TakeOfMark(const QString& mark);
-
-// The key of a take `name` (a recording's name, ".wav" in any case) under
-// `prefix`: PREFIX/yyyy/MM/dd/BASE(-copy when copy ≥ 2).flac|.wav; without
-// the day's folders when the name shows no valid time.
-QString ObjectKey(const QString& prefix, const QString& name, int copy, bool flac);
-// ROOT/yyyy/MM/dd/NAME for an archived `name` (as `IsArchivedName`); empty
-// otherwise.
-QString ArchivedKey(const QString& root, const QString& name);
-// The key of a take's note: the take's key with ".note" for its extension.
-QString NoteKey(const QString& takeKey);
-// The root and file name of a key ROOT/yyyy/MM/dd/FILE whose folders are the
-// day FILE's name shows ("PLEN" + yyyyMMdd…); false for any other key. The
-// file is not checked further.
-bool SplitKey(const QString& key, QString* root, QString* file);
+// ISO 8601 with the offset from UTC always written out:
+// 2026-12-07T10:00:00+01:00 (a take's start in its metadata, the times of
+// status.json).
+QString IsoWithOffset(const QDateTime& time);
 
 }  // namespace takes

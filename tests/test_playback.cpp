@@ -12,6 +12,7 @@
 #include "support/FakeWaveOut.h"
 #include "playback/Unit4.h"
 #include "settings/publicunit.h"
+#include "support/ForwardingFiles.h"
 #include "support/TestSupport.h"
 #include "support/WaveFiles.h"
 
@@ -48,21 +49,14 @@ public:
 
 // Files whose readers hold every read past the first `allowed` bytes until
 // released, as a disk that stops answering does.
-class StallingFiles final : public platform::Files {
+class StallingFiles final : public testing_support::ForwardingFiles {
 public:
-    explicit StallingFiles(platform::Files& real) : real_(real) { gate_.Shut(true); }
+    explicit StallingFiles(platform::Files& real) : ForwardingFiles(real) { gate_.Shut(true); }
     int64_t allowed = 0;
 
     bool Stalled() { return gate_.Arrived() > 0; }
     void Release() { gate_.Shut(false); }
 
-    bool Exists(const QString& path) override { return real_.Exists(path); }
-    bool MakePath(const QString& dir) override { return real_.MakePath(dir); }
-    std::unique_ptr<platform::WritableFile> CreateNew(const QString& path) override { return real_.CreateNew(path); }
-    bool Remove(const QString& path) override { return real_.Remove(path); }
-    QList<platform::DirEntry> List(const QString& dir, const QString& suffix) override {
-        return real_.List(dir, suffix);
-    }
     std::unique_ptr<platform::ReadableFile> OpenRead(const QString& path) override {
         auto file = real_.OpenRead(path);
         return file ? std::make_unique<Reader>(*this, std::move(file)) : nullptr;
@@ -88,7 +82,6 @@ private:
         std::unique_ptr<platform::ReadableFile> file_;
     };
 
-    platform::Files& real_;
     testing_support::Gate gate_;
 };
 

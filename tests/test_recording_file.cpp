@@ -14,6 +14,7 @@
 #include <future>
 #include <thread>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "capture/RecordingFile.h"
 #include "capture/TakeStore.h"
@@ -21,12 +22,14 @@
 #include "capture/WaveFile.h"
 #include "capture/Unit2.h"
 #include "settings/publicunit.h"
+#include "support/ForwardingFiles.h"
 #include "support/TestSupport.h"
 
 namespace {
 
 // Real files whose writes and flushes are watched and, on demand, fail.
-struct SpyFiles final : platform::Files {
+struct SpyFiles final : testing_support::ForwardingFiles {
+    SpyFiles() : ForwardingFiles(real) {}
     platform::PosixFiles real;
     std::vector<int64_t> syncedSizes;  // file size at every flush
     bool failHeader = false;
@@ -64,16 +67,10 @@ struct SpyFiles final : platform::Files {
         }
     };
 
-    bool Exists(const QString& p) override { return real.Exists(p); }
-    bool MakePath(const QString& d) override { return real.MakePath(d); }
     std::unique_ptr<platform::WritableFile> CreateNew(const QString& p) override {
         auto f = real.CreateNew(p);
         return f ? std::make_unique<File>(*this, std::move(f)) : nullptr;
     }
-    std::unique_ptr<platform::ReadableFile> OpenRead(const QString& p) override { return real.OpenRead(p); }
-    bool Remove(const QString& p) override { return real.Remove(p); }
-    std::unique_ptr<platform::WritableFile> OpenToPatch(const QString& p) override { return real.OpenToPatch(p); }
-    QList<platform::DirEntry> List(const QString& d, const QString& s) override { return real.List(d, s); }
 };
 
 class RecordingFiles : public ::testing::Test {
@@ -325,7 +322,7 @@ TEST_F(RecordingFiles, RepairFixesOnlyTakesLeftOpen) {
 // A finished file with a chunk after its sound (as editors write) keeps every
 // byte; a data size beyond the end (cut while patching) is mended; a FIFO or a
 // folder named like a take is passed over by listing, reading, repair and
-// deletion instead of holding start-up up.
+// deletion instead of holding start-up up, and a link by listing.
 TEST_F(RecordingFiles, RepairAndListingTouchOnlyCutRegularTakes) {
     auto header = [](uint32_t riff, uint32_t data) {
         const WaveHeader h = MakeWaveHeader(2, 16, 22050, riff, data);
@@ -343,6 +340,11 @@ TEST_F(RecordingFiles, RepairAndListingTouchOnlyCutRegularTakes) {
     EXPECT_EQ(Read(folder + "PLEN20261207100000.wav"), tagged);
     EXPECT_EQ(Read(folder + "PLEN20261207110000.wav"), header(36 + 4096, 4096) + sound);
 
+    // A link named like a take is never followed, wherever it leads.
+    Write(env.AppDir() + "elsewhere.wav", tagged);
+    ASSERT_EQ(::symlink(QFile::encodeName(env.AppDir() + "elsewhere.wav").constData(),
+                        QFile::encodeName(folder + "PLEN20261207140000.wav").constData()),
+              0);
     QStringList listed;
     for (const platform::DirEntry& e : env.files.List(folder, ".wav")) listed << e.name;
     listed.sort();
@@ -352,6 +354,10 @@ TEST_F(RecordingFiles, RepairAndListingTouchOnlyCutRegularTakes) {
         EXPECT_FALSE(env.files.Remove(folder + name)) << name;
         EXPECT_TRUE(QFileInfo::exists(folder + name)) << name;
     }
+    // What the listing passes over still holds its name.
+    testing_support::CoreApp();
+    TakeStore store(folder);
+    EXPECT_EQ(store.NameTake(QDateTime(QDate(2026, 12, 7), QTime(14, 0))), folder + "PLEN20261207140000-2.wav");
 }
 
 }  // namespace
@@ -359,17 +365,11 @@ TEST_F(RecordingFiles, RepairAndListingTouchOnlyCutRegularTakes) {
 namespace {
 
 // The real files of a small disk: what is free is its size less the takes'.
-struct SmallDisk final : platform::Files {
+struct SmallDisk final : testing_support::ForwardingFiles {
+    SmallDisk() : ForwardingFiles(real) {}
     platform::PosixFiles real;
     QString folder;
     int64_t capacity = 0;
-    bool Exists(const QString& p) override { return real.Exists(p); }
-    bool MakePath(const QString& d) override { return real.MakePath(d); }
-    std::unique_ptr<platform::WritableFile> CreateNew(const QString& p) override { return real.CreateNew(p); }
-    std::unique_ptr<platform::ReadableFile> OpenRead(const QString& p) override { return real.OpenRead(p); }
-    bool Remove(const QString& p) override { return real.Remove(p); }
-    int64_t ReadHead(const QString& p, void* data, int64_t size) override { return real.ReadHead(p, data, size); }
-    bool WriteWhole(const QString& p, const QByteArray& bytes) override { return real.WriteWhole(p, bytes); }
     QList<platform::DirEntry> List(const QString& d, const QString& s) override {
         frozen.Pass();
         return real.List(d, s);

@@ -16,6 +16,7 @@
 #include "session/RecorderSession.h"
 #include "settings/publicunit.h"
 #include "support/FakeWaveIn.h"
+#include "support/ForwardingFiles.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -31,9 +32,9 @@ std::vector<int16_t> Block(int16_t amplitude) {
 
 // Recording files whose writes can be held (a stalled disk) or refused (a
 // full one); everything else goes to the real files of the test folder.
-class TroubledFiles final : public platform::Files {
+class TroubledFiles final : public testing_support::ForwardingFiles {
 public:
-    explicit TroubledFiles(platform::Files& real) : real_(real) {}
+    explicit TroubledFiles(platform::Files& real) : ForwardingFiles(real) {}
 
     void Stall(bool on) { gate.Shut(on); }
     std::atomic<bool> full{false};
@@ -41,16 +42,11 @@ public:
     std::atomic<int64_t> freeBytes{-1};
     testing_support::Gate gate;
 
-    bool Exists(const QString& p) override { return real_.Exists(p); }
-    bool MakePath(const QString& d) override { return real_.MakePath(d); }
     std::unique_ptr<platform::WritableFile> CreateNew(const QString& p) override {
         if (refuseNew) return nullptr;
         auto file = real_.CreateNew(p);
         return file ? std::make_unique<File>(*this, std::move(file)) : nullptr;
     }
-    std::unique_ptr<platform::ReadableFile> OpenRead(const QString& p) override { return real_.OpenRead(p); }
-    bool Remove(const QString& p) override { return real_.Remove(p); }
-    QList<platform::DirEntry> List(const QString& d, const QString& s) override { return real_.List(d, s); }
     int64_t FreeBytes(const QString&) override { return freeBytes; }
 
 private:
@@ -74,8 +70,6 @@ private:
         TroubledFiles& owner_;
         std::unique_ptr<platform::WritableFile> file_;
     };
-
-    platform::Files& real_;
 };
 
 class SessionTest : public ::testing::Test {

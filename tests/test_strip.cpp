@@ -19,6 +19,7 @@
 #include "app/Unit1.h"
 #include "playback/Unit4.h"
 #include "settings/publicunit.h"
+#include "support/ForwardingFiles.h"
 #include "support/TestSupport.h"
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -41,19 +42,11 @@ private:
 [[maybe_unused]] auto* const kQtApp = ::testing::AddGlobalTestEnvironment(new QtApp);
 
 // Lists chosen entries in a chosen order; everything else goes to the real files.
-class ListingFiles final : public platform::Files {
+class ListingFiles final : public testing_support::ForwardingFiles {
 public:
-    explicit ListingFiles(platform::Files& real) : real_(real) {}
+    explicit ListingFiles(platform::Files& real) : ForwardingFiles(real) {}
     QList<platform::DirEntry> listing;
-    bool Exists(const QString& p) override { return real_.Exists(p); }
-    bool MakePath(const QString& d) override { return real_.MakePath(d); }
-    std::unique_ptr<platform::WritableFile> CreateNew(const QString& p) override { return real_.CreateNew(p); }
-    std::unique_ptr<platform::ReadableFile> OpenRead(const QString& p) override { return real_.OpenRead(p); }
-    bool Remove(const QString& p) override { return real_.Remove(p); }
     QList<platform::DirEntry> List(const QString&, const QString&) override { return listing; }
-
-private:
-    platform::Files& real_;
 };
 
 class StripTest : public ::testing::Test {

@@ -1,8 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The take name's grammar and the archive's key layout.
+// The take contract: the name's grammar, the archive's key layout and
+// metadata, the note and hold records, and status.json.
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+
+#include "takes/ObjectKey.h"
+#include "takes/StatusJson.h"
 #include "takes/TakeName.h"
+#include "takes/TakeRecords.h"
 
 using namespace takes;
 
@@ -62,4 +68,61 @@ TEST(TakeName, MarksAndKeys) {
                             "/2026/12/07/PLEN20261207201500.flac", "room/2026/12/07/", "a/room/2026/12/07/PLEN20261207.flac",
                             "room/2026/12/7/PLEN2026127.flac"})
         EXPECT_FALSE(SplitKey(bad, &root, &file)) << bad;
+}
+
+TEST(TakeName, ObjectMetaAndStoreRecords) {
+    ObjectMeta meta;
+    meta.start = IsoWithOffset(QDateTime(QDate(2026, 12, 7), QTime(20, 15), Qt::OffsetFromUTC, -5400));
+    meta.seconds = 12.5;
+    meta.rate = 22050;
+    meta.host = "pc";
+    std::map<std::string, std::string> headers;
+    for (const auto& [name, value] : meta.Pairs()) headers["x-amz-meta-" + name.toStdString()] = value.toStdString();
+    EXPECT_EQ(headers, (std::map<std::string, std::string>{{"x-amz-meta-start", "2026-12-07T20:15:00-01:30"},
+                                                           {"x-amz-meta-length", "12.500"},
+                                                           {"x-amz-meta-rate", "22050"},
+                                                           {"x-amz-meta-host", "pc"}}));
+    const ObjectMeta back = ObjectMeta::FromHeaders(headers);
+    EXPECT_EQ(back.start, meta.start);
+    EXPECT_EQ(back.seconds, 12.5);
+    EXPECT_EQ(ObjectMeta::FromHeaders({}).seconds, -1);
+    EXPECT_EQ(ContentType("r/2026/12/07/PLEN20261207201500-2.flac"), QLatin1String("audio/flac"));
+    EXPECT_EQ(ContentType("PLEN20261207201500.wav"), QLatin1String("audio/wav"));
+    EXPECT_TRUE(LegalHoldIsOn(LegalHoldBody(true)));
+    EXPECT_FALSE(LegalHoldIsOn(LegalHoldBody(false)));
+    EXPECT_EQ(NoteOfObject(QByteArray(3000, 'a')).size(), kMaxNoteCharacters);
+}
+
+TEST(TakeName, StatusJsonKeepsItsBytesAndReadsOlderDocuments) {
+    RoomStatus s;
+    s.host = "pc-a";
+    s.machine = "aaaa";
+    s.prefix = "room-a";
+    s.version = "1.0";
+    s.time = QDateTime(QDate(2026, 12, 7), QTime(20, 0), Qt::UTC);
+    s.listening = true;
+    s.input = "listening";
+    s.disk = "ok";
+    s.archive = {"ok", "", 2, 5000000000, 0, "PLEN20261207190000.wav"};
+    s.lastTake = "PLEN20261207195900.wav";
+    s.lastTakeSeconds = 12.5;
+    s.silentSince = QDateTime(QDate(2026, 12, 7), QTime(14, 5), Qt::OffsetFromUTC, 3600);
+    s.hours = "recording hours: until 18:00";
+    s.hoursChange = QDateTime(QDate(2026, 12, 7), QTime(18, 0), Qt::OffsetFromUTC, 3600);
+    const QByteArray json = QJsonDocument(s.ToJson()).toJson(QJsonDocument::Compact);
+    EXPECT_EQ(json.toStdString(),
+              R"({"archive":{"detail":"","oldest":"PLEN20261207190000.wav","queued":2,"queued_bytes":5000000000,)"
+              R"("set_aside":0,"state":"ok"},"clipping":false,"disk":"ok","host":"pc-a",)"
+              R"("hours":{"inside":true,"state":"recording hours: until 18:00","until":"2026-12-07T18:00:00+01:00"},)"
+              R"("input":"listening","last_take":{"name":"PLEN20261207195900.wav","seconds":12.5},"listening":true,)"
+              R"("machine":"aaaa","prefix":"room-a","recording":false,"silent_since":"2026-12-07T14:05:00+01:00",)"
+              R"("time":"2026-12-07T20:00:00Z","version":"1.0"})");
+    const RoomStatus back = RoomStatus::FromJson(QJsonDocument::fromJson(json).object());
+    EXPECT_EQ(QJsonDocument(back.ToJson()).toJson(QJsonDocument::Compact), json);
+    // A document of an older recorder: what it lacks keeps its default.
+    const RoomStatus old = RoomStatus::FromJson(QJsonDocument::fromJson(R"({"machine":"bbbb"})").object());
+    EXPECT_EQ(old.machine, "bbbb");
+    EXPECT_FALSE(old.time.isValid());
+    EXPECT_TRUE(old.hours.isEmpty());
+    EXPECT_EQ(StatusKey("room-a"), "room-a/status.json");
 }

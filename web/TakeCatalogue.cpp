@@ -16,6 +16,7 @@
 #include "capture/TakeStore.h"
 #include "takes/TakeName.h"
 #include "takes/TakePeaks.h"
+#include "takes/TakeRecords.h"
 #include "http/PageRoutes.h"
 #include "web/WebServer.h"
 
@@ -66,7 +67,7 @@ void TakeCatalogue::Forget(const QString& name) {
 }
 
 void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
-    QList<platform::TakeFileInfo> all = store_->ListTakes();
+    QList<platform::DirEntry> all = store_->ListTakes();
     // Newest first: the 14 digits of the start, then the higher "-N".
     struct Key {
         std::string time;
@@ -83,7 +84,7 @@ void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
     std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
         return a.time != b.time ? a.time > b.time : a.suffix > b.suffix;
     });
-    QList<platform::TakeFileInfo> list;
+    QList<platform::DirEntry> list;
     list.reserve(static_cast<qsizetype>(keys.size()));
     for (const Key& k : keys) list.append(std::move(all[k.index]));
     const std::vector<int32_t> rates = store_->ByteRates(list, &cancelled_);
@@ -95,7 +96,7 @@ void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
     out += '[';
     char number[64];
     for (qsizetype i = 0; i < list.size(); ++i) {
-        const platform::TakeFileInfo& t = list[i];
+        const platform::DirEntry& t = list[i];
         const int32_t rate = rates[static_cast<size_t>(i)];
         const double seconds =
             rate > 0 ? static_cast<double>(std::max<int64_t>(0, t.bytes - kWaveHeaderBytes)) / rate : 0;
@@ -112,8 +113,8 @@ void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
         out.append(number, std::to_chars(number, number + sizeof number, static_cast<long long>(t.bytes)).ptr);
         if (archived_) out += archived_(t.name) ? ",\"archived\":true" : ",\"archived\":false";
         out += ",\"note\":";
-        out += marks.notes.contains(TakeStore::MarkFile(t.name, ".note")) ? JsonString(store_->Note(t.name)) : "\"\"";
-        out += marks.holds.contains(TakeStore::MarkFile(t.name, ".hold")) ? ",\"held\":true" : ",\"held\":false";
+        out += marks.notes.contains(takes::NoteFile(t.name)) ? JsonString(store_->Note(t.name)) : "\"\"";
+        out += marks.holds.contains(takes::HoldFile(t.name)) ? ",\"held\":true" : ",\"held\":false";
         out += t.name == writing ? ",\"recording\":true}" : ",\"recording\":false}";
     }
     out += ']';
@@ -255,7 +256,7 @@ bool TakeCatalogue::SetNote(const QString& name, const std::string& body, httpli
         return false;
     }
     const QByteArray note = QByteArray::fromStdString(body);
-    if (const QString problem = NoteProblem(note); !problem.isEmpty()) {
+    if (const QString problem = takes::NoteProblem(note); !problem.isEmpty()) {
         res.status = 400;
         res.set_content(problem.toStdString() + "\n", "text/plain");
         return false;

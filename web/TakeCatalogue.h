@@ -21,7 +21,7 @@ struct Response;
 }  // namespace httplib
 
 namespace platform {
-struct TakeFileInfo;
+struct DirEntry;
 }  // namespace platform
 class TakeStore;
 

@@ -79,6 +79,8 @@ public:
                                 MIXERCONTROL* controls) override;
     MixerResult GetControlDetails(uint32_t deviceId, MIXERCONTROLDETAILS& details, uint32_t flags) override;
     MixerResult SetControlDetails(uint32_t deviceId, const MIXERCONTROLDETAILS& details) override;
+    // The fake device tells no gains in dB.
+    bool VolumeDecibels(uint32_t, uint32_t, uint32_t, double&) override { return false; }
 
 private:
     Line* FindLine(uint32_t deviceId, uint32_t lineId);

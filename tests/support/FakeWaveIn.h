@@ -35,6 +35,8 @@ public:
     WaveResult Reset() override;
     WaveResult Close() override;
     void SetEventHandler(EventHandler onEvent) override { onEvent_ = std::move(onEvent); }
+    // Buffers are handed on unprocessed, on the caller's thread.
+    void SetAheadStage(AheadStage) override {}
 
     // Buffers waiting to be filled, oldest first.
     const std::deque<WaveInBuffer*>& Queued() const { return queue_; }
