@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "archive/S3Client.h"
+#include "archive/StoreAccess.h"
 #include "platform/AppendLog.h"
 #include "platform/Http.h"
 #include "platform/PrivateFile.h"
@@ -431,31 +432,6 @@ void Archiver::Run() {
     EmitReports();
 }
 
-bool Archiver::StoreSettings(S3Settings* out, QString* detail) const {
-    if (!config_.problem.isEmpty()) {
-        *detail = config_.problem;
-        return false;
-    }
-    S3Settings& settings = *out;
-    settings.endpoint = config_.endpoint;
-    settings.bucket = config_.bucket;
-    settings.region = config_.region;
-    settings.accessKey = config_.accessKey;
-    settings.secretKey = config_.secretKey;
-    settings.caFile = config_.caFile;
-    settings.maxSendBytesPerSecond = config_.maxKBps * 1024;
-    if (!config_.credentialsFile.isEmpty()) {
-        QByteArray text;
-        QString error;
-        if (!platform::ReadPrivateFile(config_.credentialsFile, &text, &error) ||
-            !ParseCredentials(text, &settings.accessKey, &settings.secretKey, &error)) {
-            *detail = error;
-            return false;
-        }
-    }
-    return true;
-}
-
 Archiver::Outcome Archiver::SendMarks(const QString& name, const QString& key, int* bits, QString* detail) {
     platform::Files* files = parts_.takeFiles;
     unsigned char probe[1];
@@ -465,7 +441,7 @@ Archiver::Outcome Archiver::SendMarks(const QString& name, const QString& key, i
         return Outcome::Done;
     }
     S3Settings settings;
-    if (!StoreSettings(&settings, detail)) return Outcome::Refused;
+    if (!S3SettingsFrom(config_, &settings, detail)) return Outcome::Refused;
     S3Client client(settings, *parts_.http);
     const auto cancelled = [this] { return Stopping(); };
     // The outcome of a request that did not succeed.
@@ -527,7 +503,7 @@ Archiver::Outcome Archiver::SendMarks(const QString& name, const QString& key, i
 
 Archiver::Outcome Archiver::Upload(const QString& name, QString* detail, QString* key, int64_t* bytes) {
     S3Settings settings;
-    if (!StoreSettings(&settings, detail)) return Outcome::Refused;
+    if (!S3SettingsFrom(config_, &settings, detail)) return Outcome::Refused;
     const auto cancelled = [this] { return Stopping(); };
     platform::PreparedTake take;
     QString error;

@@ -185,8 +185,6 @@ private:
     // Sends the marks `bits` of an archived take at `key`; the bits still to
     // send are left in `*bits`.
     Outcome SendMarks(const QString& name, const QString& key, int* bits, QString* detail);
-    // The store's address and keys; false with `detail` when the keys cannot be read.
-    bool StoreSettings(S3Settings* settings, QString* detail) const;
     // The marks a take has here (kNote, kHold).
     int LocalMarks(const QString& name) const;
     void MarkChanged(const QString& name, int bit);

@@ -123,7 +123,7 @@ void Heartbeat::Run() {
 bool Heartbeat::Write(const HeartbeatState& state, Clock::time_point deadline) {
     S3Settings settings;
     QString error;
-    if (!StoreSettings(config_, &settings, &error)) {
+    if (!S3SettingsFrom(config_, &settings, &error)) {
         if (archive_) archive_->HeartbeatResult(S3Result::Kind::Refused, QStringLiteral("status.json: ") + error);
         return false;
     }

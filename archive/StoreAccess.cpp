@@ -5,7 +5,7 @@
 
 #include "platform/PrivateFile.h"
 
-bool StoreSettings(const ArchiveConfig& config, S3Settings* settings, QString* error) {
+bool S3SettingsFrom(const ArchiveConfig& config, S3Settings* settings, QString* error) {
     if (!config.problem.isEmpty()) {
         *error = config.problem;
         return false;

@@ -10,4 +10,4 @@
 
 // False with `error` when the configuration stops every request (see
 // ArchiveConfig::problem) or the credentials file cannot be used.
-bool StoreSettings(const ArchiveConfig& config, S3Settings* settings, QString* error);
+bool S3SettingsFrom(const ArchiveConfig& config, S3Settings* settings, QString* error);

@@ -12,7 +12,7 @@
 #include "cli/Modes.h"
 #include "fleet/FleetSearch.h"
 #include "fleet/FleetServer.h"
-#include "fleet/FleetStore.h"
+#include "fleet/FleetBucket.h"
 #include "fleet/ShareLink.h"
 #include "http/HttpOptions.h"
 #include "platform/Http.h"
@@ -57,9 +57,9 @@ int RunFleet(int argc, char** argv) {
         Error(config.fleet.problem);
         return 2;
     }
-    FleetStore::Options storeOptions;
+    FleetBucket::Options storeOptions;
     storeOptions.staleSeconds = config.fleet.StaleSeconds;
-    auto store = std::make_shared<FleetStore>(
+    auto store = std::make_shared<FleetBucket>(
         archive, [] { return platform::MakeCurlHttpClient(); }, storeOptions, [] {
             platform::Clock* clock = platform::Services().clock;
             return (clock ? clock->LocalNow() : QDateTime::currentDateTime()).toUTC();

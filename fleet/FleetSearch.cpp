@@ -6,11 +6,11 @@
 
 #include <cstdio>
 
-#include "fleet/FleetStore.h"
+#include "fleet/FleetBucket.h"
 #include "takes/ObjectKey.h"
 #include "takes/TakeName.h"
 
-FleetSearch::FleetSearch(std::shared_ptr<FleetStore> store, QString path, Options options)
+FleetSearch::FleetSearch(std::shared_ptr<FleetBucket> store, QString path, Options options)
     : store_(std::move(store)), options_(options), index_(std::move(path)) {}
 
 FleetSearch::~FleetSearch() { Stop(); }

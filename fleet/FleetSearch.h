@@ -21,7 +21,7 @@
 
 #include "fleet/FleetIndex.h"
 
-class FleetStore;
+class FleetBucket;
 
 class FleetSearch {
 public:
@@ -29,7 +29,7 @@ public:
         std::chrono::seconds relist{300};
         int parallelRequests = 8;
     };
-    FleetSearch(std::shared_ptr<FleetStore> store, QString path, Options options);
+    FleetSearch(std::shared_ptr<FleetBucket> store, QString path, Options options);
     ~FleetSearch();
 
     // Opens (or makes) the index and starts its thread; false with a reason.
@@ -56,7 +56,7 @@ private:
     void Drain();
     bool Stopping() const { return stop_; }
 
-    const std::shared_ptr<FleetStore> store_;
+    const std::shared_ptr<FleetBucket> store_;
     const Options options_;
     FleetIndex index_;
     std::thread thread_;

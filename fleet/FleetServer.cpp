@@ -26,11 +26,11 @@
 static void InitFleetResources() { Q_INIT_RESOURCE(somora_fleet_page); }
 
 struct FleetServer::Impl {
-    Impl(const HttpOptions& o, std::shared_ptr<FleetStore> s) : options(o), guard(o), store(std::move(s)) {}
+    Impl(const HttpOptions& o, std::shared_ptr<FleetBucket> s) : options(o), guard(o), store(std::move(s)) {}
 
     const HttpOptions options;
     RequestGuard guard;
-    std::shared_ptr<FleetStore> store;
+    std::shared_ptr<FleetBucket> store;
     HttpHost host;
     PageFiles files;
     std::shared_ptr<FleetSearch> search;
@@ -68,7 +68,7 @@ void Failure(httplib::Response& res, int status, const QString& text) {
 
 }  // namespace
 
-FleetServer::FleetServer(HttpOptions options, std::shared_ptr<FleetStore> store)
+FleetServer::FleetServer(HttpOptions options, std::shared_ptr<FleetBucket> store)
     : d_(std::make_unique<Impl>(options, std::move(store))) {}
 
 FleetServer::~FleetServer() { Stop(); }
@@ -167,7 +167,7 @@ QString FleetServer::Impl::WritableTake(const httplib::Request& req, httplib::Re
         Failure(res, 400, QStringLiteral("no such room or take"));
         return {};
     }
-    const FleetStore::ObjectInfo info = store->Head(key);
+    const FleetBucket::ObjectInfo info = store->Head(key);
     if (info.status == 404) {
         Failure(res, 404, QStringLiteral("no such take"));
         return {};
@@ -326,7 +326,7 @@ void FleetServer::Impl::MetricsText(httplib::Response& res) {
 void FleetServer::Impl::Peaks(const QString& room, const QString& name, httplib::Response& res) {
     const QString key = ArchivedTakeKey(room, name);
     if (key.isEmpty()) return Failure(res, 400, QStringLiteral("no such room or take"));
-    const FleetStore::ObjectInfo info = store->Head(key);
+    const FleetBucket::ObjectInfo info = store->Head(key);
     if (info.status == 404) return Failure(res, 404, QStringLiteral("no such take"));
     if (info.status < 200 || info.status >= 300) return Failure(res, 502, QStringLiteral("the store: ") + info.error);
     const auto peaks = takes::DecodePeaks(info.peaks);
@@ -343,7 +343,7 @@ void FleetServer::Impl::Take(const httplib::Request& req, const QString& room, c
                              httplib::Response& res, bool attachment) {
     const QString key = ArchivedTakeKey(room, name);
     if (key.isEmpty()) return Failure(res, 400, QStringLiteral("no such room or take"));
-    const FleetStore::ObjectInfo info = store->Head(key);
+    const FleetBucket::ObjectInfo info = store->Head(key);
     if (info.status == 404) return Failure(res, 404, QStringLiteral("no such take"));
     if (info.status < 200 || info.status >= 300 || info.size < 0)
         return Failure(res, 502, QStringLiteral("the store: ") + info.error);
@@ -351,7 +351,7 @@ void FleetServer::Impl::Take(const httplib::Request& req, const QString& room, c
     if (!FileHeaders(req, size, name.toStdString(), attachment, res)) return;
     const QLatin1String contentType = takes::ContentType(name);
     const std::string type(contentType.data(), static_cast<size_t>(contentType.size()));
-    std::shared_ptr<FleetStore> from = store;
+    std::shared_ptr<FleetBucket> from = store;
     auto fetched = std::make_shared<bool>(false);
     res.set_content_provider(static_cast<size_t>(size), type,
                              [from, key, fetched](size_t offset, size_t length, httplib::DataSink& sink) {

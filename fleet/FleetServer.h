@@ -12,13 +12,13 @@
 #include <memory>
 
 #include "fleet/FleetSearch.h"
-#include "fleet/FleetStore.h"
+#include "fleet/FleetBucket.h"
 #include "http/HttpOptions.h"
 
 class FleetServer {
 public:
     // `options` says where to listen and the administrator password.
-    FleetServer(HttpOptions options, std::shared_ptr<FleetStore> store);
+    FleetServer(HttpOptions options, std::shared_ptr<FleetBucket> store);
     ~FleetServer();
 
     // Before Start: the search index (none: /api/search answers 503) and

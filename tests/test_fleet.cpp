@@ -25,7 +25,7 @@
 #include "fleet/FleetIndex.h"
 #include "fleet/FleetSearch.h"
 #include "fleet/FleetServer.h"
-#include "fleet/FleetStore.h"
+#include "fleet/FleetBucket.h"
 #include "fleet/ShareLink.h"
 #include "platform/AppendLog.h"
 #include "platform/Http.h"
@@ -56,10 +56,10 @@ ArchiveConfig Store() {
 
 const QDateTime kNow = QDateTime::fromString(QStringLiteral("2026-12-07T20:00:00Z"), Qt::ISODate);
 
-std::unique_ptr<FleetStore> MakeStore(const std::shared_ptr<ScriptedHttp>& http) {
-    FleetStore::Options options;
+std::unique_ptr<FleetBucket> MakeStore(const std::shared_ptr<ScriptedHttp>& http) {
+    FleetBucket::Options options;
     options.staleSeconds = 180;
-    return std::make_unique<FleetStore>(Store(), [http] { return std::make_unique<Forward>(http); }, options,
+    return std::make_unique<FleetBucket>(Store(), [http] { return std::make_unique<Forward>(http); }, options,
                                         [] { return kNow; });
 }
 
@@ -86,7 +86,7 @@ TEST(FleetNames, OnlyStrictRoomTakeAndDayNamesBecomeKeys) {
 // A recorder's clock that is off counts for nothing when the store dates
 // the heartbeat's write: room-a's clock is ahead, its heartbeat 20 minutes
 // old; room-b's clock is behind, its heartbeat just written.
-TEST(FleetStore, StalenessGoesByTheStoresClock) {
+TEST(FleetBucket, StalenessGoesByTheStoresClock) {
     auto beat = [](const char* time, const char* written) {
         platform::HttpResponse r = Answer(200, QByteArray("{\"time\":\"") + time + "\"}");
         r.headers["last-modified"] = written;
@@ -112,7 +112,7 @@ TEST(FleetStore, StalenessGoesByTheStoresClock) {
     EXPECT_NEAR(rooms[1].toObject()["heartbeat_age"].toDouble(), 0, 5);
 }
 
-TEST(FleetStore, ListsEveryPageAndTellsStaleRoomsFromFreshOnes) {
+TEST(FleetBucket, ListsEveryPageAndTellsStaleRoomsFromFreshOnes) {
     const QByteArray page1 =
         "<?xml version=\"1.0\"?><ListBucketResult xmlns=\"http://s3.amazonaws.com/doc/2006-03-01/\">"
         "<Name>b</Name><IsTruncated>true</IsTruncated><NextContinuationToken>a+b/c=</NextContinuationToken>"
@@ -153,7 +153,7 @@ TEST(FleetStore, ListsEveryPageAndTellsStaleRoomsFromFreshOnes) {
     EXPECT_FALSE(ParseListObjects("<ListBucketResult><IsTruncated>true</IsTruncated></ListBucketResult>", &page, &error));
 }
 
-TEST(FleetStore, TakesOfADayComeFromThatDaysPrefixWithTheirMetadata) {
+TEST(FleetBucket, TakesOfADayComeFromThatDaysPrefixWithTheirMetadata) {
     auto http = std::make_shared<ScriptedHttp>([](const platform::HttpRequest& r) {
         if (Has(r.url, "list-type=2"))
             return Answer(200, "<ListBucketResult><IsTruncated>false</IsTruncated>"
@@ -493,7 +493,7 @@ TEST(FleetSearch, ItsThreadIndexesTheListingTheNotesAndWhatThePageChanges) {
         return head;
     });
     QTemporaryDir dir;
-    std::shared_ptr<FleetStore> store = MakeStore(http);
+    std::shared_ptr<FleetBucket> store = MakeStore(http);
     auto found = [](FleetSearch& search, const char* words) {
         QJsonArray takes;
         QString error;

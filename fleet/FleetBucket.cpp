@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "fleet/FleetStore.h"
+#include "fleet/FleetBucket.h"
 
 #include <QCryptographicHash>
 #include <QDate>
@@ -103,9 +103,9 @@ void ForEach(int n, int threads, const std::function<void(int)>& work) {
 }
 
 // An HTTP client of the pool for one request (each keeps its connection).
-class FleetStore::Lease {
+class FleetBucket::Lease {
 public:
-    explicit Lease(FleetStore& store) : store_(store) {
+    explicit Lease(FleetBucket& store) : store_(store) {
         std::lock_guard lock(store_.poolMutex_);
         if (!store_.idle_.empty()) {
             client_ = std::move(store_.idle_.back());
@@ -120,19 +120,19 @@ public:
     platform::HttpClient& Client() { return *client_; }
 
 private:
-    FleetStore& store_;
+    FleetBucket& store_;
     std::unique_ptr<platform::HttpClient> client_;
 };
 
-FleetStore::FleetStore(ArchiveConfig config, HttpFactory http, Options options, Now now)
+FleetBucket::FleetBucket(ArchiveConfig config, HttpFactory http, Options options, Now now)
     : config_(std::move(config)), http_(std::move(http)), options_(options), now_(std::move(now)) {}
 
-FleetStore::~FleetStore() = default;
+FleetBucket::~FleetBucket() = default;
 
-S3Result FleetStore::Request(platform::HttpRequest request, const QString& key, const QueryList& query) {
+S3Result FleetBucket::Request(platform::HttpRequest request, const QString& key, const QueryList& query) {
     S3Settings settings;
     QString error;
-    if (!StoreSettings(config_, &settings, &error)) {
+    if (!S3SettingsFrom(config_, &settings, &error)) {
         S3Result refused;
         refused.kind = S3Result::Kind::Refused;
         refused.detail = error;
@@ -153,7 +153,7 @@ S3Result FleetStore::Request(platform::HttpRequest request, const QString& key, 
     return client.Request(std::move(request), key, query, sha);
 }
 
-bool FleetStore::List(const QString& prefix, ListPage* all, QString* error) {
+bool FleetBucket::List(const QString& prefix, ListPage* all, QString* error) {
     {
         std::lock_guard lock(cacheMutex_);
         const auto it = lists_.find(prefix);
@@ -201,7 +201,7 @@ QDateTime HttpDate(const std::map<std::string, std::string>& headers, const char
 
 }  // namespace
 
-FleetStore::CachedBeat FleetStore::Room(const QString& room) {
+FleetBucket::CachedBeat FleetBucket::Room(const QString& room) {
     {
         std::lock_guard lock(cacheMutex_);
         const auto it = beats_.find(room);
@@ -223,7 +223,7 @@ FleetStore::CachedBeat FleetStore::Room(const QString& room) {
     return found;
 }
 
-bool FleetStore::Rooms(QJsonArray* rooms, QString* error) {
+bool FleetBucket::Rooms(QJsonArray* rooms, QString* error) {
     ListPage top;
     if (!List(QString(), &top, error)) return false;
     QStringList names;
@@ -260,7 +260,7 @@ bool FleetStore::Rooms(QJsonArray* rooms, QString* error) {
     return true;
 }
 
-bool FleetStore::Takes(const QString& room, const QString& day, QJsonArray* takes, QString* error) {
+bool FleetBucket::Takes(const QString& room, const QString& day, QJsonArray* takes, QString* error) {
     if (!IsRoomName(room) || !IsDay(day)) {
         *error = QStringLiteral("no such room or day");
         return false;
@@ -342,7 +342,7 @@ bool FleetStore::Takes(const QString& room, const QString& day, QJsonArray* take
     return true;
 }
 
-FleetStore::ObjectInfo FleetStore::Head(const QString& key) {
+FleetBucket::ObjectInfo FleetBucket::Head(const QString& key) {
     platform::HttpRequest head;
     head.method = "HEAD";
     const S3Result r = Request(std::move(head), key, {});
@@ -362,7 +362,7 @@ FleetStore::ObjectInfo FleetStore::Head(const QString& key) {
     return info;
 }
 
-bool FleetStore::Fetch(const QString& key, int64_t offset, int64_t length,
+bool FleetBucket::Fetch(const QString& key, int64_t offset, int64_t length,
                        const std::function<bool(const char*, size_t)>& sink) {
     if (length <= 0) return true;
     platform::HttpRequest get;
@@ -381,7 +381,7 @@ bool FleetStore::Fetch(const QString& key, int64_t offset, int64_t length,
     return r.kind == S3Result::Kind::Ok && (r.status == 206 || (r.status == 200 && offset == 0)) && sent == length;
 }
 
-bool FleetStore::ReadNote(const QString& noteKey, QString* text, QString* etag, QString* error) {
+bool FleetBucket::ReadNote(const QString& noteKey, QString* text, QString* etag, QString* error) {
     const S3Result r = Request(platform::HttpRequest{}, noteKey, {});
     if (r.status == 404) {
         text->clear();
@@ -401,7 +401,7 @@ bool FleetStore::ReadNote(const QString& noteKey, QString* text, QString* etag, 
     return true;
 }
 
-S3Result FleetStore::PutNote(const QString& takeKey, const QString& note) {
+S3Result FleetBucket::PutNote(const QString& takeKey, const QString& note) {
     const QString noteKey = takes::NoteKey(takeKey);
     platform::HttpRequest request;
     if (note.isEmpty()) {
@@ -421,7 +421,7 @@ S3Result FleetStore::PutNote(const QString& takeKey, const QString& note) {
     return r;
 }
 
-int FleetStore::BucketLock(QString* error) {
+int FleetBucket::BucketLock(QString* error) {
     {
         std::lock_guard lock(cacheMutex_);
         if (lock_ >= 0 && Clock::now() - lockAt_ < std::chrono::minutes(1)) return lock_;
@@ -442,7 +442,7 @@ int FleetStore::BucketLock(QString* error) {
     return found;
 }
 
-bool FleetStore::ReadHold(const QString& takeKey, bool* held) {
+bool FleetBucket::ReadHold(const QString& takeKey, bool* held) {
     {
         std::lock_guard lock(cacheMutex_);
         const auto it = holds_.find(takeKey);
@@ -461,7 +461,7 @@ bool FleetStore::ReadHold(const QString& takeKey, bool* held) {
     return true;
 }
 
-S3Result FleetStore::SetHold(const QString& takeKey, bool held) {
+S3Result FleetBucket::SetHold(const QString& takeKey, bool held) {
     platform::HttpRequest request;
     request.method = "PUT";
     request.body = takes::LegalHoldBody(held);
@@ -474,7 +474,7 @@ S3Result FleetStore::SetHold(const QString& takeKey, bool held) {
     return r;
 }
 
-bool FleetStore::ListAll(const std::function<bool(const ListPage&)>& page, QString* error) {
+bool FleetBucket::ListAll(const std::function<bool(const ListPage&)>& page, QString* error) {
     QString token;
     do {
         QueryList query{{"list-type", "2"}, {"max-keys", "1000"}};
@@ -492,7 +492,7 @@ bool FleetStore::ListAll(const std::function<bool(const ListPage&)>& page, QStri
     return true;
 }
 
-bool FleetStore::ReadTakeMeta(const QString& takeKey, QString* start, double* seconds) {
+bool FleetBucket::ReadTakeMeta(const QString& takeKey, QString* start, double* seconds) {
     platform::HttpRequest head;
     head.method = "HEAD";
     const S3Result r = Request(std::move(head), takeKey, {});

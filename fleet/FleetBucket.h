@@ -58,7 +58,7 @@ bool ParseListObjects(const QByteArray& xml, ListPage* page, QString* error);
 // among them), and returns when every i is done.
 void ForEach(int n, int threads, const std::function<void(int)>& work);
 
-class FleetStore {
+class FleetBucket {
 public:
     struct Options {
         int staleSeconds = 180;
@@ -68,8 +68,8 @@ public:
     using HttpFactory = std::function<std::unique_ptr<platform::HttpClient>()>;
     using Now = std::function<QDateTime()>;  // UTC
 
-    FleetStore(ArchiveConfig config, HttpFactory http, Options options, Now now);
-    ~FleetStore();
+    FleetBucket(ArchiveConfig config, HttpFactory http, Options options, Now now);
+    ~FleetBucket();
 
     // Every room with its heartbeat's fields, `room`, `heartbeat` (its time
     // or null), `heartbeat_age` (seconds, by the store's clock where it
