@@ -27,10 +27,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Every recording the folder holds goes, whether or not its name follows the
-// grammar (takes::IsLooseRecordingName).
-bool IsTakeName(const QString& name) { return takes::IsLooseRecordingName(name); }
-
 // The journal: one line per confirmed take, "NAME<TAB>KEY<TAB>BYTES".
 QByteArray JournalLine(const QString& name, const QString& key, int64_t bytes) {
     return name.toUtf8() + '\t' + key.toUtf8() + '\t' + QByteArray::number(static_cast<qlonglong>(bytes));
@@ -133,7 +129,7 @@ void Archiver::TakeKept(const QString& name, int64_t bytes) {
     {
         std::lock_guard lock(mutex_);
         if (openTake_ == name) openTake_.clear();
-        if (archived_->Contains(name) || !IsTakeName(name)) return;
+        if (archived_->Contains(name) || !takes::IsLooseTakeName(name)) return;
         if (pending_.empty()) behindSince_ = Clock::now();
         pending_[name] = bytes;
         skipped_.erase(name);
@@ -258,12 +254,12 @@ void Archiver::Run() {
         for (const QByteArray& line : lines) {
             const QList<QByteArray> fields = line.split('\t');
             const QString name = QString::fromUtf8(fields.value(0));
-            if (!IsTakeName(name)) continue;
+            if (!takes::IsLooseTakeName(name)) continue;
             archived_->Add(name);
             if (fields.size() >= 2 && !fields[1].isEmpty()) keys_[name] = QString::fromUtf8(fields[1]);
         }
         for (const platform::DirEntry& file : files)
-            if (IsTakeName(file.name) && !archived_->Contains(file.name) && file.name != openTake_)
+            if (takes::IsLooseTakeName(file.name) && !archived_->Contains(file.name) && file.name != openTake_)
                 pending_.emplace(file.name, file.bytes);
         if (!pending_.empty()) {
             behindSince_ = Clock::now();
@@ -274,7 +270,7 @@ void Archiver::Run() {
     // The marks of archived takes here go again: one set while the store
     // could not be reached before the end was not sent.
     for (const platform::DirEntry& file : files) {
-        if (!IsTakeName(file.name) || !archived_->Contains(file.name)) continue;
+        if (!takes::IsLooseTakeName(file.name) || !archived_->Contains(file.name)) continue;
         if (const int bits = LocalMarks(file.name)) {
             std::lock_guard lock(mutex_);
             marks_[file.name] |= bits;

@@ -277,7 +277,7 @@ bool FleetBucket::Takes(const QString& room, const QString& day, QJsonArray* tak
     std::vector<Found> found;
     for (const ListedObject& o : page.objects) {
         const QString name = o.key.mid(prefix.size());
-        if (!takes::IsArchivedName(name)) continue;
+        if (!takes::IsArchivedTakeName(name)) continue;
         Found f{name, o.key, o.size, {}, false};
         std::lock_guard lock(cacheMutex_);
         const auto it = metas_.find(o.key + '\t' + QString::number(o.size));

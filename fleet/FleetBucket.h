@@ -34,7 +34,7 @@ bool IsRoomName(const QString& room);
 // A calendar day "yyyy-MM-dd".
 bool IsDay(const QString& day);
 // ROOM/yyyy/MM/dd/NAME (takes::ArchivedKey); empty unless the room passes
-// the check above and the name takes::IsArchivedName.
+// the check above and the name takes::IsArchivedTakeName.
 QString ArchivedTakeKey(const QString& room, const QString& name);
 // The room and file name of a key ROOM/yyyy/MM/dd/FILE whose folder is the
 // file's day; false for any other key.

@@ -127,7 +127,7 @@ void FleetSearch::Pass() {
                 if (!SplitTakeKey(o.key, &room, &file)) continue;
                 // Without the take's metadata, the room's wall clock time
                 // from its name, as the day's listing gives it.
-                if (takes::IsArchivedName(file))
+                if (takes::IsArchivedTakeName(file))
                     index_.PutTake(FleetIndex::Take{o.key, room, file, takes::StartText(file), -1, o.size});
                 else if (takes::IsNoteKey(file))
                     notes.push_back(Note{o.key, o.etag});

@@ -40,7 +40,7 @@ QString ObjectKey(const QString& prefix, const QString& name, int copy, bool fla
 }
 
 QString ArchivedKey(const QString& root, const QString& name) {
-    if (!IsArchivedName(name)) return {};
+    if (!IsArchivedTakeName(name)) return {};
     // PLENyyyyMMdd… -> ROOT/yyyy/MM/dd/NAME
     return root + '/' + name.mid(4, 4) + '/' + name.mid(8, 2) + '/' + name.mid(10, 2) + '/' + name;
 }

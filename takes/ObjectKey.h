@@ -27,7 +27,7 @@ namespace takes {
 // `prefix`: PREFIX/yyyy/MM/dd/BASE(-copy when copy ≥ 2).flac|.wav; without
 // the day's folders when the name shows no valid time.
 QString ObjectKey(const QString& prefix, const QString& name, int copy, bool flac);
-// ROOT/yyyy/MM/dd/NAME for an archived `name` (as `IsArchivedName`); empty
+// ROOT/yyyy/MM/dd/NAME for an archived `name` (as `IsArchivedTakeName`); empty
 // otherwise.
 QString ArchivedKey(const QString& root, const QString& name);
 // The root and file name of a key ROOT/yyyy/MM/dd/FILE whose folders are the

@@ -53,14 +53,14 @@ Name Parse(const QString& name) {
     return parsed;
 }
 
-bool IsRecordingName(const QString& name) {
+bool IsTakeName(const QString& name) {
     const Name parsed = Parse(name);
     return parsed.valid && parsed.extension == QLatin1String(".wav");
 }
 
-bool IsArchivedName(const QString& name) { return Parse(name).valid && StartTime(name).isValid(); }
+bool IsArchivedTakeName(const QString& name) { return Parse(name).valid && StartTime(name).isValid(); }
 
-bool IsLooseRecordingName(const QString& name) {
+bool IsLooseTakeName(const QString& name) {
     return name.startsWith(kPrefix) && IsWaveFile(name);
 }
 

@@ -33,15 +33,15 @@ struct Name {
 Name Parse(const QString& name);
 
 // A take of the record folder by the grammar (".wav").
-bool IsRecordingName(const QString& name);
+bool IsTakeName(const QString& name);
 // A take in the archive by the grammar (".flac" or ".wav") whose digits are
 // a date and time.
-bool IsArchivedName(const QString& name);
+bool IsArchivedTakeName(const QString& name);
 // Any file the archive sends as a take: "PLEN…" + ".wav" in any case, whether
 // or not the rest follows the grammar (a recording renamed by hand, or
 // written by an older build, is archived too; one whose name shows no time
 // goes to the top of PREFIX, see `ObjectKey`).
-bool IsLooseRecordingName(const QString& name);
+bool IsLooseTakeName(const QString& name);
 // Ends with ".wav" in any case: a recording of the record folder as the
 // strip lists it and the take store reads, marks and deletes it, whatever
 // its name.

@@ -29,22 +29,22 @@ TEST(TakeName, MadeFromTheStartWithASuffixFromTwoUp) {
 
 TEST(TakeName, GrammarAndItsThreeReadings) {
     for (const char* good : {"PLEN20261207201500.wav", "PLEN20261207201500-2.wav", "PLEN20261207201500-123456.wav"})
-        EXPECT_TRUE(IsRecordingName(good)) << good;
+        EXPECT_TRUE(IsTakeName(good)) << good;
     for (const char* bad : {"", "PLEN", "PLEN20261207201500", "PLEN2026120720150.wav", "PLEN202612072015000.wav",
                             "PLEN2026120720150x.wav", "PLEN20261207201500-.wav", "PLEN20261207201500-1234567.wav",
                             "PLEN20261207201500_2.wav", "PLEN20261207201500.WAV", "plen20261207201500.wav",
                             "PLEN20261207201500.wav/", "PLEN20261207201500.wav\n", "PLEN20261207201500.flac"})
-        EXPECT_FALSE(IsRecordingName(bad)) << bad;
+        EXPECT_FALSE(IsTakeName(bad)) << bad;
     // The archive's names: .flac too, and a real date.
-    EXPECT_TRUE(IsArchivedName("PLEN20261207201500-2.flac"));
+    EXPECT_TRUE(IsArchivedTakeName("PLEN20261207201500-2.flac"));
     EXPECT_TRUE(Parse("PLEN20261307201500.wav").valid);
-    EXPECT_FALSE(IsArchivedName("PLEN20261307201500.wav"));
+    EXPECT_FALSE(IsArchivedTakeName("PLEN20261307201500.wav"));
     EXPECT_FALSE(StartTime("PLEN20261307201500.wav").isValid());
     // What the archive sends: any recording with the prefix.
     for (const char* loose : {"PLEN20261207201500.wav", "PLENold.wav", "PLEN20261207201500.WAV"})
-        EXPECT_TRUE(IsLooseRecordingName(loose)) << loose;
-    EXPECT_FALSE(IsLooseRecordingName("old.wav"));
-    EXPECT_FALSE(IsLooseRecordingName("PLEN20261207201500.flac"));
+        EXPECT_TRUE(IsLooseTakeName(loose)) << loose;
+    EXPECT_FALSE(IsLooseTakeName("old.wav"));
+    EXPECT_FALSE(IsLooseTakeName("PLEN20261207201500.flac"));
 }
 
 TEST(TakeName, MarksAndKeys) {

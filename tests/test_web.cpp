@@ -30,6 +30,7 @@
 
 #include <httplib.h>
 
+#include "takes/TakeName.h"
 #include "support/TestSupport.h"
 #include "support/WaveFiles.h"
 #include "platform/TlsIdentity.h"
@@ -153,12 +154,12 @@ protected:
 };
 
 TEST(WebNames, TakeNamesAndListenText) {
-    EXPECT_TRUE(IsTakeName("PLEN20261207201500.wav"));
-    EXPECT_TRUE(IsTakeName("PLEN20261207201500-12.wav"));
+    EXPECT_TRUE(takes::IsTakeName("PLEN20261207201500.wav"));
+    EXPECT_TRUE(takes::IsTakeName("PLEN20261207201500-12.wav"));
     for (const char* bad : {"PLEN2026120720150.wav", "PLEN202612072015000.wav", "PLEN20261207201500-.wav",
                             "PLEN20261207201500.WAV", "plen20261207201500.wav", "PLEN20261207201500.wav/",
                             "../PLEN20261207201500.wav", "PLEN2026120720150x.wav", "PLEN20261207201500-1234567.wav"})
-        EXPECT_FALSE(IsTakeName(bad)) << bad;
+        EXPECT_FALSE(takes::IsTakeName(bad)) << bad;
 
     WebOptions o;
     QString error;

@@ -38,8 +38,6 @@ int RefusalOf(platform::TakeOpen result) {
 
 }  // namespace
 
-bool IsTakeName(const QString& name) { return takes::IsRecordingName(name); }
-
 TakeCatalogue::TakeCatalogue(QString recordFolder, TakeStore* store, std::function<bool(const QString&)> archived)
     : folder_(std::move(recordFolder)), store_(store), archived_(std::move(archived)) {}
 TakeCatalogue::~TakeCatalogue() = default;
@@ -90,7 +88,7 @@ void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
     const std::vector<int32_t> rates = store_->ByteRates(list, &cancelled_);
     // Only the notes that are there are read.
     const TakeStore::Marks marks = store_->ListMarks();
-    // Written directly: every name passed IsTakeName, so nothing needs escaping.
+    // Written directly: every name passed takes::IsTakeName, so nothing needs escaping.
     std::string out;
     out.reserve(static_cast<size_t>(list.size()) * 120 + 2);
     out += '[';
@@ -123,7 +121,7 @@ void TakeCatalogue::List(const QString& writing, httplib::Response& res) {
 }
 
 void TakeCatalogue::Serve(const httplib::Request& req, const QString& name, httplib::Response& res) {
-    if (!IsTakeName(name)) {
+    if (!takes::IsTakeName(name)) {
         res.status = 404;
         return;
     }
@@ -149,7 +147,7 @@ void TakeCatalogue::Serve(const httplib::Request& req, const QString& name, http
 }
 
 void TakeCatalogue::Peaks(const QString& name, httplib::Response& res) {
-    if (!IsTakeName(name)) {
+    if (!takes::IsTakeName(name)) {
         res.status = 404;
         return;
     }
@@ -208,7 +206,7 @@ void TakeCatalogue::Peaks(const QString& name, httplib::Response& res) {
 }
 
 bool TakeCatalogue::Delete(const QString& name, httplib::Response& res) {
-    if (!IsTakeName(name)) {
+    if (!takes::IsTakeName(name)) {
         res.status = 404;
         return false;
     }
@@ -251,7 +249,7 @@ bool Marked(TakeStore::Mark result, httplib::Response& res) {
 }  // namespace
 
 bool TakeCatalogue::SetNote(const QString& name, const std::string& body, httplib::Response& res) {
-    if (!IsTakeName(name)) {
+    if (!takes::IsTakeName(name)) {
         res.status = 404;
         return false;
     }
@@ -265,7 +263,7 @@ bool TakeCatalogue::SetNote(const QString& name, const std::string& body, httpli
 }
 
 bool TakeCatalogue::SetHold(const QString& name, bool held, httplib::Response& res) {
-    if (!IsTakeName(name)) {
+    if (!takes::IsTakeName(name)) {
         res.status = 404;
         return false;
     }

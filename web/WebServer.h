@@ -34,10 +34,6 @@ struct WebOptions : HttpOptions {
     std::function<bool(const QString&)> archived;
 };
 
-// A take of the record folder (takes::IsRecordingName): "PLEN" + 14 digits,
-// optionally "-" + 1 to 6 digits, + ".wav".
-bool IsTakeName(const QString& name);
-
 // What the page shows at its top.
 struct LiveState {
     bool listening = false;
