@@ -260,7 +260,7 @@ void TForm1::FormCreate() {
     strip_->ScrollTarget = 0;
     strip_->Selected = 0;
     // 5.
-    config_ = LoadConfig(*platform::Services().profile, ConfigFilePath());
+    config_ = LoadConfig(*platform::Services().profile, ConfigFilePath(), platform::Services().files);
     LoadSettings(config_);
     for (const QString& line : config_.problems) std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
     if (const QString line = ProtectConfigFile(config_); !line.isEmpty())

@@ -35,7 +35,7 @@ int RunFleet(int argc, char** argv) {
     platform::InstallDefaults();
     platform::FixServices();
     SetProgramFolders();
-    const Config config = LoadConfig(*platform::Services().profile, ConfigFilePath());
+    const Config config = LoadConfig(*platform::Services().profile, ConfigFilePath(), platform::Services().files);
     LoadSettings(config);
     for (const QString& line : config.problems) PrintLine(line);
     if (const QString line = ProtectConfigFile(config); !line.isEmpty()) PrintLine(line);

@@ -136,7 +136,7 @@ int RunHeadless(int argc, char** argv) {
     if (!platform::Services().instance->TryAcquire(kMainCaption)) return 0;
 
     SetProgramFolders();
-    const Config config = LoadConfig(*platform::Services().profile, ConfigFilePath());
+    const Config config = LoadConfig(*platform::Services().profile, ConfigFilePath(), platform::Services().files);
     LoadSettings(config);
     for (const QString& line : config.problems) PrintLine(line);
     if (const QString line = ProtectConfigFile(config); !line.isEmpty()) PrintLine(line);

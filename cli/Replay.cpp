@@ -256,7 +256,7 @@ int RunReplay(int argc, char** argv) {
     services.mixer = nullptr;
     services.waveOut = nullptr;
     platform::FixServices();
-    const Config config = LoadConfig(profile, ConfigFilePath());
+    const Config config = LoadConfig(profile, ConfigFilePath(), &files);
     LoadSettings(config);
     for (const QString& line : config.problems) Error(line);
     Playing = false;

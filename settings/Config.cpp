@@ -129,8 +129,10 @@ void ReadFleet(Reader& r, FleetSection& f) {
 
 }  // namespace
 
-Config LoadConfig(platform::ProfileFile& profile, const QString& path) {
+Config LoadConfig(platform::ProfileFile& profile, const QString& path, platform::Files* files) {
     Config c;
+    if (files && files->Exists(path) && !files->OpenRead(path))
+        c.problems.append(QStringLiteral("config.ini: %1 cannot be read; the defaults are used").arg(path));
     Reader r(profile, path, c.problems);
 
     const QString settings = kSettingsSection;

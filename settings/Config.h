@@ -12,6 +12,7 @@
 #include <cstdint>
 
 namespace platform {
+class Files;
 class ProfileFile;
 }
 
@@ -109,5 +110,7 @@ struct Config {
 };
 
 // Reads every section of the profile file at `path` through `profile`. A
-// missing or unreadable file gives every default and no problem.
-Config LoadConfig(platform::ProfileFile& profile, const QString& path);
+// missing or unreadable file gives every default; given `files`, a file that
+// is there but cannot be read (no regular file, no permission) is one line in
+// `problems`.
+Config LoadConfig(platform::ProfileFile& profile, const QString& path, platform::Files* files = nullptr);

@@ -62,12 +62,15 @@ void ExpectDefaults(const Config& c) {
     EXPECT_EQ(c.fleet.StaleSeconds, 180);
     EXPECT_EQ(c.fleet.IndexSeconds, 300);
     EXPECT_TRUE(c.fleet.problem.isEmpty());
-    EXPECT_EQ(c.problems, QStringList());
 }
 
 TEST_F(ConfigFile, EverySectionHasItsDefaultsWithoutTheFileOrWithAnEmptyOne) {
-    ExpectDefaults(LoadConfig(profile, dir.filePath(QStringLiteral("missing/config.ini"))));
+    platform::PosixFiles files;
+    const Config missing = LoadConfig(profile, dir.filePath(QStringLiteral("missing/config.ini")), &files);
+    ExpectDefaults(missing);
+    EXPECT_EQ(missing.problems, QStringList());
     ExpectDefaults(Load(""));
+    EXPECT_EQ(Load("").problems, QStringList());
     // Empty values count as missing ones, but for the password.
     const Config c = Load("[Settings]\nSamplingRate=\nAGC=\npassword=\n[Disk]\nKeepFreeMB=\n[Web]\nPlain=\n");
     EXPECT_EQ(c.settings.SamplingRate, 22050);
@@ -118,11 +121,16 @@ TEST_F(ConfigFile, EachBadValueIsNamedInOneLineAndReplaced) {
 TEST_F(ConfigFile, AFileThatIsNoProfileGivesTheDefaults) {
     QByteArray junk("\x00\xff\xfe[Settings\n=22050\n[]\n==\n\r\n", 22);
     for (int i = 0; i < 256; ++i) junk.append(static_cast<char>((i * 37) & 0xff));
-    ExpectDefaults(Load(junk));
-    // A folder where the file should be.
+    const Config junked = Load(junk);
+    ExpectDefaults(junked);
+    EXPECT_EQ(junked.problems, QStringList());
+    // A folder where the file should be is said, once.
     QFile::remove(Path());
     ASSERT_TRUE(QDir().mkpath(Path()));
-    ExpectDefaults(LoadConfig(profile, Path()));
+    platform::PosixFiles files;
+    const Config folder = LoadConfig(profile, Path(), &files);
+    ExpectDefaults(folder);
+    EXPECT_EQ(folder.problems, QStringList({"config.ini: " + Path() + " cannot be read; the defaults are used"}));
 }
 
 TEST(PlatformServices, AChangeAfterTheyAreFixedEndsTheProgram) {
