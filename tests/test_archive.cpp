@@ -67,17 +67,22 @@ std::string EtagOf(const platform::HttpRequest& request) {
     return "\"" + md5.result().toHex().toStdString() + "\"";
 }
 
-void WriteTake(const QString& path, int frames) {
+// A 22.05 kHz stereo take of `samples` (interleaved).
+void WriteTake(const QString& path, const std::vector<short>& samples) {
     SF_INFO info{};
     info.samplerate = 22050;
     info.channels = 2;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
     ASSERT_NE(f, nullptr);
+    sf_writef_short(f, samples.data(), static_cast<sf_count_t>(samples.size() / 2));
+    sf_close(f);
+}
+
+void WriteTake(const QString& path, int frames) {
     std::vector<short> samples(static_cast<size_t>(frames) * 2);
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<short>((i * 7919) % 65536 - 32768);
-    sf_writef_short(f, samples.data(), frames);
-    sf_close(f);
+    WriteTake(path, samples);
 }
 
 TEST(S3ClientTest, AddressesSignsAndChecksTheUpload) {
@@ -537,17 +542,10 @@ TEST(TakeEncoderTest, ATakeStillBeingWrittenIsNotPrepared) {
 TEST(TakeEncoderTest, TheTakesOutlineIsPreparedWithIt) {
     QTemporaryDir dir;
     const QString path = dir.path() + "/PLEN20261207120000.wav";
-    SF_INFO info{};
-    info.samplerate = 22050;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr);
     // Half of full scale on the right channel for the first second, then silence.
     std::vector<short> samples(2 * 22050 * 2, 0);
     for (size_t i = 1; i < samples.size() / 2; i += 2) samples[i] = (i / 2) % 2 ? 16384 : -16384;
-    sf_writef_short(f, samples.data(), 2 * 22050);
-    sf_close(f);
+    WriteTake(path, samples);
     const auto encoder = platform::MakeSndfileTakeEncoder();
     for (const bool flac : {true, false}) {
         platform::PreparedTake take;
