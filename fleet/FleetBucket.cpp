@@ -190,6 +190,10 @@ bool FleetBucket::List(const QString& prefix, ListPage* all, QString* error) {
 
 namespace {
 
+// How long a take's legal hold as read is taken as the store's: holds change
+// by other hands too (the room, a script), and a page or a search asks again.
+constexpr auto kHoldKept = std::chrono::seconds(10);
+
 // An HTTP date ("Mon, 07 Dec 2026 20:00:00 GMT"), invalid when it is none.
 QDateTime HttpDate(const std::map<std::string, std::string>& headers, const char* name) {
     const auto it = headers.find(name);
@@ -442,11 +446,23 @@ int FleetBucket::BucketLock(QString* error) {
     return found;
 }
 
+void FleetBucket::ReadHolds(const std::vector<QString>& takeKeys, std::map<QString, bool>* held) {
+    QString error;
+    if (takeKeys.empty() || BucketLock(&error) != 1) return;
+    std::vector<signed char> on(takeKeys.size(), -1);
+    ForEach(static_cast<int>(takeKeys.size()), options_.parallelRequests, [&](int i) {
+        bool h = false;
+        if (ReadHold(takeKeys[static_cast<size_t>(i)], &h)) on[static_cast<size_t>(i)] = h ? 1 : 0;
+    });
+    for (size_t i = 0; i < takeKeys.size(); ++i)
+        if (on[i] >= 0) (*held)[takeKeys[i]] = on[i] == 1;
+}
+
 bool FleetBucket::ReadHold(const QString& takeKey, bool* held) {
     {
         std::lock_guard lock(cacheMutex_);
         const auto it = holds_.find(takeKey);
-        if (it != holds_.end() && Clock::now() - it->second.at < std::chrono::minutes(1)) {
+        if (it != holds_.end() && Clock::now() - it->second.at < kHoldKept) {
             *held = it->second.held;
             return true;
         }

@@ -78,7 +78,7 @@ public:
     bool Rooms(QJsonArray* rooms, QString* error);
     // The takes of a room's day, oldest first: name, start, seconds, bytes,
     // key, note (its note object's text, "" without one) and held (the
-    // take's legal hold, read once a minute at most; false in a bucket
+    // take's legal hold, read once in 10 s at most; false in a bucket
     // without Object Lock).
     bool Takes(const QString& room, const QString& day, QJsonArray* takes, QString* error);
 
@@ -90,6 +90,11 @@ public:
     int BucketLock(QString* error);
     // Sets or lifts the legal hold of a take's object.
     S3Result SetHold(const QString& takeKey, bool held);
+    // The legal holds of these takes as the store has them now (each asked
+    // at most once in 10 s), in parallel; a take the store did not tell
+    // about is left out of `held`. Nothing where the bucket has no
+    // Object Lock.
+    void ReadHolds(const std::vector<QString>& takeKeys, std::map<QString, bool>* held);
 
     // For the search index: every object of the bucket, a page at a time as
     // the store lists them (not kept); `page` returns false to stop. And one

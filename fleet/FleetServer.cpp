@@ -10,6 +10,9 @@
 #include <QStringDecoder>
 #include <QTimeZone>
 
+#include <algorithm>
+#include <iterator>
+
 #include <httplib.h>
 #include <prometheus/gauge.h>
 
@@ -274,6 +277,28 @@ void FleetServer::Impl::Search(const httplib::Request& req, httplib::Response& r
     QString why;
     bool bad = false;
     if (!search->Search(query, &takes, &why, &bad)) return Failure(res, bad ? 400 : 503, why);
+    // A hold may have been set or lifted elsewhere (by the room itself, or
+    // a script) since the index last saw the take: the newest answers get
+    // the store's word, and the index keeps it.
+    constexpr int kHoldsAsked = 50;
+    std::vector<QString> keys;  // of the first answers, in their order
+    for (int i = 0; i < takes.size() && i < kHoldsAsked; ++i) {
+        const QJsonObject t = takes[i].toObject();
+        keys.push_back(ArchivedTakeKey(t.value("room").toString(), t.value("name").toString()));
+    }
+    std::vector<QString> asked;
+    std::copy_if(keys.begin(), keys.end(), std::back_inserter(asked), [](const QString& k) { return !k.isEmpty(); });
+    std::map<QString, bool> held;
+    store->ReadHolds(asked, &held);
+    for (int i = 0; i < static_cast<int>(keys.size()); ++i) {
+        const auto it = held.find(keys[static_cast<size_t>(i)]);
+        if (it == held.end()) continue;
+        QJsonObject t = takes[i].toObject();
+        if (t.value("held").toBool() == it->second) continue;
+        t.insert("held", it->second);
+        takes[i] = t;
+        search->HoldSet(it->first, it->second);
+    }
     Json(res, takes);
 }
 
