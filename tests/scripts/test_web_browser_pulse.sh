@@ -159,7 +159,7 @@ names=$(js "return [...document.querySelectorAll('article.take')].map(e => e.dat
 until_true "document.getElementById('listening').classList.contains('on')" 100 || fail "the page does not show listening"
 
 # The day's timeline: each take's block starts at its time (within a pixel).
-until_true "document.querySelectorAll('.tl-take').length === 2" 50 || fail "the timeline shows $(js "return document.querySelectorAll('.tl-take').length") takes"
+until_true "document.querySelectorAll('.tl-take').length === 2" 150 || fail "the timeline shows $(js "return document.querySelectorAll('.tl-take').length") takes"
 second() { echo $((10#${1:12:2} * 3600 + 10#${1:14:2} * 60 + 10#${1:16:2})); }  # of the day, from PLENyyyymmddhhmmss
 lane="document.querySelector('.tl-lane')"
 block() { echo "document.querySelector('.tl-take[data-name=\"$1\"]')"; }
@@ -206,7 +206,7 @@ js "document.querySelector('article.take audio').play(); return true" >/dev/null
 until_true "document.querySelector('article.take audio').currentTime > 1" 150 ||
   fail "the audio element did not play (currentTime $(js "return document.querySelector('article.take audio').currentTime"))"
 js "document.querySelector('article.take audio').pause(); return true" >/dev/null
-until_true "document.querySelector('article.take canvas').peaks !== undefined" 50 || fail "no waveform thumbnail"
+until_true "document.querySelector('article.take canvas').peaks !== undefined" 150 || fail "no waveform thumbnail"
 
 # The metrics before any take of this recorder: accepted by promtool.
 metric() {  # NAME: its value in the page's /metrics now
@@ -233,7 +233,7 @@ until_true "document.getElementById('live-audio').currentTime > 1" 150 ||
 until_true "document.querySelector('article.take.recording') !== null" 200 || fail "the live take did not show up"
 [ "$(js "return window.samePage")" = '"yes"' ] || fail "the page was reloaded"
 live=$(js "return document.querySelector('article.take.recording').dataset.name")
-until_true "document.getElementById('recording').classList.contains('rec')" 50 || fail "the state shows no recording"
+until_true "document.getElementById('recording').classList.contains('rec')" 150 || fail "the state shows no recording"
 [ "$(metric somorabox_live_listeners)" -ge 1 ] || fail "no live listener in /metrics"
 wait "$listener"
 listener=""
