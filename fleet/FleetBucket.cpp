@@ -163,21 +163,12 @@ bool FleetBucket::List(const QString& prefix, ListPage* all, QString* error) {
         }
     }
     ListPage result;
-    QString token;
-    do {
-        QueryList query{{"list-type", "2"}, {"delimiter", "/"}, {"prefix", prefix}, {"max-keys", "1000"}};
-        if (!token.isEmpty()) query.emplace_back(QStringLiteral("continuation-token"), token);
-        const S3Result r = Request(platform::HttpRequest{}, QString(), query);
-        if (r.kind != S3Result::Kind::Ok) {
-            *error = QStringLiteral("the store: ") + r.detail;
-            return false;
-        }
-        ListPage page;
-        if (!ParseListObjects(r.response.body, &page, error)) return false;
+    const bool listed = Pages({{"delimiter", "/"}, {"prefix", prefix}}, error, [&result](ListPage& page) {
         result.prefixes += page.prefixes;
         for (ListedObject& o : page.objects) result.objects.push_back(std::move(o));
-        token = page.nextToken;
-    } while (!token.isEmpty());
+        return true;
+    });
+    if (!listed) return false;
     std::lock_guard lock(cacheMutex_);
     const Clock::time_point now = Clock::now();
     // Listings past their time go, so that the cache holds only recent days.
@@ -491,11 +482,17 @@ S3Result FleetBucket::SetHold(const QString& takeKey, bool held) {
 }
 
 bool FleetBucket::ListAll(const std::function<bool(const ListPage&)>& page, QString* error) {
+    return Pages({}, error, [&page](ListPage& one) { return page(one); });
+}
+
+bool FleetBucket::Pages(QueryList query, QString* error, const std::function<bool(ListPage&)>& page) {
+    query.emplace_back(QStringLiteral("list-type"), QStringLiteral("2"));
+    query.emplace_back(QStringLiteral("max-keys"), QStringLiteral("1000"));
     QString token;
     do {
-        QueryList query{{"list-type", "2"}, {"max-keys", "1000"}};
-        if (!token.isEmpty()) query.emplace_back(QStringLiteral("continuation-token"), token);
-        const S3Result r = Request(platform::HttpRequest{}, QString(), query);
+        QueryList asked = query;
+        if (!token.isEmpty()) asked.emplace_back(QStringLiteral("continuation-token"), token);
+        const S3Result r = Request(platform::HttpRequest{}, QString(), asked);
         if (r.kind != S3Result::Kind::Ok) {
             *error = QStringLiteral("the store: ") + r.detail;
             return false;

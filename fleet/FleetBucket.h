@@ -120,6 +120,9 @@ private:
     class Lease;
     S3Result Request(platform::HttpRequest request, const QString& key, const QueryList& query);
     bool List(const QString& prefix, ListPage* all, QString* error);
+    // ListObjectsV2 with `query` added, a page at a time (1,000 keys) until
+    // the last or until `page` returns false.
+    bool Pages(QueryList query, QString* error, const std::function<bool(ListPage&)>& page);
 
     const ArchiveConfig config_;
     const HttpFactory http_;
