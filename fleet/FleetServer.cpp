@@ -118,7 +118,12 @@ void FleetServer::Impl::Routes(httplib::Server& s) {
     AddPageRoutes(s, guard, files,
                   "default-src 'self'; style-src 'self'; script-src 'self'; connect-src 'self'; media-src 'self'; "
                   "frame-ancestors 'none'; base-uri 'none'; form-action 'none'",
-                  "/fleet.js");
+                  "/fleet.js",
+                  // A shared take's link works without the password, from
+                  // anywhere: it reaches that take and nothing else.
+                  [](const httplib::Request& req) {
+                      return (req.method == "GET" || req.method == "HEAD") && req.path.rfind("/s/", 0) == 0;
+                  });
     s.Get("/api/rooms", [this](const httplib::Request&, httplib::Response& res) {
         QJsonArray rooms;
         QString why;
@@ -152,14 +157,6 @@ void FleetServer::Impl::Routes(httplib::Server& s) {
            [this](const httplib::Request& req, httplib::Response& res) { Share(req, res); });
     s.Get(R"(/s/([^/]*))", [this](const httplib::Request& req, httplib::Response& res) { Shared(req, res); });
     s.Get("/api/search", [this](const httplib::Request& req, httplib::Response& res) { Search(req, res); });
-    // A shared take's link works without the password, from anywhere: it
-    // reaches that take and nothing else.
-    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        const bool open = (req.method == "GET" || req.method == "HEAD") && req.path.rfind("/s/", 0) == 0;
-        return (open ? guard.AdmitOpenLink(req, res) : guard.Admit(req, res))
-                   ? httplib::Server::HandlerResponse::Unhandled
-                   : httplib::Server::HandlerResponse::Handled;
-    });
 }
 
 QString FleetServer::Impl::WritableTake(const httplib::Request& req, httplib::Response& res, bool passwordChecked) {

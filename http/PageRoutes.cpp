@@ -64,7 +64,8 @@ QString PageIdentity(const HttpOptions& options) {
 }
 
 void AddPageRoutes(httplib::Server& s, RequestGuard& guard, const PageFiles& files,
-                   const char* contentSecurityPolicy, const char* scriptPath) {
+                   const char* contentSecurityPolicy, const char* scriptPath,
+                   std::function<bool(const httplib::Request&)> openLink) {
     s.set_default_headers({
         {"X-Content-Type-Options", "nosniff"},
         {"Referrer-Policy", "no-referrer"},
@@ -72,13 +73,16 @@ void AddPageRoutes(httplib::Server& s, RequestGuard& guard, const PageFiles& fil
         {"Cross-Origin-Resource-Policy", "same-origin"},
         {"Content-Security-Policy", contentSecurityPolicy},
     });
-    s.set_pre_routing_handler([&guard](const httplib::Request& req, httplib::Response& res) {
+    s.set_pre_routing_handler([&guard, openLink = std::move(openLink)](const httplib::Request& req,
+                                                                       httplib::Response& res) {
         // More than one range, on any route: the whole answer, once. The
         // library would build every range of a fixed body in memory (two
         // thousand ranges of the script: 60 MB for one request).
         if (req.ranges.size() > 1) const_cast<httplib::Request&>(req).ranges.clear();
-        return guard.Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
-                                     : httplib::Server::HandlerResponse::Handled;
+        const bool open = openLink && openLink(req);
+        return (open ? guard.AdmitOpenLink(req, res) : guard.Admit(req, res))
+                   ? httplib::Server::HandlerResponse::Unhandled
+                   : httplib::Server::HandlerResponse::Handled;
     });
     s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty()) res.set_content("error " + std::to_string(res.status) + "\n", "text/plain");

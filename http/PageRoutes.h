@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "http/HttpHost.h"
@@ -48,10 +49,13 @@ QString PageIdentity(const HttpOptions& options);
 // The routes both pages share: default security headers with
 // `contentSecurityPolicy`, `guard` before every route, plain-text error and
 // exception answers, "/" (the page in the language the browser prefers),
-// "/style.css" and the script at `scriptPath`. `files` must outlive `s`'s
-// handlers.
+// "/style.css" and the script at `scriptPath`. A request `openLink` takes
+// is admitted as an open link (no password; RequestGuard::AdmitOpenLink).
+// More than one range is answered whole on every route. `files` must
+// outlive `s`'s handlers.
 void AddPageRoutes(httplib::Server& s, RequestGuard& guard, const PageFiles& files,
-                   const char* contentSecurityPolicy, const char* scriptPath);
+                   const char* contentSecurityPolicy, const char* scriptPath,
+                   std::function<bool(const httplib::Request&)> openLink = {});
 
 // Sets "Accept-Ranges" and settles the request's ranges: more than one is
 // the whole file (200), a last byte past the end is clamped to it; a range

@@ -340,6 +340,11 @@ TEST(FleetServer, OneRequestIsOneStoreReadWhateverItsRanges) {
     EXPECT_EQ(whole->status, 200);
     EXPECT_EQ(QByteArray::fromStdString(whole->body), object);
     EXPECT_EQ(reads(), 1);
+    // The page's own files too: the script once, not once a range.
+    auto script = client.Get("/fleet.js", {{"Range", many}});
+    ASSERT_TRUE(script);
+    EXPECT_EQ(script->status, 200);
+    EXPECT_EQ(script->body.size(), client.Get("/fleet.js")->body.size());
     auto tail = client.Get(path, {{"Range", "bytes=100-99999999999"}});
     ASSERT_TRUE(tail);
     EXPECT_EQ(tail->status, 206);
